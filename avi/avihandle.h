@@ -1,0 +1,80 @@
+// The container parser for AVI (RIFF "AVI " with OpenDML "AVIX" segments) and WAV files, and
+// the chunk index that locates every video frame and audio chunk by number.
+#pragma once
+
+#include "AviStructures.h"
+
+class avihandle {
+public:
+    avihandle(const char* fileName, bool skipVideo, bool skipAudio);
+    ~avihandle();
+
+    avihandle(const avihandle&) = delete;
+    avihandle& operator=(const avihandle&) = delete;
+
+    bool openavi();
+    void closeavi();
+
+    // Entry number of a stream: its chunk's base offset, data offset and size. Numbers past
+    // the stream's last entry give the last entry. Returns the entry's position in its chunk.
+    DWORD getframeoffset(DWORD number, AVIstream* stream, ULONGLONG* base, DWORD* offset, DWORD* size);
+    // Fills the audio sample table; returns the total sample frames.
+    DWORD MakeSampleTable(AVIstream* stream, AudioSampleInfo** table);
+    void idx1toindx(const char* chunk, DWORD size);
+    bool getcindex();
+    void addstream(AVIstream** out, avistreamlist* header);
+
+    void* hFile;
+    DWORD nFrames;
+    AudioSampleInfo* pAudioSamples;
+    DWORD* pKeyFrames;
+    DWORD nKeyFrames;
+    AVIstream* pStreams;
+    AVIstream* pVideoStream;
+    AVIstream* pAudioStream;
+    WAVEFORMATEX* pAudioFormat;
+    unsigned char* pVideoFormat;  // BITMAPINFOHEADER and up to 1024 bytes after it
+    DWORD nVideoFormatSize;
+    FOURCC fccVideoHandler;
+    const char* pFileName;
+    double dFrameRate;
+    double dScale;
+    double dRate;
+    DWORD nAudioBufferSize;
+    DWORD nVideoBufferSize;
+    DWORD nAudioSamples;
+    DWORD nAudioChunks;
+    bool bError;
+    bool bDVTwoChannels;
+    bool bDVType1;
+    bool bHasAudio;
+    bool bHasVideo;
+    AVIstream* pLastStream;
+    AVIMAINHEADER* pMainHeader;
+    avistreamlist* pCurrentHeader;
+    avistreamlist* pFirstHeader;
+    ULONGLONG qwMoviBase;
+    bool bIdx1Index;
+    BYTE bIndexType;
+    bool bSkipVideo;
+    bool bSkipAudio;
+
+    static constexpr DWORD VideoFormatCapacity = 40 + 1024;
+
+    BITMAPINFOHEADER* videoFormat() { return (BITMAPINFOHEADER*)pVideoFormat; }
+
+private:
+    bool handleRIFF(DWORD size, DWORD* consumed);
+    void handleLISThdrl(DWORD size);
+    void handleLISTstrl(DWORD size);
+    void handleLISTodml(DWORD size);
+    bool handleWAVE(DWORD size, DWORD* consumed);
+    bool readChunkHeader(FOURCC* id, DWORD* size);
+    unsigned char* readChunk(DWORD size);
+    void skip(long long bytes);
+    void finish();
+    void analyzeFirstDVFrame();
+    void releaseHeaders();
+    void releaseChunks(AVIstream* stream);
+    void appendChunk(AVIstream* stream, IndexChunk* chunk);
+};

@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Set-up, build and run. Usage: ./build.sh test | demo | fuzz [SECONDS] | bench
+set -euo pipefail
+cd "$(dirname "$0")"
+
+PACKAGES=(cmake ninja-build g++ pkg-config ffmpeg
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
+  liburing-dev libaio-dev libgtest-dev libgmock-dev)
+FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+
+ensure_packages() {
+  local missing=()
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  fi
+}
+
+build() {
+  ensure_packages "${PACKAGES[@]}"
+  cmake -S . -B build -G Ninja
+  cmake --build build
+}
+
+case "${1:-}" in
+  test)
+    build
+    ctest --test-dir build --output-on-failure -j "$(nproc)"
+    ;;
+  demo)
+    build
+    build/tools/ombrix/ombrix demo
+    ;;
+  fuzz)
+    seconds="${2:-60}"
+    ensure_packages "${PACKAGES[@]}" "${FUZZ_PACKAGES[@]}"
+    CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DOMBRIX_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    cmake --build build-fuzz
+    for target in build-fuzz/fuzz/fuzz_*; do
+      [ -x "$target" ] || continue
+      name=$(basename "$target")
+      corpus=build-fuzz/corpus/$name
+      mkdir -p "$corpus"
+      [ -d "fuzz/corpus/$name" ] && cp -n fuzz/corpus/"$name"/* "$corpus"/ 2>/dev/null || true
+      echo "== $name for ${seconds}s"
+      "$target" "$corpus" -max_total_time="$seconds" -max_len=65536 -timeout=10 -rss_limit_mb=4096 \
+        -print_final_stats=1 -artifact_prefix=build-fuzz/
+    done
+    ;;
+  bench)
+    build
+    for b in build/bench/bench_*; do
+      [ -x "$b" ] && "$b"
+    done
+    ;;
+  *)
+    echo "usage: $0 test | demo | fuzz [SECONDS] | bench" >&2
+    exit 2
+    ;;
+esac

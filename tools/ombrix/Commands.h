@@ -1,0 +1,3 @@
+#pragma once
+
+int RunDemo(int argc, char** argv);

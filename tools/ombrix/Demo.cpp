@@ -1,0 +1,3 @@
+#include "Commands.h"
+
+int RunDemo(int, char**) { return 1; }
