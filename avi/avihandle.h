@@ -64,17 +64,25 @@ public:
     BITMAPINFOHEADER* videoFormat() { return (BITMAPINFOHEADER*)pVideoFormat; }
 
 private:
-    bool handleRIFF(DWORD size, DWORD* consumed);
+    bool handleRIFF(DWORD size, ULONGLONG* consumed);
     void handleLISThdrl(DWORD size);
     void handleLISTstrl(DWORD size);
     void handleLISTodml(DWORD size);
-    bool handleWAVE(DWORD size, DWORD* consumed);
+    bool handleWAVE(DWORD size, ULONGLONG* consumed);
+    void handleStreamFormat(avistreamlist* stream);
+    void handleSuperIndex(const unsigned char* chunk, DWORD size);
+    bool takeWaveFormat(avistreamlist* record);
+    void takeWaveData(ULONGLONG dataStart, DWORD size);
     bool readChunkHeader(FOURCC* id, DWORD* size);
-    unsigned char* readChunk(DWORD size);
-    void skip(long long bytes);
+    unsigned char* readChunk(DWORD size, DWORD* got);
+    ULONGLONG fileSize();
+    void appendHeader(avistreamlist* record);
     void finish();
+    void fail();
     void analyzeFirstDVFrame();
     void releaseHeaders();
-    void releaseChunks(AVIstream* stream);
+    IndexChunk* newChunk(DWORD capacity, ULONGLONG baseOffset);
+    IndexChunk* loadChunk(const AVISUPERINDEXENTRY& entry);
     void appendChunk(AVIstream* stream, IndexChunk* chunk);
+    void releaseChunks(AVIstream* stream);
 };

@@ -1,0 +1,529 @@
+#include "avihandle.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "DVFrame.h"
+#include "core/Truncate.h"
+#include "core/DebugOutput.h"
+#include "core/FileIOWrapper.h"
+
+namespace {
+
+const WAVEFORMATEX defaultAudioFormat = {WAVE_FORMAT_PCM, 2, 48000, 192000, 4, 16, 0};
+
+// KSDATAFORMAT_SUBTYPE_PCM, as stored in a WAVEFORMATEXTENSIBLE's SubFormat.
+const unsigned char subtypePCM[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                      0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+bool isDVHandler(FOURCC handler) { return handler == FCC("dvsd") || handler == FCC("DVSD"); }
+
+}  // namespace
+
+avihandle::avihandle(const char* fileName, bool skipVideo, bool skipAudio)
+    : hFile(nullptr), nFrames(0), pAudioSamples(nullptr), pKeyFrames(nullptr), nKeyFrames(0),
+      pStreams(nullptr), pVideoStream(nullptr), pAudioStream(nullptr), pAudioFormat(nullptr),
+      pVideoFormat(nullptr), nVideoFormatSize(0), fccVideoHandler(0), pFileName(fileName), dFrameRate(0),
+      dScale(0), dRate(0), nAudioBufferSize(0), nVideoBufferSize(0), nAudioSamples(0), nAudioChunks(0),
+      bError(false), bDVTwoChannels(false), bDVType1(false), bHasAudio(false), bHasVideo(false),
+      pLastStream(nullptr), pMainHeader(nullptr), pCurrentHeader(nullptr), pFirstHeader(nullptr),
+      qwMoviBase(0), bIdx1Index(false), bIndexType(0), bSkipVideo(skipVideo), bSkipAudio(skipAudio)
+{
+    hFile = OpenReadSeq(fileName);
+    if (hFile == (void*)-1)
+        hFile = nullptr;
+    pMainHeader = (AVIMAINHEADER*)calloc(1, sizeof(AVIMAINHEADER));
+    pVideoFormat = (unsigned char*)calloc(1, VideoFormatCapacity);
+    pAudioFormat = (WAVEFORMATEX*)malloc(sizeof(WAVEFORMATEX));
+    *pAudioFormat = defaultAudioFormat;
+
+    if (!hFile) {
+        DebugOutput("avihandle::avihandle Unable to open file");
+        fail();
+        return;
+    }
+
+    bool riffSeen = false;
+    for (;;) {
+        FOURCC id;
+        DWORD size;
+        if (!readChunkHeader(&id, &size))
+            break;
+        if (id != FCC("RIFF")) {
+            if (!riffSeen) {
+                DebugOutput("RIFF header not found\n");
+                fail();
+                return;
+            }
+            DebugOutput("avihandle::avihandle Warning:excess data beyond RIFF Chunk not defined as RIFF:AVIX\n");
+            break;
+        }
+        riffSeen = true;
+        ULONGLONG dataStart = myTell64(hFile);
+        FOURCC form;
+        if (myRead(hFile, &form, 4, nullptr, false) < 4)
+            break;
+        ULONGLONG consumed = 4;
+        if (form == FCC("WAVE")) {
+            if (bSkipAudio || !handleWAVE(size, &consumed)) {
+                fail();
+                return;
+            }
+            break;  // nothing after a WAVE form is read
+        }
+        if (form != FCC("AVI ") && form != FCC("AVIX")) {
+            DebugOutput("avihandle::avihandle Error:RIFF type AVI or AVIX expected");
+            fail();
+            return;
+        }
+        if (!handleRIFF(size, &consumed)) {
+            fail();
+            return;
+        }
+        mySeek64(hFile, dataStart + size, FILE_BEGIN);
+    }
+
+    try {
+        finish();
+    } catch (const char*) {
+        // An index that cannot be read is a file that cannot be served.
+        fail();
+    }
+}
+
+avihandle::~avihandle()
+{
+    if (hFile)
+        myClose(hFile);
+    releaseHeaders();
+    free(pMainHeader);
+    free(pVideoFormat);
+    free(pAudioFormat);
+    delete[] pAudioSamples;
+    delete[] pKeyFrames;
+    while (pStreams) {
+        AVIstream* next = pStreams->next;
+        releaseChunks(pStreams);
+        delete[] pStreams->pSuperIndex;
+        delete pStreams;
+        pStreams = next;
+    }
+}
+
+bool avihandle::openavi()
+{
+    hFile = OpenReadSeq(pFileName);
+    if (hFile == (void*)-1) {
+        hFile = nullptr;
+        return false;
+    }
+    if (!bIdx1Index) {
+        // Super indexes that are all empty leave nothing to load.
+        for (AVIstream* s = pStreams; s; s = s->next) {
+            if (s->nEntriesInUse) {
+                getcindex();
+                break;
+            }
+        }
+        return true;
+    }
+    return pStreams != nullptr;
+}
+
+void avihandle::closeavi()
+{
+    if (!bIdx1Index) {
+        for (AVIstream* s = pStreams; s; s = s->next) {
+            releaseChunks(s);
+            s->pNextEntry = nullptr;
+            s->currententry = 0;
+        }
+    }
+    if (hFile) {
+        myClose(hFile);
+        hFile = nullptr;
+    }
+}
+
+// Steps after the walk: stream rates, the first DV frame, the audio totals and buffer sizes.
+void avihandle::finish()
+{
+    myClose(hFile);
+    hFile = nullptr;
+    openavi();
+    if (!hFile || !pFirstHeader) {
+        fail();
+        return;
+    }
+    const AVISTREAMHEADER& first = pFirstHeader->header;
+    if (bHasVideo) {
+        dScale = first.dwScale;
+        dRate = first.dwRate;
+        dFrameRate = dRate / dScale;
+        if (!(dFrameRate >= 1 && dFrameRate <= 300)) {
+            DebugOutput("Warning: framerate is corrupt! reverting to 29.97");
+            dScale = 1001;
+            dRate = 30000;
+            dFrameRate = 30000.0 / 1001.0;
+        }
+        if (pMainHeader->dwSuggestedBufferSize > nVideoBufferSize)
+            nVideoBufferSize = pMainHeader->dwSuggestedBufferSize;
+    }
+    if (isDVHandler(first.fccHandler))
+        analyzeFirstDVFrame();
+    if (pAudioStream && !bSkipAudio) {
+        DWORD headerLength = pCurrentHeader->header.dwLength;
+        if (!bDVType1) {
+            DWORD samples = MakeSampleTable(pAudioStream, &pAudioSamples);
+            nAudioSamples = samples < headerLength ? samples : headerLength;
+            if (headerLength > samples)
+                DebugOutput("avihandle::avihandle warning: Header Audio Sample length=%x vs. Actual=%x\n",
+                            headerLength, samples);
+        }
+        if (nAudioBufferSize != 0) {
+            if (pMainHeader->dwSuggestedBufferSize > nAudioBufferSize)
+                nAudioBufferSize = pMainHeader->dwSuggestedBufferSize;
+        } else if (IndexChunk* chunk = pAudioStream->pChunks) {
+            for (DWORD i = 0; i < chunk->nEntries; i++) {
+                DWORD size = chunk->entries()[i].dwSize & ~AVI_INDEX_DELTAFRAME;
+                if (size > nAudioBufferSize)
+                    nAudioBufferSize = size;
+            }
+        }
+    }
+    closeavi();
+    releaseHeaders();
+    free(pMainHeader);
+    pMainHeader = nullptr;
+    bError = false;
+}
+
+// The frame size and audio layout of a DV file come from its first frame.
+void avihandle::analyzeFirstDVFrame()
+{
+    ULONGLONG base;
+    DWORD offset, size;
+    getframeoffset(0, pStreams, &base, &offset, &size);
+    unsigned char* frame = (unsigned char*)calloc(1, DVFrameSize625);
+    mySeek64(hFile, base + offset, FILE_BEGIN);
+    myRead(hFile, frame, size < DVFrameSize625 ? size : DVFrameSize625, nullptr, false);
+    tr_dv_aux aux = {};
+    analyze_fr0(&aux, frame);
+    free(frame);
+
+    if (!bSkipAudio) {
+        static const DWORD rates[3] = {48000, 44100, 32000};
+        if (aux.audio[0].SMP < 3)
+            pAudioFormat->nSamplesPerSec = rates[aux.audio[0].SMP];
+        pAudioFormat->nBlockAlign = pAudioFormat->nChannels * pAudioFormat->wBitsPerSample / 8;
+        pAudioFormat->nAvgBytesPerSec = pAudioFormat->nBlockAlign * pAudioFormat->nSamplesPerSec;
+        bDVTwoChannels = aux.audio[0].CHN != 0;
+        nAudioBufferSize = DVMaxAudioData;
+        if (dFrameRate > 0)
+            nAudioSamples = TruncateToDWORD(nFrames / dFrameRate * pAudioFormat->nSamplesPerSec);
+    }
+    // A frame without a header block says nothing about its size.
+    if (!bSkipVideo && aux.valid) {
+        videoFormat()->biWidth = aux.width;
+        videoFormat()->biHeight = aux.height;
+    }
+}
+
+bool avihandle::handleRIFF(DWORD size, ULONGLONG* consumed)
+{
+    while (*consumed < size) {
+        FOURCC id;
+        DWORD chunkSize;
+        if (!readChunkHeader(&id, &chunkSize) || chunkSize == 0)
+            return false;
+        *consumed += chunkSize + 8ull;
+        ULONGLONG dataStart = myTell64(hFile);
+        if (id == FCC("idx1")) {
+            if (!pStreams) {
+                bIdx1Index = true;
+                DWORD got;
+                char* chunk = (char*)readChunk(chunkSize, &got);
+                idx1toindx(chunk, got);
+                free(chunk);
+            }
+        } else if (id == FCC("LIST")) {
+            FOURCC type = 0;
+            myRead(hFile, &type, 4, nullptr, false);
+            if (type == FCC("movi"))
+                qwMoviBase = dataStart + 8;
+            else if (type == FCC("hdrl"))
+                handleLISThdrl(chunkSize);
+            else
+                DebugOutput("avihandle::handleRIFF Error:Unable to define AVI list type");
+        }
+        mySeek64(hFile, dataStart + chunkSize, FILE_BEGIN);
+    }
+    return true;
+}
+
+void avihandle::handleLISThdrl(DWORD size)
+{
+    ULONGLONG consumed = 4;
+    while (consumed < size) {
+        FOURCC id;
+        DWORD chunkSize;
+        if (!readChunkHeader(&id, &chunkSize))
+            return;
+        consumed += chunkSize + 8ull;
+        ULONGLONG dataStart = myTell64(hFile);
+        if (id == FCC("LIST")) {
+            FOURCC type = 0;
+            myRead(hFile, &type, 4, nullptr, false);
+            if (type == FCC("strl"))
+                handleLISTstrl(chunkSize);
+            else if (type == FCC("odml"))
+                handleLISTodml(chunkSize);
+            else
+                DebugOutput("avihandle::handleLISThdrl Warning:Unsupported list type");
+        } else if (id == FCC("avih")) {
+            myRead(hFile, pMainHeader, chunkSize < sizeof(AVIMAINHEADER) ? chunkSize : sizeof(AVIMAINHEADER),
+                   nullptr, false);
+        }
+        mySeek64(hFile, dataStart + chunkSize, FILE_BEGIN);
+    }
+}
+
+void avihandle::handleLISTodml(DWORD size)
+{
+    ULONGLONG consumed = 4;
+    while (consumed < size) {
+        FOURCC id;
+        DWORD chunkSize;
+        if (!readChunkHeader(&id, &chunkSize))
+            return;
+        consumed += chunkSize + 8ull;
+        ULONGLONG dataStart = myTell64(hFile);
+        if (id == FCC("dmlh") && chunkSize >= 4)
+            myRead(hFile, &nFrames, 4, nullptr, false);
+        mySeek64(hFile, dataStart + chunkSize, FILE_BEGIN);
+    }
+}
+
+void avihandle::handleLISTstrl(DWORD size)
+{
+    ULONGLONG consumed = 4;
+    while (consumed < size) {
+        FOURCC id;
+        DWORD chunkSize;
+        if (!readChunkHeader(&id, &chunkSize))
+            return;
+        consumed += chunkSize + 8ull;
+        ULONGLONG dataStart = myTell64(hFile);
+        if (id == FCC("strh")) {
+            avistreamlist* record = new avistreamlist{};
+            myRead(hFile, &record->header, chunkSize < sizeof(AVISTREAMHEADER) ? chunkSize : sizeof(AVISTREAMHEADER),
+                   nullptr, false);
+            bool firstOfFile = !pFirstHeader;
+            appendHeader(record);
+            if (firstOfFile) {
+                bDVType1 = record->header.fccType == FCC("iavs");
+                if (bDVType1) {
+                    bHasAudio = bHasVideo = true;
+                    nVideoBufferSize = record->header.dwSuggestedBufferSize;
+                    BITMAPINFOHEADER dv = {40, 720, 480, 1, 16, FCC("dvsd"), DVFrameSize525, 0, 0, 0, 0};
+                    *videoFormat() = dv;
+                    nVideoFormatSize = sizeof(BITMAPINFOHEADER);
+                }
+            }
+        } else if (id == FCC("strf") && pCurrentHeader && !pCurrentHeader->format) {
+            pCurrentHeader->format = readChunk(chunkSize, &pCurrentHeader->formatSize);
+            handleStreamFormat(pCurrentHeader);
+        } else if (id == FCC("indx")) {
+            DWORD got;
+            unsigned char* chunk = readChunk(chunkSize, &got);
+            handleSuperIndex(chunk, got);
+            free(chunk);
+        }
+        mySeek64(hFile, dataStart + chunkSize, FILE_BEGIN);
+    }
+}
+
+void avihandle::handleStreamFormat(avistreamlist* stream)
+{
+    const AVISTREAMHEADER& header = stream->header;
+    if (header.fccType == FCC("auds") && !bSkipAudio) {
+        bHasAudio = true;
+        WAVEFORMATEX format = {};
+        memcpy(&format, stream->format, stream->formatSize < sizeof format ? stream->formatSize : sizeof format);
+        DWORD wanted = format.wFormatTag == WAVE_FORMAT_PCM ? sizeof format : sizeof format + format.cbSize;
+        DWORD copied = wanted < stream->formatSize ? wanted : stream->formatSize;
+        free(pAudioFormat);
+        pAudioFormat = (WAVEFORMATEX*)calloc(1, wanted > sizeof format ? wanted : sizeof format);
+        memcpy(pAudioFormat, stream->format, copied);
+        nAudioBufferSize = header.dwSuggestedBufferSize;
+        if (nAudioBufferSize == 0)
+            DebugOutput("avihandle::handleLISTstrl have to manually configure audiobuffer size");
+    } else if (header.fccType == FCC("vids")) {
+        bHasVideo = true;
+        // Codec data past the format buffer is not kept.
+        nVideoFormatSize = stream->formatSize < VideoFormatCapacity ? stream->formatSize : VideoFormatCapacity;
+        memset(pVideoFormat, 0, VideoFormatCapacity);
+        memcpy(pVideoFormat, stream->format, nVideoFormatSize);
+        fccVideoHandler = header.fccHandler;
+        nVideoBufferSize = header.dwSuggestedBufferSize;
+    }
+}
+
+void avihandle::handleSuperIndex(const unsigned char* chunk, DWORD size)
+{
+    if (size < sizeof(AVISUPERINDEXHEADER))
+        return;
+    AVISUPERINDEXHEADER header;
+    memcpy(&header, chunk, sizeof header);
+    bIndexType = header.bIndexType;
+    if (bIndexType != AVI_INDEX_OF_INDEXES)
+        return;
+    AVIstream* stream;
+    addstream(&stream, pCurrentHeader);
+    DWORD room = (size - sizeof header) / sizeof(AVISUPERINDEXENTRY);
+    stream->nEntriesInUse = header.nEntriesInUse < room ? header.nEntriesInUse : room;
+    stream->pSuperIndex = new AVISUPERINDEXENTRY[stream->nEntriesInUse];
+    memcpy(stream->pSuperIndex, chunk + sizeof header, stream->nEntriesInUse * sizeof(AVISUPERINDEXENTRY));
+}
+
+bool avihandle::handleWAVE(DWORD size, ULONGLONG* consumed)
+{
+    while (*consumed < size) {
+        FOURCC id;
+        DWORD chunkSize;
+        if (!readChunkHeader(&id, &chunkSize) || chunkSize == 0)
+            return false;
+        *consumed += chunkSize + 8ull;
+        ULONGLONG dataStart = myTell64(hFile);
+        if (id == FCC("fmt ")) {
+            avistreamlist* record = new avistreamlist{};
+            record->header.fccType = FCC("auds");
+            appendHeader(record);
+            record->format = readChunk(chunkSize, &record->formatSize);
+            bHasAudio = true;
+            if (!takeWaveFormat(record))
+                return false;
+        } else if (id == FCC("data")) {
+            if (!pCurrentHeader)
+                return false;
+            takeWaveData(dataStart, chunkSize);
+            return true;
+        } else {
+            DebugOutput("avihandle::handleWAVE Warning: undefined chunk skipping over");
+        }
+        mySeek64(hFile, dataStart + chunkSize, FILE_BEGIN);
+    }
+    return false;
+}
+
+// PCM only; extensible PCM is PCM.
+bool avihandle::takeWaveFormat(avistreamlist* record)
+{
+    WAVEFORMATEX format = {};
+    if (record->formatSize < 16)
+        return false;
+    memcpy(&format, record->format, record->formatSize < sizeof format ? record->formatSize : sizeof format);
+    if (format.wFormatTag == WAVE_FORMAT_EXTENSIBLE && record->formatSize >= 40 &&
+        memcmp(record->format + 24, subtypePCM, sizeof subtypePCM) == 0) {
+        format.wFormatTag = WAVE_FORMAT_PCM;
+        format.cbSize = 0;
+    }
+    if (format.wFormatTag != WAVE_FORMAT_PCM || format.nBlockAlign == 0)
+        return false;
+    format.cbSize = 0;
+    *pAudioFormat = format;
+    AVISTREAMHEADER& header = record->header;
+    header.dwRate = format.nSamplesPerSec;
+    header.dwScale = 1;
+    header.dwSampleSize = format.nBlockAlign;
+    header.dwSuggestedBufferSize = 100000;
+    nAudioBufferSize = 100000;
+    return true;
+}
+
+// The data chunk becomes a one-stream index. Sizes are cut to what the file holds (streamed
+// WAV files leave the size unset), and data past 1 GiB is split into several entries so that no
+// entry size reaches bit 31, which the index reserves for its key-frame flag.
+void avihandle::takeWaveData(ULONGLONG dataStart, DWORD size)
+{
+    qwMoviBase = dataStart;
+    ULONGLONG size64 = fileSize();
+    ULONGLONG available = size64 > dataStart ? size64 - dataStart : 0;
+    if (size > available)
+        size = (DWORD)available;
+    WORD blockAlign = pAudioFormat->nBlockAlign;
+    pCurrentHeader->header.dwLength = size / blockAlign;
+    AVIstream* stream;
+    addstream(&stream, pCurrentHeader);
+    bIdx1Index = true;
+    bDVType1 = false;
+    nFrames = 1;
+
+    const DWORD piece = (0x40000000u / blockAlign) * blockAlign;
+    DWORD entries = size == 0 ? 1 : (size + piece - 1) / piece;
+    IndexChunk* chunk = newChunk(entries, dataStart);
+    for (DWORD i = 0; i < entries; i++) {
+        DWORD offset = i * piece;
+        chunk->entries()[i] = {offset, size - offset < piece ? size - offset : piece};
+    }
+    chunk->nEntries = entries;
+    appendChunk(stream, chunk);
+}
+
+bool avihandle::readChunkHeader(FOURCC* id, DWORD* size)
+{
+    DWORD header[2];
+    if (myRead(hFile, header, sizeof header, nullptr, false) < (int)sizeof header)
+        return false;
+    *id = header[0];
+    *size = header[1];
+    return true;
+}
+
+// Reads a chunk's data from the current position, no more than the file holds.
+unsigned char* avihandle::readChunk(DWORD size, DWORD* got)
+{
+    ULONGLONG size64 = fileSize();
+    ULONGLONG position = myTell64(hFile);
+    ULONGLONG available = size64 > position ? size64 - position : 0;
+    *got = size < available ? size : (DWORD)available;
+    unsigned char* data = (unsigned char*)malloc(*got ? *got : 1);
+    myRead(hFile, data, *got, nullptr, false);
+    return data;
+}
+
+ULONGLONG avihandle::fileSize()
+{
+    unsigned long high = 0;
+    ULONGLONG low = myGetFileSize(hFile, &high);
+    return ((ULONGLONG)high << 32) | low;
+}
+
+void avihandle::appendHeader(avistreamlist* record)
+{
+    if (pCurrentHeader)
+        pCurrentHeader->next = record;
+    else
+        pFirstHeader = record;
+    pCurrentHeader = record;
+}
+
+void avihandle::releaseHeaders()
+{
+    while (pFirstHeader) {
+        avistreamlist* next = pFirstHeader->next;
+        free(pFirstHeader->format);
+        delete pFirstHeader;
+        pFirstHeader = next;
+    }
+    pCurrentHeader = nullptr;
+}
+
+void avihandle::fail()
+{
+    bError = true;
+    if (hFile) {
+        myClose(hFile);
+        hFile = nullptr;
+    }
+}
