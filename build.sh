@@ -3,7 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-PACKAGES=(cmake ninja-build g++ pkg-config ffmpeg
+PACKAGES=(cmake ninja-build g++ pkg-config ffmpeg mencoder
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   liburing-dev libaio-dev libgtest-dev libgmock-dev)
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)

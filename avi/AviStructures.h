@@ -96,11 +96,13 @@ struct avistreamlist {
     DWORD formatSize;
 };
 
-// A loaded standard index chunk: the 32-byte header followed by nEntries entries.
+// A loaded standard index chunk: the 32-byte header followed by nEntries entries. The data
+// lies inside block, page memory that the chunk was read into.
 struct IndexChunk {
     IndexChunk* next;
     unsigned char* data;
     DWORD nEntries;
+    void* block;
 
     AVISTDINDEXHEADER* header() { return (AVISTDINDEXHEADER*)data; }
     AVISTDINDEXENTRY* entries() { return (AVISTDINDEXENTRY*)(data + sizeof(AVISTDINDEXHEADER)); }

@@ -213,7 +213,8 @@ void avihandle::analyzeFirstDVFrame()
 
     if (!bSkipAudio) {
         static const DWORD rates[3] = {48000, 44100, 32000};
-        if (aux.audio[0].SMP < 3)
+        // Only a frame with an AAUX source pack (a sample count) tells the rate.
+        if (aux.audio[0].samples != 0 && aux.audio[0].SMP < 3)
             pAudioFormat->nSamplesPerSec = rates[aux.audio[0].SMP];
         pAudioFormat->nBlockAlign = pAudioFormat->nChannels * pAudioFormat->wBitsPerSample / 8;
         pAudioFormat->nAvgBytesPerSec = pAudioFormat->nBlockAlign * pAudioFormat->nSamplesPerSec;
@@ -241,10 +242,8 @@ bool avihandle::handleRIFF(DWORD size, ULONGLONG* consumed)
         if (id == FCC("idx1")) {
             if (!pStreams) {
                 bIdx1Index = true;
-                DWORD got;
-                char* chunk = (char*)readChunk(chunkSize, &got);
-                idx1toindx(chunk, got);
-                free(chunk);
+                PageBlock chunk = readChunk(chunkSize);
+                idx1toindx((const char*)chunk.data(), chunk.size());
             }
         } else if (id == FCC("LIST")) {
             FOURCC type = 0;
@@ -331,13 +330,11 @@ void avihandle::handleLISTstrl(DWORD size)
                 }
             }
         } else if (id == FCC("strf") && pCurrentHeader && !pCurrentHeader->format) {
-            pCurrentHeader->format = readChunk(chunkSize, &pCurrentHeader->formatSize);
+            readFormat(pCurrentHeader, chunkSize);
             handleStreamFormat(pCurrentHeader);
         } else if (id == FCC("indx")) {
-            DWORD got;
-            unsigned char* chunk = readChunk(chunkSize, &got);
-            handleSuperIndex(chunk, got);
-            free(chunk);
+            PageBlock chunk = readChunk(chunkSize);
+            handleSuperIndex(chunk.data(), chunk.size());
         }
         mySeek64(hFile, dataStart + chunkSize, FILE_BEGIN);
     }
@@ -399,7 +396,7 @@ bool avihandle::handleWAVE(DWORD size, ULONGLONG* consumed)
             avistreamlist* record = new avistreamlist{};
             record->header.fccType = FCC("auds");
             appendHeader(record);
-            record->format = readChunk(chunkSize, &record->formatSize);
+            readFormat(record, chunkSize);
             bHasAudio = true;
             if (!takeWaveFormat(record))
                 return false;
@@ -481,15 +478,20 @@ bool avihandle::readChunkHeader(FOURCC* id, DWORD* size)
 }
 
 // Reads a chunk's data from the current position, no more than the file holds.
-unsigned char* avihandle::readChunk(DWORD size, DWORD* got)
+PageBlock avihandle::readChunk(DWORD size)
 {
     ULONGLONG size64 = fileSize();
     ULONGLONG position = myTell64(hFile);
     ULONGLONG available = size64 > position ? size64 - position : 0;
-    *got = size < available ? size : (DWORD)available;
-    unsigned char* data = (unsigned char*)malloc(*got ? *got : 1);
-    myRead(hFile, data, *got, nullptr, false);
-    return data;
+    return PageBlock::Read(hFile, size < available ? size : (DWORD)available);
+}
+
+void avihandle::readFormat(avistreamlist* record, DWORD size)
+{
+    PageBlock chunk = readChunk(size);
+    record->formatSize = chunk.size();
+    record->format = (unsigned char*)malloc(chunk.size() ? chunk.size() : 1);
+    memcpy(record->format, chunk.data(), chunk.size());
 }
 
 ULONGLONG avihandle::fileSize()

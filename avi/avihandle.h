@@ -3,6 +3,7 @@
 #pragma once
 
 #include "AviStructures.h"
+#include "core/PageBlock.h"
 
 class avihandle {
 public:
@@ -74,7 +75,8 @@ private:
     bool takeWaveFormat(avistreamlist* record);
     void takeWaveData(ULONGLONG dataStart, DWORD size);
     bool readChunkHeader(FOURCC* id, DWORD* size);
-    unsigned char* readChunk(DWORD size, DWORD* got);
+    PageBlock readChunk(DWORD size);
+    void readFormat(avistreamlist* record, DWORD size);
     ULONGLONG fileSize();
     void appendHeader(avistreamlist* record);
     void finish();

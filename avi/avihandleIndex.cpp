@@ -5,6 +5,7 @@
 
 #include "avihandle.h"
 #include "core/FileIOWrapper.h"
+#include "platform/win32/Memory.h"
 
 namespace {
 
@@ -178,8 +179,10 @@ DWORD avihandle::MakeSampleTable(AVIstream* stream, AudioSampleInfo** table)
 
 IndexChunk* avihandle::newChunk(DWORD capacity, ULONGLONG baseOffset)
 {
+    PageBlock block(sizeof(AVISTDINDEXHEADER) + capacity * sizeof(AVISTDINDEXENTRY));
     IndexChunk* chunk = new IndexChunk{};
-    chunk->data = (unsigned char*)calloc(1, sizeof(AVISTDINDEXHEADER) + (size_t)capacity * sizeof(AVISTDINDEXENTRY));
+    chunk->data = block.data();
+    chunk->block = block.release();
     AVISTDINDEXHEADER* header = chunk->header();
     header->wLongsPerEntry = 2;
     header->bIndexType = 1;  // AVI_INDEX_OF_CHUNKS
@@ -187,7 +190,8 @@ IndexChunk* avihandle::newChunk(DWORD capacity, ULONGLONG baseOffset)
     return chunk;
 }
 
-// A standard index chunk as stored; entries the file does not hold are not counted.
+// A standard index chunk as stored, read straight into its own memory; entries the file does
+// not hold are not counted.
 IndexChunk* avihandle::loadChunk(const AVISUPERINDEXENTRY& entry)
 {
     AVISTDINDEXHEADER header = {};
@@ -198,9 +202,11 @@ IndexChunk* avihandle::loadChunk(const AVISUPERINDEXENTRY& entry)
         ULONGLONG room = size > position ? (size - position) / sizeof(AVISTDINDEXENTRY) : 0;
         entries = header.nEntriesInUse < room ? header.nEntriesInUse : (DWORD)room;
     }
-    IndexChunk* chunk = newChunk(entries, header.qwBaseOffset);
-    memcpy(chunk->data, &header, sizeof header);
-    myRead(hFile, chunk->entries(), entries * sizeof(AVISTDINDEXENTRY), nullptr, false);
+    mySeek64(hFile, (long long)entry.qwOffset, FILE_BEGIN);
+    PageBlock block = PageBlock::Read(hFile, sizeof header + entries * sizeof(AVISTDINDEXENTRY));
+    IndexChunk* chunk = new IndexChunk{};
+    chunk->data = block.data();
+    chunk->block = block.release();
     chunk->nEntries = entries;
     return chunk;
 }
@@ -218,7 +224,7 @@ void avihandle::releaseChunks(AVIstream* stream)
 {
     while (stream->pChunks) {
         IndexChunk* next = stream->pChunks->next;
-        free(stream->pChunks->data);
+        VirtualFree(stream->pChunks->block, 0, MEM_RELEASE);
         delete stream->pChunks;
         stream->pChunks = next;
     }
