@@ -6,7 +6,6 @@
 #include "DebugOutput.h"
 #include "platform/win32/File.h"
 #include "platform/win32/Memory.h"
-#include "platform/win32/Sync.h"
 
 namespace {
 
@@ -81,7 +80,8 @@ void FileIOWrapper::WaitPending(bool report)
     while (!HasOverlappedIoCompleted(&m_Request)) {
         if (report)
             DebugOutput("FileIOWrapper::myRead Stall\n");
-        Sleep(1);
+        // A 1 ms polling period that ends early when the read finishes.
+        GetOverlappedResultEx(m_File, &m_Request, nullptr, 1, FALSE);
     }
     m_Pending = false;
 }

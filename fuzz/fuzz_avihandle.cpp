@@ -1,5 +1,5 @@
-// Parses any input as an AVI or WAV file, with each choice of skipped streams, and walks what
-// was parsed as a reader would.
+// Parses any input as an AVI or WAV file and walks what was parsed as a reader would. The
+// input's length picks which streams the parser is told to skip.
 #include <cstdio>
 #include <cstdlib>
 
@@ -12,11 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FILE* file = fopen(path.c_str(), "wb");
     if (!file || fwrite(data, 1, size, file) != size || fclose(file) != 0)
         abort();
-    const bool skips[][2] = {{false, false}, {true, false}, {false, true}};
-    for (const auto& skip : skips) {
-        avihandle h(path.c_str(), skip[0], skip[1]);
-        if (h.bError)
-            continue;
+    avihandle h(path.c_str(), size % 3 == 1, size % 3 == 2);
+    if (!h.bError) {
         std::string fault = walkParsed(h);
         if (!fault.empty()) {
             fprintf(stderr, "%s\n", fault.c_str());

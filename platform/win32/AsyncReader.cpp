@@ -56,7 +56,7 @@ public:
         if (!m_Open)
             return;
         while (m_InFlight)
-            Wait();
+            Wait(INFINITE);
         io_uring_queue_exit(&m_Ring);
     }
 
@@ -65,7 +65,7 @@ public:
     bool Start(OVERLAPPED* request, void* buffer, DWORD count, uint64_t offset) override
     {
         if (m_InFlight == Depth)
-            Wait();
+            Wait(INFINITE);
         io_uring_sqe* sqe = io_uring_get_sqe(&m_Ring);
         io_uring_prep_read(sqe, m_Fd, buffer, count, offset);
         io_uring_sqe_set_data(sqe, request);
@@ -89,14 +89,16 @@ public:
             Finish(cqe);
     }
 
-    void Wait() override
+    void Wait(DWORD milliseconds) override
     {
         if (!m_InFlight)
             return;
         io_uring_cqe* cqe;
+        __kernel_timespec limit = {milliseconds / 1000, (long long)(milliseconds % 1000) * 1000000};
         int result;
         do
-            result = io_uring_wait_cqe(&m_Ring, &cqe);
+            result = milliseconds == INFINITE ? io_uring_wait_cqe(&m_Ring, &cqe)
+                                              : io_uring_wait_cqe_timeout(&m_Ring, &cqe, &limit);
         while (result == -EINTR);
         if (result == 0)
             Finish(cqe);
@@ -128,7 +130,7 @@ public:
         if (!m_Open)
             return;
         while (m_InFlight)
-            Wait();
+            Wait(INFINITE);
         io_destroy(m_Context);
     }
 
@@ -137,7 +139,7 @@ public:
     bool Start(OVERLAPPED* request, void* buffer, DWORD count, uint64_t offset) override
     {
         if (m_InFlight == Depth)
-            Wait();
+            Wait(INFINITE);
         // The kernel copies the control block at submission; the event brings back `data`.
         iocb block;
         io_prep_pread(&block, m_Fd, buffer, count, (long long)offset);
@@ -162,10 +164,11 @@ public:
         Collect(0, &now);
     }
 
-    void Wait() override
+    void Wait(DWORD milliseconds) override
     {
+        timespec limit = {milliseconds / 1000, (long)(milliseconds % 1000) * 1000000};
         if (m_InFlight)
-            Collect(1, nullptr);
+            Collect(1, milliseconds == INFINITE ? nullptr : &limit);
     }
 
 private:
@@ -215,7 +218,7 @@ public:
     }
 
     void Poll() override {}
-    void Wait() override {}
+    void Wait(DWORD) override {}
 
 private:
     int m_Fd;

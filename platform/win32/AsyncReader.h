@@ -32,8 +32,9 @@ public:
     virtual bool Start(OVERLAPPED* request, void* buffer, DWORD count, uint64_t offset) = 0;
     // Records every read that has finished; never blocks.
     virtual void Poll() = 0;
-    // Blocks until at least one read in flight has finished and is recorded.
-    virtual void Wait() = 0;
+    // Blocks until at least one read in flight has finished and is recorded, or until
+    // milliseconds have passed (INFINITE: no limit).
+    virtual void Wait(DWORD milliseconds) = 0;
 };
 
 // The Win32 error that a recorded result stands for: ERROR_SUCCESS, ERROR_HANDLE_EOF

@@ -140,7 +140,18 @@ BOOL GetOverlappedResult(HANDLE file, OVERLAPPED* overlapped, DWORD* transferred
     while (!HasOverlappedIoCompleted(overlapped)) {
         if (!wait)
             return Fail(ERROR_IO_INCOMPLETE);
-        static_cast<AsyncReader*>(overlapped->Request)->Wait();
+        static_cast<AsyncReader*>(overlapped->Request)->Wait(INFINITE);
+    }
+    return Finished(overlapped, transferred);
+}
+
+BOOL GetOverlappedResultEx(HANDLE file, OVERLAPPED* overlapped, DWORD* transferred, DWORD milliseconds,
+                           BOOL alertable)
+{
+    if (!HasOverlappedIoCompleted(overlapped)) {
+        static_cast<AsyncReader*>(overlapped->Request)->Wait(milliseconds);
+        if (!HasOverlappedIoCompleted(overlapped))
+            return Fail(WAIT_TIMEOUT);
     }
     return Finished(overlapped, transferred);
 }

@@ -14,6 +14,9 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD count, DWORD* transferred, OVERL
 // Polls the request; once it is seen complete, Internal leaves STATUS_PENDING.
 BOOL HasOverlappedIoCompleted(OVERLAPPED* overlapped);
 BOOL GetOverlappedResult(HANDLE file, OVERLAPPED* overlapped, DWORD* transferred, BOOL wait);
+// Waits at most milliseconds for the read; WAIT_TIMEOUT when it is still running.
+BOOL GetOverlappedResultEx(HANDLE file, OVERLAPPED* overlapped, DWORD* transferred, DWORD milliseconds,
+                           BOOL alertable);
 BOOL GetFileSizeEx(HANDLE file, LARGE_INTEGER* size);
 DWORD GetFileSize(HANDLE file, DWORD* high);
 BOOL CloseHandle(HANDLE file);

@@ -12,6 +12,8 @@
 
 namespace {
 
+constexpr size_t HugePageSize = 2 << 20;
+
 size_t PageSize()
 {
     static const size_t size = (size_t)sysconf(_SC_PAGESIZE);
@@ -34,6 +36,9 @@ LPVOID VirtualAlloc(LPVOID address, size_t size, DWORD allocationType, DWORD pro
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
+    // Large blocks (frame buffers, whole indexes) fault in far faster as huge pages.
+    if (length >= HugePageSize)
+        madvise(base, length, MADV_HUGEPAGE);
     *static_cast<size_t*>(base) = length;
     mprotect(base, page, PROT_READ);
     return static_cast<char*>(base) + page;
