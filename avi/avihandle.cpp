@@ -5,6 +5,7 @@
 
 #include "DVFrame.h"
 #include "core/Truncate.h"
+#include "platform/win32/Memory.h"
 #include "core/DebugOutput.h"
 #include "core/FileIOWrapper.h"
 
@@ -43,51 +44,49 @@ avihandle::avihandle(const char* fileName, bool skipVideo, bool skipAudio)
         return;
     }
 
+    try {
+        if (walk())
+            finish();
+        else
+            fail();
+    } catch (const char*) {
+        // An index that cannot be read or held is a file that cannot be served.
+        fail();
+    }
+}
+
+// The top-level chunks: RIFF "AVI " and its "AVIX" continuations, or one RIFF "WAVE".
+bool avihandle::walk()
+{
     bool riffSeen = false;
     for (;;) {
         FOURCC id;
         DWORD size;
         if (!readChunkHeader(&id, &size))
-            break;
+            return true;
         if (id != FCC("RIFF")) {
             if (!riffSeen) {
                 DebugOutput("RIFF header not found\n");
-                fail();
-                return;
+                return false;
             }
             DebugOutput("avihandle::avihandle Warning:excess data beyond RIFF Chunk not defined as RIFF:AVIX\n");
-            break;
+            return true;
         }
         riffSeen = true;
         ULONGLONG dataStart = myTell64(hFile);
         FOURCC form;
         if (myRead(hFile, &form, 4, nullptr, false) < 4)
-            break;
+            return true;
         ULONGLONG consumed = 4;
-        if (form == FCC("WAVE")) {
-            if (bSkipAudio || !handleWAVE(size, &consumed)) {
-                fail();
-                return;
-            }
-            break;  // nothing after a WAVE form is read
-        }
+        if (form == FCC("WAVE"))
+            return !bSkipAudio && handleWAVE(size, &consumed);  // nothing after a WAVE form is read
         if (form != FCC("AVI ") && form != FCC("AVIX")) {
             DebugOutput("avihandle::avihandle Error:RIFF type AVI or AVIX expected");
-            fail();
-            return;
+            return false;
         }
-        if (!handleRIFF(size, &consumed)) {
-            fail();
-            return;
-        }
+        if (!handleRIFF(size, &consumed))
+            return false;
         mySeek64(hFile, dataStart + size, FILE_BEGIN);
-    }
-
-    try {
-        finish();
-    } catch (const char*) {
-        // An index that cannot be read is a file that cannot be served.
-        fail();
     }
 }
 
@@ -100,7 +99,8 @@ avihandle::~avihandle()
     free(pVideoFormat);
     free(pAudioFormat);
     delete[] pAudioSamples;
-    delete[] pKeyFrames;
+    if (pKeyFrames)
+        VirtualFree(pKeyFrames, 0, MEM_RELEASE);
     while (pStreams) {
         AVIstream* next = pStreams->next;
         releaseChunks(pStreams);

@@ -65,6 +65,7 @@ public:
     BITMAPINFOHEADER* videoFormat() { return (BITMAPINFOHEADER*)pVideoFormat; }
 
 private:
+    bool walk();
     bool handleRIFF(DWORD size, ULONGLONG* consumed);
     void handleLISThdrl(DWORD size);
     void handleLISTstrl(DWORD size);

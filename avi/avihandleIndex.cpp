@@ -39,9 +39,9 @@ void avihandle::addstream(AVIstream** out, avistreamlist* header)
     *out = stream;
 }
 
-// Storage is sized from the entries present, so every entry is kept whatever the main header
-// claims. Entry offsets are made relative to qwMoviBase whether the file stored them relative
-// to the "movi" list or as absolute file offsets.
+// Every stream gets room for all the entries present, whatever the main header claims, so no
+// entry is dropped; untouched room costs no memory. Entry offsets are made relative to
+// qwMoviBase whether the file stored them relative to the "movi" list or as absolute offsets.
 void avihandle::idx1toindx(const char* chunk, DWORD size)
 {
     const AVIINDEXENTRY* entries = (const AVIINDEXENTRY*)chunk;
@@ -49,24 +49,20 @@ void avihandle::idx1toindx(const char* chunk, DWORD size)
     const DWORD streams = pMainHeader->dwStreams < MaxIdx1Streams ? pMainHeader->dwStreams : MaxIdx1Streams;
     nFrames = pMainHeader->dwTotalFrames;
 
-    DWORD perStream[MaxIdx1Streams] = {};
-    for (DWORD i = 0; i < count; i++) {
-        int s = idx1Stream(entries[i].ckid, streams);
-        if (s >= 0)
-            perStream[s]++;
-    }
-
     IndexChunk* chunks[MaxIdx1Streams];
     avistreamlist* header = pFirstHeader;
     for (DWORD s = 0; s < streams; s++) {
         AVIstream* stream;
         addstream(&stream, header);
-        chunks[s] = newChunk(perStream[s], qwMoviBase);
+        chunks[s] = newChunk(count, qwMoviBase);
         appendChunk(stream, chunks[s]);
         if (header)
             header = header->next;
     }
-    pKeyFrames = new DWORD[streams ? perStream[0] : 0];
+    PageBlock keyFrames(count * sizeof(DWORD));
+    if (!keyFrames.data())
+        throw "avihandle::idx1toindx index too large";
+    pKeyFrames = (DWORD*)keyFrames.data();
     nKeyFrames = 0;
 
     DWORD adjust = 0;
@@ -94,10 +90,10 @@ void avihandle::idx1toindx(const char* chunk, DWORD size)
     for (DWORD s = 0; s < streams; s++)
         chunks[s]->header()->nEntriesInUse = chunks[s]->nEntries;
     nFrames = streams ? chunks[0]->nEntries : 0;
-    if (nKeyFrames == 0) {
-        delete[] pKeyFrames;
+    if (nKeyFrames == 0)
         pKeyFrames = nullptr;
-    }
+    else
+        keyFrames.release();
 }
 
 // Loads the next standard index chunk of every stream that has one left.
@@ -180,6 +176,8 @@ DWORD avihandle::MakeSampleTable(AVIstream* stream, AudioSampleInfo** table)
 IndexChunk* avihandle::newChunk(DWORD capacity, ULONGLONG baseOffset)
 {
     PageBlock block(sizeof(AVISTDINDEXHEADER) + capacity * sizeof(AVISTDINDEXENTRY));
+    if (!block.data())
+        throw "avihandle::idx1toindx index too large";
     IndexChunk* chunk = new IndexChunk{};
     chunk->data = block.data();
     chunk->block = block.release();

@@ -8,11 +8,18 @@
 #include "File.h"
 
 // VirtualFree gets only the address, so each block is preceded by one read-only page that
-// holds the length of the whole mapping (it also stops writes that run below the block).
+// records the whole mapping (it also stops writes that run below the block). Large blocks
+// (frame buffers, whole indexes) start on a huge-page boundary and ask for huge pages: they
+// fault in many times faster.
 
 namespace {
 
 constexpr size_t HugePageSize = 2 << 20;
+
+struct Mapping {
+    void* base;
+    size_t length;
+};
 
 size_t PageSize()
 {
@@ -25,23 +32,28 @@ size_t PageSize()
 LPVOID VirtualAlloc(LPVOID address, size_t size, DWORD allocationType, DWORD protect)
 {
     size_t page = PageSize();
-    if (address || size == 0 || size > SIZE_MAX - 2 * page || !(allocationType & MEM_COMMIT) ||
+    if (address || size == 0 || size > SIZE_MAX - 2 * page - HugePageSize || !(allocationType & MEM_COMMIT) ||
         protect != PAGE_READWRITE) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    size_t length = page + (size + page - 1) / page * page;
-    void* base = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    size_t blockLength = (size + page - 1) / page * page;
+    bool huge = blockLength >= HugePageSize;
+    size_t length = page + blockLength + (huge ? HugePageSize : 0);
+    char* base = static_cast<char*>(mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
     if (base == MAP_FAILED) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
-    // Large blocks (frame buffers, whole indexes) fault in far faster as huge pages.
-    if (length >= HugePageSize)
-        madvise(base, length, MADV_HUGEPAGE);
-    *static_cast<size_t*>(base) = length;
-    mprotect(base, page, PROT_READ);
-    return static_cast<char*>(base) + page;
+    char* block = base + page;
+    if (huge) {
+        block = reinterpret_cast<char*>(((uintptr_t)block + HugePageSize - 1) & ~(uintptr_t)(HugePageSize - 1));
+        madvise(block, blockLength, MADV_HUGEPAGE);
+    }
+    char* guard = block - page;
+    *reinterpret_cast<Mapping*>(guard) = {base, length};
+    mprotect(guard, page, PROT_READ);
+    return block;
 }
 
 BOOL VirtualFree(LPVOID address, size_t size, DWORD freeType)
@@ -50,7 +62,7 @@ BOOL VirtualFree(LPVOID address, size_t size, DWORD freeType)
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    char* base = static_cast<char*>(address) - PageSize();
-    munmap(base, *reinterpret_cast<size_t*>(base));
+    Mapping mapping = *reinterpret_cast<Mapping*>(static_cast<char*>(address) - PageSize());
+    munmap(mapping.base, mapping.length);
     return TRUE;
 }
