@@ -58,22 +58,21 @@ BuiltAvi dvAvi()
     AviLayout layout;
     layout.avih = mainHeader(1, 1);
     layout.streams = {{streamHeader("iavs", "dvsd", 1, 25, 1), Bytes(32)}};
-    layout.segments = {{{"00db", dvFrame(DvFrameSpec{})}}};
+    layout.segments = {{{"00db", dvFrame(DvFrameParams{})}}};
     return buildAvi(layout);
 }
 
 TEST_F(AviBadInput, Truncations)
 {
-    // Every length of a small AVI; the others cut at and just after each chunk header.
+    // Every length of the small files; the DV file cut at and just after each chunk header.
     std::vector<Bytes> images;
-    const BuiltAvi small = plainAvi();
-    for (size_t length = 0; length <= small.image.size(); length++)
-        images.emplace_back(small.image.begin(), small.image.begin() + length);
-    for (const BuiltAvi& file : {openDmlAvi(), wavFile(), dvAvi()})
-        for (size_t at : file.headers)
-            for (size_t length = at; length <= std::min(at + 12, file.image.size()); length += 4)
-                images.emplace_back(file.image.begin(), file.image.begin() + length);
+    for (const BuiltAvi& file : {plainAvi(), openDmlAvi(), wavFile()})
+        for (size_t length = 0; length <= file.image.size(); length++)
+            images.emplace_back(file.image.begin(), file.image.begin() + length);
     const BuiltAvi dv = dvAvi();
+    for (size_t at : dv.headers)
+        for (size_t length = at; length <= at + 12; length += 4)
+            images.emplace_back(dv.image.begin(), dv.image.begin() + length);
     images.emplace_back(dv.image.begin(), dv.image.end() - DVFrameSize625 / 2);
     check(images);
 }
@@ -81,7 +80,7 @@ TEST_F(AviBadInput, Truncations)
 TEST_F(AviBadInput, EveryStoredSizeReplaced)
 {
     // Zero-sized chunks, lists smaller than their own header, sizes past the end of the file.
-    const DWORD sizes[] = {0, 3, 5, 0x7FFFFFFF, 0xFFFFFFFF};
+    const DWORD sizes[] = {0, 1, 3, 4, 5, 0x7FFFFFFF, 0xFFFFFFF7, 0xFFFFFFFF};
     std::vector<Bytes> images;
     for (const BuiltAvi& file : {plainAvi(), openDmlAvi(), wavFile()}) {
         for (size_t at : file.headers) {

@@ -237,13 +237,13 @@ TEST_F(AviParser, DvType1TakesSizeAndAudioFromTheFirstFrame)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.pal << c.skipVideo << c.skipAudio);
-        DvFrameSpec spec;
-        spec.pal = c.pal;
-        spec.audio[0] = spec.audio[1] = {.smp = c.smp, .chn = c.chn};
+        DvFrameParams dv;
+        dv.pal = c.pal;
+        dv.audio[0] = dv.audio[1] = {.smp = c.smp, .chn = c.chn};
         AviLayout layout;
         layout.avih = mainHeader(2, 1);
         layout.streams = {{streamHeader("iavs", "dvsd", c.pal ? 1 : 1001, c.pal ? 25 : 30000, 2, 150000), Bytes(32)}};
-        layout.segments = {{{"00db", dvFrame(spec)}, {"00db", dvFrame(spec)}}};
+        layout.segments = {{{"00db", dvFrame(dv)}, {"00db", dvFrame(dv)}}};
         auto h = files.parse(buildAvi(layout).image, c.skipVideo, c.skipAudio);
         ASSERT_FALSE(h->bError);
         EXPECT_TRUE(h->bDVType1 && h->bHasVideo);
@@ -283,11 +283,11 @@ TEST(DvFrameAnalysis, SampleCountsFollowSystemRateAndAfSize)
                  {false, 2, 3, 1056},  {true, 2, 63, 1327}, {false, 5, 7, 7}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.pal << " smp " << int(c.smp));
-        DvFrameSpec spec;
-        spec.pal = c.pal;
-        spec.audio[0] = {.afSize = c.afSize, .smp = c.smp};
-        spec.audio[1] = {.afSize = uint8_t(c.afSize ^ 1), .smp = c.smp};
-        Bytes frame = padded(dvFrame(spec));
+        DvFrameParams dv;
+        dv.pal = c.pal;
+        dv.audio[0] = {.afSize = c.afSize, .smp = c.smp};
+        dv.audio[1] = {.afSize = uint8_t(c.afSize ^ 1), .smp = c.smp};
+        Bytes frame = padded(dvFrame(dv));
         tr_dv_aux aux = {};
         analyze_fr0(&aux, frame.data());
         EXPECT_EQ(aux.valid, 1);
@@ -302,12 +302,12 @@ TEST(DvFrameAnalysis, SampleCountsFollowSystemRateAndAfSize)
 
 TEST(DvFrameAnalysis, PacksAreRecordedPerHalf)
 {
-    DvFrameSpec spec;
-    spec.audio[0] = {.qu = 1, .chn = 1, .audioMode = 2, .locked = true};
-    spec.audio[1] = {.smp = 2, .audioMode = 1};
-    spec.timecode = 0x12345678;
-    spec.vauxSource = 0xE0;
-    Bytes frame = dvFrame(spec);
+    DvFrameParams dv;
+    dv.audio[0] = {.qu = 1, .chn = 1, .audioMode = 2, .locked = true};
+    dv.audio[1] = {.smp = 2, .audioMode = 1};
+    dv.timecode = 0x12345678;
+    dv.vauxSource = 0xE0;
+    Bytes frame = dvFrame(dv);
     tr_dv_aux aux = {};
     analyze_fr0(&aux, frame.data());
     const tr_dv_audio& a = aux.audio[0];
@@ -322,9 +322,9 @@ TEST(DvFrameAnalysis, AudioDataIsCopiedInBlockOrder)
 {
     for (bool pal : {false, true}) {
         SCOPED_TRACE(pal);
-        DvFrameSpec spec;
-        spec.pal = pal;
-        Bytes frame = padded(dvFrame(spec));
+        DvFrameParams dv;
+        dv.pal = pal;
+        Bytes frame = padded(dvFrame(dv));
         // Blocks past a 525/60 frame are not walked: audio blocks there would show.
         for (size_t at = DVFrameSize525; !pal && at < frame.size(); at += DVBlockSize) {
             const uint8_t block[8] = {0x7F, 0x07, 0, 0x50, 0x3F, 0, 0, 0x10};
@@ -345,7 +345,7 @@ TEST(DvFrameAnalysis, AudioDataIsCopiedInBlockOrder)
 
 TEST(DvFrameAnalysis, WithoutAHeaderAllBlocksAreWalkedAndAtMost7776BytesCopied)
 {
-    Bytes frame = dvFrame(DvFrameSpec{});
+    Bytes frame = dvFrame(DvFrameParams{});
     for (size_t at = 0; at < frame.size(); at += DVBlockSize)
         frame[at] = 0x7F;  // every block an audio block
     Bytes out(DVMaxAudioData + DVAudioDataSize, 0xEE);

@@ -226,15 +226,15 @@ Bytes buildWav(const Bytes& format, const Bytes& data)
     return b.image;
 }
 
-Bytes dvFrame(const DvFrameSpec& spec)
+Bytes dvFrame(const DvFrameParams& dv)
 {
-    const unsigned sequences = spec.pal ? 12 : 10;
+    const unsigned sequences = dv.pal ? 12 : 10;
     Bytes f(sequences * 150 * 80);
     unsigned audioBlocks = 0;
     for (unsigned seq = 0; seq < sequences; seq++) {
-        const DvAudioPack& a = spec.audio[seq >= sequences / 2];
+        const DvAudioPack& a = dv.audio[seq >= sequences / 2];
         const uint8_t source[5] = {0x50, uint8_t((a.locked ? 0x80 : 0) | (a.afSize & 0x3F)),
-                                   uint8_t((a.chn & 3) << 5 | (a.audioMode & 15)), uint8_t(spec.pal ? 0x40 : 0),
+                                   uint8_t((a.chn & 3) << 5 | (a.audioMode & 15)), uint8_t(dv.pal ? 0x40 : 0),
                                    uint8_t((a.smp & 7) << 3 | (a.qu & 7))};
         const uint8_t none[5] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
         for (unsigned n = 0; n < 150; n++) {
@@ -245,20 +245,20 @@ Bytes dvFrame(const DvFrameSpec& spec)
             p[1] = uint8_t(seq << 4 | 0x07);
             p[2] = uint8_t(n);
             if (section == 0) {
-                p[3] = spec.pal ? 0xBF : 0x3F;
+                p[3] = dv.pal ? 0xBF : 0x3F;
             } else if (section == 1) {
                 for (unsigned s = 0; s < 6; s++) {
                     uint8_t* pack = p + 3 + 8 * s + 3;
                     memcpy(pack, none, 5);
                     if (s == 0) {
                         pack[0] = 0x13;
-                        memcpy(pack + 1, &spec.timecode, 4);
+                        memcpy(pack + 1, &dv.timecode, 4);
                     }
                 }
             } else if (section == 2) {
                 for (unsigned s = 0; s < 15; s++)
                     memcpy(p + 3 + 5 * s, none, 5);
-                const uint8_t vaux[5] = {0x60, 0xFF, spec.vauxSource, 0xFF, 0xFF};
+                const uint8_t vaux[5] = {0x60, 0xFF, dv.vauxSource, 0xFF, 0xFF};
                 memcpy(p + 3, vaux, 5);
             } else if (section == 3) {
                 // As on tape, the source pack sits in audio block 3 of even and 0 of odd sequences.

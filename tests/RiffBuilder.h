@@ -103,7 +103,7 @@ struct DvAudioPack {  // the AAUX source pack of one half
     bool locked = false;
 };
 
-struct DvFrameSpec {
+struct DvFrameParams {
     bool pal = true;
     DvAudioPack audio[2];
     DWORD timecode = 0;  // pack 0x13 bytes 1-4, little-endian
@@ -114,4 +114,4 @@ constexpr unsigned dvAudioBlockAt(unsigned sequence, unsigned a) { return sequen
 // The data byte i of the frame's n-th audio block.
 constexpr uint8_t dvAudioByte(unsigned n, unsigned i) { return uint8_t(n * 7 + i); }
 
-Bytes dvFrame(const DvFrameSpec& spec);  // 120000 or 144000 bytes
+Bytes dvFrame(const DvFrameParams& dv);  // 120000 or 144000 bytes
