@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "DVFrame.h"
 #include "core/Truncate.h"
@@ -127,6 +128,8 @@ bool avihandle::openavi()
         }
         return true;
     }
+    if (!pStreams)
+        closeavi();
     return pStreams != nullptr;
 }
 
@@ -204,12 +207,11 @@ void avihandle::analyzeFirstDVFrame()
     ULONGLONG base;
     DWORD offset, size;
     getframeoffset(0, pStreams, &base, &offset, &size);
-    unsigned char* frame = (unsigned char*)calloc(1, DVFrameSize625);
+    std::vector<unsigned char> frame(DVFrameSize625);
     mySeek64(hFile, base + offset, FILE_BEGIN);
-    myRead(hFile, frame, size < DVFrameSize625 ? size : DVFrameSize625, nullptr, false);
+    myRead(hFile, frame.data(), size < DVFrameSize625 ? size : DVFrameSize625, nullptr, false);
     tr_dv_aux aux = {};
-    analyze_fr0(&aux, frame);
-    free(frame);
+    analyze_fr0(&aux, frame.data());
 
     if (!bSkipAudio) {
         static const DWORD rates[3] = {48000, 44100, 32000};
@@ -230,15 +232,37 @@ void avihandle::analyzeFirstDVFrame()
     }
 }
 
-bool avihandle::handleRIFF(DWORD size, ULONGLONG* consumed)
+// Walks the sub-chunks of a chunk of size bytes whose type FOURCC has been read. Sizes are
+// taken as stored (no pad bytes); the walk ends when the bytes consumed reach size, at a read
+// that finds nothing, or (where emptyEnds) at a sub-chunk of size 0. visit(id, size, start)
+// sees each sub-chunk with the file at its data, and may stop the walk by returning false.
+template <class Visit>
+avihandle::WalkEnd avihandle::forEachSubChunk(DWORD size, ULONGLONG* consumed, bool emptyEnds, Visit visit)
 {
     while (*consumed < size) {
         FOURCC id;
         DWORD chunkSize;
-        if (!readChunkHeader(&id, &chunkSize) || chunkSize == 0)
-            return false;
+        if (!readChunkHeader(&id, &chunkSize) || (emptyEnds && chunkSize == 0))
+            return WalkEnd::Broken;
         *consumed += chunkSize + 8ull;
         ULONGLONG dataStart = myTell64(hFile);
+        if (!visit(id, chunkSize, dataStart))
+            return WalkEnd::Stopped;
+        mySeek64(hFile, dataStart + chunkSize, FILE_BEGIN);
+    }
+    return WalkEnd::Complete;
+}
+
+FOURCC avihandle::readListType()
+{
+    FOURCC type = 0;
+    myRead(hFile, &type, 4, nullptr, false);
+    return type;
+}
+
+bool avihandle::handleRIFF(DWORD size, ULONGLONG* consumed)
+{
+    return forEachSubChunk(size, consumed, true, [&](FOURCC id, DWORD chunkSize, ULONGLONG dataStart) {
         if (id == FCC("idx1")) {
             if (!pStreams) {
                 bIdx1Index = true;
@@ -246,8 +270,7 @@ bool avihandle::handleRIFF(DWORD size, ULONGLONG* consumed)
                 idx1toindx((const char*)chunk.data(), chunk.size());
             }
         } else if (id == FCC("LIST")) {
-            FOURCC type = 0;
-            myRead(hFile, &type, 4, nullptr, false);
+            FOURCC type = readListType();
             if (type == FCC("movi"))
                 qwMoviBase = dataStart + 8;
             else if (type == FCC("hdrl"))
@@ -255,24 +278,16 @@ bool avihandle::handleRIFF(DWORD size, ULONGLONG* consumed)
             else
                 DebugOutput("avihandle::handleRIFF Error:Unable to define AVI list type");
         }
-        mySeek64(hFile, dataStart + chunkSize, FILE_BEGIN);
-    }
-    return true;
+        return true;
+    }) == WalkEnd::Complete;
 }
 
 void avihandle::handleLISThdrl(DWORD size)
 {
     ULONGLONG consumed = 4;
-    while (consumed < size) {
-        FOURCC id;
-        DWORD chunkSize;
-        if (!readChunkHeader(&id, &chunkSize))
-            return;
-        consumed += chunkSize + 8ull;
-        ULONGLONG dataStart = myTell64(hFile);
+    forEachSubChunk(size, &consumed, false, [&](FOURCC id, DWORD chunkSize, ULONGLONG) {
         if (id == FCC("LIST")) {
-            FOURCC type = 0;
-            myRead(hFile, &type, 4, nullptr, false);
+            FOURCC type = readListType();
             if (type == FCC("strl"))
                 handleLISTstrl(chunkSize);
             else if (type == FCC("odml"))
@@ -283,60 +298,52 @@ void avihandle::handleLISThdrl(DWORD size)
             myRead(hFile, pMainHeader, chunkSize < sizeof(AVIMAINHEADER) ? chunkSize : sizeof(AVIMAINHEADER),
                    nullptr, false);
         }
-        mySeek64(hFile, dataStart + chunkSize, FILE_BEGIN);
-    }
+        return true;
+    });
 }
 
 void avihandle::handleLISTodml(DWORD size)
 {
     ULONGLONG consumed = 4;
-    while (consumed < size) {
-        FOURCC id;
-        DWORD chunkSize;
-        if (!readChunkHeader(&id, &chunkSize))
-            return;
-        consumed += chunkSize + 8ull;
-        ULONGLONG dataStart = myTell64(hFile);
+    forEachSubChunk(size, &consumed, false, [&](FOURCC id, DWORD chunkSize, ULONGLONG) {
         if (id == FCC("dmlh") && chunkSize >= 4)
             myRead(hFile, &nFrames, 4, nullptr, false);
-        mySeek64(hFile, dataStart + chunkSize, FILE_BEGIN);
-    }
+        return true;
+    });
 }
 
 void avihandle::handleLISTstrl(DWORD size)
 {
     ULONGLONG consumed = 4;
-    while (consumed < size) {
-        FOURCC id;
-        DWORD chunkSize;
-        if (!readChunkHeader(&id, &chunkSize))
-            return;
-        consumed += chunkSize + 8ull;
-        ULONGLONG dataStart = myTell64(hFile);
-        if (id == FCC("strh")) {
-            avistreamlist* record = new avistreamlist{};
-            myRead(hFile, &record->header, chunkSize < sizeof(AVISTREAMHEADER) ? chunkSize : sizeof(AVISTREAMHEADER),
-                   nullptr, false);
-            bool firstOfFile = !pFirstHeader;
-            appendHeader(record);
-            if (firstOfFile) {
-                bDVType1 = record->header.fccType == FCC("iavs");
-                if (bDVType1) {
-                    bHasAudio = bHasVideo = true;
-                    nVideoBufferSize = record->header.dwSuggestedBufferSize;
-                    BITMAPINFOHEADER dv = {40, 720, 480, 1, 16, FCC("dvsd"), DVFrameSize525, 0, 0, 0, 0};
-                    *videoFormat() = dv;
-                    nVideoFormatSize = sizeof(BITMAPINFOHEADER);
-                }
-            }
-        } else if (id == FCC("strf") && pCurrentHeader && !pCurrentHeader->format) {
+    forEachSubChunk(size, &consumed, false, [&](FOURCC id, DWORD chunkSize, ULONGLONG) {
+        if (id == FCC("strh"))
+            handleStreamHeader(chunkSize);
+        else if (id == FCC("strf") && pCurrentHeader && !pCurrentHeader->format) {
             readFormat(pCurrentHeader, chunkSize);
             handleStreamFormat(pCurrentHeader);
         } else if (id == FCC("indx")) {
             PageBlock chunk = readChunk(chunkSize);
             handleSuperIndex(chunk.data(), chunk.size());
         }
-        mySeek64(hFile, dataStart + chunkSize, FILE_BEGIN);
+        return true;
+    });
+}
+
+void avihandle::handleStreamHeader(DWORD size)
+{
+    avistreamlist* record = new avistreamlist{};
+    myRead(hFile, &record->header, size < sizeof(AVISTREAMHEADER) ? size : sizeof(AVISTREAMHEADER), nullptr, false);
+    bool firstOfFile = !pFirstHeader;
+    appendHeader(record);
+    if (!firstOfFile)
+        return;
+    // An interleaved DV stream: video and audio both come from the DV frames.
+    bDVType1 = record->header.fccType == FCC("iavs");
+    if (bDVType1) {
+        bHasAudio = bHasVideo = true;
+        nVideoBufferSize = record->header.dwSuggestedBufferSize;
+        *videoFormat() = {40, 720, 480, 1, 16, FCC("dvsd"), DVFrameSize525, 0, 0, 0, 0};
+        nVideoFormatSize = sizeof(BITMAPINFOHEADER);
     }
 }
 
@@ -385,32 +392,27 @@ void avihandle::handleSuperIndex(const unsigned char* chunk, DWORD size)
 
 bool avihandle::handleWAVE(DWORD size, ULONGLONG* consumed)
 {
-    while (*consumed < size) {
-        FOURCC id;
-        DWORD chunkSize;
-        if (!readChunkHeader(&id, &chunkSize) || chunkSize == 0)
-            return false;
-        *consumed += chunkSize + 8ull;
-        ULONGLONG dataStart = myTell64(hFile);
+    bool succeeded = false;
+    forEachSubChunk(size, consumed, true, [&](FOURCC id, DWORD chunkSize, ULONGLONG dataStart) {
         if (id == FCC("fmt ")) {
             avistreamlist* record = new avistreamlist{};
             record->header.fccType = FCC("auds");
             appendHeader(record);
             readFormat(record, chunkSize);
             bHasAudio = true;
-            if (!takeWaveFormat(record))
-                return false;
-        } else if (id == FCC("data")) {
-            if (!pCurrentHeader)
-                return false;
-            takeWaveData(dataStart, chunkSize);
-            return true;
-        } else {
-            DebugOutput("avihandle::handleWAVE Warning: undefined chunk skipping over");
+            return takeWaveFormat(record);
         }
-        mySeek64(hFile, dataStart + chunkSize, FILE_BEGIN);
-    }
-    return false;
+        if (id == FCC("data")) {
+            if (pCurrentHeader) {
+                takeWaveData(dataStart, chunkSize);
+                succeeded = true;
+            }
+            return false;
+        }
+        DebugOutput("avihandle::handleWAVE Warning: undefined chunk skipping over");
+        return true;
+    });
+    return succeeded;
 }
 
 // PCM only; extensible PCM is PCM.

@@ -65,6 +65,11 @@ public:
     BITMAPINFOHEADER* videoFormat() { return (BITMAPINFOHEADER*)pVideoFormat; }
 
 private:
+    enum class WalkEnd { Complete, Broken, Stopped };
+    template <class Visit>
+    WalkEnd forEachSubChunk(DWORD size, ULONGLONG* consumed, bool emptyEnds, Visit visit);
+    FOURCC readListType();
+    void handleStreamHeader(DWORD size);
     bool walk();
     bool handleRIFF(DWORD size, ULONGLONG* consumed);
     void handleLISThdrl(DWORD size);

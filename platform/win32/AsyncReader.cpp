@@ -45,6 +45,24 @@ void RecordCompletion(OVERLAPPED* request, long result)
     request->InternalHigh = 0;
 }
 
+// Submits one read (submit returns how many were taken, or a negated errno), retrying when
+// interrupted; a refused submission is recorded as the read's failure.
+template <class Submit>
+bool SubmitOne(OVERLAPPED* request, unsigned* inFlight, Submit submit)
+{
+    request->Internal = STATUS_PENDING;
+    int submitted;
+    do
+        submitted = submit();
+    while (submitted == -EINTR);
+    if (submitted != 1) {
+        RecordCompletion(request, submitted < 0 ? submitted : -EIO);
+        return false;
+    }
+    ++*inFlight;
+    return true;
+}
+
 class UringReader final : public AsyncReader {
 public:
     explicit UringReader(int fd) : m_Fd(fd), m_Open(io_uring_queue_init(Depth, &m_Ring, 0) == 0) {}
@@ -69,17 +87,7 @@ public:
         io_uring_sqe* sqe = io_uring_get_sqe(&m_Ring);
         io_uring_prep_read(sqe, m_Fd, buffer, count, offset);
         io_uring_sqe_set_data(sqe, request);
-        request->Internal = STATUS_PENDING;
-        int submitted;
-        do
-            submitted = io_uring_submit(&m_Ring);
-        while (submitted == -EINTR);
-        if (submitted != 1) {
-            RecordCompletion(request, submitted < 0 ? submitted : -EIO);
-            return false;
-        }
-        ++m_InFlight;
-        return true;
+        return SubmitOne(request, &m_InFlight, [&] { return io_uring_submit(&m_Ring); });
     }
 
     void Poll() override
@@ -145,17 +153,7 @@ public:
         io_prep_pread(&block, m_Fd, buffer, count, (long long)offset);
         block.data = request;
         iocb* blocks[] = {&block};
-        request->Internal = STATUS_PENDING;
-        int submitted;
-        do
-            submitted = io_submit(m_Context, 1, blocks);
-        while (submitted == -EINTR);
-        if (submitted != 1) {
-            RecordCompletion(request, submitted < 0 ? submitted : -EIO);
-            return false;
-        }
-        ++m_InFlight;
-        return true;
+        return SubmitOne(request, &m_InFlight, [&] { return io_submit(m_Context, 1, blocks); });
     }
 
     void Poll() override
