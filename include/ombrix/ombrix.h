@@ -1,5 +1,7 @@
 // Everything a host links against.
 #pragma once
 
+#include "ACM_Tools.h"
 #include "Ombrix_FileInfo.h"
+#include "OmbrixTypes.h"
 #include "platform.h"

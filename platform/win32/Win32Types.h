@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "ombrix/OmbrixTypes.h"
+
 typedef uint8_t BYTE;
 typedef uint16_t WORD;
 typedef uint32_t DWORD;
@@ -13,6 +15,7 @@ typedef uint32_t ULONG;
 typedef int32_t BOOL;
 typedef unsigned int UINT;
 typedef uintptr_t ULONG_PTR;
+typedef uintptr_t DWORD_PTR;
 typedef int64_t LONGLONG;
 typedef uint64_t ULONGLONG;
 typedef void* HANDLE;
@@ -59,18 +62,8 @@ struct BITMAPINFOHEADER {
     DWORD biClrImportant;
 };
 
-struct WAVEFORMATEX {
-    WORD wFormatTag;
-    WORD nChannels;
-    DWORD nSamplesPerSec;
-    DWORD nAvgBytesPerSec;
-    WORD nBlockAlign;
-    WORD wBitsPerSample;
-    WORD cbSize;
-};
 #pragma pack(pop)
 static_assert(sizeof(BITMAPINFOHEADER) == 40, "BITMAPINFOHEADER layout");
-static_assert(sizeof(WAVEFORMATEX) == 18, "WAVEFORMATEX layout");
 
 #define BI_RGB 0
 #define WAVE_FORMAT_PCM 1
