@@ -20,9 +20,6 @@ const unsigned char a_12_sub[16] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 0,
 
 constexpr unsigned int HalfData60 = 45 * DVAudioDataSize;  // 3240 bytes
 constexpr unsigned int HalfData50 = 54 * DVAudioDataSize;  // 3888 bytes
-// A half's samples as mix_audio reads them, with room for the most a damaged AAUX pack can
-// claim (63 above the largest minimum count) at the widest packing (20-bit pairs in 5 bytes).
-constexpr unsigned int HalfBuffer = (1896 + 63) * 5 / 2 + 8;
 
 enum Quantisation { Linear16 = 0, Nonlinear12 = 1, Linear20 = 2 };
 constexpr unsigned char NoAudioInfo = 15;
@@ -197,7 +194,9 @@ int decodeAudio(const unsigned char* frame, unsigned char* out, char mode)
         if (block.samples > DVMaxAudioFrames)
             block.samples = DVMaxAudioFrames;
 
-    unsigned char halves[2][HalfBuffer] = {};
+    // Each half as mix_audio reads it: room for the most frames a pack may claim here, at the
+    // widest packing (two 12-bit channels a frame, 3 bytes).
+    unsigned char halves[2][DVMaxAudioFrames * 3] = {};
     const unsigned char* source[2] = {data, data + (aux.pal ? HalfData50 : HalfData60)};
     for (int half = 0; half < 2; half++) {
         switch (aux.pal * 16 + aux.audio[half].QU) {

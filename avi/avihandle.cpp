@@ -27,7 +27,7 @@ avihandle::avihandle(const char* fileName, bool skipVideo, bool skipAudio)
       pStreams(nullptr), pVideoStream(nullptr), pAudioStream(nullptr), pAudioFormat(nullptr),
       pVideoFormat(nullptr), nVideoFormatSize(0), fccVideoHandler(0), pFileName(fileName), dFrameRate(0),
       dScale(0), dRate(0), nAudioBufferSize(0), nVideoBufferSize(0), nAudioSamples(0), nAudioChunks(0),
-      bError(false), bDVTwoChannels(false), bDVType1(false), bHasAudio(false), bHasVideo(false),
+      nAudioBlockFrames(0), bError(false), bDVTwoChannels(false), bDVType1(false), bHasAudio(false), bHasVideo(false),
       pLastStream(nullptr), pMainHeader(nullptr), pCurrentHeader(nullptr), pFirstHeader(nullptr),
       qwMoviBase(0), bIdx1Index(false), bIndexType(0), bSkipVideo(skipVideo), bSkipAudio(skipAudio)
 {
@@ -359,6 +359,8 @@ void avihandle::handleStreamFormat(avistreamlist* stream)
         free(pAudioFormat);
         pAudioFormat = (WAVEFORMATEX*)calloc(1, wanted > sizeof format ? wanted : sizeof format);
         memcpy(pAudioFormat, stream->format, copied);
+        if (header.dwSampleSize == 0 && header.dwRate != 0)
+            nAudioBlockFrames = (DWORD)((double)pAudioFormat->nSamplesPerSec * header.dwScale / header.dwRate + 0.5);
         nAudioBufferSize = header.dwSuggestedBufferSize;
         if (nAudioBufferSize == 0)
             DebugOutput("avihandle::handleLISTstrl have to manually configure audiobuffer size");

@@ -45,6 +45,9 @@ public:
     DWORD nVideoBufferSize;
     DWORD nAudioSamples;
     DWORD nAudioChunks;
+    // Sample frames per chunk of a variable-rate audio stream (MP3, AC-3: one frame per chunk,
+    // stream header dwSampleSize 0); 0 for streams of fixed-size blocks.
+    DWORD nAudioBlockFrames;
     bool bError;
     bool bDVTwoChannels;
     bool bDVType1;

@@ -165,7 +165,8 @@ DWORD avihandle::MakeSampleTable(AVIstream* stream, AudioSampleInfo** table)
     DWORD cumulative = 0, i = 0;
     for (IndexChunk* c = stream->pChunks; c; c = c->next) {
         for (DWORD k = 0; k < c->nEntries; k++, i++) {
-            DWORD samples = (c->entries()[k].dwSize & ~AVI_INDEX_DELTAFRAME) / blockAlign;
+            // A variable-rate stream's chunk is one block, whatever its size.
+            DWORD samples = nAudioBlockFrames ? 1 : (c->entries()[k].dwSize & ~AVI_INDEX_DELTAFRAME) / blockAlign;
             (*table)[i] = {cumulative, samples};
             cumulative += samples;
         }

@@ -1,49 +1,127 @@
-// Real media files for tests: written by the ffmpeg (or mencoder) command-line tool into the build
-// tree's media folder once, and what ffprobe and libavformat read from them.
+// Real media files for tests: written by the ffmpeg (or mencoder) tool into the build tree's media
+// folder once per command, the ffmpeg command lines that make them, and the chunks of each stream as
+// ffprobe reads them.
 #pragma once
 
-#include <cstdint>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <sstream>
+#include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
-namespace media {
+extern "C" {
+#include <libavformat/avformat.h>
+}
 
-// True when `program` runs from PATH.
-bool haveProgram(const std::string& program);
-// True when the ffmpeg tool offers this encoder.
-bool ffmpegHasEncoder(const std::string& encoder);
+inline std::string quote(const std::string& text)
+{
+    std::string quoted = "'";
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
 
-// Path of the media file made by `command`, in which "{out}" stands for the file to write. The
-// command's hash is part of the file name, so a changed command makes a new file. The file is made
-// only when missing, under a lock shared with concurrent test processes, into a temporary name that
-// is renamed when the command succeeded. Throws std::runtime_error with the tool's output on failure.
-std::string make(const std::string& stem, const std::string& extension, const std::string& command);
+// Runs a shell command with no input; returns its exit status (-1 when it did not exit normally),
+// with its standard output appended to `output`.
+inline int run(const std::string& command, std::string* output)
+{
+    FILE* pipe = popen((command + " </dev/null").c_str(), "r");
+    if (!pipe)
+        return -1;
+    char buffer[65536];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        output->append(buffer, n);
+    int status = pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
-// One chunk of a stream as FFmpeg reads it: pieces that FFmpeg splits a large chunk into are joined.
+// A short name for a command, so that a changed command makes a new file.
+inline std::string hexHash(const std::string& text)
+{
+    uint32_t hash = 2166136261u;  // FNV-1a
+    for (unsigned char c : text)
+        hash = (hash ^ c) * 16777619u;
+    char hex[9];
+    snprintf(hex, sizeof hex, "%08x", hash);
+    return hex;
+}
+
+// The media file made by `command` ("{out}": the file to write), with the command's hash in its
+// name. It is made once, into a temporary name renamed when the command succeeded, under a lock
+// that test processes running side by side share; versions made by earlier commands are dropped.
+inline std::string make(const std::string& stem, const std::string& extension, std::string command)
+{
+    namespace fs = std::filesystem;
+    const fs::path dir = OMBRIX_MEDIA_DIR, file = dir / (stem + "~" + hexHash(command) + extension);
+    fs::create_directories(dir);
+    struct Lock {
+        int fd;
+        ~Lock() { close(fd); }
+    } lock{open((dir / ("." + stem + ".lock")).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)};
+    if (lock.fd < 0 || flock(lock.fd, LOCK_EX) != 0)
+        throw std::runtime_error("cannot lock " + file.string());
+    if (fs::exists(file))
+        return file.string();
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir))
+        if (entry.path().filename().string().rfind(stem + "~", 0) == 0)
+            fs::remove(entry.path());
+    const fs::path partial = dir / (".partial-" + file.filename().string());
+    for (size_t at; (at = command.find("{out}")) != std::string::npos;)
+        command.replace(at, 5, quote(partial.string()));
+    std::string output;
+    if (int status = run(command + " 2>&1", &output); status != 0 || !fs::exists(partial))
+        throw std::runtime_error("exit status " + std::to_string(status) + " from: " + command + "\n" + output);
+    fs::rename(partial, file);
+    return file.string();
+}
+
+// One chunk of a stream as FFmpeg reads it: the pieces FFmpeg splits a large chunk into are joined.
 // An empty video chunk, which FFmpeg skips, has pos -1 and size 0.
-struct Chunk {
-    int64_t pos;  // first data byte
-    int64_t size;
-    bool key;
-};
+using Chunk = std::tuple<long long, long long, bool>;  // position of its first byte, size, key
 
-struct Stream {
-    std::string type;  // "video" or "audio"
-    std::string codec;
-    uint32_t codecTag = 0;
-    int width = 0, height = 0;
-    int timeBaseNum = 0, timeBaseDen = 0;
-    int sampleRate = 0, channels = 0;
-    int64_t nbFrames = -1;  // -1 when unknown
-    // As the stream's format stores them (ffprobe leaves them out or prints the codec's own values):
-    int blockAlign = 0;
-    int64_t bitRate = 0;          // average bytes per second x 8 for audio
-    int bitsPerCodedSample = 0;   // biBitCount, wBitsPerSample
-    int extradataSize = 0;        // bytes after BITMAPINFOHEADER, cbSize
-    std::vector<Chunk> chunks;
-};
+// The chunks of every stream, as ffprobe lists their packets.
+inline std::vector<std::vector<Chunk>> probe(const std::string& path, const AVFormatContext* context)
+{
+    const std::string command = "ffprobe -v error -of csv=p=0 -show_entries packet=stream_index,dts,size,pos,flags ";
+    std::string text;
+    if (run(command + quote(path), &text) != 0)
+        throw std::runtime_error("ffprobe failed on " + path);
+    std::vector<std::vector<Chunk>> streams(context->nb_streams);
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        unsigned k;
+        long long dts, size, pos;
+        char flags = 0;
+        if (sscanf(line.c_str(), "%u,%lld,%lld,%lld,%c", &k, &dts, &size, &pos, &flags) != 5 || k >= streams.size())
+            throw std::runtime_error("ffprobe printed " + line);
+        std::vector<Chunk>& chunks = streams[k];
+        // The numbers of the empty video chunks FFmpeg skips show as gaps in the decoding times.
+        const bool video = context->streams[k]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
+        while (video && dts > (long long)chunks.size())
+            chunks.push_back({-1, 0, false});
+        // A large PCM chunk comes in pieces that follow each other without a chunk header between.
+        if (!chunks.empty() && std::get<0>(chunks.back()) + std::get<1>(chunks.back()) == pos)
+            std::get<1>(chunks.back()) += size;
+        else
+            chunks.push_back({pos, size, flags == 'K'});
+    }
+    return streams;
+}
 
-// Every stream of the file in file order, with its chunks. The ffprobe output is cached beside the file.
-std::vector<Stream> probe(const std::string& path);
+inline std::string lavfi(const std::string& graph) { return "-f lavfi -i '" + graph + "' "; }
 
-}  // namespace media
+inline std::string testsrc(const std::string& size, const std::string& rate)
+{
+    return lavfi("testsrc2=size=" + size + ":rate=" + rate);
+}
+
+inline std::string ffmpeg(const std::string& inputs, const std::string& options)
+{
+    return "ffmpeg -nostdin -v error -y " + inputs + options + " {out}";
+}

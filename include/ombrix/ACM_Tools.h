@@ -21,6 +21,8 @@ public:
     unsigned int GetDestTotalAudioSamples();
 
 private:
+    double blockFrames();
+    bool position(unsigned int start, unsigned int* chunk, unsigned long long* drop);
     bool fillSource(unsigned int* used);
 
     avihandle* m_Parser;

@@ -1,0 +1,690 @@
+#include "ombrix/AVIReader.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+
+#include "DVAudio.h"
+#include "PCMFormat.h"
+#include "avihandle.h"
+#include "core/DebugOutput.h"
+#include "core/FileIOWrapper.h"
+#include "core/Truncate.h"
+#include "ombrix/ACM_Tools.h"
+#include "platform/vfw/Vfw.h"
+#include "platform/win32/Memory.h"
+#include "platform/win32/Sync.h"
+
+namespace {
+
+constexpr unsigned int None = 0xFFFFFFFFu;
+
+struct ColorSpaceChoice {
+    FOURCC fourcc;
+    unsigned char colorSpace;
+};
+// Tried in this order; the first the decompressor accepts wins.
+const ColorSpaceChoice yuvChoices[] = {
+    {FCC("UYVY"), 1}, {FCC("YUV2"), 1}, {FCC("VYUY"), 2}, {FCC("YUY2"), 2}};
+
+unsigned char* AllocatePages(size_t size)
+{
+    return (unsigned char*)VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+}
+
+void FreePages(unsigned char*& block)
+{
+    if (block)
+        VirtualFree(block, 0, MEM_RELEASE);
+    block = nullptr;
+}
+
+DWORD imageSize(const BITMAPINFOHEADER* format, int bits)
+{
+    return (DWORD)(((format->biWidth * bits + 31) & ~31) * format->biPlanes * format->biHeight / 8);
+}
+
+}  // namespace
+
+AVIReader::AVIReader(char* fileName, Ombrix_FileInfo* info, bool noVideo, bool noAudio)
+    : m_FileInfo(info), m_FileName(nullptr), m_AviHandle(nullptr), m_ReadBuffer{}, m_ReadFrame{None, None},
+      m_ReadOffset{}, m_DecodeBuffer(nullptr), m_DVFrameBuffer(nullptr), m_DVAudioBuffer(nullptr),
+      m_OutputFormat(nullptr), m_Decompressor(nullptr), m_ACM(nullptr), m_LastVideoFrame(None),
+      m_AudioFrameCursor(None), m_LastAudioStart(None), m_LastAudioCount(None), m_AudioSkip(0),
+      m_AudioFrameSamples(0), m_StartLock(new CRITICAL_SECTION), m_FileReferenceCount(0), m_IsValidAVIFile(false),
+      m_ReleaseAfterFrame(false), m_NoVideo(noVideo), m_NoAudio(noAudio), m_VideoGate(1), m_AudioGate(1),
+      m_Started(0), m_ReadBufferSize(0)
+{
+    InitializeCriticalSection(m_StartLock);
+    if (!fileName || !info)
+        return;
+    m_FileName = strdup(fileName);
+    const char* dot = strrchr(m_FileName, '.');
+    if (!dot || (strncasecmp(dot, ".avi", 4) != 0 && strncasecmp(dot, ".wav", 4) != 0))
+        return;
+
+    m_AviHandle = new avihandle(m_FileName, noVideo, noAudio);
+    avihandle* avi = m_AviHandle;
+    if (avi->bError || (!avi->bHasVideo && !avi->bHasAudio))
+        return;
+
+    Ombrix_FileInfo& record = *info;
+    record.HasVideo = avi->bHasVideo && !noVideo;
+    record.HasAudio = avi->bHasAudio && !noAudio;
+    record.HasAlpha = false;
+    if (record.HasVideo) {
+        const BITMAPINFOHEADER* format = avi->videoFormat();
+        record.Width = format->biWidth;
+        record.Height = format->biHeight;
+        record.NumFrames = avi->nFrames;
+        record.Rate = TruncateToDWORD(avi->dRate);
+        record.Scale = TruncateToDWORD(avi->dScale);
+        record.VideoDuration = (long long)(avi->dScale / avi->dRate * record.NumFrames * 10000000.0);
+        if (!VFW_QueryOutputColorSpace())
+            return;
+        record.HasAlpha = record.ColorSpace == 4;
+        record.Interlaced = record.Height == 486 || record.Height == 480 || record.Height == 576;
+        FOURCC handler = avi->fccVideoHandler;
+        record.UpperFieldFirst = !(handler == FCC("dvsd") || handler == FCC("DVSD") || handler == FCC("CDVC") ||
+                                   record.Height == 486);
+    }
+    if (record.HasAudio) {
+        m_ACM = new ACM_Tools(avi);
+        bool compressed = m_ACM->ACM_QueryAudioCompression();
+        const WAVEFORMATEX* format = avi->pAudioFormat;
+        if (format->wFormatTag != WAVE_FORMAT_PCM && !compressed && !avi->bDVType1) {
+            // Stored bytes of a format nothing decodes are not PCM.
+            DebugOutput("AVIReader::AVIReader audio format 0x%x cannot be decoded, audio not served (%s)\n",
+                        format->wFormatTag, m_FileName);
+            record.HasAudio = false;
+        } else {
+            record.SampleRate = format->nSamplesPerSec;
+            record.Channels = format->nChannels;
+            record.BitsPerSample = compressed ? DecodedBitsPerSample(*format) : format->wBitsPerSample;
+            record.NumSamples = compressed ? m_ACM->GetDestTotalAudioSamples() : avi->nAudioSamples;
+            record.AudioDuration = record.SampleRate
+                                       ? (long long)((double)record.NumSamples / record.SampleRate * 10000000.0)
+                                       : 0;
+        }
+    }
+    AddStart();
+    if (!avi->hFile)
+        return;
+    unsigned long high = 0;
+    unsigned long low = myGetFileSize(avi->hFile, &high);
+    if ((DWORD)low == 0xFFFFFFFFu)
+        return;
+    record.FileSize = (long long)(((unsigned long long)high << 32) | (DWORD)low);
+    if (record.HasVideo)
+        record.DataRate = TruncateToDWORD(record.FileSize / (record.NumFrames / avi->dFrameRate));
+    else
+        record.DataRate = avi->pAudioFormat->nAvgBytesPerSec;
+    record.IsValid = 1;
+    m_IsValidAVIFile = true;
+}
+
+AVIReader::~AVIReader()
+{
+    if (m_IsValidAVIFile) {
+        while (m_FileReferenceCount > 0)
+            ReleaseStart();
+    } else if (m_FileReferenceCount != 0) {
+        // ReleaseStart ignores a reader that never became valid; nobody else can use it now.
+        m_FileReferenceCount = 0;
+        Close(false);
+    }
+    delete m_AviHandle;
+    m_FileInfo = nullptr;
+    free(m_FileName);
+    free(m_OutputFormat);
+    delete m_ACM;
+    DeleteCriticalSection(m_StartLock);
+    delete m_StartLock;
+}
+
+char* AVIReader::GetFileName() { return m_FileName; }
+
+bool AVIReader::GetIsValidAVIFile() { return m_IsValidAVIFile; }
+
+bool AVIReader::VFW_QueryOutputColorSpace()
+{
+    avihandle* avi = m_AviHandle;
+    BITMAPINFOHEADER* format = avi->videoFormat();
+    Ombrix_FileInfo& record = *m_FileInfo;
+    record.BottomUp = true;
+    for (const ColorSpaceChoice& choice : yuvChoices) {
+        if (format->biCompression == choice.fourcc) {
+            // Stored YUV is handed out as it is.
+            format->biCompression = BI_RGB;
+            record.BottomUp = false;
+            record.ColorSpace = choice.colorSpace;
+            return true;
+        }
+    }
+    if (format->biCompression == BI_RGB) {
+        record.ColorSpace = format->biBitCount == 24 ? 3 : format->biBitCount == 32 ? 4 : 0;
+        return record.ColorSpace != 0;
+    }
+
+    DWORD formatSize = avi->nVideoFormatSize > sizeof(BITMAPINFOHEADER) ? avi->nVideoFormatSize
+                                                                        : sizeof(BITMAPINFOHEADER);
+    m_OutputFormat = (BITMAPINFOHEADER*)calloc(1, formatSize + 1024);
+    memcpy(m_OutputFormat, format, formatSize);
+    if (avi->fccVideoHandler == 0)
+        avi->fccVideoHandler = format->biCompression;
+    HIC decompressor = ICOpen(FCC("VIDC"), avi->fccVideoHandler, ICMODE_DECOMPRESS);
+    if (!decompressor)
+        return false;
+
+    m_OutputFormat->biSize = sizeof(BITMAPINFOHEADER);
+    m_OutputFormat->biBitCount = 16;
+    m_OutputFormat->biSizeImage = imageSize(m_OutputFormat, 16);
+    for (const ColorSpaceChoice& choice : yuvChoices) {
+        m_OutputFormat->biCompression = choice.fourcc;
+        if (ICSendMessage(decompressor, ICM_DECOMPRESS_QUERY, (DWORD_PTR)format, (DWORD_PTR)m_OutputFormat) ==
+            ICERR_OK) {
+            record.BottomUp = avi->fccVideoHandler == FCC("cvid");
+            record.ColorSpace = choice.colorSpace;
+            ICClose(decompressor);
+            return true;
+        }
+    }
+    memcpy(m_OutputFormat, format, formatSize);
+    m_OutputFormat->biCompression = BI_RGB;
+    m_OutputFormat->biSize = sizeof(BITMAPINFOHEADER);
+    for (int bits : {24, 32}) {
+        m_OutputFormat->biBitCount = (WORD)bits;
+        m_OutputFormat->biSizeImage = imageSize(m_OutputFormat, bits);
+        if (ICSendMessage(decompressor, ICM_DECOMPRESS_QUERY, (DWORD_PTR)format, (DWORD_PTR)m_OutputFormat) ==
+            ICERR_OK) {
+            record.ColorSpace = bits == 24 ? 3 : 4;
+            ICClose(decompressor);
+            return true;
+        }
+    }
+    ICClose(decompressor);
+    return false;
+}
+
+void AVIReader::AddStart()
+{
+    EnterCriticalSection(m_StartLock);
+    avihandle* avi = m_AviHandle;
+    if (avi && InterlockedIncrement(&m_FileReferenceCount) == 1) {
+        int aud = m_NoAudio ? 0 : 1;
+        DebugOutput("AVIReader::AddStart Opening Begin (Aud=%d) %s\n", aud, m_FileName);
+        bool opened = avi->openavi();
+        bool serveVideo = !m_NoVideo && avi->bHasVideo;
+        if (opened && serveVideo) {
+            m_ReadFrame[0] = m_ReadFrame[1] = None;
+            m_ReadOffset[0] = m_ReadOffset[1] = 0;
+            m_ReleaseAfterFrame = false;
+            if (avi->videoFormat()->biCompression != BI_RGB) {
+                m_Decompressor = ICOpen(FCC("VIDC"), avi->fccVideoHandler, ICMODE_DECOMPRESS);
+                if (!m_Decompressor)
+                    opened = false;
+                else if (ICSendMessage(m_Decompressor, ICM_DECOMPRESS_BEGIN, (DWORD_PTR)avi->pVideoFormat,
+                                       (DWORD_PTR)m_OutputFormat) != ICERR_OK) {
+                    DebugOutput("AVIReader::AddStart compression format not supported");
+                    opened = false;
+                }
+            }
+        }
+        if (opened) {
+            if (!m_NoAudio && avi->bHasAudio) {
+                m_LastAudioStart = m_LastAudioCount = m_AudioFrameCursor = None;
+                m_AudioSkip = m_AudioFrameSamples = 0;
+                AllocateABuffers();
+                m_ACM->ACM_Open();
+            }
+            DebugOutput("AVIReader::AddStart Opening End (Aud=%d) %s\n", aud, m_FileName);
+            InterlockedExchange(&m_Started, 1);
+            if (!m_NoVideo)
+                VideoUnBlock();
+            if (!m_NoAudio)
+                AudioUnBlock();
+        } else {
+            // The count stays raised and the gates held; loads fail until a start succeeds.
+            avi->closeavi();
+            ReleaseABuffers();
+            if (m_Decompressor) {
+                ICSendMessage(m_Decompressor, ICM_DECOMPRESS_END, 0, 0);
+                ICClose(m_Decompressor);
+                m_Decompressor = nullptr;
+            }
+        }
+    }
+    LeaveCriticalSection(m_StartLock);
+}
+
+void AVIReader::ReleaseStart()
+{
+    EnterCriticalSection(m_StartLock);
+    if (m_IsValidAVIFile && InterlockedDecrement(&m_FileReferenceCount) <= 0) {
+        DebugOutput("AVIReader::ReleaseStart Closing (Aud=%d) %s\n", m_NoAudio ? 0 : 1, m_FileName);
+        if (m_FileReferenceCount < 0) {
+            LeaveCriticalSection(m_StartLock);
+            throw "AVIReader::ReleaseStart Warning reference count<0";
+        }
+        Close(true);
+    }
+    LeaveCriticalSection(m_StartLock);
+}
+
+// Releases what a start opened. The gates taken stay held: loads fail until the next start.
+void AVIReader::Close(bool takeGates)
+{
+    avihandle* avi = m_AviHandle;
+    InterlockedExchange(&m_Started, 0);
+    if (!m_NoAudio && avi->bHasAudio) {
+        if (takeGates)
+            AudioBlock(false);
+        ReleaseABuffers();
+        if (m_ACM)
+            m_ACM->ACM_Close();
+    }
+    if (!m_NoVideo && avi->bHasVideo) {
+        if (takeGates)
+            VideoBlock(false);
+        ReleaseVBuffers();
+        if (m_Decompressor) {
+            ICSendMessage(m_Decompressor, ICM_DECOMPRESS_END, 0, 0);
+            ICClose(m_Decompressor);
+            m_Decompressor = nullptr;
+        }
+    }
+    avi->closeavi();
+}
+
+unsigned char* AVIReader::LoadVideoFrame(long long frame, long long rate, long long scale, bool singleFrame)
+{
+    if (!VideoBlock(true))
+        return nullptr;
+    avihandle* avi = m_AviHandle;
+    if (!avi->hFile) {
+        VideoUnBlock();
+        return nullptr;
+    }
+    if (!m_ReadBuffer[0]) {
+        if (!AllocateVBuffers()) {
+            VideoUnBlock();
+            return nullptr;
+        }
+        m_LastVideoFrame = m_ReadFrame[0] = m_ReadFrame[1] = None;
+    }
+
+    unsigned int target = TruncateToDWORD(((double)scale * avi->dRate) / ((double)rate * avi->dScale) * (double)frame);
+    unsigned int flags = 0;
+    const bool compressed = avi->videoFormat()->biCompression != BI_RGB;
+    if (!avi->pKeyFrames) {
+        if (singleFrame)
+            m_ReleaseAfterFrame = true;
+    } else if (compressed && target != m_LastVideoFrame && target != m_LastVideoFrame + 1) {
+        PreRoll(target, &flags);
+    }
+
+    if (target == m_LastVideoFrame && compressed && !singleFrame)
+        return m_DecodeBuffer;
+
+    // Double buffering: the requested frame is in one buffer when it was read ahead, and the
+    // next frame is read into the other while this one is decoded and used.
+    int use;
+    unsigned int size = 0;
+    bool ahead = target + 1 < avi->nFrames;
+    if (m_ReadFrame[0] == target || m_ReadFrame[1] == target) {
+        use = m_ReadFrame[0] == target ? 0 : 1;
+        if (!ahead || !ReadChunk(1 - use, target + 1, true, false, &size))
+            FinishReadAhead();
+    } else {
+        use = 0;
+        if (!ReadChunk(0, target, false, true, &size)) {
+            // An empty chunk repeats the frame before it.
+            if (size == 0 && m_LastVideoFrame == target - 1 && m_DecodeBuffer) {
+                m_LastVideoFrame = target;
+                return m_DecodeBuffer;
+            }
+            VideoUnBlock();
+            return nullptr;
+        }
+        if (!singleFrame && ahead)
+            ReadChunk(1, target + 1, false, false, &size);
+    }
+
+    unsigned char* data = m_ReadBuffer[use] + m_ReadOffset[use];
+    unsigned char* result = data;
+    if (compressed) {
+        ULONGLONG base;
+        DWORD offset, chunkSize;
+        avi->getframeoffset(target, avi->pVideoStream, &base, &offset, &chunkSize);
+        BITMAPINFOHEADER input = *avi->videoFormat();
+        input.biSizeImage = chunkSize;
+        if (ICDecompress(m_Decompressor, flags, &input, data, m_OutputFormat, m_DecodeBuffer) != ICERR_OK) {
+            VideoUnBlock();
+            return nullptr;
+        }
+        result = m_DecodeBuffer;
+    }
+    m_LastVideoFrame = target;
+    return result;
+}
+
+// Decodes forward to the frame before target, from its key frame or from the last decoded
+// frame when that is nearer.
+void AVIReader::PreRoll(unsigned int target, unsigned int* flags)
+{
+    avihandle* avi = m_AviHandle;
+    const DWORD* keys = avi->pKeyFrames;
+    const DWORD count = avi->nKeyFrames;
+    DWORD k = TruncateToDWORD((double)target / avi->nFrames * (count - 1));
+    if (k > count - 1)
+        k = count - 1;
+    while (k + 1 < count && keys[k + 1] <= target)
+        k++;
+    while (k > 0 && keys[k] > target)
+        k--;
+    if (keys[k] > target) {
+        DebugOutput("AVIReader::LoadVideoFrame KFCount>framenum\n");
+        return;
+    }
+    unsigned int start = keys[k];
+    if (start == target)
+        return;
+    if (m_LastVideoFrame != None && m_LastVideoFrame > start && m_LastVideoFrame + 1 < target)
+        start = m_LastVideoFrame + 1;
+    for (unsigned int f = start; f < target; f++) {
+        unsigned int size;
+        if (!ReadChunk(0, f, false, true, &size)) {
+            if (size != 0)
+                return;
+            m_LastVideoFrame = f;  // an empty chunk repeats the frame before it
+            continue;
+        }
+        BITMAPINFOHEADER input = *avi->videoFormat();
+        input.biSizeImage = size;
+        if (ICDecompress(m_Decompressor, *flags, &input, m_ReadBuffer[0] + m_ReadOffset[0], m_OutputFormat,
+                         m_DecodeBuffer) != ICERR_OK)
+            return;
+        m_LastVideoFrame = f;
+        *flags |= ICDECOMPRESS_NOTKEYFRAME;
+    }
+}
+
+// Reads frame's chunk into a read buffer; ahead leaves the read running. A chunk larger than
+// the file announced grows both buffers where mayGrow (neither holds a frame still needed),
+// and is not read otherwise. False, with size 0, for an empty chunk.
+bool AVIReader::ReadChunk(int buffer, unsigned int frame, bool ahead, bool mayGrow, unsigned int* size)
+{
+    avihandle* avi = m_AviHandle;
+    ULONGLONG base;
+    DWORD offset;
+    avi->getframeoffset(frame, avi->pVideoStream, &base, &offset, (DWORD*)size);
+    if (*size == 0)
+        return false;
+    if (*size + 2 * FileIOWrapper::SectorSize > m_ReadBufferSize) {
+        if (!mayGrow)
+            return false;
+        FinishReadAhead();
+        for (unsigned char*& b : m_ReadBuffer)
+            FreePages(b);
+        m_ReadFrame[0] = m_ReadFrame[1] = None;
+        m_ReadBufferSize = *size + 2 * FileIOWrapper::SectorSize;
+        m_ReadBuffer[0] = AllocatePages(m_ReadBufferSize);
+        m_ReadBuffer[1] = AllocatePages(m_ReadBufferSize);
+        if (!m_ReadBuffer[0] || !m_ReadBuffer[1])
+            return false;
+    }
+    mySeek64(avi->hFile, (long long)(base + offset), FILE_BEGIN);
+    unsigned int skip = 0;
+    if (myRead(avi->hFile, m_ReadBuffer[buffer], *size, &skip, ahead) < 0)
+        return false;
+    m_ReadOffset[buffer] = skip;
+    m_ReadFrame[buffer] = frame;
+    return true;
+}
+
+// A read of nothing waits for the read still running into a buffer.
+void AVIReader::FinishReadAhead()
+{
+    unsigned char nothing;
+    if (m_AviHandle->hFile)
+        myRead(m_AviHandle->hFile, &nothing, 0, nullptr, false);
+}
+
+void AVIReader::ReleaseVideoFrame(unsigned char* frame)
+{
+    if (!frame)
+        return;
+    if (m_ReleaseAfterFrame) {
+        DebugOutput("AVIReader::ReleaseVideoFrame releasing video buffer frame (Aud=%d) %s\n", m_NoAudio ? 0 : 1,
+                    m_FileName);
+        ReleaseVBuffers();
+    }
+    m_ReleaseAfterFrame = false;
+    VideoUnBlock();
+}
+
+bool AVIReader::AllocateVBuffers()
+{
+    avihandle* avi = m_AviHandle;
+    if (!avi)
+        return false;
+    // Uncompressed frames are handed out in place, so a buffer holds a whole image too.
+    DWORD capacity = avi->nVideoBufferSize;
+    if (avi->videoFormat()->biSizeImage > capacity)
+        capacity = avi->videoFormat()->biSizeImage;
+    m_ReadBufferSize = capacity + 2 * FileIOWrapper::SectorSize;
+    m_ReadBuffer[0] = AllocatePages(m_ReadBufferSize);
+    m_ReadBuffer[1] = AllocatePages(m_ReadBufferSize);
+    bool ok = m_ReadBuffer[0] && m_ReadBuffer[1];
+    if (ok && avi->videoFormat()->biCompression != BI_RGB) {
+        m_DecodeBuffer = AllocatePages(m_OutputFormat->biSizeImage);
+        ok = m_DecodeBuffer != nullptr;
+    }
+    if (!ok)
+        ReleaseVBuffers();
+    return ok;
+}
+
+void AVIReader::ReleaseVBuffers()
+{
+    FinishReadAhead();
+    FreePages(m_ReadBuffer[0]);
+    FreePages(m_ReadBuffer[1]);
+    FreePages(m_DecodeBuffer);
+    m_ReadBufferSize = 0;
+}
+
+bool AVIReader::AllocateABuffers()
+{
+    avihandle* avi = m_AviHandle;
+    if (!avi->bDVType1)
+        return true;
+    // Frame analysis walks a whole 625/50 frame, whatever the chunk holds.
+    DWORD frameSize = avi->nVideoBufferSize > DVFrameSize625 ? avi->nVideoBufferSize : DVFrameSize625;
+    m_DVFrameBuffer = AllocatePages(frameSize + 2 * FileIOWrapper::SectorSize);
+    if (avi->nAudioBufferSize)
+        m_DVAudioBuffer = (unsigned char*)malloc(avi->nAudioBufferSize);
+    if (!m_DVFrameBuffer || !m_DVAudioBuffer) {
+        ReleaseABuffers();
+        return false;
+    }
+    return true;
+}
+
+void AVIReader::ReleaseABuffers()
+{
+    if (!m_AviHandle->bDVType1)
+        return;
+    FreePages(m_DVFrameBuffer);
+    free(m_DVAudioBuffer);
+    m_DVAudioBuffer = nullptr;
+}
+
+// Gates are spin-with-sleep and not owner-tracked. A load gives up when the reader is not
+// started: its gates are then held until a start that may never come.
+bool AVIReader::VideoBlock(bool forLoad)
+{
+    if (forLoad && m_NoVideo)
+        return false;
+    while (InterlockedExchange(&m_VideoGate, 1) == 1) {
+        if (forLoad && !InterlockedCompareExchange(&m_Started, 0, 0))
+            return false;
+        Sleep(1);
+    }
+    return true;
+}
+
+void AVIReader::VideoUnBlock() { InterlockedExchange(&m_VideoGate, 0); }
+
+bool AVIReader::AudioBlock(bool forLoad)
+{
+    if (forLoad && m_NoAudio)
+        return false;
+    while (InterlockedExchange(&m_AudioGate, 1) == 1) {
+        if (forLoad && !InterlockedCompareExchange(&m_Started, 0, 0))
+            return false;
+        Sleep(1);
+    }
+    return true;
+}
+
+void AVIReader::AudioUnBlock() { InterlockedExchange(&m_AudioGate, 0); }
+
+bool AVIReader::LoadAudioSamples(void* buffer, unsigned int start, unsigned int count, bool flag)
+{
+    if (!AudioBlock(true))
+        return false;
+    avihandle* avi = m_AviHandle;
+    bool result = false;
+    if (avi->hFile) {
+        if (m_ACM && m_ACM->PerformAudioCompression())
+            result = m_ACM->LoadAudioSamples(buffer, start, count, flag);
+        else if (avi->bDVType1)
+            result = LoadDVSamples(buffer, start, count);
+        else if (avi->pAudioFormat->wFormatTag == WAVE_FORMAT_PCM)
+            result = LoadPCMSamples(buffer, start, count);
+    }
+    AudioUnBlock();
+    return result;
+}
+
+bool AVIReader::LoadPCMSamples(void* buffer, unsigned int start, unsigned int count)
+{
+    avihandle* avi = m_AviHandle;
+    const AudioSampleInfo* table = avi->pAudioSamples;
+    const DWORD chunks = avi->nAudioChunks;
+    if (!table || chunks == 0 || avi->nAudioSamples == 0 || (unsigned long long)start + count > avi->nAudioSamples)
+        return false;
+    DWORD c = TruncateToDWORD((double)start / avi->nAudioSamples * chunks);
+    if (c > chunks - 1)
+        c = chunks - 1;
+    while (c + 1 < chunks && table[c + 1].dwStart <= start)
+        c++;
+    while (c > 0 && table[c].dwStart > start)
+        c--;
+    if (table[c].dwStart > start) {
+        DebugOutput("AVIReader::LoadAudioSamples SampleStartCount>SampleNumber\n");
+        return false;
+    }
+    const DWORD blockAlign = avi->pAudioFormat->nBlockAlign;
+    const unsigned long long want = (unsigned long long)count * blockAlign;
+    DWORD skip = (start - table[c].dwStart) * blockAlign;
+    unsigned long long done = 0;
+    while (done < want) {
+        ULONGLONG base;
+        DWORD offset, size;
+        avi->getframeoffset(c++, avi->pAudioStream, &base, &offset, &size);
+        size = size > skip ? size - skip : 0;
+        offset += skip;
+        skip = 0;
+        if (size > want - done)
+            size = (DWORD)(want - done);
+        mySeek64(avi->hFile, (long long)(base + offset), FILE_BEGIN);
+        int got = myRead(avi->hFile, (unsigned char*)buffer + done, size, nullptr, false);
+        if (got == -1)
+            return false;
+        if ((DWORD)got < size)
+            DebugOutput("AVIReader::LoadAudioSamples warning:BytesTransferred<dwAudioSize\n");
+        done += size;
+    }
+    return true;
+}
+
+// Audio inside DV frames: positions are sample frames; a request that continues the last one
+// picks up in the DV frame it stopped in.
+bool AVIReader::LoadDVSamples(void* buffer, unsigned int start, unsigned int count)
+{
+    avihandle* avi = m_AviHandle;
+    if (!m_DVFrameBuffer || !m_DVAudioBuffer)
+        return false;
+    const WAVEFORMATEX* format = avi->pAudioFormat;
+    const DWORD b = format->nBlockAlign;
+    unsigned char* out = (unsigned char*)buffer;
+    unsigned int f, skip;
+    bool useHeld;
+    if (start != 0 && start == m_LastAudioStart + m_LastAudioCount) {
+        f = m_AudioFrameCursor;
+        skip = m_AudioSkip;
+        useHeld = skip != 0;
+    } else {
+        f = TruncateToDWORD((double)start / format->nSamplesPerSec * avi->dFrameRate);
+        double per = format->nSamplesPerSec / (avi->dRate / avi->dScale);
+        skip = start - TruncateToDWORD(f * per);
+        m_AudioSkip = skip;
+        useHeld = false;
+    }
+
+    unsigned int done = 0;
+    for (;;) {
+        unsigned long long room = (unsigned long long)(count - done) * b;
+        unsigned int n;
+        bool direct = false;
+        if (useHeld) {
+            n = m_AudioFrameSamples;
+        } else {
+            ULONGLONG base;
+            DWORD offset, size;
+            avi->getframeoffset(f, avi->pStreams, &base, &offset, &size);
+            mySeek64(avi->hFile, (long long)(base + offset), FILE_BEGIN);
+            DWORD capacity = avi->nVideoBufferSize > DVFrameSize625 ? avi->nVideoBufferSize : DVFrameSize625;
+            unsigned int frameSkip = 0;
+            myRead(avi->hFile, m_DVFrameBuffer, size < capacity ? size : capacity, &frameSkip, false);
+            direct = skip == 0 && room >= avi->nAudioBufferSize;
+            n = decodeAudio(m_DVFrameBuffer + frameSkip, direct ? out + (size_t)done * b : m_DVAudioBuffer, 0);
+        }
+        useHeld = false;
+        if (skip > n)
+            skip = n;
+        unsigned long long avail = (unsigned long long)(n - skip) * b;
+        unsigned int nextSkip;
+        unsigned long long copy;
+        if (avail > room) {
+            copy = room;
+            nextSkip = skip + (count - done);
+        } else {
+            copy = avail;
+            f++;
+            nextSkip = 0;
+        }
+        if (!direct)
+            memcpy(out + (size_t)done * b, m_DVAudioBuffer + (size_t)skip * b, copy);
+        m_AudioFrameSamples = n;
+        if (f > avi->nFrames) {
+            // Past the last frame: the rest comes from the last frame's audio.
+            unsigned long long fill = room < avi->nAudioBufferSize ? room : avi->nAudioBufferSize;
+            memcpy(out + (size_t)done * b, m_DVAudioBuffer, fill);
+            break;
+        }
+        if (n == 0)
+            break;
+        done += n - skip;
+        m_AudioSkip = nextSkip;
+        skip = nextSkip;
+        if (done >= count)
+            break;
+    }
+    m_LastAudioStart = start;
+    m_LastAudioCount = count;
+    m_AudioFrameCursor = f;
+    return true;
+}

@@ -1,0 +1,78 @@
+// Decoded video frames by timeline frame number and PCM audio by sample frame number, from an
+// AVI or WAV file, through the library's own parser and unbuffered reader.
+#pragma once
+
+#include "OmbrixTypes.h"
+#include "Ombrix_FileInfo.h"
+
+class avihandle;
+class ACM_Tools;
+struct BITMAPINFOHEADER;
+struct CRITICAL_SECTION;
+typedef struct HIC__* HIC;
+
+class OMBRIX_API AVIReader {
+public:
+    // Parses the file, fills *info and starts the reader; GetIsValidAVIFile tells the outcome.
+    AVIReader(char* fileName, Ombrix_FileInfo* info, bool noVideo, bool noAudio);
+    virtual ~AVIReader();
+
+    // The image of the file frame shown at frame of a timeline running at rate / scale frames
+    // per second; null on failure. A frame handed out is given back with ReleaseVideoFrame
+    // before the next video call.
+    unsigned char* LoadVideoFrame(long long frame, long long rate, long long scale, bool singleFrame);
+    void ReleaseVideoFrame(unsigned char* frame);
+    // count interleaved PCM sample frames from sample frame start.
+    bool LoadAudioSamples(void* buffer, unsigned int start, unsigned int count, bool flag);
+    // The use count: the file and decoders are open while it is above 0.
+    void AddStart();
+    void ReleaseStart();
+    char* GetFileName();
+    bool GetIsValidAVIFile();
+
+private:
+    bool VFW_QueryOutputColorSpace();
+    bool AllocateVBuffers();
+    void ReleaseVBuffers();
+    bool AllocateABuffers();
+    void ReleaseABuffers();
+    bool VideoBlock(bool forLoad);
+    void VideoUnBlock();
+    bool AudioBlock(bool forLoad);
+    void AudioUnBlock();
+    void Close(bool takeGates);
+    void PreRoll(unsigned int target, unsigned int* flags);
+    bool ReadChunk(int buffer, unsigned int frame, bool ahead, bool mayGrow, unsigned int* size);
+    void FinishReadAhead();
+    bool LoadPCMSamples(void* buffer, unsigned int start, unsigned int count);
+    bool LoadDVSamples(void* buffer, unsigned int start, unsigned int count);
+
+    Ombrix_FileInfo* m_FileInfo;
+    char* m_FileName;
+    avihandle* m_AviHandle;
+    unsigned char* m_ReadBuffer[2];
+    unsigned int m_ReadFrame[2];
+    unsigned int m_ReadOffset[2];
+    unsigned char* m_DecodeBuffer;
+    unsigned char* m_DVFrameBuffer;
+    unsigned char* m_DVAudioBuffer;
+    BITMAPINFOHEADER* m_OutputFormat;
+    HIC m_Decompressor;
+    ACM_Tools* m_ACM;
+    unsigned int m_LastVideoFrame;
+    unsigned int m_AudioFrameCursor;
+    unsigned int m_LastAudioStart;
+    unsigned int m_LastAudioCount;
+    unsigned int m_AudioSkip;
+    unsigned int m_AudioFrameSamples;
+    CRITICAL_SECTION* m_StartLock;
+    volatile int m_FileReferenceCount;
+    bool m_IsValidAVIFile;
+    bool m_ReleaseAfterFrame;
+    bool m_NoVideo;
+    bool m_NoAudio;
+    volatile int m_VideoGate;
+    volatile int m_AudioGate;
+    volatile int m_Started;  // 1 while a start has opened the file and decoders
+    unsigned int m_ReadBufferSize;
+};

@@ -1,0 +1,22 @@
+// Owning pointers to the FFmpeg objects that the decompressor keeps.
+#pragma once
+
+#include <memory>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/frame.h>
+#include <libswscale/swscale.h>
+}
+
+struct AvFree {
+    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
+    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+    void operator()(SwsContext* context) const { sws_freeContext(context); }
+};
+
+using AvCodecContextPtr = std::unique_ptr<AVCodecContext, AvFree>;
+using AvPacketPtr = std::unique_ptr<AVPacket, AvFree>;
+using AvFramePtr = std::unique_ptr<AVFrame, AvFree>;
+using SwsContextPtr = std::unique_ptr<SwsContext, AvFree>;

@@ -1,0 +1,139 @@
+#include "VideoDecompressor.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+namespace {
+
+// The codec's set-up bytes after the header are small; this bounds what a damaged biSize reads.
+constexpr DWORD MaxExtraBytes = 1024;
+
+AVCodecID CodecOf(FOURCC fcc)
+{
+    const AVCodecTag* const tables[] = {avformat_get_riff_video_tags(), nullptr};
+    return av_codec_get_id(tables, fcc);
+}
+
+}  // namespace
+
+const AVCodec* VideoDecompressor::FindDecoder(FOURCC handler)
+{
+    const AVCodecID id = CodecOf(handler);
+    return id == AV_CODEC_ID_NONE ? nullptr : avcodec_find_decoder(id);
+}
+
+VideoDecompressor::VideoDecompressor(const AVCodec* decoder, FOURCC handler) : m_Decoder(decoder), m_Handler(handler)
+{
+}
+
+// The reader reports YUV from "cvid" as bottom-up, so it is delivered so.
+std::optional<DibLayout> VideoDecompressor::OutputLayout(const BITMAPINFOHEADER& output) const
+{
+    return DibLayout::Of(output, m_Handler == FCC("cvid"));
+}
+
+LRESULT VideoDecompressor::Query(const BITMAPINFOHEADER* input, const BITMAPINFOHEADER* output) const
+{
+    if (!input || !output)
+        return ICERR_BADPARAM;
+    if (CodecOf(input->biCompression) != m_Decoder->id)
+        return ICERR_BADFORMAT;
+    const std::optional<DibLayout> layout = OutputLayout(*output);
+    if (!layout || output->biWidth != input->biWidth || std::llabs(output->biHeight) != std::llabs(input->biHeight))
+        return ICERR_BADFORMAT;
+    return output->biSizeImage < layout->Size() ? ICERR_BADSIZE : ICERR_OK;
+}
+
+LRESULT VideoDecompressor::Begin(const BITMAPINFOHEADER* input, const BITMAPINFOHEADER* output)
+{
+    End();
+    if (const LRESULT answer = Query(input, output); answer != ICERR_OK)
+        return answer;
+
+    AvCodecContextPtr codec(avcodec_alloc_context3(m_Decoder));
+    AvPacketPtr packet(av_packet_alloc());
+    AvFramePtr picture(av_frame_alloc());
+    if (!codec || !packet || !picture)
+        return ICERR_MEMORY;
+    codec->codec_tag = input->biCompression;
+    codec->width = input->biWidth;
+    codec->height = std::abs(input->biHeight);
+    codec->bits_per_coded_sample = input->biBitCount;
+    // One packet in, one picture out: slice threads only, since frame threads delay pictures.
+    codec->thread_type = FF_THREAD_SLICE;
+    codec->thread_count = 0;
+    const DWORD extraBytes = input->biSize > sizeof(BITMAPINFOHEADER)
+                                 ? std::min<DWORD>(input->biSize - sizeof(BITMAPINFOHEADER), MaxExtraBytes)
+                                 : 0;
+    if (extraBytes) {
+        codec->extradata = (uint8_t*)av_mallocz(extraBytes + AV_INPUT_BUFFER_PADDING_SIZE);
+        if (!codec->extradata)
+            return ICERR_MEMORY;
+        memcpy(codec->extradata, input + 1, extraBytes);
+        codec->extradata_size = int(extraBytes);
+    }
+    if (avcodec_open2(codec.get(), m_Decoder, nullptr) < 0)
+        return ICERR_BADFORMAT;
+
+    const DibLayout layout = *OutputLayout(*output);
+    try {
+        m_Converter = std::make_unique<DibConverter>(layout);
+    } catch (const std::bad_alloc&) {
+        return ICERR_MEMORY;
+    }
+    m_Layout = layout;
+    m_Codec = std::move(codec);
+    m_Packet = std::move(packet);
+    m_Picture = std::move(picture);
+    return ICERR_OK;
+}
+
+void VideoDecompressor::End()
+{
+    m_Codec.reset();
+    m_Layout.reset();
+    m_Converter.reset();
+    m_Packet.reset();
+    m_Picture.reset();
+}
+
+LRESULT VideoDecompressor::Decompress(const BITMAPINFOHEADER* input, const void* data, const BITMAPINFOHEADER* output,
+                                      void* bits)
+{
+    if (!m_Codec)
+        return ICERR_ERROR;
+    if (!input || !output || !bits || (!data && input->biSizeImage))
+        return ICERR_BADPARAM;
+    // The picture goes only where Begin agreed to put it.
+    if (OutputLayout(*output) != m_Layout)
+        return ICERR_BADFORMAT;
+    if (output->biSizeImage < m_Layout->Size())
+        return ICERR_BADSIZE;
+    // libavcodec takes an empty packet for the end of the stream; an empty chunk repeats the
+    // previous picture, which bits still hold.
+    if (input->biSizeImage == 0)
+        return ICERR_OK;
+
+    AVPacket* packet = m_Packet.get();
+    if (av_new_packet(packet, int(input->biSizeImage)) < 0)  // zeroes the padding decoders read
+        return ICERR_MEMORY;
+    memcpy(packet->data, data, input->biSizeImage);
+    const int sent = avcodec_send_packet(m_Codec.get(), packet);
+    av_packet_unref(packet);
+    if (sent < 0)
+        return ICERR_ERROR;
+    int received;
+    while ((received = avcodec_receive_frame(m_Codec.get(), m_Picture.get())) == 0) {
+        const bool converted = m_Converter->Convert(m_Picture.get(), (uint8_t*)bits);
+        av_frame_unref(m_Picture.get());
+        if (!converted)
+            return ICERR_INTERNAL;
+    }
+    return received == AVERROR(EAGAIN) ? ICERR_OK : ICERR_ERROR;
+}

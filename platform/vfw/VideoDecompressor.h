@@ -1,0 +1,41 @@
+// The decoder behind an HIC: the libavcodec decoder for a FOURCC, opened from the stream's
+// BITMAPINFOHEADER, that turns each compressed picture into one picture of the agreed DIB format.
+#pragma once
+
+#include <memory>
+#include <optional>
+
+#include "AvPointers.h"
+#include "DibConverter.h"
+#include "DibLayout.h"
+#include "Vfw.h"
+
+class VideoDecompressor {
+public:
+    // Null when libavcodec has no decoder for the FOURCC (either case).
+    static const AVCodec* FindDecoder(FOURCC handler);
+
+    VideoDecompressor(const AVCodec* decoder, FOURCC handler);
+
+    // ICERR_OK when this decoder reads the input and writes the output.
+    LRESULT Query(const BITMAPINFOHEADER* input, const BITMAPINFOHEADER* output) const;
+    // Opens the decoder and the conversion for the pair; the input's extra bytes after the first
+    // 40 (up to biSize) are the codec's set-up data.
+    LRESULT Begin(const BITMAPINFOHEADER* input, const BITMAPINFOHEADER* output);
+    void End();
+    // One packet of input->biSizeImage bytes in; the picture that the decoder hands out after it
+    // into bits. No picture yet (a decoder holding one back) leaves bits as they were.
+    LRESULT Decompress(const BITMAPINFOHEADER* input, const void* data, const BITMAPINFOHEADER* output, void* bits);
+
+private:
+    std::optional<DibLayout> OutputLayout(const BITMAPINFOHEADER& output) const;
+
+    const AVCodec* const m_Decoder;
+    const FOURCC m_Handler;
+    // Between Begin and End:
+    AvCodecContextPtr m_Codec;
+    std::optional<DibLayout> m_Layout;
+    std::unique_ptr<DibConverter> m_Converter;
+    AvPacketPtr m_Packet;
+    AvFramePtr m_Picture;
+};

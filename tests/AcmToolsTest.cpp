@@ -1,0 +1,260 @@
+// Compressed AVI audio decoded by ACM_Tools and by the conversion stream under it, on files the
+// ffmpeg tool writes, compared byte for byte with the ffmpeg tool's decode to the same PCM format.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "MediaFiles.h"
+#include "RiffBuilder.h"
+#include "TestSupport.h"
+#include "ombrix/ACM_Tools.h"
+#include "platform/acm/Acm.h"
+
+namespace {
+
+struct Coded {
+    const char* name;
+    std::string audio;         // the ffmpeg tool's audio options
+    bool eightBit;             // decoded to 8-bit unsigned, else 16-bit signed
+    bool served;               // ACM_Tools decodes it (its PCM has 8 or 16 bits)
+    std::string decodeOptions; // the reference decode's
+};
+
+void PrintTo(const Coded& c, std::ostream* out) { *out << c.name; }
+
+const Coded files[] = {
+    {"Alaw", "-c:a pcm_alaw -ac 1 -ar 8000", true, true, ""},
+    {"Mulaw", "-c:a pcm_mulaw -ac 2 -ar 8000", true, true, ""},
+    // Over a megabyte: ACM_Tools fills its source buffer more than once.
+    {"ExtensiblePcm16", "-c:a pcm_s16le -ac 6 -ar 48000", false, true, ""},
+    {"ExtensibleU8", "-c:a pcm_u8 -ac 6 -ar 48000", true, true, ""},
+    {"Float", "-c:a pcm_f32le -ac 2 -ar 48000", false, false, ""},
+    {"MsAdpcm", "-c:a adpcm_ms -ac 2 -ar 22050", false, true, ""},
+    {"ImaAdpcm", "-c:a adpcm_ima_wav -ac 2 -ar 22050", false, true, ""},
+    {"Mp3", "-c:a libmp3lame -b:a 128k -ac 2 -ar 44100", false, true, ""},
+    // AC-3's noise for quiet bands, seeded per frame, does not depend on where decoding began.
+    {"Ac3", "-c:a ac3 -ac 2 -ar 48000", false, true, "-cons_noisegen 1 "},
+};
+
+Bytes readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+class AcmFile : public testing::TestWithParam<Coded> {
+protected:
+    void SetUp() override
+    {
+        const Coded& c = GetParam();
+        const std::string tone = lavfi("aevalsrc=0.5*sin(440*2*PI*t)|0.3*sin(660*2*PI*t+1):s=48000");
+        path = make(std::string("Acm") + c.name, ".avi", ffmpeg(testsrc("64x48", "25") + tone, "-t 3 -c:v mpeg4 " + c.audio));
+        const std::string pcm = c.eightBit ? "-f u8 -c:a pcm_u8" : "-f s16le -c:a pcm_s16le";
+        reference = readFile(make(std::string("Acm") + c.name + "Pcm", ".raw",
+                                  ffmpeg(c.decodeOptions + "-i " + quote(path) + " ", pcm)));
+        parser = std::make_unique<avihandle>(path.c_str(), true, false);
+        frameBytes = parser->pAudioFormat->nChannels * (c.eightBit ? 1 : 2);
+    }
+
+    std::string path;
+    Bytes reference;
+    std::unique_ptr<avihandle> parser;
+    unsigned frameBytes = 0;
+};
+
+// ACM_Tools serving the file: one request for everything, requests of assorted sizes that
+// continue each other, and windows anywhere, all as the ffmpeg tool decodes the file.
+TEST_P(AcmFile, ServesTheDecodedStream)
+{
+    ACM_Tools tools(parser.get());
+    ASSERT_EQ(tools.ACM_QueryAudioCompression(), GetParam().served);
+    if (!GetParam().served) {
+        EXPECT_EQ(tools.GetDestTotalAudioSamples(), 0u);
+        return;
+    }
+    ASSERT_TRUE(parser->openavi());
+    ASSERT_TRUE(tools.ACM_Open());
+    const unsigned total = tools.GetDestTotalAudioSamples();
+    ASSERT_GT(total, 0u);
+    ASSERT_LE(total * frameBytes, reference.size());
+    const Bytes expected(reference.begin(), reference.begin() + total * frameBytes);
+
+    Bytes whole(expected.size()), pieces(expected.size());
+    ASSERT_TRUE(tools.LoadAudioSamples(whole.data(), 0, total, false));
+    EXPECT_TRUE(whole == expected);
+    std::mt19937 random(7);
+    for (unsigned at = 0, n; at < total; at += n) {
+        n = std::min(total - at, 1 + unsigned(random() % 5000));
+        ASSERT_TRUE(tools.LoadAudioSamples(&pieces[at * frameBytes], at, n, false));
+    }
+    EXPECT_TRUE(pieces == expected);
+
+    for (int i = 0; i < 12; i++) {
+        const unsigned count = 1 + random() % 3000, start = i == 0 ? total - count : random() % (total - count);
+        Bytes window(count * frameBytes);
+        ASSERT_TRUE(tools.LoadAudioSamples(window.data(), start, count, false));
+        EXPECT_TRUE(std::equal(window.begin(), window.end(), &expected[start * frameBytes])) << start << "+" << count;
+    }
+    EXPECT_FALSE(tools.LoadAudioSamples(whole.data(), total - 9, 10, false));
+    tools.ACM_Close();
+    parser->closeavi();
+}
+
+// The conversion stream fed the file's audio cut anywhere, into destinations of any size: every
+// conversion stays within the size announced for it, and the PCM is the ffmpeg tool's. A new
+// start drops whatever the stream held and decodes from the beginning again.
+TEST_P(AcmFile, StreamDecodesSourceCutAnywhere)
+{
+    Bytes source;
+    std::ifstream in(path, std::ios::binary);
+    ASSERT_TRUE(parser->openavi());
+    for (DWORD k = 0; k < parser->nAudioChunks; k++) {
+        const Located chunk = locate(*parser, parser->pAudioStream, k);
+        source.resize(source.size() + chunk.size);
+        in.seekg((std::streamoff)chunk.at).read((char*)&source[source.size() - chunk.size], chunk.size);
+    }
+    parser->closeavi();
+    WAVEFORMATEX* format = parser->pAudioFormat;
+    const WORD bits = GetParam().eightBit ? 8 : 16;
+    WAVEFORMATEX pcm = {WAVE_FORMAT_PCM, format->nChannels, format->nSamplesPerSec, 0, WORD(frameBytes), bits, 0};
+    HACMSTREAM stream;
+    ASSERT_EQ(acmStreamOpen(&stream, nullptr, format, &pcm, nullptr, 0, 0, 0), 0u);
+
+    Bytes decoded, buffer(1 << 21);
+    std::mt19937 random(3);
+    auto convert = [&](size_t at, size_t n, size_t room, DWORD flags) {
+        ACMSTREAMHEADER header = {84, 0, 0, &source[at], DWORD(n), 0, 0, buffer.data(), DWORD(room)};
+        DWORD bound = 0;
+        ASSERT_EQ(acmStreamSize(stream, DWORD(n), &bound, ACM_STREAMSIZEF_SOURCE), 0u);
+        ASSERT_EQ(acmStreamPrepareHeader(stream, &header, 0), 0u);
+        ASSERT_EQ(acmStreamConvert(stream, &header, flags), 0u);
+        EXPECT_EQ(header.cbSrcLengthUsed, n);
+        EXPECT_LE(header.cbDstLengthUsed, std::min<size_t>(bound, room));
+        decoded.insert(decoded.end(), buffer.begin(), buffer.begin() + header.cbDstLengthUsed);
+        ASSERT_EQ(acmStreamUnprepareHeader(stream, &header, 0), 0u);
+    };
+    for (size_t at = 0, n; at < source.size(); at += n) {
+        n = std::min<size_t>(source.size() - at, 1 + random() % 4000);
+        convert(at, n, random() % 2 ? buffer.size() : frameBytes * (random() % 2000), 0);
+    }
+    ASSERT_LE(decoded.size(), reference.size());
+    EXPECT_TRUE(std::equal(decoded.begin(), decoded.end(), reference.begin()));
+    EXPECT_GT(decoded.size(), reference.size() * 9 / 10);
+
+    const size_t first = decoded.size();
+    convert(0, source.size(), buffer.size(), ACM_STREAMCONVERTF_START);
+    EXPECT_TRUE(std::equal(decoded.begin() + first, decoded.end(), reference.begin()));
+    EXPECT_GT(decoded.size() - first, reference.size() * 9 / 10);
+    EXPECT_EQ(acmStreamClose(stream, 0), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(AcmFfmpegWritten, AcmFile, testing::ValuesIn(files),
+                         [](const testing::TestParamInfo<Coded>& info) { return std::string(info.param.name); });
+
+Bytes formatWithExtra(WAVEFORMATEX format, const Bytes& extra)
+{
+    format.cbSize = WORD(extra.size());
+    Bytes b = bytesOf(format);
+    b.insert(b.end(), extra.begin(), extra.end());
+    return b;
+}
+
+// What the stream agrees to convert: compressed or PCM sources to PCM of the same rate and
+// channels in 8 or 16 bits, for the codecs it can bound.
+TEST(AcmStreamOpen, ConvertsOnlyToPcmOfTheSameShape)
+{
+    const WAVEFORMATEX alaw = waveFormat(6, 2, 8000, 8), pcm16 = waveFormat(WAVE_FORMAT_PCM, 2, 8000, 16);
+    WAVEFORMATEX adpcm = waveFormat(2, 2, 22050, 4), mp3 = waveFormat(0x55, 2, 44100, 0);
+    adpcm.nBlockAlign = 1024;
+    mp3.nBlockAlign = 1;
+    WAVEFORMATEX blockless = adpcm, oddRate = mp3, badAlign = pcm16;
+    blockless.nBlockAlign = 0;
+    oddRate.nSamplesPerSec = 44000;
+    badAlign.nBlockAlign = 3;
+    const struct {
+        Bytes source;
+        WAVEFORMATEX destination;
+        MMRESULT expected;
+    } cases[] = {
+        {bytesOf(alaw), pcm16, MMSYSERR_NOERROR},
+        {bytesOf(alaw), waveFormat(WAVE_FORMAT_PCM, 2, 8000, 8), MMSYSERR_NOERROR},
+        {bytesOf(adpcm), waveFormat(WAVE_FORMAT_PCM, 2, 22050, 16), MMSYSERR_NOERROR},
+        {bytesOf(mp3), waveFormat(WAVE_FORMAT_PCM, 2, 44100, 8), MMSYSERR_NOERROR},
+        {extensibleFormat(2, 8000, 16, 1), pcm16, MMSYSERR_NOERROR},
+        {extensibleFormat(2, 8000, 32, 3), pcm16, MMSYSERR_NOERROR},
+        {extensibleFormat(2, 8000, 16, 2), pcm16, ACMERR_NOTPOSSIBLE},
+        {bytesOf(waveFormat(0x1234, 2, 8000, 8)), pcm16, ACMERR_NOTPOSSIBLE},
+        {bytesOf(blockless), waveFormat(WAVE_FORMAT_PCM, 2, 22050, 16), ACMERR_NOTPOSSIBLE},
+        {bytesOf(oddRate), waveFormat(WAVE_FORMAT_PCM, 2, 44000, 16), ACMERR_NOTPOSSIBLE},
+        {bytesOf(alaw), waveFormat(WAVE_FORMAT_PCM, 2, 8000, 24), ACMERR_NOTPOSSIBLE},
+        {bytesOf(alaw), waveFormat(WAVE_FORMAT_PCM, 1, 8000, 16), ACMERR_NOTPOSSIBLE},
+        {bytesOf(alaw), waveFormat(WAVE_FORMAT_PCM, 2, 16000, 16), ACMERR_NOTPOSSIBLE},
+        {bytesOf(alaw), waveFormat(6, 2, 8000, 8), ACMERR_NOTPOSSIBLE},
+        {bytesOf(alaw), badAlign, ACMERR_NOTPOSSIBLE},
+    };
+    for (const auto& c : cases) {
+        WAVEFORMATEX destination = c.destination;
+        EXPECT_EQ(acmStreamOpen(nullptr, nullptr, (WAVEFORMATEX*)c.source.data(), &destination, nullptr, 0, 0,
+                                ACM_STREAMOPENF_QUERY),
+                  c.expected)
+            << "tag " << ((WAVEFORMATEX*)c.source.data())->wFormatTag << " to " << destination.wBitsPerSample
+            << " bits, " << destination.nChannels << " channels at " << destination.nSamplesPerSec;
+    }
+}
+
+// Block codecs with ACM_STREAMCONVERTF_BLOCKALIGN take whole blocks only and leave the rest to the
+// caller; without it they keep the rest for the next conversion. Headers must be prepared.
+TEST(AcmStreamConvert, BlockAlignTakesWholeBlocks)
+{
+    WAVEFORMATEX ima = waveFormat(0x11, 1, 8000, 4), pcm = waveFormat(WAVE_FORMAT_PCM, 1, 8000, 16);
+    ima.nBlockAlign = 256;
+    const Bytes source = formatWithExtra(ima, bytesOf(WORD(505)));
+    HACMSTREAM stream;
+    ASSERT_EQ(acmStreamOpen(&stream, nullptr, (WAVEFORMATEX*)source.data(), &pcm, nullptr, 0, 0, 0), 0u);
+    Bytes in(600, 0), out(4096);
+    ACMSTREAMHEADER header = {84, 0, 0, in.data(), 600, 0, 0, out.data(), 4096};
+    EXPECT_EQ(acmStreamConvert(stream, &header, 0), MMRESULT(ACMERR_UNPREPARED));
+    ASSERT_EQ(acmStreamPrepareHeader(stream, &header, 0), 0u);
+    ASSERT_EQ(acmStreamConvert(stream, &header, ACM_STREAMCONVERTF_BLOCKALIGN), 0u);
+    EXPECT_EQ(header.cbSrcLengthUsed, 512u);
+    EXPECT_EQ(header.cbDstLengthUsed, 2 * 505 * 2u);
+    header.cbSrcLength = 600;
+    ASSERT_EQ(acmStreamConvert(stream, &header, 0), 0u);
+    EXPECT_EQ(header.cbSrcLengthUsed, 600u);
+    EXPECT_EQ(header.cbDstLengthUsed, 2 * 505 * 2u);
+    header.cbSrcLength = 168;  // completes the block of 88 bytes kept
+    ASSERT_EQ(acmStreamConvert(stream, &header, 0), 0u);
+    EXPECT_EQ(header.cbDstLengthUsed, 505 * 2u);
+    EXPECT_TRUE(header.fdwStatus & ACMSTREAMHEADER_STATUSF_DONE);
+    ASSERT_EQ(acmStreamUnprepareHeader(stream, &header, 0), 0u);
+    EXPECT_EQ(acmStreamUnprepareHeader(stream, &header, 0), MMRESULT(ACMERR_UNPREPARED));
+    EXPECT_EQ(acmStreamClose(stream, 0), 0u);
+}
+
+// Streams ACM_Tools does not decode: PCM is not compressed, and a format without a decoder or
+// whose PCM would not have 8 or 16 bits is refused by the query.
+TEST(AcmToolsQuery, RefusesWhatItCannotDecode)
+{
+    ParsedFiles files;
+    const struct {
+        const char* what;
+        Bytes format;
+    } cases[] = {
+        {"PCM", bytesOf(waveFormat(WAVE_FORMAT_PCM, 2, 48000, 16))},
+        {"unknown tag", bytesOf(waveFormat(0x1234, 2, 48000, 16))},
+        {"IEEE float", bytesOf(waveFormat(3, 2, 48000, 32))},
+    };
+    EXPECT_FALSE(ACM_Tools(nullptr).ACM_QueryAudioCompression());
+    for (const auto& c : cases) {
+        AviLayout layout = videoAndAudio({{videoChunk(100), audioChunk(4000), videoChunk(100), audioChunk(4000)}});
+        layout.streams[1].second = c.format;
+        std::unique_ptr<avihandle> h = files.parse(buildAvi(layout).image);
+        ACM_Tools tools(h.get());
+        EXPECT_FALSE(tools.ACM_QueryAudioCompression()) << c.what;
+        EXPECT_FALSE(tools.PerformAudioCompression()) << c.what;
+        EXPECT_EQ(tools.GetDestTotalAudioSamples(), 0u) << c.what;
+        EXPECT_FALSE(tools.ACM_Open()) << c.what;
+    }
+}
+
+}  // namespace

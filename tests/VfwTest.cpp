@@ -1,0 +1,244 @@
+// The Video for Windows stand-in on files written by the ffmpeg tool: every chunk decoded in order
+// through ICDecompress and compared byte for byte with FFmpeg's own decoding of the same packets,
+// converted by the same libswscale path, in each output format and row order.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <optional>
+
+#include "MediaFiles.h"
+#include "TestSupport.h"
+#include "platform/vfw/DibConverter.h"
+#include "platform/vfw/Vfw.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
+}
+
+namespace {
+
+struct Clip {
+    const char* name;
+    std::string command;
+    int withoutPicture;  // calls that yield none: the decoder holds a picture back
+};
+void PrintTo(const Clip& clip, std::ostream* out) { *out << clip.name; }
+
+// testsrc2 rounds odd sizes down: the size is the encoder's.
+Clip clip(const char* name, const std::string& size, const std::string& options, int withoutPicture = 0)
+{
+    return {name, ffmpeg(testsrc("320x240", "25"), "-frames:v 8 -s " + size + " " + options), withoutPicture};
+}
+
+const Clip clips[] = {
+    clip("MjpegOddSize", "321x241", "-c:v mjpeg"),
+    clip("Mpeg4PFramesOddWidth", "321x240", "-c:v mpeg4 -g 4 -bf 0"),
+    clip("Mpeg4BFrames", "320x240", "-c:v mpeg4 -g 8 -bf 2", 1),
+    clip("Huffyuv", "318x240", "-c:v huffyuv"),
+    clip("HuffyuvRgbOddSize", "321x241", "-c:v huffyuv -pix_fmt rgb24"),
+    clip("Ffv1OddSize", "321x241", "-c:v ffv1"),
+    clip("DvNtsc411", "720x480", "-c:v dvvideo -pix_fmt yuv411p -r 30000/1001"),
+    clip("DvPal420", "720x576", "-c:v dvvideo -pix_fmt yuv420p"),
+    clip("Cinepak", "320x240", "-c:v cinepak"),
+};
+
+struct Output {
+    const char* name;
+    FOURCC compression;
+    WORD bits;
+};
+void PrintTo(const Output& output, std::ostream* out) { *out << output.name; }
+
+const Output outputs[] = {{"Uyvy", FCC("UYVY"), 16}, {"Yuy2", FCC("YUY2"), 16}, {"Rgb24", BI_RGB, 24}, {"Rgb32", BI_RGB, 32}};
+
+BITMAPINFOHEADER outputFor(const BITMAPINFOHEADER& input, FOURCC compression, WORD bits, bool topDown)
+{
+    BITMAPINFOHEADER output = input;
+    output.biSize = sizeof output;
+    output.biCompression = compression;
+    output.biBitCount = bits;
+    output.biHeight = topDown ? -input.biHeight : input.biHeight;
+    output.biSizeImage = DWORD((input.biWidth * bits + 31) / 32 * 4 * input.biHeight);
+    return output;
+}
+
+// FFmpeg's own decoding: the file's video packets in order, each through libavcodec opened from
+// the demuxer's parameters.
+class Reference {
+public:
+    explicit Reference(const std::string& path)
+    {
+        if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0)
+            throw std::runtime_error("libavformat cannot open " + path);
+        stream = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+        const AVCodecParameters* parameters = format->streams[stream]->codecpar;
+        codec.reset(avcodec_alloc_context3(avcodec_find_decoder(parameters->codec_id)));
+        codec->thread_count = 1;
+        if (avcodec_parameters_to_context(codec.get(), parameters) < 0 || avcodec_open2(codec.get(), nullptr, nullptr) < 0)
+            throw std::runtime_error("libavcodec cannot decode " + path);
+    }
+    ~Reference() { avformat_close_input(&format); }
+
+    AVPacket* next()  // null at the end
+    {
+        av_packet_unref(packet.get());
+        while (av_read_frame(format, packet.get()) >= 0 && packet->stream_index != stream)
+            av_packet_unref(packet.get());
+        return packet->size ? packet.get() : nullptr;
+    }
+    const AVFrame* decode()  // the picture after the current packet, if any
+    {
+        av_frame_unref(picture.get());
+        return avcodec_send_packet(codec.get(), packet.get()) == 0 && avcodec_receive_frame(codec.get(), picture.get()) == 0
+                   ? picture.get()
+                   : nullptr;
+    }
+
+private:
+    AVFormatContext* format = nullptr;
+    int stream;
+    AvCodecContextPtr codec;
+    AvPacketPtr packet{av_packet_alloc()};
+    AvFramePtr picture{av_frame_alloc()};
+};
+
+// The picture converted by libswscale into rows of its own, laid out in bits as the layout says.
+// With an odd width, the luma that pads the last UYVY/YUY2 pixel pair comes from each decoder's row
+// padding and is not compared.
+void expectSamePicture(const AVFrame* picture, const DibLayout& layout, const uint8_t* bits, int number)
+{
+    const int extra = DibConverter::ExtraColumn(*picture, layout);
+    const SwsContextPtr scaler(sws_getContext(picture->width + extra, picture->height, AVPixelFormat(picture->format),
+                                              layout.width + extra, layout.height, layout.format, DibConverter::Flags,
+                                              nullptr, nullptr, nullptr));
+    const int lineBytes = av_image_get_linesize(layout.format, layout.width, 0), stride = lineBytes + 256;
+    Bytes expected(size_t(stride) * layout.height + 256);
+    uint8_t* const planes[4] = {expected.data()};
+    sws_scale(scaler.get(), picture->data, picture->linesize, 0, picture->height, planes, &stride);
+    const int padding = !extra ? -1 : layout.format == AV_PIX_FMT_UYVY422 ? 2 * layout.width + 1 : 2 * layout.width;
+    for (int y = 0; y < layout.height; y++) {
+        const uint8_t* row = bits + size_t(layout.bottomUp ? layout.height - 1 - y : y) * layout.pitch;
+        for (int x = 0; x < lineBytes; x++)
+            if (x != padding && row[x] != expected[size_t(y) * stride + x])
+                return ADD_FAILURE() << "picture " << number << " differs at row " << y << ", byte " << x;
+    }
+}
+
+class VfwDecode : public testing::TestWithParam<std::tuple<Clip, Output, bool>> {};
+
+TEST_P(VfwDecode, EveryPictureAsFFmpegDecodesIt)
+{
+    const auto& [clip, output, topDown] = GetParam();
+    const std::string path = make(clip.name, ".avi", clip.command);
+    avihandle file(path.c_str(), false, true);
+    ASSERT_FALSE(file.bError);
+    auto* input = (BITMAPINFOHEADER*)file.pVideoFormat;
+    BITMAPINFOHEADER out = outputFor(*input, output.compression, output.bits, topDown);
+    const bool cinepak = file.fccVideoHandler == FCC("cvid");
+    const std::optional<DibLayout> layout = DibLayout::Of(out, cinepak);
+    ASSERT_TRUE(layout);
+    // DIB rows: RGB bottom-up for a positive height, YUV top-down unless it comes from Cinepak.
+    EXPECT_EQ(layout->bottomUp, !topDown && (output.bits != 16 || cinepak));
+
+    HIC decoder = ICOpen(ICTYPE_VIDEO, file.fccVideoHandler, ICMODE_DECOMPRESS);
+    ASSERT_NE(decoder, nullptr);
+    ASSERT_EQ(ICSendMessage(decoder, ICM_DECOMPRESS_QUERY, (DWORD_PTR)input, (DWORD_PTR)&out), ICERR_OK);
+    ASSERT_EQ(ICSendMessage(decoder, ICM_DECOMPRESS_BEGIN, (DWORD_PTR)input, (DWORD_PTR)&out), ICERR_OK);
+    const Bytes canary(64, 0xA5);
+    Bytes bits(out.biSizeImage + canary.size());
+    std::copy(canary.begin(), canary.end(), bits.end() - canary.size());
+    Reference reference(path);
+    BITMAPINFOHEADER chunk = *input;
+    int calls = 0, withoutPicture = 0;
+    for (AVPacket* packet; (packet = reference.next()); calls++) {
+        std::fill(bits.begin(), bits.end() - canary.size(), 0xFF);  // the reference starts from 0
+        chunk.biSizeImage = packet->size;
+        ASSERT_EQ(ICDecompress(decoder, calls ? ICDECOMPRESS_NOTKEYFRAME : 0, &chunk, packet->data, &out, bits.data()),
+                  DWORD(ICERR_OK));
+        ASSERT_TRUE(std::equal(canary.begin(), canary.end(), bits.end() - canary.size())) << "written past the picture";
+        if (const AVFrame* picture = reference.decode()) {
+            expectSamePicture(picture, *layout, bits.data(), calls);
+        } else {
+            withoutPicture++;
+            EXPECT_EQ(size_t(std::count(bits.begin(), bits.end() - canary.size(), 0xFF)), out.biSizeImage)
+                << "call " << calls << " yields no picture but wrote one";
+        }
+    }
+    EXPECT_EQ(calls, 8);
+    EXPECT_EQ(withoutPicture, clip.withoutPicture);
+    // An empty chunk repeats the previous picture.
+    const Bytes previous = bits;
+    chunk.biSizeImage = 0;
+    EXPECT_EQ(ICDecompress(decoder, ICDECOMPRESS_NOTKEYFRAME, &chunk, nullptr, &out, bits.data()), DWORD(ICERR_OK));
+    EXPECT_EQ(bits, previous);
+    EXPECT_EQ(ICSendMessage(decoder, ICM_DECOMPRESS_END, 0, 0), ICERR_OK);
+    ICClose(decoder);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, VfwDecode,
+                         testing::Combine(testing::ValuesIn(clips), testing::ValuesIn(outputs), testing::Bool()),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) + "To" + std::get<1>(info.param).name +
+                                    (std::get<2>(info.param) ? "TopDown" : "");
+                         });
+
+TEST(Vfw, OpensADecoderForEveryKnownHandlerInEitherCase)
+{
+    const auto opens = [](const char* type, const char* handler, UINT mode) {
+        HIC decoder = ICOpen(mmioFOURCC(type[0], type[1], type[2], type[3]),
+                             mmioFOURCC(handler[0], handler[1], handler[2], handler[3]), mode);
+        const bool opened = decoder != nullptr;
+        ICClose(decoder);
+        return opened;
+    };
+    for (const char* handler : {"dvsd", "DVSD", "CDVC", "xvid", "DIVX"})
+        EXPECT_TRUE(opens("vidc", handler, ICMODE_DECOMPRESS) && opens("VIDC", handler, ICMODE_DECOMPRESS)) << handler;
+    EXPECT_FALSE(opens("VIDC", "ZZZZ", ICMODE_DECOMPRESS));
+    EXPECT_FALSE(opens("vids", "MJPG", ICMODE_DECOMPRESS));
+    EXPECT_FALSE(opens("VIDC", "MJPG", ICMODE_DECOMPRESS + 1));
+}
+
+// What a decoder refuses to be asked, and to be given once begun.
+TEST(Vfw, RefusesOutputsItCannotProduceExactly)
+{
+    const BITMAPINFOHEADER input = {sizeof input, 320, 240, 1, 24, FCC("MJPG"), 0, 0, 0, 0, 0};
+    const BITMAPINFOHEADER uyvy = outputFor(input, FCC("UYVY"), 16, false);
+    const auto changed = [](BITMAPINFOHEADER header, auto change) {
+        change(header);
+        return header;
+    };
+    const struct {
+        const char* name;
+        BITMAPINFOHEADER input, output;
+        LRESULT answer;
+    } cases[] = {
+        {"VYUY", input, outputFor(input, FCC("VYUY"), 16, false), ICERR_BADFORMAT},
+        {"YUV2", input, outputFor(input, FCC("YUV2"), 16, false), ICERR_BADFORMAT},
+        {"YV12", input, outputFor(input, FCC("YV12"), 12, false), ICERR_BADFORMAT},
+        {"UYVY in 24 bits", input, outputFor(input, FCC("UYVY"), 24, false), ICERR_BADFORMAT},
+        {"RGB 16 bits", input, outputFor(input, BI_RGB, 16, false), ICERR_BADFORMAT},
+        {"another width", input, changed(uyvy, [](auto& o) { o.biWidth += 2; }), ICERR_BADFORMAT},
+        {"another height", input, changed(uyvy, [](auto& o) { o.biHeight -= 2; }), ICERR_BADFORMAT},
+        {"a byte short", input, changed(uyvy, [](auto& o) { o.biSizeImage--; }), ICERR_BADSIZE},
+        {"another codec's input", changed(input, [](auto& i) { i.biCompression = FCC("cvid"); }), uyvy, ICERR_BADFORMAT},
+    };
+    HIC decoder = ICOpen(ICTYPE_VIDEO, FCC("mjpg"), ICMODE_DECOMPRESS);
+    ASSERT_NE(decoder, nullptr);
+    BITMAPINFOHEADER chunk = input, output = uyvy;
+    Bytes bits(uyvy.biSizeImage), data(16);  // no JPEG picture
+    chunk.biSizeImage = DWORD(data.size());
+    EXPECT_NE(ICDecompress(decoder, 0, &chunk, data.data(), &output, bits.data()), DWORD(ICERR_OK)) << "before begin";
+    for (const auto& c : cases)
+        EXPECT_EQ(ICSendMessage(decoder, ICM_DECOMPRESS_QUERY, (DWORD_PTR)&c.input, (DWORD_PTR)&c.output), c.answer) << c.name;
+    ASSERT_EQ(ICSendMessage(decoder, ICM_DECOMPRESS_BEGIN, (DWORD_PTR)&input, (DWORD_PTR)&uyvy), ICERR_OK);
+    for (auto c : cases) {
+        if (memcmp(&c.output, &uyvy, sizeof uyvy) != 0) {
+            EXPECT_NE(ICDecompress(decoder, 0, &chunk, data.data(), &c.output, bits.data()), DWORD(ICERR_OK)) << c.name;
+        }
+    }
+    EXPECT_NE(ICDecompress(decoder, 0, &chunk, data.data(), &output, bits.data()), DWORD(ICERR_OK)) << "a damaged chunk";
+    ICClose(decoder);
+}
+
+}  // namespace
