@@ -5,7 +5,7 @@ cd "$(dirname "$0")"
 
 PACKAGES=(cmake ninja-build g++ pkg-config ffmpeg mencoder
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
-  liburing-dev libaio-dev libgtest-dev libgmock-dev)
+  liburing-dev libaio-dev libgtest-dev libgmock-dev libdv4-dev)
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 
 ensure_packages() {

@@ -67,6 +67,9 @@ void analyze_fr(tr_dv_aux* aux, unsigned char* audioOut, const unsigned char* fr
     DWORD audioBlocks = 0;
     for (DWORD b = 0; b < count; b++) {
         const unsigned char* block = frame + b * DVBlockSize;
+        // Video blocks, most of the frame, carry nothing the analysis records.
+        if ((block[0] >> 5) > SectionAudio)
+            continue;
         int sequence = block[1] >> 4;
         int half = sequence >= (aux->pal ? 6 : 5) ? 1 : 0;
         switch (block[0] >> 5) {

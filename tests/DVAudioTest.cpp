@@ -8,16 +8,12 @@
 #include <bit>
 #include <cmath>
 
+#include "MediaFiles.h"
 #include "RiffBuilder.h"
 #include "avi/DVAudio.h"
 
-extern "C" {
-#include <libavformat/avformat.h>
-}
-
 namespace {
 
-namespace fs = std::filesystem;
 using Samples = std::vector<uint16_t>;
 using Channels = std::array<Samples, 4>;  // 0 and 1 ride in audio block 0, 2 and 3 in block 1
 
@@ -53,22 +49,7 @@ Bytes decode(Bytes frame, char mode = 0)
     return out;
 }
 
-// (a) The media file `command` writes to the path appended to it, made once per command.
-std::string media(const std::string& stem, const std::string& extension, const std::string& command)
-{
-    const std::string hash = std::to_string(std::hash<std::string>{}(command));
-    const fs::path file = fs::path(OMBRIX_MEDIA_DIR) / (stem + "~" + hash + extension);
-    const fs::path partial = file.parent_path() / (".partial-" + file.filename().string());
-    fs::create_directories(file.parent_path());
-    if (!fs::exists(file)) {
-        if (system((command + " '" + partial.string() + "' </dev/null").c_str()) != 0)
-            throw std::runtime_error("failed: " + command);
-        fs::rename(partial, file);
-    }
-    return file.string();
-}
-
-// The packets of one type as libavformat reads them: from a DV file, the video packets are its
+// (a) The packets of one type as libavformat reads them: from a DV file, the video packets are its
 // frames and the audio packets FFmpeg's extraction of their audio; from an AVI, the video chunks.
 std::vector<Bytes> packets(const std::string& path, AVMediaType type)
 {
@@ -92,11 +73,11 @@ TEST_P(FFmpegDvFiles, EveryFrameAsFFmpegExtractsIt)
 {
     const DvFile& f = GetParam();
     // Different material in the two channels; never -32768, which FFmpeg reads as 0.
-    const std::string dv = media(f.name, ".dv",
-        std::string("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=") + (f.pal ? "720x576:rate=25" : "720x480:rate=30000/1001") +
-        " -f lavfi -i 'aevalsrc=0.6*sin(2*PI*440*t)|0.5*sin(2*PI*1000*t)+0.3*random(0):s=" + std::to_string(f.rate) +
-        "' -t 2 -c:v dvvideo -pix_fmt " + (f.pal ? "yuv420p" : "yuv411p") + " -c:a pcm_s16le -ac 2 -f dv");
-    const std::string avi = media(f.name, ".avi", "ffmpeg -nostdin -v error -y -i '" + dv + "' -map 0:v -c copy -f avi");
+    const std::string dv = make(f.name, ".dv",
+        ffmpeg(testsrc(f.pal ? "720x576" : "720x480", f.pal ? "25" : "30000/1001") +
+                   lavfi("aevalsrc=0.6*sin(2*PI*440*t)|0.5*sin(2*PI*1000*t)+0.3*random(0):s=" + std::to_string(f.rate)),
+               "-t 2 -c:v dvvideo -pix_fmt " + std::string(f.pal ? "yuv420p" : "yuv411p") + " -c:a pcm_s16le -ac 2 -f dv"));
+    const std::string avi = make(f.name + std::string("Avi"), ".avi", ffmpeg("-i " + quote(dv) + " ", "-map 0:v -c copy"));
     const std::vector<Bytes> expected = packets(dv, AVMEDIA_TYPE_AUDIO);
     ASSERT_GE(expected.size(), 50u);
     for (const std::string& file : {dv, avi}) {
