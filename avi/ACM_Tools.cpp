@@ -142,17 +142,9 @@ bool ACM_Tools::position(unsigned int start, unsigned int* chunk, unsigned long 
     if (!(frames > 0))
         return false;
     const DWORD s = TruncateToDWORD(start / frames);
-    DWORD k = TruncateToDWORD((double)start / m_Total * chunks);
-    if (k >= chunks)
-        k = chunks - 1;
-    while (k + 1 < chunks && table[k + 1].dwStart <= s)
-        k++;
-    while (k > 0 && table[k].dwStart > s)
-        k--;
-    if (table[k].dwStart > s) {
-        DebugOutput("AVIReader::LoadAudioSamples SampleStartCount>SampleNumber\n");
+    DWORD k;
+    if (!m_Parser->findAudioChunk(TruncateToDWORD((double)start / m_Total * chunks), s, &k))
         return false;
-    }
     if (FramedCodec(m_Parser->pAudioFormat->wFormatTag)) {
         unsigned long long primed = 0;
         for (DWORD first = k; k > 0 && (first - k < PrimeChunks || primed < PrimeBytes);) {

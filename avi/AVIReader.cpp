@@ -520,33 +520,25 @@ void AVIReader::ReleaseABuffers()
     m_DVAudioBuffer = nullptr;
 }
 
-// Gates are spin-with-sleep and not owner-tracked. A load gives up when the reader is not
-// started: its gates are then held until a start that may never come.
-bool AVIReader::VideoBlock(bool forLoad)
+// Gates are spin-with-sleep and not owner-tracked. A load gives up when its stream is not
+// served or the reader is not started: the gate is then held until a start that may never come.
+bool AVIReader::TakeGate(volatile int* gate, bool served, bool forLoad)
 {
-    if (forLoad && m_NoVideo)
+    if (forLoad && !served)
         return false;
-    while (InterlockedExchange(&m_VideoGate, 1) == 1) {
+    while (InterlockedExchange(gate, 1) == 1) {
         if (forLoad && !InterlockedCompareExchange(&m_Started, 0, 0))
             return false;
         Sleep(1);
     }
     return true;
 }
+
+bool AVIReader::VideoBlock(bool forLoad) { return TakeGate(&m_VideoGate, !m_NoVideo, forLoad); }
 
 void AVIReader::VideoUnBlock() { InterlockedExchange(&m_VideoGate, 0); }
 
-bool AVIReader::AudioBlock(bool forLoad)
-{
-    if (forLoad && m_NoAudio)
-        return false;
-    while (InterlockedExchange(&m_AudioGate, 1) == 1) {
-        if (forLoad && !InterlockedCompareExchange(&m_Started, 0, 0))
-            return false;
-        Sleep(1);
-    }
-    return true;
-}
+bool AVIReader::AudioBlock(bool forLoad) { return TakeGate(&m_AudioGate, !m_NoAudio, forLoad); }
 
 void AVIReader::AudioUnBlock() { InterlockedExchange(&m_AudioGate, 0); }
 
@@ -575,17 +567,9 @@ bool AVIReader::LoadPCMSamples(void* buffer, unsigned int start, unsigned int co
     const DWORD chunks = avi->nAudioChunks;
     if (!table || chunks == 0 || avi->nAudioSamples == 0 || (unsigned long long)start + count > avi->nAudioSamples)
         return false;
-    DWORD c = TruncateToDWORD((double)start / avi->nAudioSamples * chunks);
-    if (c > chunks - 1)
-        c = chunks - 1;
-    while (c + 1 < chunks && table[c + 1].dwStart <= start)
-        c++;
-    while (c > 0 && table[c].dwStart > start)
-        c--;
-    if (table[c].dwStart > start) {
-        DebugOutput("AVIReader::LoadAudioSamples SampleStartCount>SampleNumber\n");
+    DWORD c;
+    if (!avi->findAudioChunk(TruncateToDWORD((double)start / avi->nAudioSamples * chunks), start, &c))
         return false;
-    }
     const DWORD blockAlign = avi->pAudioFormat->nBlockAlign;
     const unsigned long long want = (unsigned long long)count * blockAlign;
     DWORD skip = (start - table[c].dwStart) * blockAlign;

@@ -19,6 +19,10 @@ public:
     // Entry number of a stream: its chunk's base offset, data offset and size. Numbers past
     // the stream's last entry give the last entry. Returns the entry's position in its chunk.
     DWORD getframeoffset(DWORD number, AVIstream* stream, ULONGLONG* base, DWORD* offset, DWORD* size);
+    // The audio chunk holding sample (in the sample table's units): the greatest first sample
+    // not above it, searched from an estimated chunk number. False, with the message, when even
+    // the first chunk begins after it.
+    bool findAudioChunk(DWORD estimate, DWORD sample, DWORD* chunk);
     // Fills the audio sample table; returns the total sample frames.
     DWORD MakeSampleTable(AVIstream* stream, AudioSampleInfo** table);
     void idx1toindx(const char* chunk, DWORD size);

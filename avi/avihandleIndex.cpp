@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "avihandle.h"
+#include "core/DebugOutput.h"
 #include "core/FileIOWrapper.h"
 #include "platform/win32/Memory.h"
 
@@ -172,6 +173,22 @@ DWORD avihandle::MakeSampleTable(AVIstream* stream, AudioSampleInfo** table)
         }
     }
     return cumulative;
+}
+
+bool avihandle::findAudioChunk(DWORD estimate, DWORD sample, DWORD* chunk)
+{
+    const AudioSampleInfo* table = pAudioSamples;
+    DWORD k = estimate < nAudioChunks ? estimate : nAudioChunks - 1;
+    while (k + 1 < nAudioChunks && table[k + 1].dwStart <= sample)
+        k++;
+    while (k > 0 && table[k].dwStart > sample)
+        k--;
+    if (table[k].dwStart > sample) {
+        DebugOutput("AVIReader::LoadAudioSamples SampleStartCount>SampleNumber\n");
+        return false;
+    }
+    *chunk = k;
+    return true;
 }
 
 IndexChunk* avihandle::newChunk(DWORD capacity, ULONGLONG baseOffset)

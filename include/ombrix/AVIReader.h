@@ -36,6 +36,7 @@ private:
     void ReleaseVBuffers();
     bool AllocateABuffers();
     void ReleaseABuffers();
+    bool TakeGate(volatile int* gate, bool served, bool forLoad);
     bool VideoBlock(bool forLoad);
     void VideoUnBlock();
     bool AudioBlock(bool forLoad);
