@@ -53,9 +53,10 @@ AVIReader::AVIReader(char* fileName, Ombrix_FileInfo* info, bool noVideo, bool n
       m_AudioFrameCursor(None), m_LastAudioStart(None), m_LastAudioCount(None), m_AudioSkip(0),
       m_AudioFrameSamples(0), m_StartLock(new CRITICAL_SECTION), m_FileReferenceCount(0), m_IsValidAVIFile(false),
       m_ReleaseAfterFrame(false), m_NoVideo(noVideo), m_NoAudio(noAudio), m_VideoGate(1), m_AudioGate(1),
-      m_Started(0), m_ReadBufferSize(0)
+      m_Started(0), m_ReadBufferSize(0), m_FileLock(new CRITICAL_SECTION)
 {
     InitializeCriticalSection(m_StartLock);
+    InitializeCriticalSection(m_FileLock);
     if (!fileName || !info)
         return;
     m_FileName = strdup(fileName);
@@ -140,6 +141,8 @@ AVIReader::~AVIReader()
     delete m_ACM;
     DeleteCriticalSection(m_StartLock);
     delete m_StartLock;
+    DeleteCriticalSection(m_FileLock);
+    delete m_FileLock;
 }
 
 char* AVIReader::GetFileName() { return m_FileName; }
@@ -266,7 +269,8 @@ void AVIReader::ReleaseStart()
             LeaveCriticalSection(m_StartLock);
             throw "AVIReader::ReleaseStart Warning reference count<0";
         }
-        Close(true);
+        // After a failed start the gates are already held and nothing will free them.
+        Close(InterlockedCompareExchange(&m_Started, 0, 0) != 0);
     }
     LeaveCriticalSection(m_StartLock);
 }
@@ -300,16 +304,24 @@ unsigned char* AVIReader::LoadVideoFrame(long long frame, long long rate, long l
 {
     if (!VideoBlock(true))
         return nullptr;
-    avihandle* avi = m_AviHandle;
-    if (!avi->hFile) {
+    // Video and audio loads run under separate gates but share the file and its index.
+    EnterCriticalSection(m_FileLock);
+    unsigned char* result = DecodeFrame(frame, rate, scale, singleFrame);
+    LeaveCriticalSection(m_FileLock);
+    if (!result)
         VideoUnBlock();
+    return result;
+}
+
+// The frame's image, with the video gate held; null on failure.
+unsigned char* AVIReader::DecodeFrame(long long frame, long long rate, long long scale, bool singleFrame)
+{
+    avihandle* avi = m_AviHandle;
+    if (!avi->hFile)
         return nullptr;
-    }
     if (!m_ReadBuffer[0]) {
-        if (!AllocateVBuffers()) {
-            VideoUnBlock();
+        if (!AllocateVBuffers())
             return nullptr;
-        }
         m_LastVideoFrame = m_ReadFrame[0] = m_ReadFrame[1] = None;
     }
 
@@ -319,7 +331,8 @@ unsigned char* AVIReader::LoadVideoFrame(long long frame, long long rate, long l
     if (!avi->pKeyFrames) {
         if (singleFrame)
             m_ReleaseAfterFrame = true;
-    } else if (compressed && target != m_LastVideoFrame && target != m_LastVideoFrame + 1) {
+    } else if (compressed && target != m_LastVideoFrame + 1 && (target != m_LastVideoFrame || singleFrame)) {
+        // Decoding the last decoded frame again must start from its key frame too.
         PreRoll(target, &flags);
     }
 
@@ -343,7 +356,6 @@ unsigned char* AVIReader::LoadVideoFrame(long long frame, long long rate, long l
                 m_LastVideoFrame = target;
                 return m_DecodeBuffer;
             }
-            VideoUnBlock();
             return nullptr;
         }
         if (!singleFrame && ahead)
@@ -359,7 +371,6 @@ unsigned char* AVIReader::LoadVideoFrame(long long frame, long long rate, long l
         BITMAPINFOHEADER input = *avi->videoFormat();
         input.biSizeImage = chunkSize;
         if (ICDecompress(m_Decompressor, flags, &input, data, m_OutputFormat, m_DecodeBuffer) != ICERR_OK) {
-            VideoUnBlock();
             return nullptr;
         }
         result = m_DecodeBuffer;
@@ -457,7 +468,9 @@ void AVIReader::ReleaseVideoFrame(unsigned char* frame)
     if (m_ReleaseAfterFrame) {
         DebugOutput("AVIReader::ReleaseVideoFrame releasing video buffer frame (Aud=%d) %s\n", m_NoAudio ? 0 : 1,
                     m_FileName);
+        EnterCriticalSection(m_FileLock);
         ReleaseVBuffers();
+        LeaveCriticalSection(m_FileLock);
     }
     m_ReleaseAfterFrame = false;
     VideoUnBlock();
@@ -548,6 +561,7 @@ bool AVIReader::LoadAudioSamples(void* buffer, unsigned int start, unsigned int 
         return false;
     avihandle* avi = m_AviHandle;
     bool result = false;
+    EnterCriticalSection(m_FileLock);
     if (avi->hFile) {
         if (m_ACM && m_ACM->PerformAudioCompression())
             result = m_ACM->LoadAudioSamples(buffer, start, count, flag);
@@ -556,6 +570,7 @@ bool AVIReader::LoadAudioSamples(void* buffer, unsigned int start, unsigned int 
         else if (avi->pAudioFormat->wFormatTag == WAVE_FORMAT_PCM)
             result = LoadPCMSamples(buffer, start, count);
     }
+    LeaveCriticalSection(m_FileLock);
     AudioUnBlock();
     return result;
 }

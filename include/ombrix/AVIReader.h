@@ -42,6 +42,7 @@ private:
     bool AudioBlock(bool forLoad);
     void AudioUnBlock();
     void Close(bool takeGates);
+    unsigned char* DecodeFrame(long long frame, long long rate, long long scale, bool singleFrame);
     void PreRoll(unsigned int target, unsigned int* flags);
     bool ReadChunk(int buffer, unsigned int frame, bool ahead, bool mayGrow, unsigned int* size);
     void FinishReadAhead();
@@ -76,4 +77,5 @@ private:
     volatile int m_AudioGate;
     volatile int m_Started;  // 1 while a start has opened the file and decoders
     unsigned int m_ReadBufferSize;
+    CRITICAL_SECTION* m_FileLock;  // the file and index, shared by video and audio loads
 };

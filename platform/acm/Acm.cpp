@@ -3,6 +3,7 @@
 #include <new>
 
 #include "AcmStream.h"
+#include "platform/win32/DebugChannel.h"
 
 namespace {
 
@@ -21,6 +22,7 @@ bool Prepared(const ACMSTREAMHEADER* header) { return header->fdwStatus & ACMSTR
 MMRESULT acmStreamOpen(HACMSTREAM* stream, HACMDRIVER driver, WAVEFORMATEX* source, WAVEFORMATEX* destination,
                        WAVEFILTER* filter, DWORD_PTR callback, DWORD_PTR instance, DWORD flags)
 {
+    RouteFFmpegMessages();
     if (flags & ~ACM_STREAMOPENF_QUERY)
         return MMSYSERR_INVALFLAG;
     const bool query = flags & ACM_STREAMOPENF_QUERY;

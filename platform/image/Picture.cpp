@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "platform/vfw/AvPointers.h"
+#include "platform/win32/DebugChannel.h"
 
 extern "C" {
 #include <libavutil/error.h>
@@ -78,6 +79,7 @@ RgbPicture convert(const AVFrame& source, int width, int height, int toWidth, in
 
 RgbPicture ToRgb(const FrameFormat& format, const uint8_t* data)
 {
+    RouteFFmpegMessages();
     static const struct {
         AVPixelFormat format;
         int bits;
@@ -94,6 +96,7 @@ RgbPicture ToRgb(const FrameFormat& format, const uint8_t* data)
 
 RgbPicture Scaled(const RgbPicture& picture, int width, int height)
 {
+    RouteFFmpegMessages();
     AvFramePtr source =
         padded(AV_PIX_FMT_RGB24, picture.width, picture.height, picture.pixels.data(), size_t(picture.width) * 3, false);
     return convert(*source, picture.width, picture.height, width, height, ThumbnailFlags);
@@ -101,6 +104,7 @@ RgbPicture Scaled(const RgbPicture& picture, int width, int height)
 
 void WritePng(const RgbPicture& picture, const std::string& path)
 {
+    RouteFFmpegMessages();
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_PNG);
     if (!codec)
         throw std::runtime_error("this FFmpeg has no PNG encoder");

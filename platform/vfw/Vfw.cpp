@@ -3,6 +3,7 @@
 #include <new>
 
 #include "VideoDecompressor.h"
+#include "platform/win32/DebugChannel.h"
 
 struct HIC__ : VideoDecompressor {
     using VideoDecompressor::VideoDecompressor;
@@ -10,6 +11,7 @@ struct HIC__ : VideoDecompressor {
 
 HIC ICOpen(DWORD type, DWORD handler, UINT mode)
 {
+    RouteFFmpegMessages();
     if ((type != ICTYPE_VIDEO && type != FCC("VIDC")) || mode != ICMODE_DECOMPRESS)
         return nullptr;
     const AVCodec* decoder = VideoDecompressor::FindDecoder(handler);

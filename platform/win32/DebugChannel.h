@@ -3,3 +3,7 @@
 #pragma once
 
 void OutputDebugStringA(const char* text);
+
+// FFmpeg's own messages (warnings and worse) go to the same channel instead of stderr. Called
+// before the platform first uses FFmpeg; installed once.
+void RouteFFmpegMessages();

@@ -1,0 +1,315 @@
+// The AVI reader on files written by the ffmpeg tool: frames against FFmpeg's own decoding put
+// through the decompressors' libswscale conversion, PCM against the tool's decoding, and the
+// start/release lifecycle, alone and from several threads.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <numeric>
+#include <random>
+#include <thread>
+
+#include "MediaFiles.h"
+#include "TestSupport.h"
+#include "ombrix/AVIReader.h"
+#include "platform/vfw/DibConverter.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+namespace {
+
+struct Clip { const char* name; std::string command; unsigned char colorSpace; bool bottomUp; };
+void PrintTo(const Clip& clip, std::ostream* out) { *out << clip.name; }
+
+const std::string qcif = testsrc("176x144", "25"), stereo = lavfi(
+    "aevalsrc=0.6*sin(2*PI*440*t)|0.5*sin(2*PI*1000*t)+0.2*random(0):s=44100");
+const Clip rawUyvy = {"ReaderUyvy", ffmpeg(qcif, "-frames:v 10 -c:v rawvideo -pix_fmt uyvy422"), 1, false};
+// 40 frames, P-frames in GOPs of 12, and PCM stereo beside them.
+const Clip mpeg4 = {"ReaderMpeg4Pcm", ffmpeg(qcif + stereo, "-t 1.6 -c:v mpeg4 -g 12 -bf 0 -c:a pcm_s16le -ac 2"), 1, false};
+// Type-2 DV: the audio is a PCM stream of its own.
+const Clip dvPal = {"ReaderDvPal", ffmpeg(testsrc("720x576", "25") + stereo,
+                                          "-t 0.48 -c:v dvvideo -pix_fmt yuv420p -c:a pcm_s16le -ar 48000 -ac 2"), 1, false};
+const Clip clips[] = {
+    {"ReaderBgr24BottomUp", ffmpeg(qcif, "-frames:v 10 -vf vflip -c:v rawvideo -pix_fmt bgr24 -flipped_raw_rgb 1"), 3, true},
+    rawUyvy, {"ReaderMjpeg", ffmpeg(qcif, "-frames:v 10 -c:v mjpeg"), 1, false}, mpeg4, dvPal};
+
+// The rows the reader hands out for the colour space and row order it reported.
+DibLayout layoutOf(const Ombrix_FileInfo& info)
+{
+    const FOURCC compression[] = {0, FCC("UYVY"), FCC("YUY2"), BI_RGB, BI_RGB};
+    const WORD bits[] = {0, 16, 16, 24, 32};
+    const BITMAPINFOHEADER header = {sizeof header, info.Width, info.Height, 1, bits[info.ColorSpace % 5],
+                                     compression[info.ColorSpace % 5], 0, 0, 0, 0, 0};
+    if (const std::optional<DibLayout> layout = DibLayout::Of(header, info.BottomUp))
+        return *layout;
+    throw std::runtime_error("no layout for colour space " + std::to_string(info.ColorSpace));
+}
+
+// FFmpeg's decoding of every video packet in order, converted into that layout.
+std::vector<Bytes> ffmpegFrames(const std::string& path, const DibLayout& layout)
+{
+    AVFormatContext* format = nullptr;
+    if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0)
+        throw std::runtime_error("libavformat cannot open " + path);
+    const int stream = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    AvCodecContextPtr codec(avcodec_alloc_context3(avcodec_find_decoder(format->streams[stream]->codecpar->codec_id)));
+    codec->thread_count = 1;
+    if (avcodec_parameters_to_context(codec.get(), format->streams[stream]->codecpar) < 0 ||
+        avcodec_open2(codec.get(), nullptr, nullptr) < 0)
+        throw std::runtime_error("libavcodec cannot decode " + path);
+    AvPacketPtr packet(av_packet_alloc());
+    AvFramePtr picture(av_frame_alloc());
+    DibConverter converter(layout);
+    std::vector<Bytes> frames;
+    const auto drain = [&] {
+        while (avcodec_receive_frame(codec.get(), picture.get()) == 0)
+            if (frames.emplace_back(layout.Size()); !converter.Convert(picture.get(), frames.back().data()))
+                throw std::runtime_error("libswscale cannot convert a picture of " + path);
+    };
+    for (; av_read_frame(format, packet.get()) >= 0; av_packet_unref(packet.get()))
+        if (packet->stream_index == stream && avcodec_send_packet(codec.get(), packet.get()) == 0)
+            drain();
+    avcodec_send_packet(codec.get(), nullptr);
+    drain();
+    avformat_close_input(&format);
+    return frames;
+}
+
+std::string fileOf(const Clip& clip) { return make(clip.name, ".avi", clip.command); }
+
+Bytes readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+// A reader on a file, with what FFmpeg makes of the file for comparison.
+struct Opened {
+    explicit Opened(const std::string& path, bool noVideo = false, bool noAudio = true)
+        : path(path), reader(new AVIReader(this->path.data(), &info, noVideo, noAudio)) {}
+    std::vector<Bytes> frames() { return ffmpegFrames(path, layoutOf(info)); }
+    Bytes pcm() { return readFile(make("ReaderPcm" + hexHash(path), ".raw", ffmpeg("-i " + quote(path) + " ", "-vn -f s16le"))); }
+
+    // An empty string when the reader hands out the expected image of timeline frame `frame`.
+    std::string checkFrame(long long frame, const Bytes& expected, bool single = false, long long rate = 0, long long scale = 1)
+    {
+        unsigned char* got = reader->LoadVideoFrame(frame, rate ? rate : info.Rate, rate ? scale : info.Scale, single);
+        if (!got)
+            return "frame " + std::to_string(frame) + ": null";
+        double squares = 0;
+        for (size_t i = 0; i < expected.size(); i++)
+            squares += double(got[i] - expected[i]) * (got[i] - expected[i]);
+        reader->ReleaseVideoFrame(got);
+        return !squares ? "" : "frame " + std::to_string(frame) + " differs, PSNR " +
+                                   std::to_string(10 * std::log10(65025.0 * double(expected.size()) / squares)) + " dB";
+    }
+    // The same for the sample frames [start, start + count) of 16-bit stereo.
+    std::string checkSamples(const Bytes& pcm, unsigned start, unsigned count)
+    {
+        Bytes got(size_t(count) * 4 + 16, 0xA5);
+        const std::string where = " at " + std::to_string(start) + "+" + std::to_string(count);
+        if (!reader->LoadAudioSamples(got.data(), start, count, false))
+            return "refused" + where;
+        if (std::count(got.end() - 16, got.end(), 0xA5) != 16)
+            return "written past the end" + where;
+        return std::equal(got.begin(), got.end() - 16, pcm.begin() + size_t(start) * 4) ? "" : "differs" + where;
+    }
+
+    std::string path;
+    Ombrix_FileInfo info;
+    std::unique_ptr<AVIReader> reader;
+};
+
+class AVIReaderFrames : public testing::TestWithParam<Clip> {};
+
+TEST_P(AVIReaderFrames, ShuffledSequentialAndSingleFrameRequestsMatchFFmpeg)
+{
+    Opened file(fileOf(GetParam()));
+    ASSERT_TRUE(file.reader->GetIsValidAVIFile());
+    EXPECT_EQ(file.info.ColorSpace, GetParam().colorSpace);
+    EXPECT_EQ(file.info.BottomUp, GetParam().bottomUp);
+    const std::vector<Bytes> expected = file.frames();
+    ASSERT_EQ(expected.size(), file.info.NumFrames);
+    std::vector<unsigned> order(expected.size());
+    std::iota(order.begin(), order.end(), 0u);
+    std::shuffle(order.begin(), order.end(), std::mt19937(7));
+    for (unsigned frame = 0; frame < expected.size(); frame++)
+        order.push_back(frame);
+    for (unsigned frame : order)
+        EXPECT_EQ(file.checkFrame(frame, expected[frame]), "");
+    // Backwards, each frame read and decoded anew; the first is the frame the pass above ended on.
+    for (unsigned frame = unsigned(expected.size()); frame-- > 0;)
+        EXPECT_EQ(file.checkFrame(frame, expected[frame], true), "") << "single frame";
+}
+
+INSTANTIATE_TEST_SUITE_P(AVIReader, AVIReaderFrames, testing::ValuesIn(clips),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+class AVIReaderAudio : public testing::TestWithParam<Clip> {};
+
+TEST_P(AVIReaderAudio, RandomAndSequentialWindowsMatchFFmpeg)
+{
+    Opened file(fileOf(GetParam()), true, false);
+    ASSERT_TRUE(file.reader->GetIsValidAVIFile());
+    EXPECT_TRUE(file.info.HasAudio && !file.info.HasVideo && file.info.Channels == 2 && file.info.BitsPerSample == 16);
+    const Bytes pcm = file.pcm();
+    const unsigned n = file.info.NumSamples;
+    ASSERT_EQ(size_t(n) * 4, pcm.size());
+    std::mt19937 random(11);
+    for (int i = 0; i < 60; i++) {
+        const unsigned count = std::uniform_int_distribution<unsigned>(1, std::min(n, 9000u))(random);
+        EXPECT_EQ(file.checkSamples(pcm, std::uniform_int_distribution<unsigned>(0, n - count)(random), count), "");
+    }
+    const unsigned sizes[] = {1, 1152, 7, 4000, 1601, 2, 8192};
+    for (unsigned start = 0, i = 0, count; start < n; start += count, i++)
+        EXPECT_EQ(file.checkSamples(pcm, start, count = std::min(sizes[i % std::size(sizes)], n - start)), "");
+    EXPECT_EQ(file.checkSamples(pcm, n - 10, 10) + file.checkSamples(pcm, 0, n), "");
+    Bytes room(size_t(n + 1) * 4);
+    for (const auto& [start, count] : {std::pair{n - 10, 11u}, {0u, n + 1}, {n, 1u}})
+        EXPECT_FALSE(file.reader->LoadAudioSamples(room.data(), start, count, false)) << start << "+" << count;
+}
+
+INSTANTIATE_TEST_SUITE_P(AVIReader, AVIReaderAudio, testing::Values(mpeg4, dvPal),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Runs body in a child process, so that a crash, or a hang that the alarm ends, fails the test
+// instead of the whole run; body reports its faults on standard error and returns false. The
+// child is a fresh process that repeats the test up to here: a forked one would share the file
+// reader's kernel ring with the parent.
+void expectInChild(const std::function<bool()>& body, const char* what)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT((alarm(5), _exit(body() ? 0 : 1)), testing::ExitedWithCode(0), "") << what;
+}
+
+// The parent's reader is deleted only when the child's deletion returned.
+void expectDeletes(std::unique_ptr<AVIReader>& reader)
+{
+    expectInChild([&] { return reader.reset(), true; }, "the destructor does not return");
+    if (testing::Test::HasFailure())
+        reader.release();
+}
+
+TEST(AVIReaderLifecycle, NamesEndingInAviOrWavOnly)
+{
+    const Bytes image = readFile(fileOf(rawUyvy));
+    ScratchDir dir;
+    for (const auto& [name, valid] : {std::pair{"clip.mov", false}, {"clip", false}, {"clip.AVI", true}, {"clip.avi", true}}) {
+        Opened file(dir.write(name, image));
+        EXPECT_EQ(file.reader->GetIsValidAVIFile(), valid) << name;
+        EXPECT_EQ(std::string(file.reader->GetFileName()), file.path);
+        EXPECT_EQ(file.checkFrame(0, {}).empty(), valid) << name;
+    }
+}
+
+TEST(AVIReaderLifecycle, MapsTimelineFramesAndFailsLoadsAtOnceWhenNothingServesThem)
+{
+    ScratchDir dir;
+    Opened file(dir.write("clip.avi", readFile(fileOf(mpeg4))), false, false);
+    ASSERT_TRUE(file.reader->GetIsValidAVIFile());
+    const std::vector<Bytes> expected = file.frames();
+    const Bytes pcm = file.pcm();
+    ASSERT_EQ(expected.size(), 40u);
+    // A 25/1 file on a 30000/1001 timeline: 30 * 1001 / 30000 * 25 = 25.025, and 31 gives 25.859.
+    EXPECT_EQ(file.checkFrame(30, expected[25], false, 30000, 1001), "");
+    EXPECT_EQ(file.checkFrame(31, expected[25], false, 30000, 1001), "");
+    for (int round = 0; round < 3; round++) {
+        file.reader->ReleaseStart();  // use count 0: closed
+        if (round == 2) {
+            std::filesystem::rename(file.path, file.path + ".gone");
+            file.reader->AddStart();  // fails: the use count stays 1, the gates held
+        }
+        EXPECT_EQ(file.reader->LoadVideoFrame(3, 25, 1, false), nullptr);
+        EXPECT_NE(file.checkSamples(pcm, 0, 1000), "");
+        if (round < 2) {
+            file.reader->AddStart();
+            EXPECT_EQ(file.checkFrame(3 + round, expected[3 + round]), "");
+            EXPECT_EQ(file.checkSamples(pcm, 500, 1000), "");
+        }
+    }
+    expectDeletes(file.reader);
+    for (const bool noVideo : {true, false}) {
+        Opened one(fileOf(mpeg4), noVideo, !noVideo);
+        EXPECT_EQ(one.checkFrame(0, expected[0]).empty(), !noVideo);
+        EXPECT_EQ(one.checkSamples(pcm, 0, 100).empty(), noVideo);
+    }
+}
+
+TEST(AVIReaderLifecycle, AStartedInvalidReaderIsClosedByItsDestructor)
+{
+    // 16-bit RGB has no colour space code: the parser is fine, the reader invalid.
+    Opened file(make("ReaderRgb555", ".avi", ffmpeg(testsrc("64x48", "25"), "-frames:v 3 -c:v rawvideo -pix_fmt rgb555le")));
+    ASSERT_FALSE(file.reader->GetIsValidAVIFile());
+    file.reader->AddStart(), file.reader->AddStart();
+    file.reader->ReleaseStart();  // ignored: the reader is not valid
+    expectDeletes(file.reader);
+}
+
+TEST(AVIReaderLifecycle, BuffersFreedWithAReadAheadInFlightServeTheNextFrames)
+{
+    // A copy whose idx1 marks no key frame, so that the reader has no key-frame table.
+    Bytes image = readFile(fileOf(rawUyvy));
+    const size_t idx1 = std::string(image.begin(), image.end()).rfind("idx1");
+    ASSERT_NE(idx1, std::string::npos);
+    for (size_t at = idx1 + 8 + 4; at + 4 <= image.size(); at += 16)
+        image[at] &= ~uint8_t(AVIIF_KEYFRAME);
+    ScratchDir dir;
+    MessageLog log;
+    Opened file(dir.write("nokeys.avi", image));
+    ASSERT_TRUE(file.reader->GetIsValidAVIFile());
+    const std::vector<Bytes> expected = file.frames();
+    ASSERT_GE(expected.size(), 8u);
+    // 1 comes from the buffer read ahead and starts reading 2 ahead, and so on.
+    for (unsigned frame : {0u, 1u, 2u})
+        EXPECT_EQ(file.checkFrame(frame, expected[frame], frame == 2), "");
+    EXPECT_TRUE(log.has("AVIReader::ReleaseVideoFrame releasing video buffer frame (Aud=0) " + file.path + "\n"));
+    for (unsigned frame : {3u, 4u})
+        EXPECT_EQ(file.checkFrame(frame, expected[frame]), "");
+    file.reader->ReleaseStart();  // 5 is being read ahead
+    file.reader->AddStart();
+    for (unsigned frame : {5u, 6u, 7u, 2u})
+        EXPECT_EQ(file.checkFrame(frame, expected[frame]), "");
+}
+
+TEST(AVIReaderThreads, VideoAudioAndStartsFromSeveralThreadsOnOneReader)
+{
+    Opened file(fileOf(mpeg4), false, false);
+    ASSERT_TRUE(file.reader->GetIsValidAVIFile());
+    const std::vector<Bytes> expected = file.frames();
+    const Bytes pcm = file.pcm();
+    std::atomic<int> faults = 0;
+    const auto fault = [&](const std::string& text) { faults += !text.empty() && fprintf(stderr, "%s\n", text.c_str()); };
+    expectInChild([&] {
+        std::vector<std::thread> threads;
+        threads.emplace_back([&, random = std::mt19937(3)]() mutable {
+            for (int i = 0; i < 120; i++) {
+                const unsigned frame = random() % expected.size();
+                fault(file.checkFrame(frame, expected[frame]));
+            }
+        });
+        threads.emplace_back([&, random = std::mt19937(5)]() mutable {
+            for (int i = 0; i < 300; i++) {
+                const unsigned count = 1 + random() % 3000;
+                fault(file.checkSamples(pcm, random() % (file.info.NumSamples - count), count));
+            }
+        });
+        for (int t = 0; t < 3; t++)
+            threads.emplace_back([&] {
+                for (int i = 0; i < 200; i++)
+                    file.reader->AddStart(), file.reader->ReleaseStart();
+            });
+        for (std::thread& thread : threads)
+            thread.join();
+        file.reader->ReleaseStart();  // back to 0 only when every thread paired its starts
+        fault(file.reader->LoadVideoFrame(0, 25, 1, false) ? "served while closed" : "");
+        return faults == 0;
+    }, "threads");
+}
+
+}  // namespace
