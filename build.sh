@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# Set-up, build and run. Usage: ./build.sh test | demo | fuzz [SECONDS] | bench
+# Set-up, build and run. Usage: ./build.sh test | demo | fuzz [SECONDS] | bench | tsan
 set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(cmake ninja-build g++ pkg-config ffmpeg mencoder
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
-  liburing-dev libaio-dev libgtest-dev libgmock-dev libdv4-dev)
+  liburing-dev libaio-dev libgtest-dev libgmock-dev libdv4-dev libffms2-dev)
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 
 ensure_packages() {
@@ -58,8 +58,16 @@ case "${1:-}" in
       [ -x "$b" ] && "$b"
     done
     ;;
+  tsan)
+    # The reader's thread tests and the file reader under ThreadSanitizer; any report fails.
+    ensure_packages "${PACKAGES[@]}"
+    cmake -S . -B build-tsan -G Ninja -DOMBRIX_TSAN=ON
+    cmake --build build-tsan --target ombrix_tests
+    TSAN_OPTIONS="second_deadlock_stack=1 ${TSAN_OPTIONS:-}" \
+      build-tsan/tests/ombrix_tests --gtest_filter='AVIReaderThreads*:FileIO*'
+    ;;
   *)
-    echo "usage: $0 test | demo | fuzz [SECONDS] | bench" >&2
+    echo "usage: $0 test | demo | fuzz [SECONDS] | bench | tsan" >&2
     exit 2
     ;;
 esac

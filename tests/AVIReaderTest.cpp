@@ -1,6 +1,6 @@
-// The AVI reader on files written by the ffmpeg tool: frames against FFmpeg's own decoding put
-// through the decompressors' libswscale conversion, PCM against the tool's decoding, and the
-// start/release lifecycle, alone and from several threads.
+// The AVI reader on files written by the ffmpeg and mencoder tools: frames against FFmpeg's own
+// decoding put through the decompressors' libswscale conversion, PCM against the tool's decoding,
+// and the start/release lifecycle, alone and from several threads.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -24,7 +24,7 @@ extern "C" {
 
 namespace {
 
-struct Clip { const char* name; std::string command; unsigned char colorSpace; bool bottomUp; };
+struct Clip { const char* name; std::string command; unsigned char colorSpace; bool bottomUp; unsigned bits = 16; };
 void PrintTo(const Clip& clip, std::ostream* out) { *out << clip.name; }
 
 const std::string qcif = testsrc("176x144", "25"), stereo = lavfi(
@@ -35,9 +35,18 @@ const Clip mpeg4 = {"ReaderMpeg4Pcm", ffmpeg(qcif + stereo, "-t 1.6 -c:v mpeg4 -
 // Type-2 DV: the audio is a PCM stream of its own.
 const Clip dvPal = {"ReaderDvPal", ffmpeg(testsrc("720x576", "25") + stereo,
                                           "-t 0.48 -c:v dvvideo -pix_fmt yuv420p -c:a pcm_s16le -ar 48000 -ac 2"), 1, false};
+// Re-encoded by mencoder ("{src}": an MJPEG and PCM clip), which writes its PCM chunks ahead of the video.
+const Clip mencoder = {"ReaderMencoderMpeg4Pcm", "mencoder {src} -really-quiet -ovc lavc -lavcopts "
+                       "vcodec=mpeg4:keyint=12 -oac pcm -o {out}", 1, false};
+// A-law, decoded through the compressed-audio path to 8-bit PCM; whole seconds, since the
+// compressed-audio total counts whole seconds of the stream.
+const Clip alaw = {"ReaderMpeg4Alaw", ffmpeg(qcif + stereo, "-t 2 -c:v mpeg4 -g 12 -bf 0 -c:a pcm_alaw -ac 2"), 1, false, 8};
 const Clip clips[] = {
     {"ReaderBgr24BottomUp", ffmpeg(qcif, "-frames:v 10 -vf vflip -c:v rawvideo -pix_fmt bgr24 -flipped_raw_rgb 1"), 3, true},
-    rawUyvy, {"ReaderMjpeg", ffmpeg(qcif, "-frames:v 10 -c:v mjpeg"), 1, false}, mpeg4, dvPal};
+    rawUyvy, {"ReaderMjpeg", ffmpeg(qcif, "-frames:v 10 -c:v mjpeg"), 1, false}, mpeg4, dvPal,
+    {"ReaderHuffyuv", ffmpeg(qcif, "-frames:v 10 -c:v huffyuv"), 1, false},
+    {"ReaderFfv1", ffmpeg(qcif, "-frames:v 10 -c:v ffv1 -g 4"), 1, false},
+    {"ReaderCinepak", ffmpeg(qcif, "-frames:v 10 -c:v cinepak"), 1, true}, mencoder};
 
 // The rows the reader hands out for the colour space and row order it reported.
 DibLayout layoutOf(const Ombrix_FileInfo& info)
@@ -81,7 +90,13 @@ std::vector<Bytes> ffmpegFrames(const std::string& path, const DibLayout& layout
     return frames;
 }
 
-std::string fileOf(const Clip& clip) { return make(clip.name, ".avi", clip.command); }
+std::string fileOf(const Clip& clip)
+{
+    std::string command = clip.command;
+    if (size_t at = command.find("{src}"); at != std::string::npos)
+        command.replace(at, 5, quote(make("ReaderSource", ".avi", ffmpeg(qcif + stereo, "-t 1.6 -c:v mjpeg -c:a pcm_s16le -ac 2"))));
+    return make(clip.name, ".avi", command);
+}
 
 Bytes readFile(const std::string& path)
 {
@@ -94,7 +109,14 @@ struct Opened {
     explicit Opened(const std::string& path, bool noVideo = false, bool noAudio = true)
         : path(path), reader(new AVIReader(this->path.data(), &info, noVideo, noAudio)) {}
     std::vector<Bytes> frames() { return ffmpegFrames(path, layoutOf(info)); }
-    Bytes pcm() { return readFile(make("ReaderPcm" + hexHash(path), ".raw", ffmpeg("-i " + quote(path) + " ", "-vn -f s16le"))); }
+    // 8-bit PCM is unsigned, 16-bit signed.
+    Bytes pcm()
+    {
+        return readFile(make("ReaderPcm" + hexHash(path), ".raw",
+                             ffmpeg("-i " + quote(path) + " ", bits() == 8 ? "-vn -f u8" : "-vn -f s16le")));
+    }
+    unsigned bits() const { return info.BitsPerSample; }
+    size_t block() const { return size_t(info.Channels) * info.BitsPerSample / 8; }
 
     // An empty string when the reader hands out the expected image of timeline frame `frame`.
     std::string checkFrame(long long frame, const Bytes& expected, bool single = false, long long rate = 0, long long scale = 1)
@@ -109,16 +131,16 @@ struct Opened {
         return !squares ? "" : "frame " + std::to_string(frame) + " differs, PSNR " +
                                    std::to_string(10 * std::log10(65025.0 * double(expected.size()) / squares)) + " dB";
     }
-    // The same for the sample frames [start, start + count) of 16-bit stereo.
+    // The same for the sample frames [start, start + count).
     std::string checkSamples(const Bytes& pcm, unsigned start, unsigned count)
     {
-        Bytes got(size_t(count) * 4 + 16, 0xA5);
+        Bytes got(size_t(count) * block() + 16, 0xA5);
         const std::string where = " at " + std::to_string(start) + "+" + std::to_string(count);
         if (!reader->LoadAudioSamples(got.data(), start, count, false))
             return "refused" + where;
         if (std::count(got.end() - 16, got.end(), 0xA5) != 16)
             return "written past the end" + where;
-        return std::equal(got.begin(), got.end() - 16, pcm.begin() + size_t(start) * 4) ? "" : "differs" + where;
+        return std::equal(got.begin(), got.end() - 16, pcm.begin() + size_t(start) * block()) ? "" : "differs" + where;
     }
 
     std::string path;
@@ -157,10 +179,10 @@ TEST_P(AVIReaderAudio, RandomAndSequentialWindowsMatchFFmpeg)
 {
     Opened file(fileOf(GetParam()), true, false);
     ASSERT_TRUE(file.reader->GetIsValidAVIFile());
-    EXPECT_TRUE(file.info.HasAudio && !file.info.HasVideo && file.info.Channels == 2 && file.info.BitsPerSample == 16);
+    EXPECT_TRUE(file.info.HasAudio && !file.info.HasVideo && file.info.Channels == 2 && file.bits() == GetParam().bits);
     const Bytes pcm = file.pcm();
     const unsigned n = file.info.NumSamples;
-    ASSERT_EQ(size_t(n) * 4, pcm.size());
+    ASSERT_EQ(size_t(n) * file.block(), pcm.size());
     std::mt19937 random(11);
     for (int i = 0; i < 60; i++) {
         const unsigned count = std::uniform_int_distribution<unsigned>(1, std::min(n, 9000u))(random);
@@ -170,12 +192,12 @@ TEST_P(AVIReaderAudio, RandomAndSequentialWindowsMatchFFmpeg)
     for (unsigned start = 0, i = 0, count; start < n; start += count, i++)
         EXPECT_EQ(file.checkSamples(pcm, start, count = std::min(sizes[i % std::size(sizes)], n - start)), "");
     EXPECT_EQ(file.checkSamples(pcm, n - 10, 10) + file.checkSamples(pcm, 0, n), "");
-    Bytes room(size_t(n + 1) * 4);
+    Bytes room(size_t(n + 1) * file.block());
     for (const auto& [start, count] : {std::pair{n - 10, 11u}, {0u, n + 1}, {n, 1u}})
         EXPECT_FALSE(file.reader->LoadAudioSamples(room.data(), start, count, false)) << start << "+" << count;
 }
 
-INSTANTIATE_TEST_SUITE_P(AVIReader, AVIReaderAudio, testing::Values(mpeg4, dvPal),
+INSTANTIATE_TEST_SUITE_P(AVIReader, AVIReaderAudio, testing::Values(mpeg4, dvPal, mencoder, alaw),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // Runs body in a child process, so that a crash, or a hang that the alarm ends, fails the test

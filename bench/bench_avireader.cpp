@@ -1,0 +1,459 @@
+// AVIReader end to end, each against a reference measured in the same run:
+//  1. every frame of a 1.2 GB uncompressed 1080p UYVY OpenDML AVI through LoadVideoFrame, in MB/s
+//     against `dd bs=4M iflag=direct` over the same file (rounds alternate, medians), and the
+//     reader's peak resident growth, measured in a forked child after a quarter and after all
+//     frames: it must stay near its two read buffers whatever the file length;
+//  2. all audio of a 60 s type-1 DV AVI through LoadAudioSamples in 48000-frame requests: it has
+//     to read every DV frame, so its rate is file bytes / time against dd's; the PCM is compared
+//     with the ffmpeg tool's decode of the same raw DV;
+//  3. 300 seeded random frames of a 1080p MJPEG AVI through LoadVideoFrame against FFMS2 (loaded
+//     at run time, single decoding thread, UYVY output), in frames per second.
+#include <dlfcn.h>
+#include <ffms.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "BenchData.h"
+#include "ombrix/AVIReader.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int rounds = 5;
+constexpr size_t page = 4096;
+volatile unsigned sink;  // keeps the touched bytes used
+
+double Seconds(Clock::time_point since)
+{
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// Bytes per second that `dd bs=4M iflag=direct` reports for the whole file.
+double DdRate(const fs::path& path)
+{
+    const std::string command = "LC_ALL=C dd if='" + path.string() + "' of=/dev/null bs=4M iflag=direct 2>&1";
+    FILE* output = popen(command.c_str(), "r");
+    double rate = 0;
+    char line[512];
+    while (output && std::fgets(line, sizeof line, output)) {
+        unsigned long long bytes;
+        const char* copied = std::strstr(line, "copied, ");
+        if (copied && std::sscanf(line, "%llu bytes", &bytes) == 1)
+            rate = (double)bytes / std::strtod(copied + 8, nullptr);
+    }
+    if (output)
+        pclose(output);
+    if (rate <= 0)
+        throw std::runtime_error("dd gave no rate for " + path.string());
+    return rate;
+}
+
+// One byte per page of the image, so every page is really there.
+unsigned Touch(const unsigned char* image, size_t size)
+{
+    unsigned sum = 0;
+    for (size_t at = 0; at < size; at += page)
+        sum += image[at];
+    return sum + image[size - 1];
+}
+
+// A field of /proc/self/status in kB.
+long StatusKB(const char* field)
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    const size_t length = std::strlen(field);
+    while (std::getline(status, line))
+        if (line.compare(0, length, field) == 0 && line[length] == ':')
+            return std::strtol(line.c_str() + length + 1, nullptr, 10);
+    return -1;
+}
+
+// ---- 1. sequential uncompressed video ----
+
+struct VideoRun {
+    double seconds;
+    double bytes;
+    long baseKB, peakQuarterKB, peakAllKB;
+    unsigned frames, failures, sum;
+};
+
+// Reads every frame in a forked child (fresh peak RSS; the reader's memory does not stay in
+// this process) and returns its figures.
+VideoRun ReadAllFramesInChild(const fs::path& file)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        throw std::runtime_error("pipe");
+    std::fflush(stdout);
+    const pid_t child = fork();
+    if (child == 0) {
+        close(fds[0]);
+        VideoRun run{};
+        {
+            std::ofstream("/proc/self/clear_refs") << "5";  // restarts VmHWM from the current RSS
+            run.baseKB = StatusKB("VmRSS");
+        }
+        std::string name = file.string();
+        const auto start = Clock::now();
+        Ombrix_FileInfo info;
+        AVIReader reader(name.data(), &info, false, true);
+        const size_t frameSize = size_t(info.Width) * info.Height * 2;
+        if (reader.GetIsValidAVIFile() && info.ColorSpace == 1) {
+            for (unsigned f = 0; f < info.NumFrames; f++) {
+                unsigned char* image = reader.LoadVideoFrame(f, info.Rate, info.Scale, false);
+                if (!image) {
+                    run.failures++;
+                    continue;
+                }
+                run.sum += Touch(image, frameSize);
+                reader.ReleaseVideoFrame(image);
+                run.frames++;
+                if (f + 1 == info.NumFrames / 4)
+                    run.peakQuarterKB = StatusKB("VmHWM");
+            }
+        } else
+            run.failures = ~0u;
+        run.seconds = Seconds(start);
+        run.bytes = double(run.frames) * frameSize;
+        run.peakAllKB = StatusKB("VmHWM");
+        (void)!write(fds[1], &run, sizeof run);
+        _exit(0);
+    }
+    close(fds[1]);
+    VideoRun run{};
+    const bool got = read(fds[0], &run, sizeof run) == (ssize_t)sizeof run;
+    close(fds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (!got)
+        throw std::runtime_error("reader child failed");
+    return run;
+}
+
+void SequentialVideo()
+{
+    const fs::path file = bench::makeOnce(
+        "uyvy-1080p-290.avi", "ffmpeg -nostdin -v error -y -f lavfi -i color=c=0x4080c0:size=1920x1080:rate=25 "
+                              "-frames:v 290 -c:v rawvideo -pix_fmt uyvy422 -f avi {out}");
+    std::vector<double> ours, dd;
+    VideoRun last{};
+    long worstGrowth = 0, worstQuarter = 0;
+    for (int r = 0; r < rounds; r++) {
+        for (int which = 0; which < 2; which++) {
+            if ((which == 0) == (r % 2 == 0)) {
+                const VideoRun run = ReadAllFramesInChild(file);
+                if (run.failures)
+                    std::printf("  reader: %u failed frames\n", run.failures);
+                ours.push_back(run.bytes / run.seconds);
+                worstGrowth = std::max(worstGrowth, run.peakAllKB - run.baseKB);
+                worstQuarter = std::max(worstQuarter, run.peakQuarterKB - run.baseKB);
+                last = run;
+            } else
+                dd.push_back(DdRate(file));
+        }
+    }
+    const double a = Median(ours), b = Median(dd);
+    std::printf("1. sequential 1920x1080 UYVY AVI, %u frames, %.2f GB (OpenDML), %d rounds, medians\n", last.frames,
+                fs::file_size(file) / 1e9, rounds);
+    std::printf("  %-44s %9s %9s\n", "", "MB/s", "ratio");
+    std::printf("  %-44s %9.0f %9.2f  (target >= 0.9)\n", "AVIReader LoadVideoFrame, 1 byte/page", a / 1e6, a / b);
+    std::printf("  %-44s %9.0f %9.2f\n", "dd bs=4M iflag=direct", b / 1e6, 1.0);
+    std::printf("  peak RSS growth of the reader child: %.1f MB after 1/4 of the frames, %.1f MB after all "
+                "(read buffers ~2 x %.1f MB)\n",
+                worstQuarter / 1024.0, worstGrowth / 1024.0, 1920.0 * 1080 * 2 / 1048576);
+}
+
+// ---- 2. DV audio ----
+
+void Put32(std::string& out, uint32_t v)
+{
+    for (int i = 0; i < 4; i++)
+        out += char(v >> (8 * i));
+}
+void Put16(std::string& out, uint16_t v)
+{
+    out += char(v);
+    out += char(v >> 8);
+}
+
+// A type-1 DV AVI: one "iavs" stream whose 00db chunks are the raw DV frames.
+fs::path MakeType1DV(const fs::path& raw)
+{
+    const fs::path file = bench::dataDirectory() / "dv-pal-48k-60s-type1.avi";
+    if (fs::exists(file))
+        return file;
+    constexpr uint32_t frameSize = 144000;
+    const uint64_t rawSize = fs::file_size(raw);
+    if (rawSize % frameSize)
+        throw std::runtime_error("raw DV is not whole PAL frames");
+    const uint32_t frames = uint32_t(rawSize / frameSize);
+    std::printf("making %s (once)...\n", file.c_str());
+
+    std::string strl = "strh";
+    Put32(strl, 56);
+    strl += "iavsdvsd";
+    Put32(strl, 0);  // flags
+    Put16(strl, 0);
+    Put16(strl, 0);
+    Put32(strl, 0);  // initial frames
+    Put32(strl, 1);  // scale
+    Put32(strl, 25);  // rate
+    Put32(strl, 0);  // start
+    Put32(strl, frames);
+    Put32(strl, 144008);
+    Put32(strl, 0xFFFFFFFFu);  // quality
+    Put32(strl, 0);  // sample size
+    Put16(strl, 0), Put16(strl, 0), Put16(strl, 720), Put16(strl, 576);
+    strl += "strf";
+    Put32(strl, 32);
+    strl += std::string(32, '\0');
+
+    std::string hdrl = "avih";
+    Put32(hdrl, 56);
+    Put32(hdrl, 40000);
+    Put32(hdrl, frameSize * 25);
+    Put32(hdrl, 0);
+    Put32(hdrl, 0x10);  // has index
+    Put32(hdrl, frames);
+    Put32(hdrl, 0);
+    Put32(hdrl, 1);  // streams
+    Put32(hdrl, 144008);
+    Put32(hdrl, 720);
+    Put32(hdrl, 576);
+    hdrl += std::string(16, '\0');
+    hdrl += "LIST";
+    Put32(hdrl, uint32_t(4 + strl.size()));
+    hdrl += "strl" + strl;
+
+    const uint64_t moviSize = 4 + uint64_t(frames) * (8 + frameSize);
+    const uint64_t riffSize = 4 + (8 + 4 + hdrl.size()) + (8 + moviSize) + (8 + 16ull * frames);
+    std::string head = "RIFF";
+    Put32(head, uint32_t(riffSize));
+    head += "AVI LIST";
+    Put32(head, uint32_t(4 + hdrl.size()));
+    head += "hdrl" + hdrl + "LIST";
+    Put32(head, uint32_t(moviSize));
+    head += "movi";
+
+    const fs::path partial = file.parent_path() / ".partial-type1.avi";
+    {
+        std::ifstream in(raw, std::ios::binary);
+        std::ofstream out(partial, std::ios::binary);
+        out << head;
+        std::vector<char> frame(frameSize);
+        std::string idx = "idx1";
+        Put32(idx, 16 * frames);
+        for (uint32_t f = 0; f < frames; f++) {
+            in.read(frame.data(), frameSize);
+            out.write("00db", 4);
+            const char size[4] = {char(frameSize), char(frameSize >> 8), char(frameSize >> 16), 0};
+            out.write(size, 4);
+            out.write(frame.data(), frameSize);
+            idx += "00db";
+            Put32(idx, 0x10);
+            Put32(idx, 4 + f * (8 + frameSize));
+            Put32(idx, frameSize);
+        }
+        out << idx;
+        if (!in || !out)
+            throw std::runtime_error("cannot write " + partial.string());
+    }
+    fs::rename(partial, file);
+    return file;
+}
+
+void DVAudio()
+{
+    const std::string source = "-f lavfi -i testsrc2=size=720x576:rate=25 -f lavfi -i "
+                               "'aevalsrc=0.6*sin(2*PI*440*t)|0.5*sin(2*PI*1000*t)+0.3*random(0):s=48000' -t 60 "
+                               "-c:v dvvideo -pix_fmt yuv420p -c:a pcm_s16le -ac 2 -f dv";
+    const fs::path raw = bench::makeOnce("dv-pal-48k-60s.dv", "ffmpeg -nostdin -v error -y " + source + " {out}");
+    const fs::path pcmFile = bench::makeOnce(
+        "dv-pal-48k-60s.s16le", "ffmpeg -nostdin -v error -y -f dv -i '" + raw.string() + "' -f s16le -ac 2 {out}");
+    const fs::path file = MakeType1DV(raw);
+
+    std::vector<char> expected(fs::file_size(pcmFile));
+    std::ifstream(pcmFile, std::ios::binary).read(expected.data(), std::streamsize(expected.size()));
+
+    constexpr unsigned request = 48000;
+    std::vector<char> got;
+    std::vector<double> ours, dd;
+    unsigned samples = 0, failures = 0;
+    const double bytes = double(fs::file_size(file));
+    for (int r = 0; r < rounds; r++) {
+        for (int which = 0; which < 2; which++) {
+            if ((which == 0) != (r % 2 == 0)) {
+                dd.push_back(DdRate(file));
+                continue;
+            }
+            std::string name = file.string();
+            const auto start = Clock::now();
+            Ombrix_FileInfo info;
+            AVIReader reader(name.data(), &info, true, false);
+            samples = reader.GetIsValidAVIFile() && info.HasAudio ? info.NumSamples : 0;
+            const unsigned frameBytes = info.Channels * info.BitsPerSample / 8;
+            if (got.size() < size_t(samples) * frameBytes)
+                got.resize(size_t(samples) * frameBytes);
+            for (unsigned at = 0; at < samples; at += request) {
+                const unsigned count = std::min(request, samples - at);
+                if (!reader.LoadAudioSamples(&got[size_t(at) * frameBytes], at, count, false))
+                    failures++;
+            }
+            ours.push_back(bytes / Seconds(start));
+        }
+    }
+    got.resize(size_t(samples) * 4);
+    const double a = Median(ours), b = Median(dd);
+    std::printf("2. DV audio, 60 s type-1 DV AVI (%.0f MB), LoadAudioSamples in %u-frame requests, %d rounds, medians\n",
+                bytes / 1e6, request, rounds);
+    std::printf("  %-44s %9s %9s\n", "", "MB/s", "ratio");
+    std::printf("  %-44s %9.0f %9.2f  (target >= 0.9; file bytes / time)\n", "AVIReader LoadAudioSamples", a / 1e6,
+                a / b);
+    std::printf("  %-44s %9.0f %9.2f\n", "dd bs=4M iflag=direct", b / 1e6, 1.0);
+    std::printf("  PCM vs ffmpeg decode of the raw DV: %s (%u sample frames vs %zu%s)\n",
+                got == expected ? "identical" : "different", samples, expected.size() / 4,
+                failures ? ", some requests failed" : "");
+}
+
+// ---- 3. MJPEG random access ----
+
+struct Ffms {
+    void* so = dlopen("libffms2.so.5", RTLD_NOW);
+#define FFMS_CALL(name) decltype(&::name) name = so ? (decltype(&::name))dlsym(so, #name) : nullptr
+    FFMS_CALL(FFMS_Init);
+    FFMS_CALL(FFMS_CreateIndexer);
+    FFMS_CALL(FFMS_DoIndexing2);
+    FFMS_CALL(FFMS_GetFirstTrackOfType);
+    FFMS_CALL(FFMS_CreateVideoSource);
+    FFMS_CALL(FFMS_SetOutputFormatV2);
+    FFMS_CALL(FFMS_GetFrame);
+    FFMS_CALL(FFMS_DestroyVideoSource);
+    FFMS_CALL(FFMS_DestroyIndex);
+#undef FFMS_CALL
+    bool ok() const { return FFMS_Init && FFMS_CreateIndexer && FFMS_DoIndexing2 && FFMS_GetFirstTrackOfType && FFMS_CreateVideoSource && FFMS_SetOutputFormatV2 && FFMS_GetFrame && FFMS_DestroyVideoSource && FFMS_DestroyIndex; }
+};
+
+void RandomMJPEG()
+{
+    const fs::path file = bench::makeOnce(
+        "mjpeg-1080p-300.avi", "ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=1920x1080:rate=25 -frames:v 300 "
+                               "-c:v mjpeg -q:v 3 -f avi {out}");
+    std::string name = file.string();
+    Ombrix_FileInfo info;
+    AVIReader reader(name.data(), &info, false, true);
+    if (!reader.GetIsValidAVIFile() || !info.HasVideo) {
+        std::printf("3. MJPEG: AVIReader cannot open %s\n", file.filename().c_str());
+        return;
+    }
+    std::mt19937 random(20240611);
+    std::vector<unsigned> frames(300);
+    for (unsigned& f : frames)
+        f = std::uniform_int_distribution<unsigned>(0, info.NumFrames - 1)(random);
+    const size_t frameSize = size_t(info.Width) * info.Height * 2;
+
+    unsigned sum = 0, failures = 0;
+    auto start = Clock::now();
+    for (unsigned f : frames) {
+        unsigned char* image = reader.LoadVideoFrame(f, info.Rate, info.Scale, false);
+        if (!image) {
+            failures++;
+            continue;
+        }
+        sum += Touch(image, frameSize);
+        reader.ReleaseVideoFrame(image);
+    }
+    const double ours = frames.size() / Seconds(start);
+
+    Ffms ffms;
+    double theirs = 0;
+    unsigned theirFailures = 0;
+    if (ffms.ok()) {
+        char message[1024] = "";
+        FFMS_ErrorInfo error{FFMS_ERROR_SUCCESS, FFMS_ERROR_SUCCESS, sizeof message, message};
+        ffms.FFMS_Init(0, 0);
+        FFMS_Indexer* indexer = ffms.FFMS_CreateIndexer(name.c_str(), &error);
+        FFMS_Index* index = indexer ? ffms.FFMS_DoIndexing2(indexer, FFMS_IEH_ABORT, &error) : nullptr;
+        const int track = index ? ffms.FFMS_GetFirstTrackOfType(index, FFMS_TYPE_VIDEO, &error) : -1;
+        FFMS_VideoSource* source =
+            track >= 0 ? ffms.FFMS_CreateVideoSource(name.c_str(), track, index, 1, FFMS_SEEK_NORMAL, &error) : nullptr;
+        const int formats[] = {15 /* AV_PIX_FMT_UYVY422 */, -1};
+        if (source && ffms.FFMS_SetOutputFormatV2(source, formats, info.Width, info.Height, FFMS_RESIZER_BICUBIC, &error) == 0) {
+            start = Clock::now();
+            for (unsigned f : frames) {
+                const FFMS_Frame* image = ffms.FFMS_GetFrame(source, int(f), &error);
+                if (!image) {
+                    theirFailures++;
+                    continue;
+                }
+                sum += Touch(image->Data[0], size_t(image->Linesize[0]) * image->EncodedHeight);
+            }
+            theirs = frames.size() / Seconds(start);
+        } else
+            std::printf("  FFMS2 failed: %s\n", message);
+        if (source)
+            ffms.FFMS_DestroyVideoSource(source);
+        if (index)
+            ffms.FFMS_DestroyIndex(index);
+    } else
+        std::printf("  FFMS2 (libffms2.so.5) not available\n");
+
+    std::printf("3. random access, %zu seeded random frames of a %ux%u MJPEG AVI (%u frames), UYVY out\n", frames.size(),
+                info.Width, info.Height, info.NumFrames);
+    std::printf("  %-44s %9s %9s\n", "", "frames/s", "ratio");
+    std::printf("  %-44s %9.1f %9.2f  (target >= 1; colour space %d%s)\n", "AVIReader LoadVideoFrame", ours,
+                theirs > 0 ? ours / theirs : 0.0, info.ColorSpace, failures ? ", some frames failed" : "");
+    std::printf("  %-44s %9.1f %9.2f%s\n", "FFMS2 FFMS_GetFrame, 1 thread", theirs, 1.0,
+                theirFailures ? "  (some frames failed)" : "");
+    sink = sum;
+}
+
+}  // namespace
+
+// With arguments, only the named parts run: video, dv, mjpeg.
+int main(int argc, char** argv)
+{
+    auto wanted = [&](const char* part) {
+        if (argc < 2)
+            return true;
+        for (int i = 1; i < argc; i++)
+            if (std::strcmp(argv[i], part) == 0)
+                return true;
+        return false;
+    };
+    try {
+        if (wanted("video"))
+            SequentialVideo();
+        if (wanted("dv"))
+            DVAudio();
+        if (wanted("mjpeg"))
+            RandomMJPEG();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench_avireader: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
