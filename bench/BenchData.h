@@ -1,11 +1,12 @@
 // The benchmarks' input files, made once by the ffmpeg tool into the build tree's bench-data
-// folder (beside bench/, where the benchmark programs live).
+// folder (beside bench/, where the benchmark programs live), and the disk's own rate.
 #pragma once
 
 #include <sys/wait.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -36,6 +37,26 @@ inline std::filesystem::path makeOnce(const std::string& name, std::string comma
         throw std::runtime_error("failed: " + command);
     std::filesystem::rename(partial, file);
     return file;
+}
+
+// Bytes per second that `dd bs=4M iflag=direct` reports for the file (extra: dd's skip/count
+// arguments); 0 when dd gave none.
+inline double ddDirectRate(const std::filesystem::path& path, const std::string& extra = "")
+{
+    const std::string command =
+        "LC_ALL=C dd if='" + path.string() + "' of=/dev/null bs=4M iflag=direct " + extra + " 2>&1";
+    FILE* output = popen(command.c_str(), "r");
+    double rate = 0;
+    char line[512];
+    while (output && std::fgets(line, sizeof line, output)) {
+        unsigned long long bytes;
+        const char* copied = std::strstr(line, "copied, ");
+        if (copied && std::sscanf(line, "%llu bytes", &bytes) == 1)
+            rate = (double)bytes / std::strtod(copied + 8, nullptr);
+    }
+    if (output)
+        pclose(output);
+    return rate;
 }
 
 }  // namespace bench

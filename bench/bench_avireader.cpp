@@ -54,18 +54,7 @@ double Median(std::vector<double> values)
 // Bytes per second that `dd bs=4M iflag=direct` reports for the whole file.
 double DdRate(const fs::path& path)
 {
-    const std::string command = "LC_ALL=C dd if='" + path.string() + "' of=/dev/null bs=4M iflag=direct 2>&1";
-    FILE* output = popen(command.c_str(), "r");
-    double rate = 0;
-    char line[512];
-    while (output && std::fgets(line, sizeof line, output)) {
-        unsigned long long bytes;
-        const char* copied = std::strstr(line, "copied, ");
-        if (copied && std::sscanf(line, "%llu bytes", &bytes) == 1)
-            rate = (double)bytes / std::strtod(copied + 8, nullptr);
-    }
-    if (output)
-        pclose(output);
+    const double rate = bench::ddDirectRate(path);
     if (rate <= 0)
         throw std::runtime_error("dd gave no rate for " + path.string());
     return rate;

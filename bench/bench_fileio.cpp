@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchData.h"
 #include "core/FileIOWrapper.h"
 #include "platform/win32/AsyncReader.h"
 #include "platform/win32/Memory.h"
@@ -86,26 +87,6 @@ void* Open(const std::filesystem::path& path)
     return handle;
 }
 
-// Bytes per second of `dd iflag=direct bs=4M` over `chunks` chunks from chunk `first`, from
-// the summary it prints.
-double DdRate(const std::filesystem::path& path, unsigned long long first, unsigned long long chunks)
-{
-    std::string command = "dd if='" + path.string() + "' of=/dev/null bs=4M iflag=direct skip=" +
-                          std::to_string(first) + " count=" + std::to_string(chunks) + " 2>&1";
-    FILE* output = popen(command.c_str(), "r");
-    double rate = 0;
-    char line[512];
-    while (output && std::fgets(line, sizeof line, output)) {
-        unsigned long long bytes;
-        const char* copied = std::strstr(line, "copied, ");
-        if (copied && std::sscanf(line, "%llu bytes", &bytes) == 1)
-            rate = (double)bytes / std::strtod(copied + 8, nullptr);
-    }
-    if (output)
-        pclose(output);
-    return rate;
-}
-
 // The same chunks in 4 MiB direct reads, each started asynchronously, spread over `readers`
 // readers (each has one read in flight at most) with two buffers per reader.
 double MyReadRate(const std::filesystem::path& path, int readers, unsigned long long first, unsigned long long chunks)
@@ -150,7 +131,7 @@ void Throughput(const std::filesystem::path& path)
         double rates[3];
         for (int step = 0; step < 3; ++step) {
             int which = round % 2 ? 2 - step : step;
-            rates[which] = which == 0 ? DdRate(path, first, Half) : MyReadRate(path, which, first, Half);
+            rates[which] = which == 0 ? bench::ddDirectRate(path, "skip=" + std::to_string(first) + " count=" + std::to_string(Half)) : MyReadRate(path, which, first, Half);
         }
         dd.push_back(rates[0]);
         one.push_back(rates[1]);
