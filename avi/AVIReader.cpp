@@ -53,7 +53,8 @@ AVIReader::AVIReader(char* fileName, Ombrix_FileInfo* info, bool noVideo, bool n
       m_AudioFrameCursor(None), m_LastAudioStart(None), m_LastAudioCount(None), m_AudioSkip(0),
       m_AudioFrameSamples(0), m_StartLock(new CRITICAL_SECTION), m_FileReferenceCount(0), m_IsValidAVIFile(false),
       m_ReleaseAfterFrame(false), m_NoVideo(noVideo), m_NoAudio(noAudio), m_VideoGate(1), m_AudioGate(1),
-      m_Started(0), m_ReadBufferSize(0), m_FileLock(new CRITICAL_SECTION)
+      m_Started(0), m_ReadBufferSize(0), m_FileLock(new CRITICAL_SECTION), m_DVBatchStart(0), m_DVBatchBytes(0),
+      m_DVBatchSkip(0)
 {
     InitializeCriticalSection(m_StartLock);
     InitializeCriticalSection(m_FileLock);
@@ -512,9 +513,9 @@ bool AVIReader::AllocateABuffers()
     avihandle* avi = m_AviHandle;
     if (!avi->bDVType1)
         return true;
-    // Frame analysis walks a whole 625/50 frame, whatever the chunk holds.
-    DWORD frameSize = avi->nVideoBufferSize > DVFrameSize625 ? avi->nVideoBufferSize : DVFrameSize625;
-    m_DVFrameBuffer = AllocatePages(frameSize + 2 * FileIOWrapper::SectorSize);
+    // A run of frames, plus room for frame analysis to walk a whole 625/50 frame past its end.
+    m_DVFrameBuffer = AllocatePages(DVBatchBytes + DVFrameCapacity() + 2 * FileIOWrapper::SectorSize);
+    m_DVBatchBytes = 0;
     if (avi->nAudioBufferSize)
         m_DVAudioBuffer = (unsigned char*)malloc(avi->nAudioBufferSize);
     if (!m_DVFrameBuffer || !m_DVAudioBuffer) {
@@ -609,6 +610,45 @@ bool AVIReader::LoadPCMSamples(void* buffer, unsigned int start, unsigned int co
     return true;
 }
 
+// The most bytes of one DV chunk that are read: frame analysis needs no more.
+DWORD AVIReader::DVFrameCapacity()
+{
+    DWORD size = m_AviHandle->nVideoBufferSize;
+    return size > DVFrameSize625 ? size : DVFrameSize625;
+}
+
+// DV frame f's data. Frames that follow each other in the file are read together, up to
+// DVBatchBytes at a time, so that a long run of audio costs a few large reads instead of one
+// small read a frame.
+const unsigned char* AVIReader::DVFrame(unsigned int f)
+{
+    avihandle* avi = m_AviHandle;
+    ULONGLONG base;
+    DWORD offset, size;
+    avi->getframeoffset(f, avi->pStreams, &base, &offset, &size);
+    const ULONGLONG at = base + offset;
+    if (size > DVFrameCapacity())
+        size = DVFrameCapacity();
+    if (at < m_DVBatchStart || at + size > m_DVBatchStart + m_DVBatchBytes) {
+        ULONGLONG end = at + size;
+        for (unsigned int next = f + 1; next < avi->nFrames; next++) {
+            avi->getframeoffset(next, avi->pStreams, &base, &offset, &size);
+            // The next chunk's data follows this one's after its 8-byte header (and a pad byte).
+            const ULONGLONG nextAt = base + offset;
+            if (nextAt < end || nextAt - end > 16 || size > DVFrameCapacity() || nextAt + size - at > DVBatchBytes)
+                break;
+            end = nextAt + size;
+        }
+        unsigned int skip = 0;
+        mySeek64(avi->hFile, (long long)at, FILE_BEGIN);
+        myRead(avi->hFile, m_DVFrameBuffer, (unsigned long)(end - at), &skip, false);
+        m_DVBatchStart = at;
+        m_DVBatchBytes = (DWORD)(end - at);
+        m_DVBatchSkip = skip;
+    }
+    return m_DVFrameBuffer + m_DVBatchSkip + (at - m_DVBatchStart);
+}
+
 // Audio inside DV frames: positions are sample frames; a request that continues the last one
 // picks up in the DV frame it stopped in.
 bool AVIReader::LoadDVSamples(void* buffer, unsigned int start, unsigned int count)
@@ -641,15 +681,8 @@ bool AVIReader::LoadDVSamples(void* buffer, unsigned int start, unsigned int cou
         if (useHeld) {
             n = m_AudioFrameSamples;
         } else {
-            ULONGLONG base;
-            DWORD offset, size;
-            avi->getframeoffset(f, avi->pStreams, &base, &offset, &size);
-            mySeek64(avi->hFile, (long long)(base + offset), FILE_BEGIN);
-            DWORD capacity = avi->nVideoBufferSize > DVFrameSize625 ? avi->nVideoBufferSize : DVFrameSize625;
-            unsigned int frameSkip = 0;
-            myRead(avi->hFile, m_DVFrameBuffer, size < capacity ? size : capacity, &frameSkip, false);
             direct = skip == 0 && room >= avi->nAudioBufferSize;
-            n = decodeAudio(m_DVFrameBuffer + frameSkip, direct ? out + (size_t)done * b : m_DVAudioBuffer, 0);
+            n = decodeAudio(DVFrame(f), direct ? out + (size_t)done * b : m_DVAudioBuffer, 0);
         }
         useHeld = false;
         if (skip > n)

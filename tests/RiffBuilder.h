@@ -195,14 +195,22 @@ inline AviLayout videoAndAudio(std::vector<std::vector<AviChunk>> segments)
             std::move(segments)};
 }
 
-// A type-1 DV file of identical frames: one "iavs" stream of "00db" chunks.
+// A type-1 DV file: one "iavs" stream of "00db" chunks, the frames given.
+inline AviLayout dvType1(const std::vector<Bytes>& frames, bool pal = true)
+{
+    const DWORD count = DWORD(frames.size());
+    const AVISTREAMHEADER dv{.fccType = FCC("iavs"), .fccHandler = FCC("dvsd"), .dwScale = pal ? 1u : 1001u,
+                             .dwRate = pal ? 25u : 30000u, .dwLength = count, .dwSuggestedBufferSize = 150000};
+    std::vector<AviChunk> chunks;
+    for (const Bytes& frame : frames)
+        chunks.push_back({"00db", frame});
+    return {{.dwMicroSecPerFrame = 40000, .dwTotalFrames = count, .dwStreams = 1}, {{dv, Bytes(32)}}, {chunks}};
+}
+
+// The same frame repeated.
 inline AviLayout dvType1(const Bytes& frame, DWORD frames, bool pal = true)
 {
-    const AVISTREAMHEADER dv{.fccType = FCC("iavs"), .fccHandler = FCC("dvsd"), .dwScale = pal ? 1u : 1001u,
-                             .dwRate = pal ? 25u : 30000u, .dwLength = frames, .dwSuggestedBufferSize = 150000};
-    return {{.dwMicroSecPerFrame = 40000, .dwTotalFrames = frames, .dwStreams = 1},
-            {{dv, Bytes(32)}},
-            {std::vector<AviChunk>(frames, {"00db", frame})}};
+    return dvType1(std::vector<Bytes>(frames, frame), pal);
 }
 
 // Synthetic DV frames: every DIF sequence has its header, subcode, VAUX and nine audio blocks

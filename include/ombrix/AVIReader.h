@@ -48,6 +48,10 @@ private:
     void FinishReadAhead();
     bool LoadPCMSamples(void* buffer, unsigned int start, unsigned int count);
     bool LoadDVSamples(void* buffer, unsigned int start, unsigned int count);
+    unsigned int DVFrameCapacity();
+    const unsigned char* DVFrame(unsigned int f);
+
+    static constexpr unsigned int DVBatchBytes = 4 << 20;
 
     Ombrix_FileInfo* m_FileInfo;
     char* m_FileName;
@@ -78,4 +82,7 @@ private:
     volatile int m_Started;  // 1 while a start has opened the file and decoders
     unsigned int m_ReadBufferSize;
     CRITICAL_SECTION* m_FileLock;  // the file and index, shared by video and audio loads
+    unsigned long long m_DVBatchStart;  // the run of DV frames in m_DVFrameBuffer: file offset,
+    unsigned int m_DVBatchBytes;        // its length
+    unsigned int m_DVBatchSkip;         // and where in the buffer it begins
 };
