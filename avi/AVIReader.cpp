@@ -339,6 +339,10 @@ unsigned char* AVIReader::DecodeFrame(long long frame, long long rate, long long
 
     if (target == m_LastVideoFrame && compressed && !singleFrame)
         return m_DecodeBuffer;
+    if (compressed && target == m_LastVideoFrame + 1 && RepeatsPrevious(target)) {
+        m_LastVideoFrame = target;
+        return m_DecodeBuffer;
+    }
 
     // Double buffering: the requested frame is in one buffer when it was read ahead, and the
     // next frame is read into the other while this one is decoded and used.
@@ -404,6 +408,10 @@ void AVIReader::PreRoll(unsigned int target, unsigned int* flags)
     if (m_LastVideoFrame != None && m_LastVideoFrame > start && m_LastVideoFrame + 1 < target)
         start = m_LastVideoFrame + 1;
     for (unsigned int f = start; f < target; f++) {
+        if (m_LastVideoFrame == f - 1 && RepeatsPrevious(f)) {
+            m_LastVideoFrame = f;
+            continue;
+        }
         unsigned int size;
         if (!ReadChunk(0, f, false, true, &size)) {
             if (size != 0)
@@ -419,6 +427,20 @@ void AVIReader::PreRoll(unsigned int target, unsigned int* flags)
         m_LastVideoFrame = f;
         *flags |= ICDECOMPRESS_NOTKEYFRAME;
     }
+}
+
+// A frame dropped from an "idx1" index is given the chunk of the frame before it: it shows that
+// frame's image and is not decoded again (a P-frame decoded twice corrupts the pictures after it).
+bool AVIReader::RepeatsPrevious(unsigned int frame)
+{
+    avihandle* avi = m_AviHandle;
+    if (frame == 0)
+        return false;
+    ULONGLONG base[2];
+    DWORD offset[2], size[2];
+    for (int i = 0; i < 2; i++)
+        avi->getframeoffset(frame - 1 + i, avi->pVideoStream, &base[i], &offset[i], &size[i]);
+    return base[0] + offset[0] == base[1] + offset[1];
 }
 
 // Reads frame's chunk into a read buffer; ahead leaves the read running. A chunk larger than

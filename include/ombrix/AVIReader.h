@@ -44,6 +44,7 @@ private:
     void Close(bool takeGates);
     unsigned char* DecodeFrame(long long frame, long long rate, long long scale, bool singleFrame);
     void PreRoll(unsigned int target, unsigned int* flags);
+    bool RepeatsPrevious(unsigned int frame);
     bool ReadChunk(int buffer, unsigned int frame, bool ahead, bool mayGrow, unsigned int* size);
     void FinishReadAhead();
     bool LoadPCMSamples(void* buffer, unsigned int start, unsigned int count);
