@@ -1,15 +1,27 @@
 // The benchmarks' input files, made once by the ffmpeg tool into the build tree's bench-data
-// folder (beside bench/, where the benchmark programs live), and the disk's own rate.
+// folder (beside bench/, where the benchmark programs live), the disk's own rate, and the plain
+// libavcodec + libswscale decoding that the library's decoding is measured against.
 #pragma once
 
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
+
+#include "platform/vfw/AvPointers.h"
+#include "platform/vfw/DibConverter.h"
+#include "platform/vfw/Vfw.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
 
 namespace bench {
 
@@ -57,6 +69,88 @@ inline double ddDirectRate(const std::filesystem::path& path, const std::string&
     if (output)
         pclose(output);
     return rate;
+}
+
+// The packets of a file's first stream, all in memory, with its format as a decompressor gets it.
+struct Stream {
+    AVCodecID codec;
+    std::vector<uint8_t> format;  // BITMAPINFOHEADER, then the codec's set-up bytes
+    std::vector<AvPacketPtr> packets;
+
+    const BITMAPINFOHEADER& header() const { return *(const BITMAPINFOHEADER*)format.data(); }
+    size_t pictureSize() const { return size_t(header().biWidth) * 2 * header().biHeight; }
+};
+
+inline Stream loadStream(const std::filesystem::path& file)
+{
+    AVFormatContext* context = nullptr;
+    if (avformat_open_input(&context, file.c_str(), nullptr, nullptr) < 0 || avformat_find_stream_info(context, nullptr) < 0)
+        throw std::runtime_error("libavformat cannot open " + file.string());
+    const std::unique_ptr<AVFormatContext*, void (*)(AVFormatContext**)> closer(&context, avformat_close_input);
+    const AVCodecParameters* video = context->streams[0]->codecpar;
+    Stream stream;
+    stream.codec = video->codec_id;
+    BITMAPINFOHEADER header = {};
+    header.biSize = sizeof header + video->extradata_size;
+    header.biWidth = video->width;
+    header.biHeight = video->height;
+    header.biPlanes = 1;
+    header.biBitCount = WORD(video->bits_per_coded_sample);
+    header.biCompression = video->codec_tag;
+    stream.format.resize(sizeof header);
+    memcpy(stream.format.data(), &header, sizeof header);
+    stream.format.insert(stream.format.end(), video->extradata, video->extradata + video->extradata_size);
+    for (AvPacketPtr packet(av_packet_alloc()); av_read_frame(context, packet.get()) >= 0; packet.reset(av_packet_alloc()))
+        if (packet->stream_index == 0)
+            stream.packets.push_back(std::move(packet));
+    return stream;
+}
+
+template <class Work>
+double milliseconds(Work work)
+{
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Milliseconds to decode every packet to UYVY with the decoder set up as the library's
+// decompressor sets it up, pictures converted straight into picture (which needs room for
+// libswscale's writes past the last row).
+inline double plainFFmpeg(const Stream& stream, std::vector<uint8_t>& picture)
+{
+    const BITMAPINFOHEADER& header = stream.header();
+    const AVCodec* codec = avcodec_find_decoder(stream.codec);
+    AvCodecContextPtr context(avcodec_alloc_context3(codec));
+    context->codec_tag = header.biCompression;
+    context->width = header.biWidth;
+    context->height = header.biHeight;
+    context->bits_per_coded_sample = header.biBitCount;
+    context->thread_type = FF_THREAD_SLICE;
+    context->thread_count = 0;
+    const size_t extraBytes = stream.format.size() - sizeof header;
+    context->extradata = (uint8_t*)av_mallocz(extraBytes + AV_INPUT_BUFFER_PADDING_SIZE);
+    memcpy(context->extradata, &header + 1, extraBytes);
+    context->extradata_size = int(extraBytes);
+    if (avcodec_open2(context.get(), codec, nullptr) < 0)
+        throw std::runtime_error("libavcodec does not open the decoder");
+    AvFramePtr frame(av_frame_alloc());
+    SwsContextPtr scaler;
+    uint8_t* const planes[4] = {picture.data()};
+    const int strides[4] = {header.biWidth * 2};
+    return milliseconds([&] {
+        for (const AvPacketPtr& packet : stream.packets) {
+            if (avcodec_send_packet(context.get(), packet.get()) < 0)
+                throw std::runtime_error("libavcodec refuses a packet");
+            while (avcodec_receive_frame(context.get(), frame.get()) == 0) {
+                scaler.reset(sws_getCachedContext(scaler.release(), frame->width, frame->height,
+                                                  AVPixelFormat(frame->format), header.biWidth, header.biHeight,
+                                                  AV_PIX_FMT_UYVY422, DibConverter::Flags, nullptr, nullptr, nullptr));
+                sws_scale(scaler.get(), frame->data, frame->linesize, 0, frame->height, planes, strides);
+                av_frame_unref(frame.get());
+            }
+        }
+    });
 }
 
 }  // namespace bench

@@ -6,8 +6,12 @@
 //  2. all audio of a 60 s type-1 DV AVI through LoadAudioSamples in 48000-frame requests: it has
 //     to read every DV frame, so its rate is file bytes / time against dd's; the PCM is compared
 //     with the ffmpeg tool's decode of the same raw DV;
-//  3. 300 seeded random frames of a 1080p MJPEG AVI through LoadVideoFrame against FFMS2 (loaded
-//     at run time, single decoding thread, UYVY output), in frames per second.
+//  3. 300 seeded random frames of a 1080p MJPEG AVI, and of a 1080p MPEG-4 part 2 AVI with GOP 50,
+//     through LoadVideoFrame against FFMS2 (loaded at run time, single decoding thread, UYVY
+//     output), in frames per second, and a few of the images compared with FFMS2's;
+//  4. every frame of that MPEG-4 AVI in order through LoadVideoFrame against libavcodec +
+//     libswscale decoding the same packets from memory (as bench_vfw's reference), in frames per
+//     second and the reader's overhead.
 #include <dlfcn.h>
 #include <ffms.h>
 #include <sys/resource.h>
@@ -328,7 +332,7 @@ void DVAudio()
                 failures ? ", some requests failed" : "");
 }
 
-// ---- 3. MJPEG random access ----
+// ---- 3. random access ----
 
 struct Ffms {
     void* so = dlopen("libffms2.so.5", RTLD_NOW);
@@ -346,16 +350,34 @@ struct Ffms {
     bool ok() const { return FFMS_Init && FFMS_CreateIndexer && FFMS_DoIndexing2 && FFMS_GetFirstTrackOfType && FFMS_CreateVideoSource && FFMS_SetOutputFormatV2 && FFMS_GetFrame && FFMS_DestroyVideoSource && FFMS_DestroyIndex; }
 };
 
-void RandomMJPEG()
+// The largest byte difference and the number of differing bytes between two UYVY images.
+struct Difference {
+    int largest = 0;
+    size_t bytes = 0;
+};
+
+Difference Compare(const unsigned char* ours, const unsigned char* theirs, size_t theirStride, unsigned width,
+                   unsigned height)
 {
-    const fs::path file = bench::makeOnce(
-        "mjpeg-1080p-300.avi", "ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=1920x1080:rate=25 -frames:v 300 "
-                               "-c:v mjpeg -q:v 3 -f avi {out}");
+    Difference d;
+    for (unsigned y = 0; y < height; y++)
+        for (size_t x = 0; x < size_t(width) * 2; x++) {
+            const int delta = std::abs(int(ours[y * size_t(width) * 2 + x]) - int(theirs[y * theirStride + x]));
+            d.largest = std::max(d.largest, delta);
+            d.bytes += delta != 0;
+        }
+    return d;
+}
+
+// 300 seeded random frames of a compressed AVI through LoadVideoFrame against FFMS2, then a
+// few of them compared image by image.
+void RandomAccess(int part, const char* codec, const fs::path& file)
+{
     std::string name = file.string();
     Ombrix_FileInfo info;
     AVIReader reader(name.data(), &info, false, true);
     if (!reader.GetIsValidAVIFile() || !info.HasVideo) {
-        std::printf("3. MJPEG: AVIReader cannot open %s\n", file.filename().c_str());
+        std::printf("%d. %s: AVIReader cannot open %s\n", part, codec, file.filename().c_str());
         return;
     }
     std::mt19937 random(20240611);
@@ -379,7 +401,8 @@ void RandomMJPEG()
 
     Ffms ffms;
     double theirs = 0;
-    unsigned theirFailures = 0;
+    unsigned theirFailures = 0, compared = 0;
+    Difference worst;
     if (ffms.ok()) {
         char message[1024] = "";
         FFMS_ErrorInfo error{FFMS_ERROR_SUCCESS, FFMS_ERROR_SUCCESS, sizeof message, message};
@@ -401,6 +424,19 @@ void RandomMJPEG()
                 sum += Touch(image->Data[0], size_t(image->Linesize[0]) * image->EncodedHeight);
             }
             theirs = frames.size() / Seconds(start);
+            // Not timed: the first frames of the list again, each from both.
+            for (size_t i = 0; i < 8 && i < frames.size(); i++) {
+                unsigned char* mine = reader.LoadVideoFrame(frames[i], info.Rate, info.Scale, false);
+                const FFMS_Frame* image = ffms.FFMS_GetFrame(source, int(frames[i]), &error);
+                if (mine && image && image->ScaledWidth == int(info.Width) && image->ScaledHeight == int(info.Height)) {
+                    const Difference d = Compare(mine, image->Data[0], size_t(image->Linesize[0]), info.Width, info.Height);
+                    worst.largest = std::max(worst.largest, d.largest);
+                    worst.bytes = std::max(worst.bytes, d.bytes);
+                    compared++;
+                }
+                if (mine)
+                    reader.ReleaseVideoFrame(mine);
+            }
         } else
             std::printf("  FFMS2 failed: %s\n", message);
         if (source)
@@ -410,19 +446,96 @@ void RandomMJPEG()
     } else
         std::printf("  FFMS2 (libffms2.so.5) not available\n");
 
-    std::printf("3. random access, %zu seeded random frames of a %ux%u MJPEG AVI (%u frames), UYVY out\n", frames.size(),
-                info.Width, info.Height, info.NumFrames);
+    std::printf("%d. random access, %zu seeded random frames of a %ux%u %s AVI (%u frames), UYVY out\n", part,
+                frames.size(), info.Width, info.Height, codec, info.NumFrames);
     std::printf("  %-44s %9s %9s\n", "", "frames/s", "ratio");
     std::printf("  %-44s %9.1f %9.2f  (target >= 1; colour space %d%s)\n", "AVIReader LoadVideoFrame", ours,
                 theirs > 0 ? ours / theirs : 0.0, info.ColorSpace, failures ? ", some frames failed" : "");
     std::printf("  %-44s %9.1f %9.2f%s\n", "FFMS2 FFMS_GetFrame, 1 thread", theirs, 1.0,
                 theirFailures ? "  (some frames failed)" : "");
+    std::printf("  images vs FFMS2's, %u frames: %s (largest byte difference %d, at most %zu of %zu bytes differ)\n",
+                compared, compared && worst.bytes == 0 ? "identical" : "different", worst.largest, worst.bytes,
+                frameSize);
     sink = sum;
+}
+
+fs::path MPEG4File()
+{
+    return bench::makeOnce("mpeg4-1080p-300-gop50.avi",
+                           "ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=1920x1080:rate=25 -frames:v 300 "
+                           "-c:v mpeg4 -g 50 -bf 0 -q:v 4 -an -f avi {out}");
+}
+
+void RandomMJPEG()
+{
+    RandomAccess(3, "MJPEG",
+                 bench::makeOnce("mjpeg-1080p-300.avi",
+                                 "ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=1920x1080:rate=25 -frames:v 300 "
+                                 "-c:v mjpeg -q:v 3 -f avi {out}"));
+}
+
+// ---- 4. MPEG-4 part 2 sequential decoding ----
+
+// Every frame in order through LoadVideoFrame against libavcodec + libswscale decoding the
+// file's packets from memory (the reader opened, and the decoder set up, outside the timing);
+// rounds alternate, the first warms up, medians.
+void SequentialMPEG4()
+{
+    av_log_set_level(AV_LOG_ERROR);
+    const fs::path file = MPEG4File();
+    const bench::Stream stream = bench::loadStream(file);
+    std::vector<uint8_t> ours(stream.pictureSize()), theirs(stream.pictureSize() + 256);
+    std::vector<double> mine, plain;
+    std::string name = file.string();
+    unsigned frames = 0, failures = 0;
+    for (int r = 0; r <= rounds; r++) {
+        for (int which = 0; which < 2; which++) {
+            double ms;
+            if ((which == 0) == (r % 2 == 0)) {
+                Ombrix_FileInfo info;
+                AVIReader reader(name.data(), &info, false, true);
+                if (!reader.GetIsValidAVIFile() || !info.HasVideo)
+                    throw std::runtime_error("AVIReader cannot open " + name);
+                frames = info.NumFrames;
+                ms = bench::milliseconds([&] {
+                    for (unsigned f = 0; f < info.NumFrames; f++) {
+                        unsigned char* image = reader.LoadVideoFrame(f, info.Rate, info.Scale, false);
+                        if (!image) {
+                            failures++;
+                            continue;
+                        }
+                        if (f + 1 == info.NumFrames)
+                            std::memcpy(ours.data(), image, ours.size());
+                        reader.ReleaseVideoFrame(image);
+                    }
+                });
+                if (r > 0)
+                    mine.push_back(ms);
+            } else {
+                ms = bench::plainFFmpeg(stream, theirs);
+                if (r > 0)
+                    plain.push_back(ms);
+            }
+        }
+    }
+    const double a = Median(mine), b = Median(plain);
+    std::printf("4. sequential decoding, %ux%u MPEG-4 part 2 AVI (GOP 50, no B-frames), %u frames (%zu packets), "
+                "UYVY out, %d rounds, medians\n",
+                stream.header().biWidth, stream.header().biHeight, frames, stream.packets.size(), rounds);
+    std::printf("  %-44s %9s %9s\n", "", "frames/s", "ms/frame");
+    std::printf("  %-44s %9.1f %9.3f%s\n", "AVIReader LoadVideoFrame, all in order", frames * 1000 / a, a / frames,
+                failures ? "  (some frames failed)" : "");
+    std::printf("  %-44s %9.1f %9.3f\n", "libavcodec + libswscale, packets in memory",
+                stream.packets.size() * 1000 / b, b / stream.packets.size());
+    std::printf("  overhead %+.1f%% (target <= +5%%); last images %s\n",
+                (a / frames) / (b / stream.packets.size()) * 100 - 100,
+                std::memcmp(ours.data(), theirs.data(), ours.size()) == 0 ? "identical" : "different");
 }
 
 }  // namespace
 
-// With arguments, only the named parts run: video, dv, mjpeg.
+// With arguments, only the named parts run: video, dv, mjpeg, mpeg4 (part 3 on the MPEG-4 file),
+// mpeg4seq (part 4).
 int main(int argc, char** argv)
 {
     auto wanted = [&](const char* part) {
@@ -440,6 +553,10 @@ int main(int argc, char** argv)
             DVAudio();
         if (wanted("mjpeg"))
             RandomMJPEG();
+        if (wanted("mpeg4"))
+            RandomAccess(3, "MPEG-4 part 2 (GOP 50)", MPEG4File());
+        if (wanted("mpeg4seq"))
+            SequentialMPEG4();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_avireader: %s\n", e.what());
         return 1;
