@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/vfw/AvPointers.h"
+#include "platform/ffmpeg/AvPointers.h"
 #include "platform/vfw/DibConverter.h"
 #include "platform/vfw/Vfw.h"
 

@@ -7,6 +7,8 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include "platform/ffmpeg/AvPointers.h"
+
 namespace {
 
 constexpr unsigned WaveFormatIeeeFloat = 3;
@@ -159,7 +161,7 @@ bool AcmFormat::SetFrameRatio()
 
 AVCodecContext* AcmFormat::NewDecoder() const
 {
-    AVCodecContext* context = avcodec_alloc_context3(avcodec_find_decoder(m_Codec));
+    AvCodecContextPtr context(avcodec_alloc_context3(avcodec_find_decoder(m_Codec)));
     if (!context)
         return nullptr;
     context->codec_tag = m_Tag;
@@ -170,20 +172,16 @@ AVCodecContext* AcmFormat::NewDecoder() const
     context->bit_rate = m_BitRate;
     context->thread_count = 1;
     // AC-3 fills quiet bands with noise; seeded from each frame, it does not depend on where decoding began.
-    if (m_Codec == AV_CODEC_ID_AC3 && av_opt_set_int(context->priv_data, "cons_noisegen", 1, 0) < 0) {
-        avcodec_free_context(&context);
+    if (m_Codec == AV_CODEC_ID_AC3 && av_opt_set_int(context->priv_data, "cons_noisegen", 1, 0) < 0)
         return nullptr;
-    }
     if (!m_Extradata.empty()) {
         context->extradata = (uint8_t*)av_mallocz(m_Extradata.size() + AV_INPUT_BUFFER_PADDING_SIZE);
-        if (!context->extradata) {
-            avcodec_free_context(&context);
+        if (!context->extradata)
             return nullptr;
-        }
         memcpy(context->extradata, m_Extradata.data(), m_Extradata.size());
         context->extradata_size = (int)m_Extradata.size();
     }
-    return context;
+    return context.release();
 }
 
 uint64_t AcmFormat::MaxFrames(uint64_t bytes) const

@@ -7,6 +7,7 @@
 
 #include "AcmFormat.h"
 #include "PcmConverter.h"
+#include "platform/ffmpeg/AvPointers.h"
 
 class AcmStream {
 public:
@@ -24,18 +25,6 @@ private:
         size_t room;
         size_t written;
     };
-    struct CodecFree {
-        void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
-    };
-    struct ParserFree {
-        void operator()(AVCodecParserContext* parser) const { av_parser_close(parser); }
-    };
-    struct FrameFree {
-        void operator()(AVFrame* frame) const { av_frame_free(&frame); }
-    };
-    struct PacketFree {
-        void operator()(AVPacket* packet) const { av_packet_free(&packet); }
-    };
 
     explicit AcmStream(const AcmFormat& format);
     bool Begin();
@@ -47,10 +36,10 @@ private:
     size_t PendingBytes() const { return m_Pending.size() - m_PendingStart; }
 
     AcmFormat m_Format;
-    std::unique_ptr<AVCodecContext, CodecFree> m_Decoder;
-    std::unique_ptr<AVCodecParserContext, ParserFree> m_Parser;
-    std::unique_ptr<AVFrame, FrameFree> m_Frame;
-    std::unique_ptr<AVPacket, PacketFree> m_Packet;
+    AvCodecContextPtr m_Decoder;
+    AvParserPtr m_Parser;
+    AvFramePtr m_Frame;
+    AvPacketPtr m_Packet;
     PcmConverter m_Converter;
     std::vector<uint8_t> m_Held;  // block codecs: the start of an incomplete block
     uint64_t m_ParserHeld = 0;    // frame codecs: bytes in the parser that no packet has carried yet

@@ -3,12 +3,8 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 
-extern "C" {
-#include <libavutil/frame.h>
-#include <libswresample/swresample.h>
-}
+#include "platform/ffmpeg/AvPointers.h"
 
 class PcmConverter {
 public:
@@ -24,13 +20,9 @@ public:
 private:
     bool Configure(const AVFrame* frame);
 
-    struct SwrFree {
-        void operator()(SwrContext* context) const { swr_free(&context); }
-    };
-
     AVSampleFormat m_Format;
     int m_Channels;
-    std::unique_ptr<SwrContext, SwrFree> m_Swr;
+    SwrContextPtr m_Swr;
     AVSampleFormat m_InputFormat = AV_SAMPLE_FMT_NONE;
     AVChannelLayout m_InputLayout = {};
     int m_Rate = 0;

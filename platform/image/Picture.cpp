@@ -6,7 +6,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "platform/vfw/AvPointers.h"
+#include "platform/ffmpeg/AvPointers.h"
 #include "platform/win32/DebugChannel.h"
 
 extern "C" {

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "AvPointers.h"
+#include "platform/ffmpeg/AvPointers.h"
 #include "DibLayout.h"
 
 class DibConverter {

@@ -5,7 +5,7 @@
 #include <memory>
 #include <optional>
 
-#include "AvPointers.h"
+#include "platform/ffmpeg/AvPointers.h"
 #include "DibConverter.h"
 #include "DibLayout.h"
 #include "Vfw.h"

@@ -1,4 +1,4 @@
-// Owning pointers to the FFmpeg objects that the decompressor keeps.
+// Owning pointers to the FFmpeg objects the platform keeps.
 #pragma once
 
 #include <memory>
@@ -6,6 +6,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
+#include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
 
@@ -14,9 +15,13 @@ struct AvFree {
     void operator()(AVPacket* packet) const { av_packet_free(&packet); }
     void operator()(AVFrame* frame) const { av_frame_free(&frame); }
     void operator()(SwsContext* context) const { sws_freeContext(context); }
+    void operator()(SwrContext* context) const { swr_free(&context); }
+    void operator()(AVCodecParserContext* parser) const { av_parser_close(parser); }
 };
 
 using AvCodecContextPtr = std::unique_ptr<AVCodecContext, AvFree>;
 using AvPacketPtr = std::unique_ptr<AVPacket, AvFree>;
 using AvFramePtr = std::unique_ptr<AVFrame, AvFree>;
 using SwsContextPtr = std::unique_ptr<SwsContext, AvFree>;
+using SwrContextPtr = std::unique_ptr<SwrContext, AvFree>;
+using AvParserPtr = std::unique_ptr<AVCodecParserContext, AvFree>;
