@@ -86,6 +86,31 @@ private:
     int m_Phase = 0;
 };
 
+// 16-bit stereo, left in block 0 and right in block 1: the common case, mixed the fast way.
+bool isStereo16(const tr_dv_audio& b0, const tr_dv_audio& b1)
+{
+    return b0.AUDIO_MODE != NoAudioInfo && b1.AUDIO_MODE != NoAudioInfo && b0.QU == Linear16 && b1.QU == Linear16 &&
+           b0.CHN == 0 && b1.CHN == 0 &&
+           ((b0.SM == 1 && b0.AUDIO_MODE <= 4) ||
+            (b0.SM == 0 && b0.AUDIO_MODE == 0 && b1.SM == 0 && b1.AUDIO_MODE == 1));
+}
+
+// Where each 16-bit sample of a half lies in the half's audio data, for 525/60 and 625/50: the
+// shuffle tables turned around, so that the common case reads its samples in place.
+struct SampleOffsets {
+    unsigned short at[2][54 * 36];
+    SampleOffsets()
+    {
+        for (int pal = 0; pal < 2; pal++) {
+            const unsigned short* ofs = pal ? ac_dv_adta_50_ofs : ac_dv_adta_60_ofs;
+            const unsigned blocks = pal ? 54 : 45;
+            for (unsigned b = 0; b < blocks; b++)
+                for (unsigned j = 0; j < 36; j++)
+                    at[pal][ofs[b] + blocks * j] = (unsigned short)(b * DVAudioDataSize + 2 * j);
+        }
+    }
+};
+
 inline int routingMode(const tr_dv_audio& a) { return (a.SM * 16 + a.CHN) * 16 + a.AUDIO_MODE; }
 
 }  // namespace
@@ -140,11 +165,7 @@ void mix_audio(const tr_dv_aux* aux, unsigned char* out, const unsigned char* ha
     const tr_dv_audio& b1 = aux->audio[1];
     unsigned int n = b0.samples < b1.samples ? b0.samples : b1.samples;
 
-    bool fast = b0.AUDIO_MODE != NoAudioInfo && b1.AUDIO_MODE != NoAudioInfo && b0.QU == Linear16 &&
-                b1.QU == Linear16 && b0.CHN == 0 && b1.CHN == 0 &&
-                ((b0.SM == 1 && b0.AUDIO_MODE <= 4) || (b0.SM == 0 && b0.AUDIO_MODE == 0 && b1.SM == 0 &&
-                                                         b1.AUDIO_MODE == 1));
-    if (fast) {
+    if (isStereo16(b0, b1)) {
         mix_fast16stereo(out, half0, half1, n);
         return;
     }
@@ -194,6 +215,25 @@ int decodeAudio(const unsigned char* frame, unsigned char* out, char mode)
         if (block.samples > DVMaxAudioFrames)
             block.samples = DVMaxAudioFrames;
 
+    const unsigned int frames = aux.audio[0].samples;
+    const unsigned int mixed = frames < aux.audio[1].samples ? frames : aux.audio[1].samples;
+    if (isStereo16(aux.audio[0], aux.audio[1])) {
+        static const SampleOffsets offsets;
+        const unsigned int held = (aux.pal ? 54 : 45) * 36;
+        const unsigned int n = mixed < held ? mixed : held;
+        const unsigned short* at = offsets.at[aux.pal];
+        const unsigned char* left = data;
+        const unsigned char* right = data + (aux.pal ? HalfData50 : HalfData60);
+        for (unsigned int i = 0; i < n; i++) {
+            unsigned short l = bigEndian16(left + at[i]), r = bigEndian16(right + at[i]);
+            put16(out + 4 * i, l == 0x8000 ? r : l);
+            put16(out + 4 * i + 2, r == 0x8000 ? l : r);
+        }
+        // Frames past what a half holds, or what block 1 filled, are silent.
+        memset(out + 4 * n, 0, 4 * (frames - n));
+        return (int)frames;
+    }
+
     // Each half as mix_audio reads it: room for the most frames a pack may claim here, at the
     // widest packing (two 12-bit channels a frame, 3 bytes).
     unsigned char halves[2][DVMaxAudioFrames * 3] = {};
@@ -210,7 +250,6 @@ int decodeAudio(const unsigned char* frame, unsigned char* out, char mode)
     mix_audio(&aux, out, halves[0], halves[1], mode);
 
     // Frames that block 1 did not fill are silent rather than stale.
-    unsigned int mixed = aux.audio[0].samples < aux.audio[1].samples ? aux.audio[0].samples : aux.audio[1].samples;
-    memset(out + 4 * mixed, 0, 4 * (aux.audio[0].samples - mixed));
-    return (int)aux.audio[0].samples;
+    memset(out + 4 * mixed, 0, 4 * (frames - mixed));
+    return (int)frames;
 }

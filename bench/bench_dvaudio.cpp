@@ -2,7 +2,6 @@
 // frame, against FFmpeg's dv demuxer reading the same bytes through a memory AVIOContext and
 // collecting its audio packets, and against libdv's dv_decode_full_audio. Prints sample frames
 // per second for each and checks that all three produce the same PCM.
-#include <dlfcn.h>
 #include <libdv/dv.h>
 
 #include <algorithm>
@@ -110,31 +109,20 @@ size_t decodeFFmpeg(const Bytes& stream, Bytes& pcm)
     return at;
 }
 
-// libdv, loaded at run time, its calls typed by its own header.
-struct LibDv {
-    void* so = dlopen("libdv.so.4", RTLD_NOW);
-#define LIBDV_CALL(name) decltype(&::name) name = so ? (decltype(&::name))dlsym(so, #name) : nullptr
-    LIBDV_CALL(dv_decoder_new);
-    LIBDV_CALL(dv_decoder_free);
-    LIBDV_CALL(dv_parse_header);
-    LIBDV_CALL(dv_decode_full_audio);
-    LIBDV_CALL(dv_get_num_samples);
-};
-
 // Planar 16-bit per frame, as libdv hands it out; the interleaving for the comparison is not timed.
-size_t decodeLibDv(LibDv& dv, const Bytes& stream, std::vector<std::vector<int16_t>>& channels)
+size_t decodeLibDv(const Bytes& stream, std::vector<std::vector<int16_t>>& channels)
 {
     int16_t spare[2][DV_AUDIO_MAX_SAMPLES];
-    dv_decoder_t* decoder = dv.dv_decoder_new(0, 0, 0);
+    dv_decoder_t* decoder = dv_decoder_new(0, 0, 0);
     size_t at = 0;
     for (size_t f = 0; f < stream.size(); f += DVFrameSize625) {
-        if (dv.dv_parse_header(decoder, &stream[f]) < 0)
+        if (dv_parse_header(decoder, &stream[f]) < 0)
             throw std::runtime_error("libdv cannot parse a frame header");
         int16_t* out[4] = {&channels[0][at], &channels[1][at], spare[0], spare[1]};
-        dv.dv_decode_full_audio(decoder, &stream[f], out);
-        at += size_t(dv.dv_get_num_samples(decoder));
+        dv_decode_full_audio(decoder, &stream[f], out);
+        at += size_t(dv_get_num_samples(decoder));
     }
-    dv.dv_decoder_free(decoder);
+    dv_decoder_free(decoder);
     return at;
 }
 
@@ -165,13 +153,10 @@ void run()
 {
     const Bytes stream = loadStream();
     const size_t frameCount = stream.size() / DVFrameSize625;
-    LibDv dv;
-    if (!dv.so)
-        throw std::runtime_error("libdv.so.4 (libdv4) is needed");
     Bytes ours(frameCount * DVMaxAudioData), ffmpeg(ours.size());
     std::vector<std::vector<int16_t>> planar(2, std::vector<int16_t>(frameCount * DV_AUDIO_MAX_SAMPLES));
     const size_t oursSize = decodeOurs(stream, ours), ffmpegSize = decodeFFmpeg(stream, ffmpeg);
-    const size_t libdvFrames = decodeLibDv(dv, stream, planar);
+    const size_t libdvFrames = decodeLibDv(stream, planar);
     const Bytes libdv = interleave(planar, libdvFrames);
     const std::string vsFFmpeg = sameAs(ours, oursSize, ffmpeg, ffmpegSize);
     const std::string vsLibDv = sameAs(ours, oursSize, libdv, libdv.size());
@@ -180,7 +165,7 @@ void run()
     for (int round = 0; round < 2; round++) {  // alternated, so that none runs only cold
         tOurs = std::min(tOurs, best([&] { decodeOurs(stream, ours); }));
         tFFmpeg = std::min(tFFmpeg, best([&] { decodeFFmpeg(stream, ffmpeg); }));
-        tLibDv = std::min(tLibDv, best([&] { decodeLibDv(dv, stream, planar); }));
+        tLibDv = std::min(tLibDv, best([&] { decodeLibDv(stream, planar); }));
     }
     const double frames = double(oursSize / 4), peak = std::max(frames / tFFmpeg, frames / tLibDv);
     printf("dvaudio: %d s of PAL 48 kHz DV in memory (%zu frames, %.0f sample frames), best of %d runs\n", seconds,

@@ -1,7 +1,6 @@
 // DV audio extraction: frames written by FFmpeg's dv muxer, raw and in AVI, against FFmpeg's own
 // extraction; 12-bit four-channel frames made here against libdv; the shuffle tables against
 // their formula; lost samples, channel routing, and tiny, odd and damaged sample counts.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <libdv/dv.h>
 
@@ -168,38 +167,24 @@ Bytes fourChannelFrame(bool pal, const Channels& codes)
     return frame;
 }
 
-// libdv, loaded at run time, its calls typed by its own header.
-struct LibDv {
-    void* so = dlopen("libdv.so.4", RTLD_NOW);
-#define LIBDV_CALL(name) decltype(&::name) name = so ? (decltype(&::name))dlsym(so, #name) : nullptr
-    LIBDV_CALL(dv_decoder_new);
-    LIBDV_CALL(dv_decoder_free);
-    LIBDV_CALL(dv_set_mixing_level);
-    LIBDV_CALL(dv_parse_header);
-    LIBDV_CALL(dv_decode_full_audio);
-    LIBDV_CALL(dv_get_num_samples);
-
-    // The four channels as libdv decodes them, unmixed, as two stereo pairs.
-    std::array<Bytes, 2> pairs(const Bytes& frame)
-    {
-        Channels c;
-        int16_t* out[4];
-        for (int i = 0; i < 4; i++)
-            c[i].resize(DV_AUDIO_MAX_SAMPLES), out[i] = (int16_t*)c[i].data();
-        dv_decoder_t* decoder = dv_decoder_new(0, 0, 0);
-        dv_set_mixing_level(decoder, 16);
-        EXPECT_TRUE(dv_parse_header(decoder, frame.data()) >= 0 && dv_decode_full_audio(decoder, frame.data(), out));
-        for (Samples& s : c)
-            s.resize(size_t(dv_get_num_samples(decoder)));
-        dv_decoder_free(decoder);
-        return {stereo(c[0], c[1]), stereo(c[2], c[3])};
-    }
-};
+// The four channels as libdv decodes them, unmixed, as two stereo pairs.
+std::array<Bytes, 2> libdvPairs(const Bytes& frame)
+{
+    Channels c;
+    int16_t* out[4];
+    for (int i = 0; i < 4; i++)
+        c[i].resize(DV_AUDIO_MAX_SAMPLES), out[i] = (int16_t*)c[i].data();
+    dv_decoder_t* decoder = dv_decoder_new(0, 0, 0);
+    dv_set_mixing_level(decoder, 16);
+    EXPECT_TRUE(dv_parse_header(decoder, frame.data()) >= 0 && dv_decode_full_audio(decoder, frame.data(), out));
+    for (Samples& samples : c)
+        samples.resize(size_t(dv_get_num_samples(decoder)));
+    dv_decoder_free(decoder);
+    return {stereo(c[0], c[1]), stereo(c[2], c[3])};
+}
 
 TEST(DVAudio, FourChannelTwelveBitAsLibdvDecodesIt)
 {
-    LibDv libdv;
-    ASSERT_TRUE(libdv.so) << "needs libdv.so.4";
     // Every code but the lost-sample code (625/50, 4 x 1280); four full-scale tones (525/60, 4 x 1067).
     Channels all, tones;
     for (unsigned c = 0; c < 4; c++)
@@ -211,7 +196,7 @@ TEST(DVAudio, FourChannelTwelveBitAsLibdvDecodesIt)
         }
     for (const auto& [pal, codes] : {std::pair{true, all}, std::pair{false, tones}}) {
         const Bytes frame = fourChannelFrame(pal, codes);
-        const std::array<Bytes, 2> expected = libdv.pairs(frame);
+        const std::array<Bytes, 2> expected = libdvPairs(frame);
         EXPECT_TRUE(samePcm(decode(frame, 1), expected[0])) << (pal ? "625/50" : "525/60");
         EXPECT_TRUE(samePcm(decode(frame, 2), expected[1])) << (pal ? "625/50" : "525/60");
     }
