@@ -12,7 +12,6 @@
 //  4. every frame of that MPEG-4 AVI in order through LoadVideoFrame against libavcodec +
 //     libswscale decoding the same packets from memory (as bench_vfw's reference), in frames per
 //     second and the reader's overhead.
-#include <dlfcn.h>
 #include <ffms.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -334,22 +333,6 @@ void DVAudio()
 
 // ---- 3. random access ----
 
-struct Ffms {
-    void* so = dlopen("libffms2.so.5", RTLD_NOW);
-#define FFMS_CALL(name) decltype(&::name) name = so ? (decltype(&::name))dlsym(so, #name) : nullptr
-    FFMS_CALL(FFMS_Init);
-    FFMS_CALL(FFMS_CreateIndexer);
-    FFMS_CALL(FFMS_DoIndexing2);
-    FFMS_CALL(FFMS_GetFirstTrackOfType);
-    FFMS_CALL(FFMS_CreateVideoSource);
-    FFMS_CALL(FFMS_SetOutputFormatV2);
-    FFMS_CALL(FFMS_GetFrame);
-    FFMS_CALL(FFMS_DestroyVideoSource);
-    FFMS_CALL(FFMS_DestroyIndex);
-#undef FFMS_CALL
-    bool ok() const { return FFMS_Init && FFMS_CreateIndexer && FFMS_DoIndexing2 && FFMS_GetFirstTrackOfType && FFMS_CreateVideoSource && FFMS_SetOutputFormatV2 && FFMS_GetFrame && FFMS_DestroyVideoSource && FFMS_DestroyIndex; }
-};
-
 // The largest byte difference and the number of differing bytes between two UYVY images.
 struct Difference {
     int largest = 0;
@@ -399,24 +382,23 @@ void RandomAccess(int part, const char* codec, const fs::path& file)
     }
     const double ours = frames.size() / Seconds(start);
 
-    Ffms ffms;
     double theirs = 0;
     unsigned theirFailures = 0, compared = 0;
     Difference worst;
-    if (ffms.ok()) {
+    {
         char message[1024] = "";
         FFMS_ErrorInfo error{FFMS_ERROR_SUCCESS, FFMS_ERROR_SUCCESS, sizeof message, message};
-        ffms.FFMS_Init(0, 0);
-        FFMS_Indexer* indexer = ffms.FFMS_CreateIndexer(name.c_str(), &error);
-        FFMS_Index* index = indexer ? ffms.FFMS_DoIndexing2(indexer, FFMS_IEH_ABORT, &error) : nullptr;
-        const int track = index ? ffms.FFMS_GetFirstTrackOfType(index, FFMS_TYPE_VIDEO, &error) : -1;
+        FFMS_Init(0, 0);
+        FFMS_Indexer* indexer = FFMS_CreateIndexer(name.c_str(), &error);
+        FFMS_Index* index = indexer ? FFMS_DoIndexing2(indexer, FFMS_IEH_ABORT, &error) : nullptr;
+        const int track = index ? FFMS_GetFirstTrackOfType(index, FFMS_TYPE_VIDEO, &error) : -1;
         FFMS_VideoSource* source =
-            track >= 0 ? ffms.FFMS_CreateVideoSource(name.c_str(), track, index, 1, FFMS_SEEK_NORMAL, &error) : nullptr;
+            track >= 0 ? FFMS_CreateVideoSource(name.c_str(), track, index, 1, FFMS_SEEK_NORMAL, &error) : nullptr;
         const int formats[] = {15 /* AV_PIX_FMT_UYVY422 */, -1};
-        if (source && ffms.FFMS_SetOutputFormatV2(source, formats, info.Width, info.Height, FFMS_RESIZER_BICUBIC, &error) == 0) {
+        if (source && FFMS_SetOutputFormatV2(source, formats, info.Width, info.Height, FFMS_RESIZER_BICUBIC, &error) == 0) {
             start = Clock::now();
             for (unsigned f : frames) {
-                const FFMS_Frame* image = ffms.FFMS_GetFrame(source, int(f), &error);
+                const FFMS_Frame* image = FFMS_GetFrame(source, int(f), &error);
                 if (!image) {
                     theirFailures++;
                     continue;
@@ -427,7 +409,7 @@ void RandomAccess(int part, const char* codec, const fs::path& file)
             // Not timed: the first frames of the list again, each from both.
             for (size_t i = 0; i < 8 && i < frames.size(); i++) {
                 unsigned char* mine = reader.LoadVideoFrame(frames[i], info.Rate, info.Scale, false);
-                const FFMS_Frame* image = ffms.FFMS_GetFrame(source, int(frames[i]), &error);
+                const FFMS_Frame* image = FFMS_GetFrame(source, int(frames[i]), &error);
                 if (mine && image && image->ScaledWidth == int(info.Width) && image->ScaledHeight == int(info.Height)) {
                     const Difference d = Compare(mine, image->Data[0], size_t(image->Linesize[0]), info.Width, info.Height);
                     worst.largest = std::max(worst.largest, d.largest);
@@ -440,11 +422,10 @@ void RandomAccess(int part, const char* codec, const fs::path& file)
         } else
             std::printf("  FFMS2 failed: %s\n", message);
         if (source)
-            ffms.FFMS_DestroyVideoSource(source);
+            FFMS_DestroyVideoSource(source);
         if (index)
-            ffms.FFMS_DestroyIndex(index);
-    } else
-        std::printf("  FFMS2 (libffms2.so.5) not available\n");
+            FFMS_DestroyIndex(index);
+    }
 
     std::printf("%d. random access, %zu seeded random frames of a %ux%u %s AVI (%u frames), UYVY out\n", part,
                 frames.size(), info.Width, info.Height, codec, info.NumFrames);
