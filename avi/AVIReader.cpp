@@ -328,18 +328,20 @@ unsigned char* AVIReader::DecodeFrame(long long frame, long long rate, long long
 
     unsigned int target = TruncateToDWORD(((double)scale * avi->dRate) / ((double)rate * avi->dScale) * (double)frame);
     unsigned int flags = 0;
+    unsigned int restart = None;  // the key-frame entry that decoding restarted from
     const bool compressed = avi->videoFormat()->biCompression != BI_RGB;
+    const auto follows = [&] { return m_LastVideoFrame != None && target == m_LastVideoFrame + 1; };
     if (!avi->pKeyFrames) {
         if (singleFrame)
             m_ReleaseAfterFrame = true;
-    } else if (compressed && target != m_LastVideoFrame + 1 && (target != m_LastVideoFrame || singleFrame)) {
+    } else if (compressed && !follows() && (target != m_LastVideoFrame || singleFrame)) {
         // Decoding the last decoded frame again must start from its key frame too.
-        PreRoll(target, &flags);
+        restart = PreRoll(target, &flags);
     }
 
     if (target == m_LastVideoFrame && compressed && !singleFrame)
         return m_DecodeBuffer;
-    if (compressed && target == m_LastVideoFrame + 1 && RepeatsPrevious(target)) {
+    if (compressed && follows() && RepeatsPrevious(target)) {
         m_LastVideoFrame = target;
         return m_DecodeBuffer;
     }
@@ -373,20 +375,32 @@ unsigned char* AVIReader::DecodeFrame(long long frame, long long rate, long long
         ULONGLONG base;
         DWORD offset, chunkSize;
         avi->getframeoffset(target, avi->pVideoStream, &base, &offset, &chunkSize);
-        BITMAPINFOHEADER input = *avi->videoFormat();
-        input.biSizeImage = chunkSize;
-        if (ICDecompress(m_Decompressor, flags, &input, data, m_OutputFormat, m_DecodeBuffer) != ICERR_OK) {
-            return nullptr;
+        DWORD answer = Decompress(data, chunkSize, flags);
+        // A decoder that holds pictures back has none to give for the frames that open a group
+        // when it restarted at the group's key frame: their pictures come from the group before.
+        // It restarts one key frame earlier until it gives one, or reaches the first.
+        while (answer == ICERR_DONTDRAW && restart != None && restart > 0) {
+            restart--;
+            flags = 0;
+            if (!RestartDecoder())
+                return nullptr;
+            DecodeRun(avi->pKeyFrames[restart], target, &flags);
+            if (!ReadChunk(0, target, false, true, &size))
+                return nullptr;
+            answer = Decompress(m_ReadBuffer[0] + m_ReadOffset[0], size, flags);
         }
+        if (answer != ICERR_OK && answer != ICERR_DONTDRAW)
+            return nullptr;
         result = m_DecodeBuffer;
     }
     m_LastVideoFrame = target;
     return result;
 }
 
-// Decodes forward to the frame before target, from its key frame or from the last decoded
-// frame when that is nearer.
-void AVIReader::PreRoll(unsigned int target, unsigned int* flags)
+// Decodes forward to the frame before target, from the last decoded frame when that lies
+// between target and its key frame, else from the key frame after a restart of the decoder.
+// The key-frame entry restarted from; None when decoding continued or no key frame precedes.
+unsigned int AVIReader::PreRoll(unsigned int target, unsigned int* flags)
 {
     avihandle* avi = m_AviHandle;
     const DWORD* keys = avi->pKeyFrames;
@@ -400,14 +414,31 @@ void AVIReader::PreRoll(unsigned int target, unsigned int* flags)
         k--;
     if (keys[k] > target) {
         DebugOutput("AVIReader::LoadVideoFrame KFCount>framenum\n");
-        return;
+        return None;
     }
-    unsigned int start = keys[k];
-    if (start == target)
-        return;
-    if (m_LastVideoFrame != None && m_LastVideoFrame > start && m_LastVideoFrame + 1 < target)
-        start = m_LastVideoFrame + 1;
-    for (unsigned int f = start; f < target; f++) {
+    if (m_LastVideoFrame != None && m_LastVideoFrame > keys[k] && m_LastVideoFrame + 1 < target) {
+        DecodeRun(m_LastVideoFrame + 1, target, flags);
+        return None;
+    }
+    if (!RestartDecoder())
+        return None;
+    DecodeRun(keys[k], target, flags);
+    return k;
+}
+
+// Drops what the decoder holds from earlier frames, so that a key frame starts afresh.
+bool AVIReader::RestartDecoder()
+{
+    m_LastVideoFrame = None;
+    return ICSendMessage(m_Decompressor, ICM_DECOMPRESS_BEGIN, (DWORD_PTR)m_AviHandle->pVideoFormat,
+                         (DWORD_PTR)m_OutputFormat) == ICERR_OK;
+}
+
+// Decodes the frames [first, end) into the decode buffer through buffer A; stops at a frame
+// that cannot be read or decoded.
+void AVIReader::DecodeRun(unsigned int first, unsigned int end, unsigned int* flags)
+{
+    for (unsigned int f = first; f < end; f++) {
         if (m_LastVideoFrame == f - 1 && RepeatsPrevious(f)) {
             m_LastVideoFrame = f;
             continue;
@@ -419,14 +450,19 @@ void AVIReader::PreRoll(unsigned int target, unsigned int* flags)
             m_LastVideoFrame = f;  // an empty chunk repeats the frame before it
             continue;
         }
-        BITMAPINFOHEADER input = *avi->videoFormat();
-        input.biSizeImage = size;
-        if (ICDecompress(m_Decompressor, *flags, &input, m_ReadBuffer[0] + m_ReadOffset[0], m_OutputFormat,
-                         m_DecodeBuffer) != ICERR_OK)
+        const DWORD answer = Decompress(m_ReadBuffer[0] + m_ReadOffset[0], size, *flags);
+        if (answer != ICERR_OK && answer != ICERR_DONTDRAW)
             return;
         m_LastVideoFrame = f;
         *flags |= ICDECOMPRESS_NOTKEYFRAME;
     }
+}
+
+unsigned int AVIReader::Decompress(const unsigned char* data, unsigned int size, unsigned int flags)
+{
+    BITMAPINFOHEADER input = *m_AviHandle->videoFormat();
+    input.biSizeImage = size;
+    return ICDecompress(m_Decompressor, flags, &input, (void*)data, m_OutputFormat, m_DecodeBuffer);
 }
 
 // A frame dropped from an "idx1" index is given the chunk of the frame before it: it shows that

@@ -13,6 +13,7 @@
 #include <random>
 #include <thread>
 
+#include "BlackPicture.h"
 #include "MediaFiles.h"
 #include "RiffBuilder.h"
 #include "TestSupport.h"
@@ -56,6 +57,9 @@ const Clip clips[] = {
     {"ReaderHuffyuv", ffmpeg(qcif, "-frames:v 10 -c:v huffyuv"), 1, false},
     {"ReaderFfv1", ffmpeg(qcif, "-frames:v 10 -c:v ffv1 -g 4"), 1, false},
     {"ReaderCinepak", ffmpeg(qcif, "-frames:v 10 -c:v cinepak"), 1, true}, mencoder,
+    // Open groups: the B-frames after each key frame are shown before it and refer to the group
+    // before. The decoder holds one picture back, so frame 0 has none and is black.
+    {"ReaderMpeg4BFrames", ffmpeg(qcif, "-frames:v 30 -c:v mpeg4 -g 8 -bf 2"), 1, false},
     // Frame 5 left out: the muxer fills the gap with an empty chunk inside a run of P-frames.
     {"ReaderMpeg4Dropped", ffmpeg(qcif, "-frames:v 20 -vf select='not(eq(n\\,5))' -vsync passthrough -c:v mpeg4 -g 12 -bf 0"),
      1, false, 16, 5}};
@@ -72,7 +76,8 @@ DibLayout layoutOf(const Ombrix_FileInfo& info)
     throw std::runtime_error("no layout for colour space " + std::to_string(info.ColorSpace));
 }
 
-// FFmpeg's decoding of every video packet in order, converted into that layout.
+// FFmpeg's own decoding timeline in that layout: for each video packet in order, the picture the
+// decoder hands out after it; the one before when it hands out none, black before the first.
 std::vector<Bytes> ffmpegFrames(const std::string& path, const DibLayout& layout)
 {
     AVFormatContext* format = nullptr;
@@ -88,16 +93,17 @@ std::vector<Bytes> ffmpegFrames(const std::string& path, const DibLayout& layout
     AvFramePtr picture(av_frame_alloc());
     DibConverter converter(layout);
     std::vector<Bytes> frames;
-    const auto drain = [&] {
+    Bytes image = blackPicture(layout);
+    for (; av_read_frame(format, packet.get()) >= 0; av_packet_unref(packet.get())) {
+        if (packet->stream_index != stream)
+            continue;
+        if (avcodec_send_packet(codec.get(), packet.get()) < 0)
+            throw std::runtime_error("libavcodec refuses a packet of " + path);
         while (avcodec_receive_frame(codec.get(), picture.get()) == 0)
-            if (frames.emplace_back(layout.Size()); !converter.Convert(picture.get(), frames.back().data()))
+            if (!converter.Convert(picture.get(), image.data()))
                 throw std::runtime_error("libswscale cannot convert a picture of " + path);
-    };
-    for (; av_read_frame(format, packet.get()) >= 0; av_packet_unref(packet.get()))
-        if (packet->stream_index == stream && avcodec_send_packet(codec.get(), packet.get()) == 0)
-            drain();
-    avcodec_send_packet(codec.get(), nullptr);
-    drain();
+        frames.push_back(image);
+    }
     avformat_close_input(&format);
     return frames;
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <optional>
 
+#include "BlackPicture.h"
 #include "MediaFiles.h"
 #include "TestSupport.h"
 #include "platform/vfw/DibConverter.h"
@@ -148,25 +149,33 @@ TEST_P(VfwDecode, EveryPictureAsFFmpegDecodesIt)
     const Bytes canary(64, 0xA5);
     Bytes bits(out.biSizeImage + canary.size());
     std::copy(canary.begin(), canary.end(), bits.end() - canary.size());
-    Reference reference(path);
     BITMAPINFOHEADER chunk = *input;
-    int calls = 0, withoutPicture = 0;
-    for (AVPacket* packet; (packet = reference.next()); calls++) {
-        std::fill(bits.begin(), bits.end() - canary.size(), 0xFF);  // the reference starts from 0
-        chunk.biSizeImage = packet->size;
-        ASSERT_EQ(ICDecompress(decoder, calls ? ICDECOMPRESS_NOTKEYFRAME : 0, &chunk, packet->data, &out, bits.data()),
-                  DWORD(ICERR_OK));
-        ASSERT_TRUE(std::equal(canary.begin(), canary.end(), bits.end() - canary.size())) << "written past the picture";
-        if (const AVFrame* picture = reference.decode()) {
-            expectSamePicture(picture, *layout, bits.data(), calls);
-        } else {
-            withoutPicture++;
-            EXPECT_EQ(size_t(std::count(bits.begin(), bits.end() - canary.size(), 0xFF)), out.biSizeImage)
-                << "call " << calls << " yields no picture but wrote one";
+    // The second pass begins again with the same formats, which restarts the decoder.
+    for (int pass = 0; pass < 2; pass++) {
+        if (pass) {
+            ASSERT_EQ(ICSendMessage(decoder, ICM_DECOMPRESS_BEGIN, (DWORD_PTR)input, (DWORD_PTR)&out), ICERR_OK);
         }
+        Reference reference(path);
+        int calls = 0, withoutPicture = 0;
+        for (AVPacket* packet; (packet = reference.next()); calls++) {
+            std::fill(bits.begin(), bits.end() - canary.size(), 0xFF);
+            chunk.biSizeImage = packet->size;
+            const DWORD answer = ICDecompress(decoder, calls ? ICDECOMPRESS_NOTKEYFRAME : 0, &chunk, packet->data, &out, bits.data());
+            ASSERT_TRUE(std::equal(canary.begin(), canary.end(), bits.end() - canary.size())) << "written past the picture";
+            if (const AVFrame* picture = reference.decode()) {
+                EXPECT_EQ(answer, DWORD(ICERR_OK));
+                expectSamePicture(picture, *layout, bits.data(), calls);
+            } else {
+                // Nothing handed out since the decoder began: black.
+                withoutPicture++;
+                EXPECT_EQ(answer, DWORD(ICERR_DONTDRAW));
+                const Bytes black = blackPicture(*layout, 0xFF);
+                EXPECT_TRUE(std::equal(black.begin(), black.end(), bits.begin())) << "call " << calls << " is not black";
+            }
+        }
+        EXPECT_EQ(calls, 8);
+        EXPECT_EQ(withoutPicture, clip.withoutPicture);
     }
-    EXPECT_EQ(calls, 8);
-    EXPECT_EQ(withoutPicture, clip.withoutPicture);
     // An empty chunk repeats the previous picture.
     const Bytes previous = bits;
     chunk.biSizeImage = 0;

@@ -43,7 +43,10 @@ private:
     void AudioUnBlock();
     void Close(bool takeGates);
     unsigned char* DecodeFrame(long long frame, long long rate, long long scale, bool singleFrame);
-    void PreRoll(unsigned int target, unsigned int* flags);
+    unsigned int PreRoll(unsigned int target, unsigned int* flags);
+    bool RestartDecoder();
+    void DecodeRun(unsigned int first, unsigned int end, unsigned int* flags);
+    unsigned int Decompress(const unsigned char* data, unsigned int size, unsigned int flags);
     bool RepeatsPrevious(unsigned int frame);
     bool ReadChunk(int buffer, unsigned int frame, bool ahead, bool mayGrow, unsigned int* size);
     void FinishReadAhead();

@@ -78,6 +78,13 @@ bool DibConverter::Convert(const AVFrame* picture, uint8_t* bits)
     return true;
 }
 
+void DibConverter::FillBlack(uint8_t* bits) const
+{
+    uint8_t* planes[4] = {bits};
+    const ptrdiff_t strides[4] = {m_Layout.pitch};
+    av_image_fill_black(planes, strides, m_Layout.format, AVCOL_RANGE_MPEG, m_Layout.width, m_Layout.height);
+}
+
 // Rows [first, first + count) of the picture into the rows of the same numbers below base.
 bool DibConverter::ConvertRows(uint8_t* base, int stride, int first, int count)
 {

@@ -24,6 +24,8 @@ public:
     // Writes the picture, scaled to the layout's size if it differs, into bits (layout.Size()
     // bytes, never more). False when libswscale cannot convert it.
     bool Convert(const AVFrame* picture, uint8_t* bits);
+    // A black picture into bits.
+    void FillBlack(uint8_t* bits) const;
 
     // The libswscale packers from planar 4:2:x to UYVY/YUY2 leave the last pixel of an odd-width
     // row unwritten; converting one more column, taken from the decoder's row padding, completes

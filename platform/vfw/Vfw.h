@@ -11,6 +11,7 @@ typedef LONG LRESULT;
 #define ICMODE_DECOMPRESS 2
 
 #define ICERR_OK 0
+#define ICERR_DONTDRAW 1
 #define ICERR_UNSUPPORTED -1
 #define ICERR_BADFORMAT -2
 #define ICERR_MEMORY -3
@@ -32,11 +33,15 @@ typedef LONG LRESULT;
 // type "VIDC" (either case), handler the stream's FOURCC; null when no decoder handles it.
 HIC ICOpen(DWORD type, DWORD handler, UINT mode);
 // ICM_DECOMPRESS_QUERY / BEGIN: param1 the input BITMAPINFOHEADER*, param2 the output one.
-// END takes none. ICERR_OK or a negative ICERR code.
+// END takes none. ICERR_OK or a negative ICERR code. BEGIN again with the formats in force
+// restarts decoding: pictures held back are dropped, and the next chunk must be a key frame.
 LRESULT ICSendMessage(HIC decoder, UINT message, DWORD_PTR param1, DWORD_PTR param2);
 // Decodes the biSizeImage bytes at data (input->biSizeImage is the chunk's size) into bits,
 // laid out as output describes (DIB rows: RGB bottom-up for a positive height, rows padded to
-// 4 bytes). Decoder state carries over, so P-frames follow their references.
+// 4 bytes). Decoder state carries over, so P-frames follow their references. A decoder that holds
+// a picture back (MPEG-4 with B-frames) yields the picture it hands out after this chunk;
+// ICERR_DONTDRAW when it hands out none: bits keep the previous picture, or are black when none
+// came since ICM_DECOMPRESS_BEGIN.
 DWORD ICDecompress(HIC decoder, DWORD flags, BITMAPINFOHEADER* input, void* data, BITMAPINFOHEADER* output,
                    void* bits);
 LRESULT ICClose(HIC decoder);

@@ -50,8 +50,19 @@ LRESULT VideoDecompressor::Query(const BITMAPINFOHEADER* input, const BITMAPINFO
     return output->biSizeImage < layout->Size() ? ICERR_BADSIZE : ICERR_OK;
 }
 
+std::vector<uint8_t> VideoDecompressor::HeaderBytes(const BITMAPINFOHEADER& input)
+{
+    const DWORD size = sizeof input + (input.biSize > sizeof input ? std::min<DWORD>(input.biSize - sizeof input, MaxExtraBytes) : 0);
+    return std::vector<uint8_t>((const uint8_t*)&input, (const uint8_t*)&input + size);
+}
+
 LRESULT VideoDecompressor::Begin(const BITMAPINFOHEADER* input, const BITMAPINFOHEADER* output)
 {
+    if (m_Codec && input && output && OutputLayout(*output) == m_Layout && HeaderBytes(*input) == m_Input) {
+        avcodec_flush_buffers(m_Codec.get());
+        m_Shown = false;
+        return ICERR_OK;
+    }
     End();
     if (const LRESULT answer = Query(input, output); answer != ICERR_OK)
         return answer;
@@ -68,10 +79,8 @@ LRESULT VideoDecompressor::Begin(const BITMAPINFOHEADER* input, const BITMAPINFO
     // One packet in, one picture out: slice threads only, since frame threads delay pictures.
     codec->thread_type = FF_THREAD_SLICE;
     codec->thread_count = 0;
-    const DWORD extraBytes = input->biSize > sizeof(BITMAPINFOHEADER)
-                                 ? std::min<DWORD>(input->biSize - sizeof(BITMAPINFOHEADER), MaxExtraBytes)
-                                 : 0;
-    if (extraBytes) {
+    std::vector<uint8_t> header = HeaderBytes(*input);
+    if (const size_t extraBytes = header.size() - sizeof *input) {
         codec->extradata = (uint8_t*)av_mallocz(extraBytes + AV_INPUT_BUFFER_PADDING_SIZE);
         if (!codec->extradata)
             return ICERR_MEMORY;
@@ -91,6 +100,8 @@ LRESULT VideoDecompressor::Begin(const BITMAPINFOHEADER* input, const BITMAPINFO
     m_Codec = std::move(codec);
     m_Packet = std::move(packet);
     m_Picture = std::move(picture);
+    m_Input = std::move(header);
+    m_Shown = false;
     return ICERR_OK;
 }
 
@@ -101,6 +112,7 @@ void VideoDecompressor::End()
     m_Converter.reset();
     m_Packet.reset();
     m_Picture.reset();
+    m_Input.clear();
 }
 
 LRESULT VideoDecompressor::Decompress(const BITMAPINFOHEADER* input, const void* data, const BITMAPINFOHEADER* output,
@@ -129,11 +141,19 @@ LRESULT VideoDecompressor::Decompress(const BITMAPINFOHEADER* input, const void*
     if (sent < 0)
         return ICERR_ERROR;
     int received;
+    bool shown = false;
     while ((received = avcodec_receive_frame(m_Codec.get(), m_Picture.get())) == 0) {
         const bool converted = m_Converter->Convert(m_Picture.get(), (uint8_t*)bits);
         av_frame_unref(m_Picture.get());
         if (!converted)
             return ICERR_INTERNAL;
+        shown = true;
     }
-    return received == AVERROR(EAGAIN) ? ICERR_OK : ICERR_ERROR;
+    if (received != AVERROR(EAGAIN))
+        return ICERR_ERROR;
+    if (shown)
+        return m_Shown = true, ICERR_OK;
+    if (!m_Shown)
+        m_Converter->FillBlack((uint8_t*)bits);
+    return ICERR_DONTDRAW;
 }

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "platform/ffmpeg/AvPointers.h"
 #include "DibConverter.h"
@@ -20,15 +21,17 @@ public:
     // ICERR_OK when this decoder reads the input and writes the output.
     LRESULT Query(const BITMAPINFOHEADER* input, const BITMAPINFOHEADER* output) const;
     // Opens the decoder and the conversion for the pair; the input's extra bytes after the first
-    // 40 (up to biSize) are the codec's set-up data.
+    // 40 (up to biSize) are the codec's set-up data. The pair already begun only restarts decoding.
     LRESULT Begin(const BITMAPINFOHEADER* input, const BITMAPINFOHEADER* output);
     void End();
     // One packet of input->biSizeImage bytes in; the picture that the decoder hands out after it
-    // into bits. No picture yet (a decoder holding one back) leaves bits as they were.
+    // into bits. ICERR_DONTDRAW when it hands out none: bits keep the previous picture, or turn
+    // black when the decoder has handed out none since Begin.
     LRESULT Decompress(const BITMAPINFOHEADER* input, const void* data, const BITMAPINFOHEADER* output, void* bits);
 
 private:
     std::optional<DibLayout> OutputLayout(const BITMAPINFOHEADER& output) const;
+    static std::vector<uint8_t> HeaderBytes(const BITMAPINFOHEADER& input);
 
     const AVCodec* const m_Decoder;
     const FOURCC m_Handler;
@@ -38,4 +41,6 @@ private:
     std::unique_ptr<DibConverter> m_Converter;
     AvPacketPtr m_Packet;
     AvFramePtr m_Picture;
+    std::vector<uint8_t> m_Input;  // the input header begun with, set-up bytes included
+    bool m_Shown = false;          // a picture was handed out since Begin
 };
