@@ -116,8 +116,9 @@ double milliseconds(Work work)
 
 // Milliseconds to decode every packet to UYVY with the decoder set up as the library's
 // decompressor sets it up, pictures converted straight into picture (which needs room for
-// libswscale's writes past the last row).
-inline double plainFFmpeg(const Stream& stream, std::vector<uint8_t>& picture)
+// libswscale's writes past the last row). afterPacket(n) sees the picture after packet n.
+template <class AfterPacket = void (*)(size_t)>
+double plainFFmpeg(const Stream& stream, std::vector<uint8_t>& picture, AfterPacket afterPacket = [](size_t) {})
 {
     const BITMAPINFOHEADER& header = stream.header();
     const AVCodec* codec = avcodec_find_decoder(stream.codec);
@@ -139,8 +140,8 @@ inline double plainFFmpeg(const Stream& stream, std::vector<uint8_t>& picture)
     uint8_t* const planes[4] = {picture.data()};
     const int strides[4] = {header.biWidth * 2};
     return milliseconds([&] {
-        for (const AvPacketPtr& packet : stream.packets) {
-            if (avcodec_send_packet(context.get(), packet.get()) < 0)
+        for (size_t n = 0; n < stream.packets.size(); n++) {
+            if (avcodec_send_packet(context.get(), stream.packets[n].get()) < 0)
                 throw std::runtime_error("libavcodec refuses a packet");
             while (avcodec_receive_frame(context.get(), frame.get()) == 0) {
                 scaler.reset(sws_getCachedContext(scaler.release(), frame->width, frame->height,
@@ -149,6 +150,7 @@ inline double plainFFmpeg(const Stream& stream, std::vector<uint8_t>& picture)
                 sws_scale(scaler.get(), frame->data, frame->linesize, 0, frame->height, planes, strides);
                 av_frame_unref(frame.get());
             }
+            afterPacket(n);
         }
     });
 }
