@@ -165,7 +165,9 @@ bool AVIReader::VFW_QueryOutputColorSpace()
             return true;
         }
     }
+    // RGB rows run bottom-up unless the height is negative (ffmpeg's raw RGB is stored top-down).
     if (format->biCompression == BI_RGB) {
+        record.BottomUp = format->biHeight >= 0;
         record.ColorSpace = format->biBitCount == 24 ? 3 : format->biBitCount == 32 ? 4 : 0;
         return record.ColorSpace != 0;
     }
@@ -201,6 +203,7 @@ bool AVIReader::VFW_QueryOutputColorSpace()
         m_OutputFormat->biSizeImage = imageSize(m_OutputFormat, bits);
         if (ICSendMessage(decompressor, ICM_DECOMPRESS_QUERY, (DWORD_PTR)format, (DWORD_PTR)m_OutputFormat) ==
             ICERR_OK) {
+            record.BottomUp = m_OutputFormat->biHeight >= 0;
             record.ColorSpace = bits == 24 ? 3 : 4;
             ICClose(decompressor);
             return true;

@@ -53,6 +53,8 @@ const Clip mencoder = {"ReaderMencoderMpeg4Pcm", "mencoder {src} -really-quiet -
 const Clip alaw = {"ReaderMpeg4Alaw", ffmpeg(qcif + stereo, "-t 2 -c:v mpeg4 -g 12 -bf 0 -c:a pcm_alaw -ac 2"), 1, false, 8};
 const Clip clips[] = {
     {"ReaderBgr24BottomUp", ffmpeg(qcif, "-frames:v 10 -vf vflip -c:v rawvideo -pix_fmt bgr24 -flipped_raw_rgb 1"), 3, true},
+    // The ffmpeg tool's own raw RGB: top-down rows, a negative height.
+    {"ReaderBgr24TopDown", ffmpeg(qcif, "-frames:v 10 -c:v rawvideo -pix_fmt bgr24"), 3, false},
     rawUyvy, {"ReaderMjpeg", ffmpeg(qcif, "-frames:v 10 -c:v mjpeg"), 1, false}, mpeg4, dvPal,
     {"ReaderHuffyuv", ffmpeg(qcif, "-frames:v 10 -c:v huffyuv"), 1, false},
     {"ReaderFfv1", ffmpeg(qcif, "-frames:v 10 -c:v ffv1 -g 4"), 1, false},
