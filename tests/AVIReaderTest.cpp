@@ -51,11 +51,14 @@ const Clip mencoder = {"ReaderMencoderMpeg4Pcm", "mencoder {src} -really-quiet -
 // A-law, decoded through the compressed-audio path to 8-bit PCM; whole seconds, since the
 // compressed-audio total counts whole seconds of the stream.
 const Clip alaw = {"ReaderMpeg4Alaw", ffmpeg(qcif + stereo, "-t 2 -c:v mpeg4 -g 12 -bf 0 -c:a pcm_alaw -ac 2"), 1, false, 8};
+const Clip pcm8 = {"ReaderMjpegPcmU8", ffmpeg(qcif + stereo, "-t 1 -c:v mjpeg -c:a pcm_u8 -ac 2"), 1, false, 8};
 const Clip clips[] = {
     {"ReaderBgr24BottomUp", ffmpeg(qcif, "-frames:v 10 -vf vflip -c:v rawvideo -pix_fmt bgr24 -flipped_raw_rgb 1"), 3, true},
     // The ffmpeg tool's own raw RGB: top-down rows, a negative height.
     {"ReaderBgr24TopDown", ffmpeg(qcif, "-frames:v 10 -c:v rawvideo -pix_fmt bgr24"), 3, false},
-    rawUyvy, {"ReaderMjpeg", ffmpeg(qcif, "-frames:v 10 -c:v mjpeg"), 1, false}, mpeg4, dvPal,
+    {"ReaderBgraBottomUp", ffmpeg(qcif, "-frames:v 10 -vf vflip -c:v rawvideo -pix_fmt bgra -flipped_raw_rgb 1"), 4, true},
+    rawUyvy, {"ReaderYuy2", ffmpeg(qcif, "-frames:v 10 -c:v rawvideo -pix_fmt yuyv422"), 2, false},
+    {"ReaderMjpeg", ffmpeg(qcif, "-frames:v 10 -c:v mjpeg"), 1, false}, mpeg4, dvPal,
     {"ReaderHuffyuv", ffmpeg(qcif, "-frames:v 10 -c:v huffyuv"), 1, false},
     {"ReaderFfv1", ffmpeg(qcif, "-frames:v 10 -c:v ffv1 -g 4"), 1, false},
     {"ReaderCinepak", ffmpeg(qcif, "-frames:v 10 -c:v cinepak"), 1, true}, mencoder,
@@ -183,6 +186,8 @@ TEST_P(AVIReaderFrames, ShuffledSequentialAndSingleFrameRequestsMatchFFmpeg)
     std::vector<unsigned> order(expected.size());
     std::iota(order.begin(), order.end(), 0u);
     std::shuffle(order.begin(), order.end(), std::mt19937(7));
+    for (size_t i = 0; i < expected.size(); i += 5)
+        order.insert(order.begin() + i, order[i]);  // the same frame twice in a row
     for (unsigned frame = 0; frame < expected.size(); frame++)
         order.push_back(frame);
     for (unsigned frame : order)
@@ -240,7 +245,7 @@ TEST(AVIReaderAudio, DVFramesCarryTheAudio)
     checkAudio(file, 16, false);
 }
 
-INSTANTIATE_TEST_SUITE_P(AVIReader, AVIReaderAudio, testing::Values(mpeg4, dvPal, mencoder, alaw),
+INSTANTIATE_TEST_SUITE_P(AVIReader, AVIReaderAudio, testing::Values(mpeg4, dvPal, mencoder, alaw, pcm8),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // Runs body in a child process, so that a crash, or a hang that the alarm ends, fails the test
@@ -342,7 +347,7 @@ TEST(AVIReaderLifecycle, BuffersFreedWithAReadAheadInFlightServeTheNextFrames)
         EXPECT_EQ(file.checkFrame(frame, expected[frame]), "");
 }
 
-TEST(AVIReaderThreads, VideoAudioAndStartsFromSeveralThreadsOnOneReader)
+TEST(AVIReaderThreads, VideoAudioAndStartsFromSeveralThreadsBesideASecondReader)
 {
     Opened file(fileOf(mpeg4), false, false);
     ASSERT_TRUE(file.reader->GetIsValidAVIFile());
@@ -362,6 +367,13 @@ TEST(AVIReaderThreads, VideoAudioAndStartsFromSeveralThreadsOnOneReader)
             for (int i = 0; i < 300; i++) {
                 const unsigned count = 1 + random() % 3000;
                 fault(file.checkSamples(pcm, random() % (file.info.NumSamples - count), count));
+            }
+        });
+        Opened second(file.path, false, false);
+        threads.emplace_back([&, random = std::mt19937(9)]() mutable {
+            for (int i = 0; i < 80; i++) {
+                const unsigned frame = random() % expected.size();
+                fault(second.checkFrame(frame, expected[frame]) + second.checkSamples(pcm, frame * 1000, 1000));
             }
         });
         for (int t = 0; t < 3; t++)
