@@ -192,6 +192,9 @@ bool ACM_Tools::LoadAudioSamples(void* destination, unsigned int start, unsigned
     if (!m_Parser || !m_Parser->pAudioSamples || m_Parser->nAudioChunks == 0 || m_Total == 0 || !m_Stream ||
         (unsigned long long)start + count > m_Total)
         return false;
+    // Nothing to deliver: leave the position alone so that a request at `start` still drops what precedes it.
+    if (count == 0)
+        return true;
     unsigned char* out = (unsigned char*)destination;
     const unsigned long long wanted = (unsigned long long)count * m_DestinationFormat.nBlockAlign;
     unsigned long long done = 0, drop = 0;
