@@ -1,14 +1,11 @@
-// The AVI reader on files written by the ffmpeg and mencoder tools: frames against FFmpeg's own
+// The AVI reader on files written by the ffmpeg tool: frames against FFmpeg's own
 // decoding put through the decompressors' libswscale conversion, PCM against the tool's decoding,
 // and the start/release lifecycle, alone and from several threads.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cmath>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <numeric>
 #include <random>
 #include <thread>
@@ -45,9 +42,6 @@ const Clip mpeg4 = {"ReaderMpeg4Pcm", ffmpeg(qcif + stereo, "-t 1.6 -c:v mpeg4 -
 // Type-2 DV: the audio is a PCM stream of its own.
 const Clip dvPal = {"ReaderDvPal", ffmpeg(testsrc("720x576", "25") + stereo,
                                           "-t 0.48 -c:v dvvideo -pix_fmt yuv420p -c:a pcm_s16le -ar 48000 -ac 2"), 1, false};
-// Re-encoded by mencoder ("{src}": an MJPEG and PCM clip), which writes its PCM chunks ahead of the video.
-const Clip mencoder = {"ReaderMencoderMpeg4Pcm", "mencoder {src} -really-quiet -ovc lavc -lavcopts "
-                       "vcodec=mpeg4:keyint=12 -oac pcm -o {out}", 1, false};
 // A-law, decoded through the compressed-audio path to 8-bit PCM; whole seconds, since the
 // compressed-audio total counts whole seconds of the stream.
 const Clip alaw = {"ReaderMpeg4Alaw", ffmpeg(qcif + stereo, "-t 2 -c:v mpeg4 -g 12 -bf 0 -c:a pcm_alaw -ac 2"), 1, false, 8};
@@ -59,9 +53,8 @@ const Clip clips[] = {
     {"ReaderBgraBottomUp", ffmpeg(qcif, "-frames:v 10 -vf vflip -c:v rawvideo -pix_fmt bgra -flipped_raw_rgb 1"), 4, true},
     rawUyvy, {"ReaderYuy2", ffmpeg(qcif, "-frames:v 10 -c:v rawvideo -pix_fmt yuyv422"), 2, false},
     {"ReaderMjpeg", ffmpeg(qcif, "-frames:v 10 -c:v mjpeg"), 1, false}, mpeg4, dvPal,
-    {"ReaderHuffyuv", ffmpeg(qcif, "-frames:v 10 -c:v huffyuv"), 1, false},
     {"ReaderFfv1", ffmpeg(qcif, "-frames:v 10 -c:v ffv1 -g 4"), 1, false},
-    {"ReaderCinepak", ffmpeg(qcif, "-frames:v 10 -c:v cinepak"), 1, true}, mencoder,
+    {"ReaderCinepak", ffmpeg(qcif, "-frames:v 10 -c:v cinepak"), 1, true},
     // Open groups: the B-frames after each key frame are shown before it and refer to the group
     // before. The decoder holds one picture back, so frame 0 has none and is black.
     {"ReaderMpeg4BFrames", ffmpeg(qcif, "-frames:v 30 -c:v mpeg4 -g 8 -bf 2"), 1, false},
@@ -113,19 +106,7 @@ std::vector<Bytes> ffmpegFrames(const std::string& path, const DibLayout& layout
     return frames;
 }
 
-std::string fileOf(const Clip& clip)
-{
-    std::string command = clip.command;
-    if (size_t at = command.find("{src}"); at != std::string::npos)
-        command.replace(at, 5, quote(make("ReaderSource", ".avi", ffmpeg(qcif + stereo, "-t 1.6 -c:v mjpeg -c:a pcm_s16le -ac 2"))));
-    return make(clip.name, ".avi", command);
-}
-
-Bytes readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
+std::string fileOf(const Clip& clip) { return make(clip.name, ".avi", clip.command); }
 
 // A reader on a file, with what FFmpeg makes of the file for comparison.
 struct Opened {
@@ -136,9 +117,8 @@ struct Opened {
     Bytes pcm()
     {
         return readFile(make("ReaderPcm" + hexHash(path), ".raw",
-                             ffmpeg("-i " + quote(path) + " ", bits() == 8 ? "-vn -f u8" : "-vn -f s16le")));
+                             ffmpeg("-i " + quote(path) + " ", info.BitsPerSample == 8 ? "-vn -f u8" : "-vn -f s16le")));
     }
-    unsigned bits() const { return info.BitsPerSample; }
     size_t block() const { return size_t(info.Channels) * info.BitsPerSample / 8; }
 
     // An empty string when the reader hands out the expected image of timeline frame `frame`.
@@ -147,12 +127,9 @@ struct Opened {
         unsigned char* got = reader->LoadVideoFrame(frame, rate ? rate : info.Rate, rate ? scale : info.Scale, single);
         if (!got)
             return "frame " + std::to_string(frame) + ": null";
-        double squares = 0;
-        for (size_t i = 0; i < expected.size(); i++)
-            squares += double(got[i] - expected[i]) * (got[i] - expected[i]);
+        const bool same = std::equal(expected.begin(), expected.end(), got);
         reader->ReleaseVideoFrame(got);
-        return !squares ? "" : "frame " + std::to_string(frame) + " differs, PSNR " +
-                                   std::to_string(10 * std::log10(65025.0 * double(expected.size()) / squares)) + " dB";
+        return same ? "" : "frame " + std::to_string(frame) + " differs";
     }
     // The same for the sample frames [start, start + count).
     std::string checkSamples(const Bytes& pcm, unsigned start, unsigned count)
@@ -208,7 +185,7 @@ class AVIReaderAudio : public testing::TestWithParam<Clip> {};
 void checkAudio(Opened& file, unsigned bits, bool bounded = true)
 {
     ASSERT_TRUE(file.reader->GetIsValidAVIFile());
-    EXPECT_TRUE(file.info.HasAudio && !file.info.HasVideo && file.info.Channels == 2 && file.bits() == bits);
+    EXPECT_TRUE(file.info.HasAudio && !file.info.HasVideo && file.info.Channels == 2 && file.info.BitsPerSample == bits);
     const Bytes pcm = file.pcm();
     const unsigned n = file.info.NumSamples;
     ASSERT_EQ(size_t(n) * file.block(), pcm.size());
@@ -245,13 +222,12 @@ TEST(AVIReaderAudio, DVFramesCarryTheAudio)
     checkAudio(file, 16, false);
 }
 
-INSTANTIATE_TEST_SUITE_P(AVIReader, AVIReaderAudio, testing::Values(mpeg4, dvPal, mencoder, alaw, pcm8),
+INSTANTIATE_TEST_SUITE_P(AVIReader, AVIReaderAudio, testing::Values(mpeg4, dvPal, alaw, pcm8),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // Runs body in a child process, so that a crash, or a hang that the alarm ends, fails the test
 // instead of the whole run; body reports its faults on standard error and returns false. The
-// child is a fresh process that repeats the test up to here: a forked one would share the file
-// reader's kernel ring with the parent.
+// child repeats the test up to here: a forked one would share the file reader's kernel ring.
 void expectInChild(const std::function<bool()>& body, const char* what)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
@@ -266,7 +242,9 @@ void expectDeletes(std::unique_ptr<AVIReader>& reader)
         reader.release();
 }
 
-TEST(AVIReaderLifecycle, NamesEndingInAviOrWavOnly)
+// Only names ending in .avi or .wav are read. 16-bit RGB has no colour space code: the parser
+// takes the file, the reader is invalid, and a start of it is closed by its destructor.
+TEST(AVIReaderLifecycle, InvalidReaders)
 {
     const Bytes image = readFile(fileOf(rawUyvy));
     ScratchDir dir;
@@ -276,6 +254,11 @@ TEST(AVIReaderLifecycle, NamesEndingInAviOrWavOnly)
         EXPECT_EQ(std::string(file.reader->GetFileName()), file.path);
         EXPECT_EQ(file.checkFrame(0, {}).empty(), valid) << name;
     }
+    Opened file(make("ReaderRgb555", ".avi", ffmpeg(testsrc("64x48", "25"), "-frames:v 3 -c:v rawvideo -pix_fmt rgb555le")));
+    ASSERT_FALSE(file.reader->GetIsValidAVIFile());
+    file.reader->AddStart(), file.reader->AddStart();
+    file.reader->ReleaseStart();  // ignored: the reader is not valid
+    expectDeletes(file.reader);
 }
 
 TEST(AVIReaderLifecycle, MapsTimelineFramesAndFailsLoadsAtOnceWhenNothingServesThem)
@@ -309,16 +292,6 @@ TEST(AVIReaderLifecycle, MapsTimelineFramesAndFailsLoadsAtOnceWhenNothingServesT
         EXPECT_EQ(one.checkFrame(0, expected[0]).empty(), !noVideo);
         EXPECT_EQ(one.checkSamples(pcm, 0, 100).empty(), noVideo);
     }
-}
-
-TEST(AVIReaderLifecycle, AStartedInvalidReaderIsClosedByItsDestructor)
-{
-    // 16-bit RGB has no colour space code: the parser is fine, the reader invalid.
-    Opened file(make("ReaderRgb555", ".avi", ffmpeg(testsrc("64x48", "25"), "-frames:v 3 -c:v rawvideo -pix_fmt rgb555le")));
-    ASSERT_FALSE(file.reader->GetIsValidAVIFile());
-    file.reader->AddStart(), file.reader->AddStart();
-    file.reader->ReleaseStart();  // ignored: the reader is not valid
-    expectDeletes(file.reader);
 }
 
 TEST(AVIReaderLifecycle, BuffersFreedWithAReadAheadInFlightServeTheNextFrames)
@@ -357,12 +330,6 @@ TEST(AVIReaderThreads, VideoAudioAndStartsFromSeveralThreadsBesideASecondReader)
     const auto fault = [&](const std::string& text) { faults += !text.empty() && fprintf(stderr, "%s\n", text.c_str()); };
     expectInChild([&] {
         std::vector<std::thread> threads;
-        threads.emplace_back([&, random = std::mt19937(3)]() mutable {
-            for (int i = 0; i < 120; i++) {
-                const unsigned frame = random() % expected.size();
-                fault(file.checkFrame(frame, expected[frame]));
-            }
-        });
         threads.emplace_back([&, random = std::mt19937(5)]() mutable {
             for (int i = 0; i < 300; i++) {
                 const unsigned count = 1 + random() % 3000;
@@ -370,12 +337,13 @@ TEST(AVIReaderThreads, VideoAudioAndStartsFromSeveralThreadsBesideASecondReader)
             }
         });
         Opened second(file.path, false, false);
-        threads.emplace_back([&, random = std::mt19937(9)]() mutable {
-            for (int i = 0; i < 80; i++) {
-                const unsigned frame = random() % expected.size();
-                fault(second.checkFrame(frame, expected[frame]) + second.checkSamples(pcm, frame * 1000, 1000));
-            }
-        });
+        for (Opened* reader : {&file, &second})
+            threads.emplace_back([&, reader, random = std::mt19937(reader == &file ? 3 : 9)]() mutable {
+                for (int i = 0; i < 100; i++) {
+                    const unsigned frame = random() % expected.size();
+                    fault(reader->checkFrame(frame, expected[frame]) + reader->checkSamples(pcm, frame * 1000, 1000));
+                }
+            });
         for (int t = 0; t < 3; t++)
             threads.emplace_back([&] {
                 for (int i = 0; i < 200; i++)

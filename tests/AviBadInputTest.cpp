@@ -43,31 +43,26 @@ RiffBuilder wavFile() { return buildWav(bytesOf(waveFormat(WAVE_FORMAT_PCM, 2, 4
 
 RiffBuilder dvAvi() { return buildAvi(dvType1(dvFrame({}), 1)); }
 
-TEST_F(AviBadInput, Truncations)
+TEST_F(AviBadInput, TruncationsAndEveryStoredSizeReplaced)
 {
-    // Every length of the small files; the DV file cut at and just after each chunk header.
+    // Every length of the small files, and each stored size replaced: zero-sized chunks, lists
+    // smaller than their own header, sizes past the end of the file.
     std::vector<Bytes> images;
-    for (const RiffBuilder& file : {plainAvi(), openDmlAvi(), wavFile()})
+    for (const RiffBuilder& file : {plainAvi(), openDmlAvi(), wavFile()}) {
         for (size_t length = 0; length <= file.image.size(); length++)
             images.emplace_back(file.image.begin(), file.image.begin() + length);
-    const RiffBuilder dv = dvAvi();
-    for (size_t at : dv.headers)
-        for (size_t length = at; length <= at + 12; length += 4)
-            images.emplace_back(dv.image.begin(), dv.image.begin() + length);
-    images.emplace_back(dv.image.begin(), dv.image.end() - DVFrameSize625 / 2);
-    check(images);
-}
-
-TEST_F(AviBadInput, EveryStoredSizeReplaced)
-{
-    // Zero-sized chunks, lists smaller than their own header, sizes past the end of the file.
-    std::vector<Bytes> images;
-    for (const RiffBuilder& file : {plainAvi(), openDmlAvi(), wavFile()})
         for (size_t at : file.headers)
             for (DWORD size : {0u, 1u, 3u, 4u, 5u, 0x7FFFFFFFu, 0xFFFFFFF7u, 0xFFFFFFFFu}) {
                 images.push_back(file.image);
                 memcpy(&images.back()[at + 4], &size, 4);
             }
+    }
+    // The DV file cut at and just after each chunk header, and in its frame.
+    const RiffBuilder dv = dvAvi();
+    for (size_t at : dv.headers)
+        for (size_t length = at; length <= at + 12; length += 4)
+            images.emplace_back(dv.image.begin(), dv.image.begin() + length);
+    images.emplace_back(dv.image.begin(), dv.image.end() - DVFrameSize625 / 2);
     check(images);
 }
 
@@ -99,9 +94,8 @@ TEST_F(AviBadInput, HugeAndZeroCounts)
     };
     std::vector<Bytes> images;
     for (const auto& [file, id, nth, at, value, bytes] : cases) {
-        RiffBuilder damaged = file();
-        memcpy(&damaged.image[damaged.find(id, nth) + at], &value, bytes);
-        images.push_back(damaged.image);
+        images.push_back(file().image);
+        memcpy(&images.back()[file().find(id, nth) + at], &value, bytes);
     }
     check(images);
 }

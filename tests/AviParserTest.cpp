@@ -19,28 +19,26 @@ AviLayout threeFrames()
 TEST_F(AviParser, WavIsOneStreamWithOneEntryCutToTheFile)
 {
     // 402 bytes: 100 whole blocks. A size stored past the end keeps the bytes the file has.
-    for (DWORD stored : {402u, 0xFFFFFFFFu}) {
-        SCOPED_TRACE(stored);
-        Bytes image = buildWav(pcm16, 402, stored).image;
+    // Extensible PCM is PCM.
+    for (auto [format, stored, align, samples] :
+         {std::tuple{pcm16, 402u, 4, 100u}, {pcm16, 0xFFFFFFFFu, 4, 100u},
+          {extensibleFormat(6, 48000, 24, WAVE_FORMAT_PCM), 402u, 18, 22u}}) {
+        SCOPED_TRACE(testing::Message() << stored << " " << align);
+        Bytes image = buildWav(format, 402, stored).image;
         auto h = parse(image);
         ASSERT_FALSE(h->bError);
         EXPECT_TRUE(log.has("avihandle::handleWAVE Warning: undefined chunk skipping over"));
         EXPECT_TRUE(h->bIdx1Index && h->bHasAudio && !h->bHasVideo && !h->bDVType1);
-        EXPECT_TRUE(h->nFrames == 1 && h->nAudioSamples == 100 && h->nAudioBufferSize == 100000);
-        ASSERT_TRUE(h->pAudioStream && h->pStreams == h->pAudioStream && !h->pStreams->next);
-        ASSERT_EQ(h->nAudioChunks, 1u);
-        EXPECT_EQ(h->pAudioSamples[0].dwSamples, 100u);
+        EXPECT_TRUE(h->nFrames == 1 && h->nAudioSamples == samples && h->nAudioBufferSize == 100000);
+        const WAVEFORMATEX& f = *h->pAudioFormat;
+        EXPECT_TRUE(f.wFormatTag == WAVE_FORMAT_PCM && f.cbSize == 0 && f.nBlockAlign == align);
+        ASSERT_TRUE(h->pAudioStream && h->pStreams == h->pAudioStream && !h->pStreams->next && h->nAudioChunks == 1);
+        EXPECT_EQ(h->pAudioSamples[0].dwSamples, samples);
         ASSERT_TRUE(h->openavi());
-        Located e = locate(*h, h->pAudioStream, 0);
-        EXPECT_TRUE(e.at == image.size() - 402 && e.size == 402);
+        EXPECT_EQ(locate(*h, h->pAudioStream, 0).at, image.size() - 402);
+        EXPECT_EQ(locate(*h, h->pAudioStream, 0).size, 402u);
         h->closeavi();
     }
-    // Extensible PCM is PCM.
-    auto h = parse(buildWav(extensibleFormat(6, 48000, 24, WAVE_FORMAT_PCM), 180, 180).image);
-    ASSERT_FALSE(h->bError);
-    const WAVEFORMATEX& f = *h->pAudioFormat;
-    EXPECT_TRUE(f.wFormatTag == WAVE_FORMAT_PCM && f.cbSize == 0 && f.nChannels == 6 && f.wBitsPerSample == 24);
-    EXPECT_TRUE(f.nBlockAlign == 18 && h->nAudioSamples == 10);
 }
 
 TEST_F(AviParser, FilesThatFail)
@@ -76,8 +74,8 @@ TEST_F(AviParser, FilesThatFail)
         EXPECT_TRUE(parse(c.image, false, c.skipAudio)->bError);
         EXPECT_TRUE(!c.message || log.has(c.message));
     }
-    EXPECT_TRUE(avihandle(dir.path("absent").c_str(), false, false).bError);
-    EXPECT_TRUE(log.has("avihandle::avihandle Unable to open file"));
+    EXPECT_TRUE(avihandle(dir.path("absent").c_str(), false, false).bError &&
+                log.has("avihandle::avihandle Unable to open file"));
 }
 
 TEST_F(AviParser, FrameRatesAndBufferSizesFromTheHeaders)
@@ -108,8 +106,16 @@ TEST_F(AviParser, FrameRatesAndBufferSizesFromTheHeaders)
     }
 }
 
-TEST_F(AviParser, ForeignListsAndTrailingDataAreSkipped)
+TEST_F(AviParser, ForeignListsAndTrailingDataAreSkippedAndFormatsCopied)
 {
+    AviLayout layout = threeFrames();
+    Bytes& video = layout.streams[0].second;
+    for (size_t i = video.size(); i < 1100; i++)
+        video.push_back(uint8_t(i * 13));
+    // A compressed audio format brings its cbSize extra bytes.
+    Bytes& audio = layout.streams[1].second = bytesOf(waveFormat(0x55, 2, 44100, 0, 12));
+    for (uint8_t i = 0; i < 12; i++)
+        audio.push_back(uint8_t(0xA0 + i));
     RiffBuilder info;
     info.open("LIST", "INFO");
     info.chunk("ISFT", Bytes(9, 'x'));
@@ -126,7 +132,6 @@ TEST_F(AviParser, ForeignListsAndTrailingDataAreSkipped)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
         log.lines.clear();
-        AviLayout layout = threeFrames();
         layout.inHdrl = c.inHdrl;
         layout.afterHdrl = c.afterHdrl;
         BuiltAvi built = buildAvi(layout);
@@ -134,27 +139,12 @@ TEST_F(AviParser, ForeignListsAndTrailingDataAreSkipped)
         auto h = parse(built.image);
         ASSERT_FALSE(h->bError);
         EXPECT_TRUE(log.has(c.message));
-        EXPECT_TRUE(h->nFrames == 3 && h->bHasAudio && h->bHasVideo);
+        EXPECT_TRUE(h->nFrames == 3 && h->bHasAudio && h->bHasVideo && h->fccVideoHandler == FCC("MJPG"));
+        // Past its 1064 bytes a video format is cut, and the parse goes on to the audio stream.
+        EXPECT_EQ(h->nVideoFormatSize, avihandle::VideoFormatCapacity);
+        EXPECT_EQ(memcmp(h->pVideoFormat, video.data(), avihandle::VideoFormatCapacity), 0);
+        EXPECT_EQ(memcmp(h->pAudioFormat, audio.data(), audio.size()), 0);
     }
-}
-
-TEST_F(AviParser, FormatsAreCopied)
-{
-    AviLayout layout = threeFrames();
-    Bytes& video = layout.streams[0].second;
-    for (size_t i = video.size(); i < 1100; i++)
-        video.push_back(uint8_t(i * 13));
-    // A compressed audio format brings its cbSize extra bytes.
-    Bytes& audio = layout.streams[1].second = bytesOf(waveFormat(0x55, 2, 44100, 0, 12));
-    for (uint8_t i = 0; i < 12; i++)
-        audio.push_back(uint8_t(0xA0 + i));
-    auto h = parse(buildAvi(layout).image);
-    // Past its 1064 bytes a video format is cut, and the parse goes on to the audio stream.
-    EXPECT_EQ(h->nVideoFormatSize, avihandle::VideoFormatCapacity);
-    EXPECT_EQ(memcmp(h->pVideoFormat, video.data(), avihandle::VideoFormatCapacity), 0);
-    EXPECT_EQ(h->fccVideoHandler, FCC("MJPG"));
-    ASSERT_TRUE(h->bHasAudio);
-    EXPECT_EQ(memcmp(h->pAudioFormat, audio.data(), audio.size()), 0);
 }
 
 TEST_F(AviParser, DvType1TakesSizeAndAudioFromTheFirstFrame)
@@ -168,17 +158,15 @@ TEST_F(AviParser, DvType1TakesSizeAndAudioFromTheFirstFrame)
         dv.pal = pal;
         dv.audio[0] = dv.audio[1] = {.smp = uint8_t(smp), .chn = uint8_t(chn)};
         auto h = parse(buildAvi(dvType1(dvFrame(dv), 2, pal)).image, skipVideo, skipAudio);
-        ASSERT_FALSE(h->bError);
-        EXPECT_TRUE(h->bDVType1 && h->bHasVideo && h->pVideoStream == h->pAudioStream && !h->pAudioSamples);
+        ASSERT_TRUE(!h->bError && h->bDVType1 && h->bHasVideo);
+        EXPECT_TRUE(h->pVideoStream == h->pAudioStream && !h->pAudioSamples);
         const BITMAPINFOHEADER& v = *h->videoFormat();
-        EXPECT_TRUE(v.biWidth == 720 && v.biCompression == FCC("dvsd") && v.biSizeImage == 120000);
-        EXPECT_TRUE(h->nVideoFormatSize == 40 && h->nVideoBufferSize == 150000);
+        EXPECT_TRUE(v.biWidth == 720 && v.biCompression == FCC("dvsd") && v.biSizeImage == 120000 &&
+                    h->nVideoFormatSize == 40 && h->nVideoBufferSize == 150000);
         EXPECT_EQ(v.biHeight, height);
-        EXPECT_EQ(h->pAudioFormat->nSamplesPerSec, rate);
-        EXPECT_EQ(h->pAudioFormat->nAvgBytesPerSec, skipAudio ? 192000 : rate * 4);
-        EXPECT_EQ(h->bDVTwoChannels, chn != 0);
-        EXPECT_EQ(h->nAudioBufferSize, skipAudio ? 0 : DVMaxAudioData);
-        EXPECT_EQ(h->nAudioSamples, samples);
+        EXPECT_EQ(std::tuple(h->pAudioFormat->nSamplesPerSec, h->pAudioFormat->nAvgBytesPerSec, h->bDVTwoChannels,
+                             h->nAudioBufferSize, h->nAudioSamples),
+                  std::tuple(rate, skipAudio ? 192000 : rate * 4, chn != 0, skipAudio ? 0 : DVMaxAudioData, samples));
     }
 }
 
@@ -197,15 +185,14 @@ TEST(DvFrameAnalysis, PacksAreRecordedPerHalf)
         frame.resize(DVFrameSize625);
         tr_dv_aux aux = {};
         analyze_fr0(&aux, frame.data());
-        EXPECT_TRUE(aux.valid == 1 && aux.width == 720 && aux.pal == pal && aux.system == (pal ? 0x20 : 0));
-        EXPECT_EQ(aux.height, pal ? 576 : 480);
+        EXPECT_TRUE(aux.valid == 1 && aux.width == 720 && aux.pal == pal && aux.system == (pal ? 0x20 : 0) &&
+                    aux.height == (pal ? 576 : 480));
         const tr_dv_audio &a = aux.audio[0], &b = aux.audio[1];
         EXPECT_EQ(std::tuple(a.locked, a.QU, a.CHN, a.AUDIO_MODE, a.SMP, a.fiftySixty),
                   std::tuple(1, 1, 1, 2, smp, pal));
         EXPECT_EQ(std::tuple(b.locked, b.QU, b.CHN, b.AUDIO_MODE, b.SMP), std::tuple(0, 0, 0, 1, smp));
-        EXPECT_EQ(a.samples, samples);
-        EXPECT_EQ(b.samples, samples - afSize + (afSize ^ 1));
-        EXPECT_EQ(aux.timecode, 0x12345638u);
+        EXPECT_EQ(std::tuple(a.samples, b.samples, aux.timecode),
+                  std::tuple(samples, samples - afSize + (afSize ^ 1), 0x12345638u));
         EXPECT_TRUE(aux.vauxBW == 1 && aux.vauxEN == 1 && aux.vauxCLF == 2);
     }
 }

@@ -47,19 +47,15 @@ const RealFile files[] = {
     avi("Ffv1Ac3", "176x144", "25", tone48k, "-t 2 -c:v ffv1 -g 10 -c:a ac3 -ac 2"),
     avi("UyvyAdpcmMs", "176x144", "25", tone22k, "-t 2 -c:v rawvideo -pix_fmt uyvy422 -c:a adpcm_ms -ac 2"),
     {"AudioOnlyPcm", Index::Idx1, ffmpeg(tone48k, "-t 2" + pcm)},
-    // DV type 2: a "vids" stream of DV frames and a PCM stream. The dvvideo encoder's frames carry
-    // no audio packs; the PCM stream alone gives the rate.
-    avi("DvPal", "720x576", "25", tone48k, "-t 2 -c:v dvvideo -pix_fmt yuv420p" + pcm),
-    avi("DvPalPcm44k", "720x576", "25", tone44k, "-t 2 -c:v dvvideo -pix_fmt yuv420p" + pcm),
+    // DV type 2: a "vids" stream of DV frames without audio packs and a PCM stream, which gives the rate.
+    avi("DvPal", "720x576", "25", tone44k, "-t 2 -c:v dvvideo -pix_fmt yuv420p" + pcm),
     avi("DvNtsc", "720x480", "30000/1001", tone48k, "-t 2 -c:v dvvideo -pix_fmt yuv411p" + pcm),
     // mencoder writes half-second PCM chunks ahead of the video: a non-interleaved file.
     {"MencoderMpeg4Pcm", Index::Idx1, mencoder + "mpeg4:vbitrate=800:keyint=12 -oac pcm -o {out}"},
     {"MencoderMjpegMp3", Index::Idx1, mencoder + "mjpeg -oac mp3lame -lameopts cbr:br=128 -o {out}"},
-    // An odd number of bytes of data; 24-bit and more than two channels: WAVE_FORMAT_EXTENSIBLE;
+    // An odd number of bytes of data; 24-bit or more than two channels: WAVE_FORMAT_EXTENSIBLE;
     // "bext" and LIST "INFO" chunks before the data.
     {"WavU8MonoOdd", Index::Wav, ffmpeg(lavfi("sine=sample_rate=11025,atrim=end_sample=11025"), "-c:a pcm_u8 -ac 1")},
-    {"WavS16Stereo", Index::Wav, ffmpeg(tone44k, "-t 1" + pcm)},
-    {"WavS24Mono96k", Index::Wav, ffmpeg(lavfi("sine=sample_rate=96000"), "-t 1 -c:a pcm_s24le -ac 1")},
     {"WavS16SixChannels", Index::Wav, ffmpeg(tone48k, "-t 1 -c:a pcm_s16le -ac 6")},
     {"WavS24StereoBextInfo", Index::Wav,
      ffmpeg(tone48k, "-t 1 -c:a pcm_s24le -ac 2 -write_bext 1 -metadata title=Tone -metadata artist=Ombrix")},
@@ -90,8 +86,7 @@ TEST_P(RealFiles, ParsedAsFfmpegReadsThem)
     const std::unique_ptr<AVFormatContext*, void (*)(AVFormatContext**)> closer(&context, avformat_close_input);
     const std::vector<std::vector<Chunk>> chunks = probe(path, context);
     avihandle h(path.c_str(), false, false);
-    ASSERT_FALSE(h.bError) << path;
-    ASSERT_TRUE(h.openavi());
+    ASSERT_TRUE(!h.bError && h.openavi()) << path;
     std::vector<AVIstream*> records;
     for (AVIstream* s = h.pStreams; s; s = s->next)
         records.push_back(s);
@@ -100,10 +95,9 @@ TEST_P(RealFiles, ParsedAsFfmpegReadsThem)
     int video = -1, audio = -1;
     for (unsigned k = 0; k < context->nb_streams; k++)
         (context->streams[k]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO ? video : audio) = int(k);
-    EXPECT_EQ(h.pVideoStream, video < 0 ? nullptr : records[video]);
-    EXPECT_EQ(h.pAudioStream, audio < 0 ? nullptr : records[audio]);
-    EXPECT_TRUE(h.bHasVideo == (video >= 0) && h.bHasAudio == (audio >= 0) && !h.bDVType1);
-    EXPECT_EQ(h.bIdx1Index, index != Index::OpenDml);
+    EXPECT_TRUE(h.pVideoStream == (video < 0 ? nullptr : records[video]) && h.bHasVideo == (video >= 0));
+    EXPECT_TRUE(h.pAudioStream == (audio < 0 ? nullptr : records[audio]) && h.bHasAudio == (audio >= 0));
+    EXPECT_TRUE(h.bIdx1Index == (index != Index::OpenDml) && !h.bDVType1);
     EXPECT_EQ(h.nFrames, chunks[0].size());
 
     for (size_t k = 0; k < records.size(); k++) {
@@ -122,14 +116,6 @@ TEST_P(RealFiles, ParsedAsFfmpegReadsThem)
             expected.push_back({std::get<0>(c[from]), std::get<1>(c[from])});
         }
         EXPECT_THAT(got, testing::Pointwise(testing::Eq(), expected));
-        // OpenDML entries carry the key flag: bit 31 of the size clear on a key frame.
-        std::vector<bool> keys, flags;
-        for (size_t i = 0; index == Index::OpenDml && i < c.size(); i++)
-            keys.push_back(std::get<2>(c[i]));
-        for (IndexChunk* i = index == Index::OpenDml ? records[k]->pChunks : nullptr; i; i = i->next)
-            for (DWORD n = 0; n < i->nEntries; n++)
-                flags.push_back(!(i->entries()[n].dwSize & AVI_INDEX_DELTAFRAME));
-        EXPECT_EQ(flags, keys);
     }
     // The idx1 key-frame table numbers the first stream's key chunks (an audio stream's up to the
     // header's frame count); the other indexes have none.
@@ -150,9 +136,7 @@ TEST_P(RealFiles, ParsedAsFfmpegReadsThem)
         EXPECT_EQ(std::tuple(bi->biWidth, abs(bi->biHeight), bi->biCompression, bi->biBitCount, h.nVideoFormatSize),
                   std::tuple(v->width, v->height, v->codec_tag, v->bits_per_coded_sample, 40u + v->extradata_size));
         // The ffmpeg tool names the compression as the stream's handler.
-        if (GetParam().command.rfind("ffmpeg", 0) == 0) {
-            EXPECT_EQ(h.fccVideoHandler, v->codec_tag);
-        }
+        EXPECT_TRUE(h.fccVideoHandler == v->codec_tag || GetParam().command.rfind("ffmpeg", 0) != 0);
     }
     if (audio < 0)
         return;
@@ -162,18 +146,14 @@ TEST_P(RealFiles, ParsedAsFfmpegReadsThem)
                          wf->wBitsPerSample, wf->cbSize),
               std::tuple(a->codec_tag, a->ch_layout.nb_channels, a->sample_rate, a->bit_rate, a->block_align,
                          a->bits_per_coded_sample, a->extradata_size));
-    if (index == Index::Wav) {
-        EXPECT_EQ(h.nAudioBufferSize, 100000u);
-    }
+    EXPECT_TRUE(h.nAudioBufferSize == 100000u || index != Index::Wav);
     // The sample table counts the whole blocks of every audio chunk, or one per chunk for a
     // variable-rate stream (one codec frame a chunk); the header's length, when it has one, caps
     // the total.
     ASSERT_GT(a->block_align, 0);
     const bool perChunk = h.nAudioBlockFrames != 0;
-    if (perChunk) {
-        const AVRational unit = context->streams[audio]->time_base;  // one chunk
-        EXPECT_EQ(h.nAudioBlockFrames, (DWORD)std::lround((double)a->sample_rate * unit.num / unit.den));
-    }
+    const AVRational unit = context->streams[audio]->time_base;  // one chunk, when per chunk
+    EXPECT_TRUE(!perChunk || h.nAudioBlockFrames == (DWORD)std::lround((double)a->sample_rate * unit.num / unit.den));
     ASSERT_EQ(h.nAudioChunks, chunks[audio].size());
     std::vector<std::pair<DWORD, DWORD>> table, expectedTable;  // first sample, samples
     DWORD total = 0;

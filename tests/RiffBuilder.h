@@ -13,32 +13,29 @@
 
 template <class T>
 Bytes bytesOf(const T& value) { return Bytes((const uint8_t*)&value, (const uint8_t*)&value + sizeof value); }
+inline void append(Bytes& to, const Bytes& part) { to.insert(to.end(), part.begin(), part.end()); }
 
 inline FOURCC fourcc(const std::string& s) { return mmioFOURCC(s[0], s[1], s[2], s[3]); }
 
 // Appends chunks to a byte image. A list's size is filled in when it is closed; any stored
 // value can be overwritten afterwards to make a damaged file.
 struct RiffBuilder {
-    size_t open(const char* id, const char* type)  // RIFF or LIST; returns the header's offset
-    {
-        lists.push_back(chunk(id, Bytes(type, type + 4)));
-        return lists.back();
-    }
+    // RIFF or LIST; returns the header's offset, as chunk() does.
+    size_t open(const char* id, const char* type) { return lists.emplace_back(chunk(id, Bytes(type, type + 4))); }
     void close()
     {
         patch(lists.back() + 4, uint32_t(image.size() - lists.back() - 8));
         lists.pop_back();
     }
-    size_t chunk(const std::string& id, const Bytes& data)  // returns the header's offset
+    size_t chunk(const std::string& id, const Bytes& data)
     {
-        headers.push_back(image.size());
         for (const Bytes& part : {bytesOf(fourcc(id)), bytesOf(uint32_t(data.size())), data})
             raw(part);
-        return headers.back();
+        return headers.emplace_back(image.size() - data.size() - 8);
     }
     template <class T>
     size_t chunk(const std::string& id, const T& value) { return chunk(id, bytesOf(value)); }
-    void raw(const Bytes& data) { image.insert(image.end(), data.begin(), data.end()); }
+    void raw(const Bytes& data) { append(image, data); }
     template <class T>
     void patch(size_t at, const T& value) { memcpy(&image[at], &value, sizeof value); }
     size_t find(const char* id, int nth = 0) const  // the nth chunk header with this id
@@ -65,7 +62,7 @@ inline Bytes extensibleFormat(WORD channels, DWORD rate, WORD bits, DWORD subFor
     Bytes b = bytesOf(waveFormat(WAVE_FORMAT_EXTENSIBLE, channels, rate, bits, 22));
     for (Bytes part : {bytesOf(WORD(bits)), bytesOf(DWORD((1u << channels) - 1)), bytesOf(subFormat),
                        Bytes{0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}})
-        b.insert(b.end(), part.begin(), part.end());
+        append(b, part);
     return b;
 }
 
@@ -76,13 +73,13 @@ inline RiffBuilder buildWav(const Bytes& format, DWORD dataBytes, DWORD stored)
     b.open("RIFF", "WAVE");
     b.chunk("fmt ", format);
     b.chunk("fact", DWORD(0));
-    b.patch(b.chunk("data", Bytes(dataBytes, 7)) + 4, stored);
+    b.chunk("data", Bytes(dataBytes, 7));
     b.close();
+    b.patch(b.headers.back() + 4, stored);
     return b;
 }
 
-// One chunk of "movi", such as "00dc"; an empty chunk is a dropped frame.
-struct AviChunk {
+struct AviChunk {  // of "movi", such as "00dc"; an empty chunk is a dropped frame
     std::string ckid;
     Bytes data;
     bool key = true;
@@ -127,11 +124,11 @@ inline BuiltAvi buildAvi(const AviLayout& l)
                 b.chunk("strh", l.streams[s].first);
                 if (!l.streams[s].second.empty())
                     b.chunk("strf", l.streams[s].second);
-                if (l.superIndex) {
-                    const AVISUPERINDEXHEADER h{4, 0, AVI_INDEX_OF_INDEXES, DWORD(segments), fourcc(ckid(s))};
-                    Bytes indx = bytesOf(h);
-                    indx.resize(indx.size() + segments * sizeof(AVISUPERINDEXENTRY));  // filled in per segment
-                    superEntries[s] = b.chunk("indx", indx) + 8 + sizeof h;
+                if (l.superIndex) {  // the entries are filled in per segment
+                    Bytes indx =
+                        bytesOf(AVISUPERINDEXHEADER{4, 0, AVI_INDEX_OF_INDEXES, DWORD(segments), fourcc(ckid(s))});
+                    indx.resize(indx.size() + segments * sizeof(AVISUPERINDEXENTRY));
+                    superEntries[s] = b.chunk("indx", indx) + 8 + sizeof(AVISUPERINDEXHEADER);
                 }
                 b.close();
             }
@@ -144,11 +141,9 @@ inline BuiltAvi buildAvi(const AviLayout& l)
             b.close();
             b.raw(l.afterHdrl);
         }
-        const size_t movi = b.open("LIST", "movi");
-        b.moviAt.push_back(movi);
+        const size_t movi = b.moviAt.emplace_back(b.open("LIST", "movi"));
         Bytes idx1;
         std::vector<Bytes> ix(streams);
-        auto append = [](Bytes& to, const Bytes& part) { to.insert(to.end(), part.begin(), part.end()); };
         for (const AviChunk& c : l.segments[seg]) {
             const size_t at = b.chunk(c.ckid, c.data);
             const DWORD size = DWORD(c.data.size());
@@ -185,13 +180,13 @@ inline AviLayout videoAndAudio(std::vector<std::vector<AviChunk>> segments)
             firstFrames += c.ckid == "00dc" && seg == 0;
             audioBytes += c.ckid == "01wb" ? DWORD(c.data.size()) : 0;
         }
-    const BITMAPINFOHEADER bi{40, 64, 48, 1, 24, FCC("MJPG")};
     const AVISTREAMHEADER video{.fccType = FCC("vids"), .fccHandler = FCC("MJPG"), .dwScale = 1, .dwRate = 25,
                                 .dwLength = frames};
     const AVISTREAMHEADER audio{.fccType = FCC("auds"), .dwScale = 4, .dwRate = 192000, .dwLength = audioBytes / 4,
                                 .dwSuggestedBufferSize = 4000, .dwSampleSize = 4};
     return {{.dwMicroSecPerFrame = 40000, .dwTotalFrames = firstFrames, .dwStreams = 2},
-            {{video, bytesOf(bi)}, {audio, bytesOf(waveFormat(WAVE_FORMAT_PCM, 2, 48000, 16))}},
+            {{video, bytesOf(BITMAPINFOHEADER{40, 64, 48, 1, 24, FCC("MJPG")})},
+             {audio, bytesOf(waveFormat(WAVE_FORMAT_PCM, 2, 48000, 16))}},
             std::move(segments)};
 }
 
@@ -206,9 +201,7 @@ inline AviLayout dvType1(const std::vector<Bytes>& frames, bool pal = true)
         chunks.push_back({"00db", frame});
     return {{.dwMicroSecPerFrame = 40000, .dwTotalFrames = count, .dwStreams = 1}, {{dv, Bytes(32)}}, {chunks}};
 }
-
-// The same frame repeated.
-inline AviLayout dvType1(const Bytes& frame, DWORD frames, bool pal = true)
+inline AviLayout dvType1(const Bytes& frame, DWORD frames, bool pal = true)  // the same frame repeated
 {
     return dvType1(std::vector<Bytes>(frames, frame), pal);
 }

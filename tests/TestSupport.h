@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <list>
 #include <memory>
 #include <stdexcept>
@@ -17,6 +18,12 @@
 #include "ombrix/platform.h"
 
 using Bytes = std::vector<uint8_t>;
+
+inline Bytes readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
 
 // A directory made at run time and removed with its contents.
 class ScratchDir {
