@@ -39,10 +39,18 @@ void FreePages(unsigned char*& block)
     block = nullptr;
 }
 
-DWORD imageSize(const BITMAPINFOHEADER* format, int bits)
+// Bytes of a DIB of the format's dimensions in `bits` per pixel; rows run either way, so the
+// height counts without its sign.
+unsigned long long imageSize(const BITMAPINFOHEADER* format, int bits)
 {
-    return (DWORD)(((format->biWidth * bits + 31) & ~31) * format->biPlanes * format->biHeight / 8);
+    const unsigned long long rowBits = ((unsigned long long)(unsigned)format->biWidth * bits + 31) & ~31ull;
+    const long long height = format->biHeight;
+    return rowBits / 8 * (unsigned long long)(height < 0 ? -height : height);
 }
+
+// Pictures past this are refused: no editor frame comes near it, and every size derived from it
+// stays far inside 32 bits.
+constexpr unsigned long long MaxImageBytes = 1ull << 30;
 
 }  // namespace
 
@@ -156,10 +164,16 @@ bool AVIReader::VFW_QueryOutputColorSpace()
     BITMAPINFOHEADER* format = avi->videoFormat();
     Ombrix_FileInfo& record = *m_FileInfo;
     record.BottomUp = true;
+    if (format->biWidth <= 0 || format->biHeight == 0 || imageSize(format, 32) > MaxImageBytes) {
+        DebugOutput("AVIReader::VFW_QueryOutputColorSpace unusable picture size %dx%d (%s)\n", format->biWidth,
+                    format->biHeight, m_FileName);
+        return false;
+    }
     for (const ColorSpaceChoice& choice : yuvChoices) {
         if (format->biCompression == choice.fourcc) {
             // Stored YUV is handed out as it is.
             format->biCompression = BI_RGB;
+            format->biBitCount = 16;
             record.BottomUp = false;
             record.ColorSpace = choice.colorSpace;
             return true;
@@ -184,7 +198,7 @@ bool AVIReader::VFW_QueryOutputColorSpace()
 
     m_OutputFormat->biSize = sizeof(BITMAPINFOHEADER);
     m_OutputFormat->biBitCount = 16;
-    m_OutputFormat->biSizeImage = imageSize(m_OutputFormat, 16);
+    m_OutputFormat->biSizeImage = (DWORD)imageSize(m_OutputFormat, 16);
     for (const ColorSpaceChoice& choice : yuvChoices) {
         m_OutputFormat->biCompression = choice.fourcc;
         if (ICSendMessage(decompressor, ICM_DECOMPRESS_QUERY, (DWORD_PTR)format, (DWORD_PTR)m_OutputFormat) ==
@@ -200,7 +214,7 @@ bool AVIReader::VFW_QueryOutputColorSpace()
     m_OutputFormat->biSize = sizeof(BITMAPINFOHEADER);
     for (int bits : {24, 32}) {
         m_OutputFormat->biBitCount = (WORD)bits;
-        m_OutputFormat->biSizeImage = imageSize(m_OutputFormat, bits);
+        m_OutputFormat->biSizeImage = (DWORD)imageSize(m_OutputFormat, bits);
         if (ICSendMessage(decompressor, ICM_DECOMPRESS_QUERY, (DWORD_PTR)format, (DWORD_PTR)m_OutputFormat) ==
             ICERR_OK) {
             record.BottomUp = m_OutputFormat->biHeight >= 0;
@@ -310,15 +324,18 @@ unsigned char* AVIReader::LoadVideoFrame(long long frame, long long rate, long l
         return nullptr;
     // Video and audio loads run under separate gates but share the file and its index.
     EnterCriticalSection(m_FileLock);
-    unsigned char* result = DecodeFrame(frame, rate, scale, singleFrame);
+    const avihandle* avi = m_AviHandle;
+    const unsigned int target =
+        TruncateToDWORD(((double)scale * avi->dRate) / ((double)rate * avi->dScale) * (double)frame);
+    unsigned char* result = DecodeFrame(target, singleFrame);
     LeaveCriticalSection(m_FileLock);
     if (!result)
         VideoUnBlock();
     return result;
 }
 
-// The frame's image, with the video gate held; null on failure.
-unsigned char* AVIReader::DecodeFrame(long long frame, long long rate, long long scale, bool singleFrame)
+// File frame target's image, with the video gate held; null on failure.
+unsigned char* AVIReader::DecodeFrame(unsigned int target, bool singleFrame)
 {
     avihandle* avi = m_AviHandle;
     if (!avi->hFile)
@@ -329,7 +346,6 @@ unsigned char* AVIReader::DecodeFrame(long long frame, long long rate, long long
         m_LastVideoFrame = m_ReadFrame[0] = m_ReadFrame[1] = None;
     }
 
-    unsigned int target = TruncateToDWORD(((double)scale * avi->dRate) / ((double)rate * avi->dScale) * (double)frame);
     unsigned int flags = 0;
     unsigned int restart = None;  // the key-frame entry that decoding restarted from
     const bool compressed = avi->videoFormat()->biCompression != BI_RGB;
@@ -360,14 +376,8 @@ unsigned char* AVIReader::DecodeFrame(long long frame, long long rate, long long
             FinishReadAhead();
     } else {
         use = 0;
-        if (!ReadChunk(0, target, false, true, &size)) {
-            // An empty chunk repeats the frame before it.
-            if (size == 0 && m_LastVideoFrame == target - 1 && m_DecodeBuffer) {
-                m_LastVideoFrame = target;
-                return m_DecodeBuffer;
-            }
-            return nullptr;
-        }
+        if (!ReadChunk(0, target, false, true, &size))
+            return size == 0 ? RepeatBeforeEmpty(target, singleFrame) : nullptr;
         if (!singleFrame && ahead)
             ReadChunk(1, target + 1, false, false, &size);
     }
@@ -378,7 +388,8 @@ unsigned char* AVIReader::DecodeFrame(long long frame, long long rate, long long
         ULONGLONG base;
         DWORD offset, chunkSize;
         avi->getframeoffset(target, avi->pVideoStream, &base, &offset, &chunkSize);
-        DWORD answer = Decompress(data, chunkSize, flags);
+        const DWORD held = m_ReadBufferSize - m_ReadOffset[use];
+        DWORD answer = Decompress(data, chunkSize < held ? chunkSize : held, flags);
         // A decoder that holds pictures back has none to give for the frames that open a group
         // when it restarted at the group's key frame: their pictures come from the group before.
         // It restarts one key frame earlier until it gives one, or reaches the first.
@@ -398,6 +409,25 @@ unsigned char* AVIReader::DecodeFrame(long long frame, long long rate, long long
     }
     m_LastVideoFrame = target;
     return result;
+}
+
+// An empty chunk shows the last frame before it that has data: the decoded image when decoding
+// stands there already, else that frame decoded (it is not empty, so this goes one level deep).
+unsigned char* AVIReader::RepeatBeforeEmpty(unsigned int target, bool singleFrame)
+{
+    avihandle* avi = m_AviHandle;
+    unsigned int shown = target;
+    ULONGLONG base;
+    DWORD offset, size = 0;
+    while (shown > 0 && size == 0)
+        avi->getframeoffset(--shown, avi->pVideoStream, &base, &offset, &size);
+    if (size == 0)
+        return nullptr;
+    const bool standsThere = m_LastVideoFrame != None && m_LastVideoFrame >= shown && m_LastVideoFrame < target;
+    unsigned char* image = standsThere && m_DecodeBuffer ? m_DecodeBuffer : DecodeFrame(shown, singleFrame);
+    if (image)
+        m_LastVideoFrame = target;
+    return image;
 }
 
 // Decodes forward to the frame before target, from the last decoded frame when that lies
@@ -496,6 +526,12 @@ bool AVIReader::ReadChunk(int buffer, unsigned int frame, bool ahead, bool mayGr
     if (*size + 2 * FileIOWrapper::SectorSize > m_ReadBufferSize) {
         if (!mayGrow)
             return false;
+        // A damaged index may claim more than the file holds: the buffers grow to what is there.
+        const ULONGLONG fileEnd = avi->fileSize();
+        if (base + offset >= fileEnd)
+            return false;
+        if (base + offset + *size > fileEnd)
+            *size = (unsigned int)(fileEnd - base - offset);
         FinishReadAhead();
         for (unsigned char*& b : m_ReadBuffer)
             FreePages(b);
@@ -544,9 +580,14 @@ bool AVIReader::AllocateVBuffers()
     if (!avi)
         return false;
     // Uncompressed frames are handed out in place, so a buffer holds a whole image too.
-    DWORD capacity = avi->nVideoBufferSize;
-    if (avi->videoFormat()->biSizeImage > capacity)
-        capacity = avi->videoFormat()->biSizeImage;
+    const BITMAPINFOHEADER* format = avi->videoFormat();
+    // The suggested size is only a hint (chunks past it grow the buffers), so a wild one is cut.
+    DWORD capacity = avi->nVideoBufferSize < MaxImageBytes ? avi->nVideoBufferSize : (DWORD)MaxImageBytes;
+    if (format->biSizeImage > capacity && format->biSizeImage <= MaxImageBytes)
+        capacity = format->biSizeImage;
+    // A host reads a whole image from a stored frame, whatever size the file claims for it.
+    if (format->biCompression == BI_RGB && imageSize(format, format->biBitCount) > capacity)
+        capacity = (DWORD)imageSize(format, format->biBitCount);
     m_ReadBufferSize = capacity + 2 * FileIOWrapper::SectorSize;
     m_ReadBuffer[0] = AllocatePages(m_ReadBufferSize);
     m_ReadBuffer[1] = AllocatePages(m_ReadBufferSize);
@@ -675,7 +716,7 @@ bool AVIReader::LoadPCMSamples(void* buffer, unsigned int start, unsigned int co
 DWORD AVIReader::DVFrameCapacity()
 {
     DWORD size = m_AviHandle->nVideoBufferSize;
-    return size > DVFrameSize625 ? size : DVFrameSize625;
+    return size > DVBatchBytes ? DVBatchBytes : size > DVFrameSize625 ? size : DVFrameSize625;
 }
 
 // DV frame f's data. Frames that follow each other in the file are read together, up to

@@ -70,6 +70,7 @@ public:
     static constexpr DWORD VideoFormatCapacity = 40 + 1024;
 
     BITMAPINFOHEADER* videoFormat() { return (BITMAPINFOHEADER*)pVideoFormat; }
+    ULONGLONG fileSize();
 
 private:
     enum class WalkEnd { Complete, Broken, Stopped };
@@ -90,7 +91,6 @@ private:
     bool readChunkHeader(FOURCC* id, DWORD* size);
     PageBlock readChunk(DWORD size);
     void readFormat(avistreamlist* record, DWORD size);
-    ULONGLONG fileSize();
     void appendHeader(avistreamlist* record);
     void finish();
     void fail();

@@ -261,6 +261,53 @@ TEST(AVIReaderLifecycle, InvalidReaders)
     expectDeletes(file.reader);
 }
 
+// Hand-made files: an empty chunk shows the frame before it whether it is reached in order or
+// directly; a stored picture is whole in memory even when the file claims no size for it and its
+// chunks are short; a picture too large to hold, or of no width, is refused.
+TEST(AVIReaderLifecycle, EmptyChunksShortChunksAndUnusablePictureSizes)
+{
+    ScratchDir dir;
+    std::vector<AviChunk> chunks;
+    for (const char* at : {"0", "0.2", "", "0.4"}) {
+        const std::string jpeg = *at ? make(std::string("ReaderJpeg") + at, ".jpg",
+                                            ffmpeg(testsrc("64x48", "25"), std::string("-ss ") + at + " -frames:v 1 -f image2"))
+                                     : "";
+        chunks.push_back({"00dc", *at ? readFile(jpeg) : Bytes{}});
+    }
+    chunks.push_back(audioChunk(4000));
+    for (const bool openDml : {false, true}) {
+        AviLayout layout = videoAndAudio({chunks});
+        layout.superIndex = openDml;
+        Opened jpegs(dir.write("empty.avi", buildAvi(layout).image));
+        ASSERT_TRUE(jpegs.reader->GetIsValidAVIFile());
+        std::vector<Bytes> expected = jpegs.frames();  // FFmpeg skips the empty chunk
+        ASSERT_EQ(expected.size(), 3u);
+        expected.insert(expected.begin() + 2, expected[1]);
+        for (long long frame : {2, 3, 1, 2, 0, 1, 2})
+            EXPECT_EQ(jpegs.checkFrame(frame, expected[frame]), "") << (openDml ? "OpenDML" : "idx1");
+    }
+
+    AviLayout stored = videoAndAudio({{videoChunk(100), videoChunk(100), audioChunk(4000)}});
+    auto& [header, format] = stored.streams[0];
+    header.fccHandler = 0;
+    format = bytesOf(BITMAPINFOHEADER{40, 640, 480, 1, 24, BI_RGB});
+    Opened shortChunks(dir.write("short.avi", buildAvi(stored).image));
+    ASSERT_TRUE(shortChunks.reader->GetIsValidAVIFile());
+    for (long long frame : {0, 1}) {
+        const unsigned char* image = shortChunks.reader->LoadVideoFrame(frame, 25, 1, false);
+        ASSERT_NE(image, nullptr);
+        EXPECT_EQ(std::accumulate(image, image + 100, 0u), 100u * 0x56);
+        EXPECT_GE(std::accumulate(image, image + 640 * 480 * 3, 0ull), 100u * 0x56);  // all of it readable
+        shortChunks.reader->ReleaseVideoFrame((unsigned char*)image);
+    }
+
+    for (const auto& [width, height] : {std::pair{100000, 100000}, {-64, 48}, {64, 0}}) {
+        format = bytesOf(BITMAPINFOHEADER{40, width, height, 1, 24, BI_RGB});
+        Opened unusable(dir.write("size.avi", buildAvi(stored).image));
+        EXPECT_FALSE(unusable.reader->GetIsValidAVIFile()) << width << "x" << height;
+    }
+}
+
 TEST(AVIReaderLifecycle, MapsTimelineFramesAndFailsLoadsAtOnceWhenNothingServesThem)
 {
     ScratchDir dir;

@@ -42,7 +42,8 @@ private:
     bool AudioBlock(bool forLoad);
     void AudioUnBlock();
     void Close(bool takeGates);
-    unsigned char* DecodeFrame(long long frame, long long rate, long long scale, bool singleFrame);
+    unsigned char* DecodeFrame(unsigned int target, bool singleFrame);
+    unsigned char* RepeatBeforeEmpty(unsigned int target, bool singleFrame);
     unsigned int PreRoll(unsigned int target, unsigned int* flags);
     bool RestartDecoder();
     void DecodeRun(unsigned int first, unsigned int end, unsigned int* flags);
