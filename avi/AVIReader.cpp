@@ -483,7 +483,9 @@ void AVIReader::DecodeRun(unsigned int first, unsigned int end, unsigned int* fl
             m_LastVideoFrame = f;  // an empty chunk repeats the frame before it
             continue;
         }
-        const DWORD answer = Decompress(m_ReadBuffer[0] + m_ReadOffset[0], size, *flags);
+        // Only the run's last picture is drawn: it is the one the reader hands out next.
+        const DWORD hurry = f + 1 < end ? ICDECOMPRESS_HURRYUP : 0;
+        const DWORD answer = Decompress(m_ReadBuffer[0] + m_ReadOffset[0], size, *flags | hurry);
         if (answer != ICERR_OK && answer != ICERR_DONTDRAW)
             return;
         m_LastVideoFrame = f;

@@ -41,7 +41,7 @@ LRESULT ICSendMessage(HIC decoder, UINT message, DWORD_PTR param1, DWORD_PTR par
 DWORD ICDecompress(HIC decoder, DWORD flags, BITMAPINFOHEADER* input, void* data, BITMAPINFOHEADER* output,
                    void* bits)
 {
-    return DWORD(decoder ? decoder->Decompress(input, data, output, bits) : ICERR_BADPARAM);
+    return DWORD(decoder ? decoder->Decompress(flags, input, data, output, bits) : ICERR_BADPARAM);
 }
 
 LRESULT ICClose(HIC decoder)

@@ -60,6 +60,7 @@ LRESULT VideoDecompressor::Begin(const BITMAPINFOHEADER* input, const BITMAPINFO
 {
     if (m_Codec && input && output && OutputLayout(*output) == m_Layout && HeaderBytes(*input) == m_Input) {
         avcodec_flush_buffers(m_Codec.get());
+        av_frame_unref(m_Undrawn.get());
         m_Shown = false;
         return ICERR_OK;
     }
@@ -69,8 +70,8 @@ LRESULT VideoDecompressor::Begin(const BITMAPINFOHEADER* input, const BITMAPINFO
 
     AvCodecContextPtr codec(avcodec_alloc_context3(m_Decoder));
     AvPacketPtr packet(av_packet_alloc());
-    AvFramePtr picture(av_frame_alloc());
-    if (!codec || !packet || !picture)
+    AvFramePtr received(av_frame_alloc()), undrawn(av_frame_alloc());
+    if (!codec || !packet || !received || !undrawn)
         return ICERR_MEMORY;
     codec->codec_tag = input->biCompression;
     codec->width = input->biWidth;
@@ -99,7 +100,8 @@ LRESULT VideoDecompressor::Begin(const BITMAPINFOHEADER* input, const BITMAPINFO
     m_Layout = layout;
     m_Codec = std::move(codec);
     m_Packet = std::move(packet);
-    m_Picture = std::move(picture);
+    m_Received = std::move(received);
+    m_Undrawn = std::move(undrawn);
     m_Input = std::move(header);
     m_Shown = false;
     return ICERR_OK;
@@ -111,12 +113,13 @@ void VideoDecompressor::End()
     m_Layout.reset();
     m_Converter.reset();
     m_Packet.reset();
-    m_Picture.reset();
+    m_Received.reset();
+    m_Undrawn.reset();
     m_Input.clear();
 }
 
-LRESULT VideoDecompressor::Decompress(const BITMAPINFOHEADER* input, const void* data, const BITMAPINFOHEADER* output,
-                                      void* bits)
+LRESULT VideoDecompressor::Decompress(DWORD flags, const BITMAPINFOHEADER* input, const void* data,
+                                      const BITMAPINFOHEADER* output, void* bits)
 {
     if (!m_Codec)
         return ICERR_ERROR;
@@ -128,9 +131,9 @@ LRESULT VideoDecompressor::Decompress(const BITMAPINFOHEADER* input, const void*
     if (output->biSizeImage < m_Layout->Size())
         return ICERR_BADSIZE;
     // libavcodec takes an empty packet for the end of the stream; an empty chunk repeats the
-    // previous picture, which bits still hold.
+    // previous picture.
     if (input->biSizeImage == 0)
-        return ICERR_OK;
+        return flags & ICDECOMPRESS_HURRYUP ? ICERR_OK : Draw(bits);
 
     AVPacket* packet = m_Packet.get();
     if (av_new_packet(packet, int(input->biSizeImage)) < 0)  // zeroes the padding decoders read
@@ -140,20 +143,33 @@ LRESULT VideoDecompressor::Decompress(const BITMAPINFOHEADER* input, const void*
     av_packet_unref(packet);
     if (sent < 0)
         return ICERR_ERROR;
+    // Only the last of the pictures the packet releases is drawn; it replaces any undrawn one.
     int received;
-    bool shown = false;
-    while ((received = avcodec_receive_frame(m_Codec.get(), m_Picture.get())) == 0) {
-        const bool converted = m_Converter->Convert(m_Picture.get(), (uint8_t*)bits);
-        av_frame_unref(m_Picture.get());
-        if (!converted)
-            return ICERR_INTERNAL;
-        shown = true;
+    bool decoded = false;
+    while ((received = avcodec_receive_frame(m_Codec.get(), m_Received.get())) == 0) {
+        av_frame_unref(m_Undrawn.get());
+        av_frame_move_ref(m_Undrawn.get(), m_Received.get());
+        decoded = m_Shown = true;
     }
     if (received != AVERROR(EAGAIN))
         return ICERR_ERROR;
-    if (shown)
-        return m_Shown = true, ICERR_OK;
+    if (flags & ICDECOMPRESS_HURRYUP)
+        return decoded ? ICERR_OK : ICERR_DONTDRAW;
+    if (const LRESULT drawn = Draw(bits); drawn != ICERR_OK)
+        return drawn;
+    return decoded ? ICERR_OK : ICERR_DONTDRAW;
+}
+
+// Bits get the picture not drawn yet, if any; black when none was handed out since Begin; else
+// they keep the picture drawn last.
+LRESULT VideoDecompressor::Draw(void* bits)
+{
+    if (m_Undrawn->data[0]) {
+        const bool converted = m_Converter->Convert(m_Undrawn.get(), (uint8_t*)bits);
+        av_frame_unref(m_Undrawn.get());
+        return converted ? ICERR_OK : ICERR_INTERNAL;
+    }
     if (!m_Shown)
         m_Converter->FillBlack((uint8_t*)bits);
-    return ICERR_DONTDRAW;
+    return ICERR_OK;
 }

@@ -25,12 +25,16 @@ public:
     LRESULT Begin(const BITMAPINFOHEADER* input, const BITMAPINFOHEADER* output);
     void End();
     // One packet of input->biSizeImage bytes in; the picture that the decoder hands out after it
-    // into bits. ICERR_DONTDRAW when it hands out none: bits keep the previous picture, or turn
-    // black when the decoder has handed out none since Begin.
-    LRESULT Decompress(const BITMAPINFOHEADER* input, const void* data, const BITMAPINFOHEADER* output, void* bits);
+    // into bits. ICERR_DONTDRAW when it hands out none: bits get the previous picture, or turn
+    // black when the decoder has handed out none since Begin. With ICDECOMPRESS_HURRYUP the
+    // picture is decoded but not drawn (decoding up to a wanted picture); bits are left alone
+    // and it is drawn later if no newer picture comes.
+    LRESULT Decompress(DWORD flags, const BITMAPINFOHEADER* input, const void* data, const BITMAPINFOHEADER* output,
+                       void* bits);
 
 private:
     std::optional<DibLayout> OutputLayout(const BITMAPINFOHEADER& output) const;
+    LRESULT Draw(void* bits);
     static std::vector<uint8_t> HeaderBytes(const BITMAPINFOHEADER& input);
 
     const AVCodec* const m_Decoder;
@@ -40,7 +44,8 @@ private:
     std::optional<DibLayout> m_Layout;
     std::unique_ptr<DibConverter> m_Converter;
     AvPacketPtr m_Packet;
-    AvFramePtr m_Picture;
+    AvFramePtr m_Received;         // the decoder's latest picture
+    AvFramePtr m_Undrawn;          // a picture decoded in a hurry and not drawn yet
     std::vector<uint8_t> m_Input;  // the input header begun with, set-up bytes included
     bool m_Shown = false;          // a picture was handed out since Begin
 };
