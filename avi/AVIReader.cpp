@@ -107,6 +107,14 @@ AVIReader::AVIReader(char* fileName, Ombrix_FileInfo* info, bool noVideo, bool n
             DebugOutput("AVIReader::AVIReader audio format 0x%x cannot be decoded, audio not served (%s)\n",
                         format->wFormatTag, m_FileName);
             record.HasAudio = false;
+        } else if (!compressed && (format->wBitsPerSample == 0 || format->wBitsPerSample % 8 != 0 ||
+                                   format->nBlockAlign != format->nChannels * format->wBitsPerSample / 8)) {
+            // Stored PCM is handed out a block per sample: a block that is not one sample of the
+            // record's shape would overrun the host's buffer or skew every sample.
+            DebugOutput("AVIReader::AVIReader PCM block of %u bytes does not hold %u channels of %u bits, audio not "
+                        "served (%s)\n",
+                        format->nBlockAlign, format->nChannels, format->wBitsPerSample, m_FileName);
+            record.HasAudio = false;
         } else {
             record.SampleRate = format->nSamplesPerSec;
             record.Channels = format->nChannels;

@@ -263,7 +263,8 @@ TEST(AVIReaderLifecycle, InvalidReaders)
 
 // Hand-made files: an empty chunk shows the frame before it whether it is reached in order or
 // directly; a stored picture is whole in memory even when the file claims no size for it and its
-// chunks are short; a picture too large to hold, or of no width, is refused.
+// chunks are short; a picture too large to hold, or of no width, is refused, and so is PCM
+// whose blocks are not samples.
 TEST(AVIReaderLifecycle, EmptyChunksShortChunksAndUnusablePictureSizes)
 {
     ScratchDir dir;
@@ -306,6 +307,14 @@ TEST(AVIReaderLifecycle, EmptyChunksShortChunksAndUnusablePictureSizes)
         Opened unusable(dir.write("size.avi", buildAvi(stored).image));
         EXPECT_FALSE(unusable.reader->GetIsValidAVIFile()) << width << "x" << height;
     }
+    // PCM whose block is not one sample of two 16-bit channels is not served.
+    format = bytesOf(BITMAPINFOHEADER{40, 64, 48, 1, 24, BI_RGB});
+    WAVEFORMATEX skewed = waveFormat(WAVE_FORMAT_PCM, 2, 48000, 16);
+    skewed.nBlockAlign = 6;
+    stored.streams[1].second = bytesOf(skewed);
+    Opened pcm(dir.write("skewed.avi", buildAvi(stored).image), false, false);
+    EXPECT_TRUE(pcm.reader->GetIsValidAVIFile());
+    EXPECT_FALSE(pcm.info.HasAudio);
 }
 
 TEST(AVIReaderLifecycle, MapsTimelineFramesAndFailsLoadsAtOnceWhenNothingServesThem)
