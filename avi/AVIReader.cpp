@@ -56,9 +56,9 @@ constexpr unsigned long long MaxImageBytes = 1ull << 30;
 
 AVIReader::AVIReader(char* fileName, Ombrix_FileInfo* info, bool noVideo, bool noAudio)
     : m_FileInfo(info), m_FileName(nullptr), m_AviHandle(nullptr), m_ReadBuffer{}, m_ReadFrame{None, None},
-      m_ReadOffset{}, m_DecodeBuffer(nullptr), m_DVFrameBuffer(nullptr), m_DVAudioBuffer(nullptr),
-      m_OutputFormat(nullptr), m_Decompressor(nullptr), m_ACM(nullptr), m_LastVideoFrame(None),
-      m_AudioFrameCursor(None), m_LastAudioStart(None), m_LastAudioCount(None), m_AudioSkip(0),
+      m_ReadOffset{}, m_ReadEnd{}, m_ReadAhead(-1), m_DecodeBuffer(nullptr), m_DVFrameBuffer(nullptr),
+      m_DVAudioBuffer(nullptr), m_OutputFormat(nullptr), m_Decompressor(nullptr), m_ACM(nullptr),
+      m_LastVideoFrame(None), m_AudioFrameCursor(None), m_LastAudioStart(None), m_LastAudioCount(None), m_AudioSkip(0),
       m_AudioFrameSamples(0), m_StartLock(new CRITICAL_SECTION), m_FileReferenceCount(0), m_IsValidAVIFile(false),
       m_ReleaseAfterFrame(false), m_NoVideo(noVideo), m_NoAudio(noAudio), m_VideoGate(1), m_AudioGate(1),
       m_Started(0), m_ReadBufferSize(0), m_FileLock(new CRITICAL_SECTION), m_DVBatchStart(0), m_DVBatchBytes(0),
@@ -373,31 +373,30 @@ unsigned char* AVIReader::DecodeFrame(unsigned int target, bool singleFrame)
         return m_DecodeBuffer;
     }
 
-    // Double buffering: the requested frame is in one buffer when it was read ahead, and the
-    // next frame is read into the other while this one is decoded and used.
-    int use;
+    // Double buffering: the requested frame is in one buffer when it was read ahead (or came with
+    // the chunks before it), and the chunks after those held are read into the other while this
+    // one is decoded and used.
     unsigned int size = 0;
-    bool ahead = target + 1 < avi->nFrames;
-    if (m_ReadFrame[0] == target || m_ReadFrame[1] == target) {
-        use = m_ReadFrame[0] == target ? 0 : 1;
-        if (!ahead || !ReadChunk(1 - use, target + 1, true, false, &size))
+    const unsigned int last = avi->nFrames - 1;
+    const int use = HeldIn(target);
+    if (use >= 0) {
+        const unsigned int next = m_ReadEnd[use];
+        if (singleFrame || next > last || HeldIn(next) >= 0 || !ReadChunk(1 - use, next, last, true, false, &size))
             FinishReadAhead();
     } else {
-        use = 0;
-        if (!ReadChunk(0, target, false, true, &size))
+        const bool ahead = !singleFrame && target < last;
+        if (!ReadChunk(0, target, ahead ? target + 1 : target, false, true, &size))
             return size == 0 ? RepeatBeforeEmpty(target, singleFrame) : nullptr;
-        if (!singleFrame && ahead)
-            ReadChunk(1, target + 1, false, false, &size);
+        if (ahead && m_ReadEnd[0] == target + 1)
+            ReadChunk(1, target + 1, target + 1, false, false, &size);
     }
 
-    unsigned char* data = m_ReadBuffer[use] + m_ReadOffset[use];
-    unsigned char* result = data;
+    const unsigned char* data = Chunk(target, target, &size);
+    if (!data)
+        return nullptr;
+    unsigned char* result = (unsigned char*)data;
     if (compressed) {
-        ULONGLONG base;
-        DWORD offset, chunkSize;
-        avi->getframeoffset(target, avi->pVideoStream, &base, &offset, &chunkSize);
-        const DWORD held = m_ReadBufferSize - m_ReadOffset[use];
-        DWORD answer = Decompress(data, chunkSize < held ? chunkSize : held, flags);
+        DWORD answer = Decompress(data, size, flags);
         // A decoder that holds pictures back has none to give for the frames that open a group
         // when it restarted at the group's key frame: their pictures come from the group before.
         // It restarts one key frame earlier until it gives one, or reaches the first.
@@ -407,9 +406,9 @@ unsigned char* AVIReader::DecodeFrame(unsigned int target, bool singleFrame)
             if (!RestartDecoder())
                 return nullptr;
             DecodeRun(avi->pKeyFrames[restart], target, &flags);
-            if (!ReadChunk(0, target, false, true, &size))
+            if (!(data = Chunk(target, target, &size)))
                 return nullptr;
-            answer = Decompress(m_ReadBuffer[0] + m_ReadOffset[0], size, flags);
+            answer = Decompress(data, size, flags);
         }
         if (answer != ICERR_OK && answer != ICERR_DONTDRAW)
             return nullptr;
@@ -485,7 +484,8 @@ void AVIReader::DecodeRun(unsigned int first, unsigned int end, unsigned int* fl
             continue;
         }
         unsigned int size;
-        if (!ReadChunk(0, f, false, true, &size)) {
+        const unsigned char* data = Chunk(f, end, &size);
+        if (!data) {
             if (size != 0)
                 return;
             m_LastVideoFrame = f;  // an empty chunk repeats the frame before it
@@ -493,7 +493,7 @@ void AVIReader::DecodeRun(unsigned int first, unsigned int end, unsigned int* fl
         }
         // Only the run's last picture is drawn: it is the one the reader hands out next.
         const DWORD hurry = f + 1 < end ? ICDECOMPRESS_HURRYUP : 0;
-        const DWORD answer = Decompress(m_ReadBuffer[0] + m_ReadOffset[0], size, *flags | hurry);
+        const DWORD answer = Decompress(data, size, *flags | hurry);
         if (answer != ICERR_OK && answer != ICERR_DONTDRAW)
             return;
         m_LastVideoFrame = f;
@@ -522,10 +522,12 @@ bool AVIReader::RepeatsPrevious(unsigned int frame)
     return base[0] + offset[0] == base[1] + offset[1];
 }
 
-// Reads frame's chunk into a read buffer; ahead leaves the read running. A chunk larger than
-// the file announced grows both buffers where mayGrow (neither holds a frame still needed),
-// and is not read otherwise. False, with size 0, for an empty chunk.
-bool AVIReader::ReadChunk(int buffer, unsigned int frame, bool ahead, bool mayGrow, unsigned int* size)
+// Reads frame's chunk into a read buffer, in the same read as the chunks of the frames after it
+// up to last that follow it in the file and fit; ahead leaves the read running. A chunk larger
+// than the buffers grows both where mayGrow (neither holds a frame still needed), and is not read
+// otherwise. False, with size 0, for an empty chunk.
+bool AVIReader::ReadChunk(int buffer, unsigned int frame, unsigned int last, bool ahead, bool mayGrow,
+                          unsigned int* size)
 {
     avihandle* avi = m_AviHandle;
     ULONGLONG base;
@@ -552,21 +554,69 @@ bool AVIReader::ReadChunk(int buffer, unsigned int frame, bool ahead, bool mayGr
         if (!m_ReadBuffer[0] || !m_ReadBuffer[1])
             return false;
     }
-    mySeek64(avi->hFile, (long long)(base + offset), FILE_BEGIN);
+    const ULONGLONG start = base + offset;
+    ULONGLONG end = start + *size;
+    const ULONGLONG fileEnd = avi->fileSize();
+    unsigned int next = frame + 1;
+    for (; next <= last && next < avi->nFrames; next++) {
+        DWORD nextSize;
+        avi->getframeoffset(next, avi->pVideoStream, &base, &offset, &nextSize);
+        const ULONGLONG at = base + offset;
+        if (nextSize == 0 || at < end || at + nextSize > fileEnd ||
+            at + nextSize - start + 2 * FileIOWrapper::SectorSize > m_ReadBufferSize)
+            break;
+        end = at + nextSize;
+    }
+    mySeek64(avi->hFile, (long long)start, FILE_BEGIN);
     unsigned int skip = 0;
-    if (myRead(avi->hFile, m_ReadBuffer[buffer], *size, &skip, ahead) < 0)
+    if (myRead(avi->hFile, m_ReadBuffer[buffer], (unsigned long)(end - start), &skip, ahead) < 0)
         return false;
     m_ReadOffset[buffer] = skip;
     m_ReadFrame[buffer] = frame;
+    m_ReadEnd[buffer] = next;
+    m_ReadAhead = ahead ? buffer : -1;  // a read waits for the one before it
     return true;
 }
 
-// A read of nothing waits for the read still running into a buffer.
+// The buffer whose last read brought frame's chunk; -1 when none did.
+int AVIReader::HeldIn(unsigned int frame)
+{
+    for (int b = 0; b < 2; b++)
+        if (m_ReadFrame[b] != None && frame >= m_ReadFrame[b] && frame < m_ReadEnd[b])
+            return b;
+    return -1;
+}
+
+// Frame's chunk, from the buffer that holds it once its read has finished, else read into
+// buffer A with the chunks after it up to last; size is what of it the buffer holds. Null, with
+// size 0, for an empty chunk.
+const unsigned char* AVIReader::Chunk(unsigned int frame, unsigned int last, unsigned int* size)
+{
+    int b = HeldIn(frame);
+    if (b >= 0 && b == m_ReadAhead)
+        FinishReadAhead();
+    if (b < 0) {
+        if (!ReadChunk(0, frame, last, false, true, size))
+            return nullptr;
+        b = 0;
+    }
+    avihandle* avi = m_AviHandle;
+    ULONGLONG base, firstBase;
+    DWORD offset, firstOffset, firstSize;
+    avi->getframeoffset(frame, avi->pVideoStream, &base, &offset, (DWORD*)size);
+    avi->getframeoffset(m_ReadFrame[b], avi->pVideoStream, &firstBase, &firstOffset, &firstSize);
+    const ULONGLONG at = m_ReadOffset[b] + (base + offset) - (firstBase + firstOffset);
+    const ULONGLONG held = at < m_ReadBufferSize ? m_ReadBufferSize - at : 0;
+    if (*size > held)
+        *size = (unsigned int)held;
+    return m_ReadBuffer[b] + at;
+}
+
 void AVIReader::FinishReadAhead()
 {
-    unsigned char nothing;
     if (m_AviHandle->hFile)
-        myRead(m_AviHandle->hFile, &nothing, 0, nullptr, false);
+        myFinishRead(m_AviHandle->hFile);
+    m_ReadAhead = -1;
 }
 
 void AVIReader::ReleaseVideoFrame(unsigned char* frame)
@@ -598,6 +648,9 @@ bool AVIReader::AllocateVBuffers()
     // A host reads a whole image from a stored frame, whatever size the file claims for it.
     if (format->biCompression == BI_RGB && imageSize(format, format->biBitCount) > capacity)
         capacity = (DWORD)imageSize(format, format->biBitCount);
+    // Room for the chunks of several compressed frames, which come in one read.
+    if (capacity < VideoBatchBytes)
+        capacity = VideoBatchBytes;
     m_ReadBufferSize = capacity + 2 * FileIOWrapper::SectorSize;
     m_ReadBuffer[0] = AllocatePages(m_ReadBufferSize);
     m_ReadBuffer[1] = AllocatePages(m_ReadBufferSize);

@@ -131,6 +131,9 @@ int FileIOWrapper::myRead(void* destination, unsigned long count, unsigned int* 
     return (int)(count < m_FileSize - start ? count : m_FileSize - start);
 }
 
+// Waits for the read left running, so that its buffer holds what was asked for.
+void FileIOWrapper::myFinishRead() { WaitPending(false); }
+
 int FileIOWrapper::myClose() { return CloseHandle(m_File) ? 0 : -1; }
 
 unsigned long FileIOWrapper::myGetFileSize(unsigned long* high)
@@ -183,6 +186,12 @@ int myRead(void* handle, void* destination, unsigned long count, unsigned int* s
     if (handle == INVALID_HANDLE_VALUE)
         return -1;
     return ReaderOf(handle)->myRead(destination, count, skip, asynchronous);
+}
+
+void myFinishRead(void* handle)
+{
+    if (handle != INVALID_HANDLE_VALUE)
+        ReaderOf(handle)->myFinishRead();
 }
 
 int myClose(void* handle)

@@ -19,6 +19,7 @@ public:
     long long myTell64();
     unsigned long myTell();
     int myRead(void* destination, unsigned long count, unsigned int* skip, bool asynchronous);
+    void myFinishRead();
     int myClose();
     unsigned long myGetFileSize(unsigned long* high);
 
@@ -40,5 +41,6 @@ unsigned long mySeek(void* handle, long offset, unsigned long moveMethod);
 long long myTell64(void* handle);
 unsigned long myTell(void* handle);
 int myRead(void* handle, void* destination, unsigned long count, unsigned int* skip, bool asynchronous);
+void myFinishRead(void* handle);
 int myClose(void* handle);
 unsigned long myGetFileSize(void* handle, unsigned long* high);

@@ -49,7 +49,9 @@ private:
     void DecodeRun(unsigned int first, unsigned int end, unsigned int* flags);
     unsigned int Decompress(const unsigned char* data, unsigned int size, unsigned int flags);
     bool RepeatsPrevious(unsigned int frame);
-    bool ReadChunk(int buffer, unsigned int frame, bool ahead, bool mayGrow, unsigned int* size);
+    bool ReadChunk(int buffer, unsigned int frame, unsigned int last, bool ahead, bool mayGrow, unsigned int* size);
+    int HeldIn(unsigned int frame);
+    const unsigned char* Chunk(unsigned int frame, unsigned int last, unsigned int* size);
     void FinishReadAhead();
     bool LoadPCMSamples(void* buffer, unsigned int start, unsigned int count);
     bool LoadDVSamples(void* buffer, unsigned int start, unsigned int count);
@@ -57,6 +59,7 @@ private:
     const unsigned char* DVFrame(unsigned int f);
 
     static constexpr unsigned int DVBatchBytes = 4 << 20;
+    static constexpr unsigned int VideoBatchBytes = 1024 << 10;
 
     Ombrix_FileInfo* m_FileInfo;
     char* m_FileName;
@@ -64,6 +67,8 @@ private:
     unsigned char* m_ReadBuffer[2];
     unsigned int m_ReadFrame[2];
     unsigned int m_ReadOffset[2];
+    unsigned int m_ReadEnd[2];  // the frame after the last whose chunk came in the same read
+    int m_ReadAhead;            // the buffer a read may still be running into; -1: none
     unsigned char* m_DecodeBuffer;
     unsigned char* m_DVFrameBuffer;
     unsigned char* m_DVAudioBuffer;
