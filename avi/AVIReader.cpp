@@ -377,14 +377,15 @@ unsigned char* AVIReader::DecodeFrame(unsigned int target, bool singleFrame)
     // the chunks before it), and the chunks after those held are read into the other while this
     // one is decoded and used.
     unsigned int size = 0;
-    const unsigned int last = avi->nFrames - 1;
+    const unsigned int frames = avi->nFrames;
     const int use = HeldIn(target);
     if (use >= 0) {
         const unsigned int next = m_ReadEnd[use];
-        if (singleFrame || next > last || HeldIn(next) >= 0 || !ReadChunk(1 - use, next, last, true, false, &size))
+        if (singleFrame || next >= frames || HeldIn(next) >= 0 ||
+            !ReadChunk(1 - use, next, frames - 1, true, false, &size))
             FinishReadAhead();
     } else {
-        const bool ahead = !singleFrame && target < last;
+        const bool ahead = !singleFrame && target + 1 < frames;
         if (!ReadChunk(0, target, ahead ? target + 1 : target, false, true, &size))
             return size == 0 ? RepeatBeforeEmpty(target, singleFrame) : nullptr;
         if (ahead && m_ReadEnd[0] == target + 1)
