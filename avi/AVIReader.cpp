@@ -52,6 +52,27 @@ unsigned long long imageSize(const BITMAPINFOHEADER* format, int bits)
 // stays far inside 32 bits.
 constexpr unsigned long long MaxImageBytes = 1ull << 30;
 
+// Widens a read of frame's chunk, which starts at start and ends at *end, over the chunks of the
+// frames after it up to last that follow it in the file: none empty or past the end of the file,
+// each at most maxGap bytes after the one before, all within maxBytes of start. Returns the frame
+// after the last chunk taken.
+unsigned int FollowingChunks(avihandle* avi, AVIstream* stream, unsigned int frame, unsigned int last,
+                             ULONGLONG start, ULONGLONG* end, ULONGLONG maxBytes, ULONGLONG maxGap)
+{
+    const ULONGLONG fileEnd = avi->fileSize();
+    unsigned int next = frame + 1;
+    for (; next <= last && next < avi->nFrames; next++) {
+        ULONGLONG base;
+        DWORD offset, size;
+        avi->getframeoffset(next, stream, &base, &offset, &size);
+        const ULONGLONG at = base + offset;
+        if (size == 0 || at < *end || at - *end > maxGap || at + size > fileEnd || at + size - start > maxBytes)
+            break;
+        *end = at + size;
+    }
+    return next;
+}
+
 }  // namespace
 
 AVIReader::AVIReader(char* fileName, Ombrix_FileInfo* info, bool noVideo, bool noAudio)
@@ -557,17 +578,8 @@ bool AVIReader::ReadChunk(int buffer, unsigned int frame, unsigned int last, boo
     }
     const ULONGLONG start = base + offset;
     ULONGLONG end = start + *size;
-    const ULONGLONG fileEnd = avi->fileSize();
-    unsigned int next = frame + 1;
-    for (; next <= last && next < avi->nFrames; next++) {
-        DWORD nextSize;
-        avi->getframeoffset(next, avi->pVideoStream, &base, &offset, &nextSize);
-        const ULONGLONG at = base + offset;
-        if (nextSize == 0 || at < end || at + nextSize > fileEnd ||
-            at + nextSize - start + 2 * FileIOWrapper::SectorSize > m_ReadBufferSize)
-            break;
-        end = at + nextSize;
-    }
+    const unsigned int next = FollowingChunks(avi, avi->pVideoStream, frame, last, start, &end,
+                                              m_ReadBufferSize - 2 * FileIOWrapper::SectorSize, ~0ull);
     mySeek64(avi->hFile, (long long)start, FILE_BEGIN);
     unsigned int skip = 0;
     if (myRead(avi->hFile, m_ReadBuffer[buffer], (unsigned long)(end - start), &skip, ahead) < 0)
@@ -796,15 +808,9 @@ const unsigned char* AVIReader::DVFrame(unsigned int f)
     if (size > DVFrameCapacity())
         size = DVFrameCapacity();
     if (at < m_DVBatchStart || at + size > m_DVBatchStart + m_DVBatchBytes) {
+        // The next chunk's data follows this one's after its 8-byte header (and a pad byte).
         ULONGLONG end = at + size;
-        for (unsigned int next = f + 1; next < avi->nFrames; next++) {
-            avi->getframeoffset(next, avi->pStreams, &base, &offset, &size);
-            // The next chunk's data follows this one's after its 8-byte header (and a pad byte).
-            const ULONGLONG nextAt = base + offset;
-            if (nextAt < end || nextAt - end > 16 || size > DVFrameCapacity() || nextAt + size - at > DVBatchBytes)
-                break;
-            end = nextAt + size;
-        }
+        FollowingChunks(avi, avi->pStreams, f, avi->nFrames, at, &end, DVBatchBytes, 16);
         unsigned int skip = 0;
         mySeek64(avi->hFile, (long long)at, FILE_BEGIN);
         myRead(avi->hFile, m_DVFrameBuffer, (unsigned long)(end - at), &skip, false);

@@ -59,7 +59,7 @@ private:
     const unsigned char* DVFrame(unsigned int f);
 
     static constexpr unsigned int DVBatchBytes = 4 << 20;
-    static constexpr unsigned int VideoBatchBytes = 1024 << 10;
+    static constexpr unsigned int VideoBatchBytes = 1 << 20;
 
     Ombrix_FileInfo* m_FileInfo;
     char* m_FileName;
