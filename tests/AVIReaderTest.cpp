@@ -1,4 +1,4 @@
-// The AVI reader on files written by the ffmpeg tool: frames against FFmpeg's own
+// The AVI reader on files written by the ffmpeg and mencoder tools: frames against FFmpeg's own
 // decoding put through the decompressors' libswscale conversion, PCM against the tool's decoding,
 // and the start/release lifecycle, alone and from several threads.
 #include <gtest/gtest.h>
@@ -42,6 +42,9 @@ const Clip mpeg4 = {"ReaderMpeg4Pcm", ffmpeg(qcif + stereo, "-t 1.6 -c:v mpeg4 -
 // Type-2 DV: the audio is a PCM stream of its own.
 const Clip dvPal = {"ReaderDvPal", ffmpeg(testsrc("720x576", "25") + stereo,
                                           "-t 0.48 -c:v dvvideo -pix_fmt yuv420p -c:a pcm_s16le -ar 48000 -ac 2"), 1, false};
+// Re-encoded by mencoder ("{src}": an MJPEG and PCM clip), which writes its PCM chunks ahead of the video.
+const Clip mencoder = {"ReaderMencoderMpeg4Pcm", "mencoder {src} -really-quiet -ovc lavc -lavcopts "
+                       "vcodec=mpeg4:keyint=12 -oac pcm -o {out}", 1, false};
 // A-law, decoded through the compressed-audio path to 8-bit PCM; whole seconds, since the
 // compressed-audio total counts whole seconds of the stream.
 const Clip alaw = {"ReaderMpeg4Alaw", ffmpeg(qcif + stereo, "-t 2 -c:v mpeg4 -g 12 -bf 0 -c:a pcm_alaw -ac 2"), 1, false, 8};
@@ -53,8 +56,9 @@ const Clip clips[] = {
     {"ReaderBgraBottomUp", ffmpeg(qcif, "-frames:v 10 -vf vflip -c:v rawvideo -pix_fmt bgra -flipped_raw_rgb 1"), 4, true},
     rawUyvy, {"ReaderYuy2", ffmpeg(qcif, "-frames:v 10 -c:v rawvideo -pix_fmt yuyv422"), 2, false},
     {"ReaderMjpeg", ffmpeg(qcif, "-frames:v 10 -c:v mjpeg"), 1, false}, mpeg4, dvPal,
+    {"ReaderHuffyuv", ffmpeg(qcif, "-frames:v 10 -c:v huffyuv"), 1, false},
     {"ReaderFfv1", ffmpeg(qcif, "-frames:v 10 -c:v ffv1 -g 4"), 1, false},
-    {"ReaderCinepak", ffmpeg(qcif, "-frames:v 10 -c:v cinepak"), 1, true},
+    {"ReaderCinepak", ffmpeg(qcif, "-frames:v 10 -c:v cinepak"), 1, true}, mencoder,
     // Open groups: the B-frames after each key frame are shown before it and refer to the group
     // before. The decoder holds one picture back, so frame 0 has none and is black.
     {"ReaderMpeg4BFrames", ffmpeg(qcif, "-frames:v 30 -c:v mpeg4 -g 8 -bf 2"), 1, false},
@@ -106,7 +110,13 @@ std::vector<Bytes> ffmpegFrames(const std::string& path, const DibLayout& layout
     return frames;
 }
 
-std::string fileOf(const Clip& clip) { return make(clip.name, ".avi", clip.command); }
+std::string fileOf(const Clip& clip)
+{
+    std::string command = clip.command;
+    if (size_t at = command.find("{src}"); at != std::string::npos)
+        command.replace(at, 5, quote(make("ReaderSource", ".avi", ffmpeg(qcif + stereo, "-t 1.6 -c:v mjpeg -c:a pcm_s16le -ac 2"))));
+    return make(clip.name, ".avi", command);
+}
 
 // A reader on a file, with what FFmpeg makes of the file for comparison.
 struct Opened {
@@ -222,7 +232,7 @@ TEST(AVIReaderAudio, DVFramesCarryTheAudio)
     checkAudio(file, 16, false);
 }
 
-INSTANTIATE_TEST_SUITE_P(AVIReader, AVIReaderAudio, testing::Values(mpeg4, dvPal, alaw, pcm8),
+INSTANTIATE_TEST_SUITE_P(AVIReader, AVIReaderAudio, testing::Values(mpeg4, dvPal, mencoder, alaw, pcm8),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // Runs body in a child process, so that a crash, or a hang that the alarm ends, fails the test
