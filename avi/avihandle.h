@@ -23,6 +23,9 @@ public:
     // not above it, searched from an estimated chunk number. False, with the message, when even
     // the first chunk begins after it.
     bool findAudioChunk(DWORD estimate, DWORD sample, DWORD* chunk);
+    // The video stream's greatest key frame at or before frame, in *key. False when no frame at
+    // or before it is a key frame, or the index marks no key frame at all.
+    bool findkeyframe(DWORD frame, DWORD* key);
     // Fills the audio sample table; returns the total sample frames.
     DWORD MakeSampleTable(AVIstream* stream, AudioSampleInfo** table);
     void idx1toindx(const char* chunk, DWORD size);

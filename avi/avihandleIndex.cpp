@@ -1,5 +1,6 @@
 // The chunk index of avihandle: every stream as a list of standard index chunks, built from
 // "idx1" once or loaded from OpenDML super indexes a chunk at a time.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -188,6 +189,16 @@ bool avihandle::findAudioChunk(DWORD estimate, DWORD sample, DWORD* chunk)
         return false;
     }
     *chunk = k;
+    return true;
+}
+
+bool avihandle::findkeyframe(DWORD frame, DWORD* key)
+{
+    const DWORD* end = pKeyFrames + nKeyFrames;
+    const DWORD* after = std::upper_bound(pKeyFrames, end, frame);
+    if (!pKeyFrames || after == pKeyFrames)
+        return false;
+    *key = after[-1];
     return true;
 }
 

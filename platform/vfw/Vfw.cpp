@@ -32,6 +32,8 @@ LRESULT ICSendMessage(HIC decoder, UINT message, DWORD_PTR param1, DWORD_PTR par
     case ICM_DECOMPRESS_END:
         decoder->End();
         return ICERR_OK;
+    case ICM_DECOMPRESS_GET_DELAY:
+        return decoder->Delay();
     }
     return ICERR_UNSUPPORTED;
 }

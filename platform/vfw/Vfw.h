@@ -26,6 +26,9 @@ typedef LONG LRESULT;
 #define ICM_DECOMPRESS_BEGIN (ICM_USER + 12)
 #define ICM_DECOMPRESS (ICM_USER + 13)
 #define ICM_DECOMPRESS_END (ICM_USER + 14)
+// The pictures the decoder holds back: a chunk's picture comes out after this many more chunks
+// (known once a chunk has been decompressed since ICM_DECOMPRESS_BEGIN). Takes no parameters.
+#define ICM_DECOMPRESS_GET_DELAY (ICM_USER + 190)
 
 #define ICDECOMPRESS_HURRYUP 0x80000000
 #define ICDECOMPRESS_NOTKEYFRAME 0x08000000
@@ -35,13 +38,18 @@ HIC ICOpen(DWORD type, DWORD handler, UINT mode);
 // ICM_DECOMPRESS_QUERY / BEGIN: param1 the input BITMAPINFOHEADER*, param2 the output one.
 // END takes none. ICERR_OK or a negative ICERR code. BEGIN again with the formats in force
 // restarts decoding: pictures held back are dropped, and the next chunk must be a key frame.
+// GET_DELAY answers the delay (0 or more), or a negative ICERR code.
 LRESULT ICSendMessage(HIC decoder, UINT message, DWORD_PTR param1, DWORD_PTR param2);
 // Decodes the biSizeImage bytes at data (input->biSizeImage is the chunk's size) into bits,
 // laid out as output describes (DIB rows: RGB bottom-up for a positive height, rows padded to
 // 4 bytes). Decoder state carries over, so P-frames follow their references. A decoder that holds
-// a picture back (MPEG-4 with B-frames) yields the picture it hands out after this chunk;
-// ICERR_DONTDRAW when it hands out none: bits keep the previous picture, or are black when none
-// came since ICM_DECOMPRESS_BEGIN.
+// pictures back (MPEG-4 or H.264 with B-frames) yields the picture it hands out after this chunk,
+// in display order; an empty chunk (biSizeImage 0) hands out one picture still held at the end of
+// the stream, and the chunk after it begins decoding anew. Pictures handed out before the first
+// chunk's own picture since decoding began (those shown before a key frame, which lean on
+// pictures before it) are not pictures of the stream and count as none. ICERR_DONTDRAW when the
+// call hands out none: bits keep the previous picture, or are black when none came since
+// ICM_DECOMPRESS_BEGIN.
 DWORD ICDecompress(HIC decoder, DWORD flags, BITMAPINFOHEADER* input, void* data, BITMAPINFOHEADER* output,
                    void* bits);
 LRESULT ICClose(HIC decoder);

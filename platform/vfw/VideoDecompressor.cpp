@@ -59,8 +59,7 @@ std::vector<uint8_t> VideoDecompressor::HeaderBytes(const BITMAPINFOHEADER& inpu
 LRESULT VideoDecompressor::Begin(const BITMAPINFOHEADER* input, const BITMAPINFOHEADER* output)
 {
     if (m_Codec && input && output && OutputLayout(*output) == m_Layout && HeaderBytes(*input) == m_Input) {
-        avcodec_flush_buffers(m_Codec.get());
-        av_frame_unref(m_Undrawn.get());
+        Restart();
         m_Shown = false;
         return ICERR_OK;
     }
@@ -104,8 +103,21 @@ LRESULT VideoDecompressor::Begin(const BITMAPINFOHEADER* input, const BITMAPINFO
     m_Undrawn = std::move(undrawn);
     m_Input = std::move(header);
     m_Shown = false;
+    m_Packets = 0;
+    m_FirstOut = m_Draining = false;
     return ICERR_OK;
 }
+
+// Decoding anew from the next packet, which must be a key frame; the picture drawn last stays.
+void VideoDecompressor::Restart()
+{
+    avcodec_flush_buffers(m_Codec.get());
+    av_frame_unref(m_Undrawn.get());
+    m_Packets = 0;
+    m_FirstOut = m_Draining = false;
+}
+
+LRESULT VideoDecompressor::Delay() const { return m_Codec ? std::max(0, m_Codec->has_b_frames) : ICERR_ERROR; }
 
 void VideoDecompressor::End()
 {
@@ -130,28 +142,47 @@ LRESULT VideoDecompressor::Decompress(DWORD flags, const BITMAPINFOHEADER* input
         return ICERR_BADFORMAT;
     if (output->biSizeImage < m_Layout->Size())
         return ICERR_BADSIZE;
-    // libavcodec takes an empty packet for the end of the stream; an empty chunk repeats the
-    // previous picture.
-    if (input->biSizeImage == 0)
-        return flags & ICDECOMPRESS_HURRYUP ? ICERR_OK : Draw(bits);
+    if (input->biSizeImage == 0) {
+        if (!m_Draining && avcodec_send_packet(m_Codec.get(), nullptr) < 0)
+            return ICERR_ERROR;
+        m_Draining = true;
+        return Receive(flags, true, bits);
+    }
+    if (m_Draining)
+        Restart();
 
     AVPacket* packet = m_Packet.get();
     if (av_new_packet(packet, int(input->biSizeImage)) < 0)  // zeroes the padding decoders read
         return ICERR_MEMORY;
     memcpy(packet->data, data, input->biSizeImage);
+    packet->pts = m_Packets++;
     const int sent = avcodec_send_packet(m_Codec.get(), packet);
     av_packet_unref(packet);
     if (sent < 0)
         return ICERR_ERROR;
-    // Only the last of the pictures the packet releases is drawn; it replaces any undrawn one.
+    return Receive(flags, false, bits);
+}
+
+// Takes the pictures the decoder hands out now (one at most at the end of the stream); only the
+// last is drawn, and it replaces any undrawn one.
+LRESULT VideoDecompressor::Receive(DWORD flags, bool one, void* bits)
+{
     int received;
     bool decoded = false;
     while ((received = avcodec_receive_frame(m_Codec.get(), m_Received.get())) == 0) {
+        const int64_t packet = m_Received->pts;
+        if (!m_FirstOut && packet != 0 && packet != AV_NOPTS_VALUE) {
+            av_frame_unref(m_Received.get());
+            continue;
+        }
+        m_FirstOut = true;
         av_frame_unref(m_Undrawn.get());
         av_frame_move_ref(m_Undrawn.get(), m_Received.get());
         decoded = m_Shown = true;
+        if (one)
+            break;
     }
-    if (received != AVERROR(EAGAIN))
+    if (received != 0 && received != AVERROR(EAGAIN) && received != AVERROR_EOF)
         return ICERR_ERROR;
     if (flags & ICDECOMPRESS_HURRYUP)
         return decoded ? ICERR_OK : ICERR_DONTDRAW;
