@@ -59,7 +59,7 @@ const unsigned char* AVIReader::DVFrame(unsigned int f)
     if (at < m_DVBatchStart || at + size > m_DVBatchStart + m_DVBatchBytes) {
         // The next chunk's data follows this one's after its 8-byte header (and a pad byte).
         ULONGLONG end = at + size;
-        FollowingChunks(avi, avi->pStreams, f, avi->nFrames, at, &end, DVBatchBytes, 16);
+        FollowingChunks(avi, avi->pStreams, f, avi->nFrames, at, &end, DVBatchBytes, 16, 0);
         unsigned int skip = 0;
         mySeek64(avi->hFile, (long long)at, FILE_BEGIN);
         myRead(avi->hFile, m_DVFrameBuffer, (unsigned long)(end - at), &skip, false);

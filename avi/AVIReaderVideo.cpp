@@ -1,192 +1,214 @@
-// The AVI reader's video: frames by number, decoded from their key frame or from the last one
-// decoded, with the chunks after them read ahead.
+// The AVI reader's video: frames by number in display order, decoded from their key frame or
+// from where decoding stands, with the chunks after them read ahead.
+//
+// Frame n of a compressed stream is the n-th picture its decoder shows. A decoder that holds D
+// pictures back (B-frames) shows frame n's picture after the D chunks that follow n's own have
+// gone in, or, at the end of the stream, as it gives up the pictures it still holds. A chunk that
+// repeats the one before it (empty, or a frame dropped from the index) shows that frame again and
+// is not decoded.
 #include "ombrix/AVIReader.h"
 
 #include "ReaderSupport.h"
 #include "avihandle.h"
 #include "core/DebugOutput.h"
 #include "core/FileIOWrapper.h"
+#include "core/ScopeExit.h"
 #include "core/Truncate.h"
 #include "platform/vfw/Vfw.h"
 #include "platform/win32/Sync.h"
-
 
 unsigned char* AVIReader::LoadVideoFrame(long long frame, long long rate, long long scale, bool singleFrame)
 {
     if (!VideoBlock(true))
         return nullptr;
+    unsigned char* result = nullptr;
+    // The gate stays held only for a frame handed out; a message thrown from below frees it too.
+    const ScopeExit unblock([&] {
+        if (!result)
+            VideoUnBlock();
+    });
+    if (frame < 0 || rate <= 0 || scale <= 0)
+        return nullptr;
     // Video and audio loads run under separate gates but share the file and its index.
     EnterCriticalSection(m_FileLock);
+    const ScopeExit leave([&] { LeaveCriticalSection(m_FileLock); });
     const avihandle* avi = m_AviHandle;
     const unsigned int target =
         TruncateToDWORD(((double)scale * avi->dRate) / ((double)rate * avi->dScale) * (double)frame);
-    unsigned char* result = DecodeFrame(target, singleFrame);
-    LeaveCriticalSection(m_FileLock);
-    if (!result)
-        VideoUnBlock();
+    result = DecodeFrame(target, singleFrame);
     return result;
 }
 
-// File frame target's image, with the video gate held; null on failure.
+// File frame target's image (past the last frame: the last frame's); null on failure.
 unsigned char* AVIReader::DecodeFrame(unsigned int target, bool singleFrame)
 {
     avihandle* avi = m_AviHandle;
-    if (!avi->hFile)
+    if (!avi->hFile || avi->nFrames == 0)
         return nullptr;
+    if (target >= avi->nFrames)
+        target = avi->nFrames - 1;
     if (!m_ReadBuffer[0]) {
         if (!AllocateVBuffers())
             return nullptr;
-        m_LastVideoFrame = m_ReadFrame[0] = m_ReadFrame[1] = None;
+        m_LastVideoFrame = m_ReadFrame[0] = m_ReadFrame[1] = m_DecodedChunk = None;
     }
+    DWORD key;
+    if (singleFrame && !avi->findkeyframe(avi->nFrames - 1, &key))
+        m_ReleaseAfterFrame = true;
 
-    unsigned int flags = 0;
-    unsigned int restart = None;  // the key-frame entry that decoding restarted from
+    unsigned int shown = target;
+    while (shown > 0 && RepeatsPrevious(shown))
+        shown--;
     const bool compressed = avi->videoFormat()->biCompression != BI_RGB;
-    const auto follows = [&] { return m_LastVideoFrame != None && target == m_LastVideoFrame + 1; };
-    if (!avi->pKeyFrames) {
-        if (singleFrame)
-            m_ReleaseAfterFrame = true;
-    } else if (compressed && !follows() && (target != m_LastVideoFrame || singleFrame)) {
-        // Decoding the last decoded frame again must start from its key frame too.
-        restart = PreRoll(target, &flags);
-    }
-
-    if (target == m_LastVideoFrame && compressed && !singleFrame)
-        return m_DecodeBuffer;
-    if (compressed && follows() && RepeatsPrevious(target)) {
+    unsigned char* image;
+    if (compressed && !singleFrame && m_LastVideoFrame != None && m_LastVideoFrame >= shown && m_LastVideoFrame <= target)
+        image = m_DecodeBuffer;
+    else if (ChunkSize(shown) == 0)
+        image = nullptr;  // nothing before it to show
+    else
+        image = compressed ? DecodeTo(shown, singleFrame) : StoredFrame(shown, singleFrame);
+    if (image)
         m_LastVideoFrame = target;
-        return m_DecodeBuffer;
-    }
+    return image;
+}
 
-    // Double buffering: the requested frame is in one buffer when it was read ahead (or came with
-    // the chunks before it), and the chunks after those held are read into the other while this
-    // one is decoded and used.
+// A stored frame, handed out in place. The frame is in one buffer when it was read ahead (or came
+// with the chunks before it); the chunks after those held are read into the other while the host
+// uses it.
+unsigned char* AVIReader::StoredFrame(unsigned int n, bool singleFrame)
+{
+    const unsigned int frames = m_AviHandle->nFrames;
     unsigned int size = 0;
-    const unsigned int frames = avi->nFrames;
-    const int use = HeldIn(target);
+    const int use = HeldIn(n);
     if (use >= 0) {
         const unsigned int next = m_ReadEnd[use];
         if (singleFrame || next >= frames || HeldIn(next) >= 0 ||
             !ReadChunk(1 - use, next, frames - 1, true, false, &size))
             FinishReadAhead();
     } else {
-        const bool ahead = !singleFrame && target + 1 < frames;
-        if (!ReadChunk(0, target, ahead ? target + 1 : target, false, true, &size))
-            return size == 0 ? RepeatBeforeEmpty(target, singleFrame) : nullptr;
-        if (ahead && m_ReadEnd[0] == target + 1)
-            ReadChunk(1, target + 1, target + 1, false, false, &size);
+        const bool ahead = !singleFrame && n + 1 < frames;
+        if (!ReadChunk(0, n, ahead ? n + 1 : n, false, true, &size))
+            return nullptr;
+        if (ahead && m_ReadEnd[0] == n + 1)
+            ReadChunk(1, n + 1, n + 1, false, false, &size);
     }
+    return (unsigned char*)Chunk(n, n, &size);
+}
 
-    const unsigned char* data = Chunk(target, target, &size);
-    if (!data)
-        return nullptr;
-    unsigned char* result = (unsigned char*)data;
-    if (compressed) {
-        DWORD answer = Decompress(data, size, flags);
-        // A decoder that holds pictures back has none to give for the frames that open a group
-        // when it restarted at the group's key frame: their pictures come from the group before.
-        // It restarts one key frame earlier until it gives one, or reaches the first.
-        while (answer == ICERR_DONTDRAW && restart != None && restart > 0) {
-            restart--;
-            flags = 0;
+// A compressed frame: decoding goes on from where it stands when that lies between the frame's
+// key frame and the frame, else starts again at the key frame. Without key frames in the index
+// a frame is decoded from its own chunk, or from where decoding stands when that lies before it.
+unsigned char* AVIReader::DecodeTo(unsigned int n, bool singleFrame)
+{
+    avihandle* avi = m_AviHandle;
+    DWORD key = 0, any;
+    const bool keyed = avi->findkeyframe(n, &key);
+    if (!keyed && avi->findkeyframe(avi->nFrames - 1, &any))
+        DebugOutput("AVIReader::LoadVideoFrame KFCount>framenum\n");
+    bool restarted = false;
+    for (;;) {
+        unsigned int from = None;  // go on from where decoding stands
+        if (keyed && (singleFrame || restarted || !CanContinue(n, key))) {
             if (!RestartDecoder())
                 return nullptr;
-            DecodeRun(avi->pKeyFrames[restart], target, &flags);
-            if (!(data = Chunk(target, target, &size)))
-                return nullptr;
-            answer = Decompress(data, size, flags);
+            from = key;
+            restarted = true;
+        } else if (!keyed && !CanContinue(n, 0)) {
+            m_DecodedChunk = None;
+            from = n;
         }
-        if (answer != ICERR_OK && answer != ICERR_DONTDRAW)
+        const DWORD answer = Advance(from, n);
+        if (answer == ICERR_OK)
+            break;
+        if (answer != ICERR_DONTDRAW)
             return nullptr;
-        result = m_DecodeBuffer;
+        // No picture: decoding went on from a state that does not lead to it, or the frame is shown
+        // before its group's key frame and leans on the group before. Start at the key frame, then
+        // one key frame earlier; past that the decoder's last picture (or black) stands.
+        if (!keyed || (restarted && (key == 0 || !avi->findkeyframe(key - 1, &key))))
+            break;
     }
-    m_LastVideoFrame = target;
-    return result;
+    if (!singleFrame)
+        ReadAheadAfter(m_DecodedChunk);
+    return m_DecodeBuffer;
 }
 
-// An empty chunk shows the last frame before it that has data: the decoded image when decoding
-// stands there already, else that frame decoded (it is not empty, so this goes one level deep).
-unsigned char* AVIReader::RepeatBeforeEmpty(unsigned int target, bool singleFrame)
+// Where decoding must stand for frame n's picture to be the last one out: the chunk D feedable
+// chunks after n's own, or the stream's last chunk and the pictures still to drain after it.
+void AVIReader::TargetOf(unsigned int n, unsigned int* chunk, unsigned int* drains)
 {
-    avihandle* avi = m_AviHandle;
-    unsigned int shown = target;
-    ULONGLONG base;
-    DWORD offset, size = 0;
-    while (shown > 0 && size == 0)
-        avi->getframeoffset(--shown, avi->pVideoStream, &base, &offset, &size);
-    if (size == 0)
-        return nullptr;
-    const bool standsThere = m_LastVideoFrame != None && m_LastVideoFrame >= shown && m_LastVideoFrame < target;
-    unsigned char* image = standsThere && m_DecodeBuffer ? m_DecodeBuffer : DecodeFrame(shown, singleFrame);
-    if (image)
-        m_LastVideoFrame = target;
-    return image;
+    *chunk = n;
+    *drains = 0;
+    for (unsigned int i = 0; i < m_Delay; i++) {
+        const unsigned int next = NextFed(*chunk);
+        if (next == None) {
+            *drains = m_Delay - i;
+            return;
+        }
+        *chunk = next;
+    }
 }
 
-// Decodes forward to the frame before target, from the last decoded frame when that lies
-// between target and its key frame, else from the key frame after a restart of the decoder.
-// The key-frame entry restarted from; None when decoding continued or no key frame precedes.
-unsigned int AVIReader::PreRoll(unsigned int target, unsigned int* flags)
+// Whether going on from where decoding stands reaches frame n's picture without passing it, and
+// without decoding more than starting again at key would.
+bool AVIReader::CanContinue(unsigned int n, unsigned int key)
 {
-    avihandle* avi = m_AviHandle;
-    const DWORD* keys = avi->pKeyFrames;
-    const DWORD count = avi->nKeyFrames;
-    DWORD k = TruncateToDWORD((double)target / avi->nFrames * (count - 1));
-    if (k > count - 1)
-        k = count - 1;
-    while (k + 1 < count && keys[k + 1] <= target)
-        k++;
-    while (k > 0 && keys[k] > target)
-        k--;
-    if (keys[k] > target) {
-        DebugOutput("AVIReader::LoadVideoFrame KFCount>framenum\n");
-        return None;
+    if (m_DecodedChunk == None || m_DecodedChunk < key)
+        return false;
+    unsigned int chunk, drains;
+    TargetOf(n, &chunk, &drains);
+    return m_DecodedChunk < chunk || (m_DecodedChunk == chunk && m_Drained < drains);
+}
+
+// Feeds chunks (from `from`, or after the last one fed when it is None) and drains pictures held
+// at the end, until frame n's picture is out; all but the last are decoded without being drawn.
+// The decoder's answer to the last step.
+unsigned int AVIReader::Advance(unsigned int from, unsigned int n)
+{
+    DWORD flags = m_DecodedChunk == None ? 0 : ICDECOMPRESS_NOTKEYFRAME;
+    DWORD answer = ICERR_DONTDRAW;
+    for (;;) {
+        unsigned int chunk, drains;
+        TargetOf(n, &chunk, &drains);
+        if (m_DecodedChunk != None && (m_DecodedChunk > chunk || (m_DecodedChunk == chunk && m_Drained >= drains)))
+            return answer;
+        const unsigned int next = m_DecodedChunk == None ? from : m_Drained ? None : NextFed(m_DecodedChunk);
+        const bool last = next == None ? m_Drained + 1 >= drains : next == chunk && drains == 0;
+        const DWORD hurry = last ? 0 : ICDECOMPRESS_HURRYUP;
+        if (next == None) {
+            answer = Decompress(nullptr, 0, flags | hurry);
+            m_Drained++;
+        } else {
+            unsigned int size;
+            const unsigned char* data = Chunk(next, chunk, &size);
+            if (!data) {
+                m_DecodedChunk = None;
+                return ICERR_ERROR;
+            }
+            answer = Decompress(data, size, flags | hurry);
+            m_DecodedChunk = next;
+            m_Drained = 0;
+        }
+        if (answer != ICERR_OK && answer != ICERR_DONTDRAW) {
+            m_DecodedChunk = None;
+            return answer;
+        }
+        const LRESULT delay = ICSendMessage(m_Decompressor, ICM_DECOMPRESS_GET_DELAY, 0, 0);
+        m_Delay = delay > 0 ? (unsigned int)delay : 0;
+        flags |= ICDECOMPRESS_NOTKEYFRAME;
     }
-    if (m_LastVideoFrame != None && m_LastVideoFrame > keys[k] && m_LastVideoFrame + 1 < target) {
-        DecodeRun(m_LastVideoFrame + 1, target, flags);
-        return None;
-    }
-    if (!RestartDecoder())
-        return None;
-    DecodeRun(keys[k], target, flags);
-    return k;
 }
 
 // Drops what the decoder holds from earlier frames, so that a key frame starts afresh.
 bool AVIReader::RestartDecoder()
 {
-    m_LastVideoFrame = None;
+    m_LastVideoFrame = m_DecodedChunk = None;
+    m_Drained = 0;
     return ICSendMessage(m_Decompressor, ICM_DECOMPRESS_BEGIN, (DWORD_PTR)m_AviHandle->pVideoFormat,
                          (DWORD_PTR)m_OutputFormat) == ICERR_OK;
 }
 
-// Decodes the frames [first, end) into the decode buffer through buffer A; stops at a frame
-// that cannot be read or decoded.
-void AVIReader::DecodeRun(unsigned int first, unsigned int end, unsigned int* flags)
-{
-    for (unsigned int f = first; f < end; f++) {
-        if (m_LastVideoFrame == f - 1 && RepeatsPrevious(f)) {
-            m_LastVideoFrame = f;
-            continue;
-        }
-        unsigned int size;
-        const unsigned char* data = Chunk(f, end, &size);
-        if (!data) {
-            if (size != 0)
-                return;
-            m_LastVideoFrame = f;  // an empty chunk repeats the frame before it
-            continue;
-        }
-        // Only the run's last picture is drawn: it is the one the reader hands out next.
-        const DWORD hurry = f + 1 < end ? ICDECOMPRESS_HURRYUP : 0;
-        const DWORD answer = Decompress(data, size, *flags | hurry);
-        if (answer != ICERR_OK && answer != ICERR_DONTDRAW)
-            return;
-        m_LastVideoFrame = f;
-        *flags |= ICDECOMPRESS_NOTKEYFRAME;
-    }
-}
-
+// A chunk of `size` bytes at data; an empty one drains a picture held at the end of the stream.
 unsigned int AVIReader::Decompress(const unsigned char* data, unsigned int size, unsigned int flags)
 {
     BITMAPINFOHEADER input = *m_AviHandle->videoFormat();
@@ -194,18 +216,50 @@ unsigned int AVIReader::Decompress(const unsigned char* data, unsigned int size,
     return ICDecompress(m_Decompressor, flags, &input, (void*)data, m_OutputFormat, m_DecodeBuffer);
 }
 
-// A frame dropped from an "idx1" index is given the chunk of the frame before it: it shows that
-// frame's image and is not decoded again (a P-frame decoded twice corrupts the pictures after it).
+unsigned int AVIReader::ChunkSize(unsigned int frame)
+{
+    ULONGLONG base;
+    DWORD offset, size;
+    m_AviHandle->getframeoffset(frame, m_AviHandle->pVideoStream, &base, &offset, &size);
+    return size;
+}
+
+// An empty chunk, or a frame dropped from an "idx1" index (given the chunk of the frame before
+// it), shows the frame before it and is not decoded: a P-frame decoded twice corrupts the
+// pictures after it.
 bool AVIReader::RepeatsPrevious(unsigned int frame)
 {
     avihandle* avi = m_AviHandle;
-    if (frame == 0)
-        return false;
     ULONGLONG base[2];
     DWORD offset[2], size[2];
-    for (int i = 0; i < 2; i++)
-        avi->getframeoffset(frame - 1 + i, avi->pVideoStream, &base[i], &offset[i], &size[i]);
+    avi->getframeoffset(frame, avi->pVideoStream, &base[1], &offset[1], &size[1]);
+    if (size[1] == 0)
+        return true;
+    if (frame == 0)
+        return false;
+    avi->getframeoffset(frame - 1, avi->pVideoStream, &base[0], &offset[0], &size[0]);
     return base[0] + offset[0] == base[1] + offset[1];
+}
+
+// The first frame after `frame` whose chunk goes to the decoder; None past the last.
+unsigned int AVIReader::NextFed(unsigned int frame)
+{
+    for (unsigned int next = frame + 1; next < m_AviHandle->nFrames; next++)
+        if (!RepeatsPrevious(next))
+            return next;
+    return None;
+}
+
+// Starts reading the chunks after `frame` into the buffer that does not hold frame's, unless a
+// buffer holds them already.
+void AVIReader::ReadAheadAfter(unsigned int frame)
+{
+    const unsigned int next = frame == None ? None : NextFed(frame);
+    if (next == None || HeldIn(next) >= 0)
+        return;
+    unsigned int size;
+    if (!ReadChunk(HeldIn(frame) == 0 ? 1 : 0, next, m_AviHandle->nFrames - 1, true, false, &size))
+        FinishReadAhead();
 }
 
 // Reads frame's chunk into a read buffer, in the same read as the chunks of the frames after it
@@ -230,20 +284,13 @@ bool AVIReader::ReadChunk(int buffer, unsigned int frame, unsigned int last, boo
             return false;
         if (base + offset + *size > fileEnd)
             *size = (unsigned int)(fileEnd - base - offset);
-        FinishReadAhead();
-        for (unsigned char*& b : m_ReadBuffer)
-            FreePages(b);
-        m_ReadFrame[0] = m_ReadFrame[1] = None;
-        m_ReadBufferSize = *size + 2 * FileIOWrapper::SectorSize;
-        m_ReadBuffer[0] = AllocatePages(m_ReadBufferSize);
-        m_ReadBuffer[1] = AllocatePages(m_ReadBufferSize);
-        if (!m_ReadBuffer[0] || !m_ReadBuffer[1])
+        if (!GrowReadBuffers(*size + 2 * FileIOWrapper::SectorSize))
             return false;
     }
     const ULONGLONG start = base + offset;
     ULONGLONG end = start + *size;
     const unsigned int next = FollowingChunks(avi, avi->pVideoStream, frame, last, start, &end,
-                                              m_ReadBufferSize - 2 * FileIOWrapper::SectorSize, ~0ull);
+                                              m_ReadBufferSize - 2 * FileIOWrapper::SectorSize, ~0ull, m_HeldBytes);
     mySeek64(avi->hFile, (long long)start, FILE_BEGIN);
     unsigned int skip = 0;
     if (myRead(avi->hFile, m_ReadBuffer[buffer], (unsigned long)(end - start), &skip, ahead) < 0)
@@ -253,6 +300,23 @@ bool AVIReader::ReadChunk(int buffer, unsigned int frame, unsigned int last, boo
     m_ReadEnd[buffer] = next;
     m_ReadAhead = ahead ? buffer : -1;  // a read waits for the one before it
     return true;
+}
+
+// Both read buffers, anew, of `size` bytes. When that fails every video buffer is released, so
+// that the next frame starts from freshly allocated ones.
+bool AVIReader::GrowReadBuffers(unsigned int size)
+{
+    FinishReadAhead();
+    for (unsigned char*& b : m_ReadBuffer)
+        FreePages(b);
+    m_ReadFrame[0] = m_ReadFrame[1] = None;
+    m_ReadBuffer[0] = AllocatePages(size);
+    m_ReadBuffer[1] = AllocatePages(size);
+    m_ReadBufferSize = size;
+    if (m_ReadBuffer[0] && m_ReadBuffer[1])
+        return true;
+    ReleaseVBuffers();
+    return false;
 }
 
 // The buffer whose last read brought frame's chunk; -1 when none did.
@@ -316,15 +380,17 @@ bool AVIReader::AllocateVBuffers()
     avihandle* avi = m_AviHandle;
     if (!avi)
         return false;
-    // Uncompressed frames are handed out in place, so a buffer holds a whole image too.
     const BITMAPINFOHEADER* format = avi->videoFormat();
     // The suggested size is only a hint (chunks past it grow the buffers), so a wild one is cut.
     DWORD capacity = avi->nVideoBufferSize < MaxImageBytes ? avi->nVideoBufferSize : (DWORD)MaxImageBytes;
     if (format->biSizeImage > capacity && format->biSizeImage <= MaxImageBytes)
         capacity = format->biSizeImage;
-    // A host reads a whole image from a stored frame, whatever size the file claims for it.
-    if (format->biCompression == BI_RGB && imageSize(format, format->biBitCount) > capacity)
-        capacity = (DWORD)imageSize(format, format->biBitCount);
+    // A stored frame is handed out in place: the host reads a whole image from where its chunk
+    // begins, whatever size the file claims for it, so every chunk a read brings has that much
+    // room after it.
+    m_HeldBytes = format->biCompression == BI_RGB ? (DWORD)imageSize(format, format->biBitCount) : 0;
+    if (m_HeldBytes > capacity)
+        capacity = m_HeldBytes;
     // Room for the chunks of several compressed frames, which come in one read.
     if (capacity < VideoBatchBytes)
         capacity = VideoBatchBytes;
@@ -332,7 +398,7 @@ bool AVIReader::AllocateVBuffers()
     m_ReadBuffer[0] = AllocatePages(m_ReadBufferSize);
     m_ReadBuffer[1] = AllocatePages(m_ReadBufferSize);
     bool ok = m_ReadBuffer[0] && m_ReadBuffer[1];
-    if (ok && avi->videoFormat()->biCompression != BI_RGB) {
+    if (ok && format->biCompression != BI_RGB) {
         m_DecodeBuffer = AllocatePages(m_OutputFormat->biSizeImage);
         ok = m_DecodeBuffer != nullptr;
     }
@@ -348,4 +414,5 @@ void AVIReader::ReleaseVBuffers()
     FreePages(m_ReadBuffer[1]);
     FreePages(m_DecodeBuffer);
     m_ReadBufferSize = 0;
+    m_ReadFrame[0] = m_ReadFrame[1] = m_LastVideoFrame = m_DecodedChunk = None;
 }

@@ -23,7 +23,8 @@ unsigned long long imageSize(const BITMAPINFOHEADER* format, int bits)
 }
 
 unsigned int FollowingChunks(avihandle* avi, AVIstream* stream, unsigned int frame, unsigned int last,
-                             ULONGLONG start, ULONGLONG* end, ULONGLONG maxBytes, ULONGLONG maxGap)
+                             ULONGLONG start, ULONGLONG* end, ULONGLONG maxBytes, ULONGLONG maxGap,
+                             ULONGLONG holdBytes)
 {
     const ULONGLONG fileEnd = avi->fileSize();
     unsigned int next = frame + 1;
@@ -32,7 +33,8 @@ unsigned int FollowingChunks(avihandle* avi, AVIstream* stream, unsigned int fra
         DWORD offset, size;
         avi->getframeoffset(next, stream, &base, &offset, &size);
         const ULONGLONG at = base + offset;
-        if (size == 0 || at < *end || at - *end > maxGap || at + size > fileEnd || at + size - start > maxBytes)
+        if (size == 0 || at < *end || at - *end > maxGap || at + size > fileEnd ||
+            at + (size > holdBytes ? size : holdBytes) - start > maxBytes)
             break;
         *end = at + size;
     }

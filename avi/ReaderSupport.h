@@ -25,7 +25,8 @@ unsigned long long imageSize(const BITMAPINFOHEADER* format, int bits);
 
 // Widens a read of frame's chunk, which starts at start and ends at *end, over the chunks of the
 // frames after it up to last that follow it in the file: none empty or past the end of the file,
-// each at most maxGap bytes after the one before, all within maxBytes of start. Returns the frame
-// after the last chunk taken.
+// each at most maxGap bytes after the one before, all within maxBytes of start, each with at least
+// holdBytes from its start within them. Returns the frame after the last chunk taken.
 unsigned int FollowingChunks(avihandle* avi, AVIstream* stream, unsigned int frame, unsigned int last,
-                             ULONGLONG start, ULONGLONG* end, ULONGLONG maxBytes, ULONGLONG maxGap);
+                             ULONGLONG start, ULONGLONG* end, ULONGLONG maxBytes, ULONGLONG maxGap,
+                             ULONGLONG holdBytes);

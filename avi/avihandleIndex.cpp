@@ -194,9 +194,10 @@ bool avihandle::findAudioChunk(DWORD estimate, DWORD sample, DWORD* chunk)
 
 bool avihandle::findkeyframe(DWORD frame, DWORD* key)
 {
-    const DWORD* end = pKeyFrames + nKeyFrames;
-    const DWORD* after = std::upper_bound(pKeyFrames, end, frame);
-    if (!pKeyFrames || after == pKeyFrames)
+    const DWORD* keys = pKeyFrames;
+    const DWORD* end = keys + nKeyFrames;
+    const DWORD* after = std::upper_bound(keys, end, frame);
+    if (!keys || after == keys)
         return false;
     *key = after[-1];
     return true;

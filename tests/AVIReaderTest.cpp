@@ -30,7 +30,8 @@ struct Clip {
     unsigned char colorSpace;
     bool bottomUp;
     unsigned bits = 16;
-    int dropped = -1;  // a frame written as an empty chunk: it shows the frame before it
+    int dropped = -1;  // the first of `drops` frames written as empty chunks: they show the frame before them
+    int drops = 0;
 };
 void PrintTo(const Clip& clip, std::ostream* out) { *out << clip.name; }
 
@@ -60,11 +61,12 @@ const Clip clips[] = {
     {"ReaderFfv1", ffmpeg(qcif, "-frames:v 10 -c:v ffv1 -g 4"), 1, false},
     {"ReaderCinepak", ffmpeg(qcif, "-frames:v 10 -c:v cinepak"), 1, true}, mencoder,
     // Open groups: the B-frames after each key frame are shown before it and refer to the group
-    // before. The decoder holds one picture back, so frame 0 has none and is black.
+    // before. The decoder holds one picture back (H.264 with B-pyramids two), shown in display order.
     {"ReaderMpeg4BFrames", ffmpeg(qcif, "-frames:v 30 -c:v mpeg4 -g 8 -bf 2"), 1, false},
-    // Frame 5 left out: the muxer fills the gap with an empty chunk inside a run of P-frames.
-    {"ReaderMpeg4Dropped", ffmpeg(qcif, "-frames:v 20 -vf select='not(eq(n\\,5))' -vsync passthrough -c:v mpeg4 -g 12 -bf 0"),
-     1, false, 16, 5}};
+    {"ReaderH264BFrames", ffmpeg(qcif, "-frames:v 40 -c:v libx264 -g 12 -bf 3 -pix_fmt yuv420p"), 1, false},
+    // Frames 5 and 6 left out: the muxer fills the gap with empty chunks inside a run of P-frames.
+    {"ReaderMpeg4Dropped", ffmpeg(qcif, "-frames:v 20 -vf select='not(between(n\\,5\\,6))' -vsync passthrough -c:v mpeg4 "
+                                        "-g 12 -bf 0"), 1, false, 16, 5, 2}};
 
 // The rows the reader hands out for the colour space and row order it reported.
 DibLayout layoutOf(const Ombrix_FileInfo& info)
@@ -78,8 +80,8 @@ DibLayout layoutOf(const Ombrix_FileInfo& info)
     throw std::runtime_error("no layout for colour space " + std::to_string(info.ColorSpace));
 }
 
-// FFmpeg's own decoding timeline in that layout: for each video packet in order, the picture the
-// decoder hands out after it; the one before when it hands out none, black before the first.
+// FFmpeg's own decoding in that layout: every picture the decoder shows, in display order, the
+// pictures it holds back at the end included.
 std::vector<Bytes> ffmpegFrames(const std::string& path, const DibLayout& layout)
 {
     AVFormatContext* format = nullptr;
@@ -95,17 +97,22 @@ std::vector<Bytes> ffmpegFrames(const std::string& path, const DibLayout& layout
     AvFramePtr picture(av_frame_alloc());
     DibConverter converter(layout);
     std::vector<Bytes> frames;
-    Bytes image = blackPicture(layout);
+    const auto receive = [&] {
+        while (avcodec_receive_frame(codec.get(), picture.get()) == 0) {
+            frames.push_back(Bytes(layout.Size()));
+            if (!converter.Convert(picture.get(), frames.back().data()))
+                throw std::runtime_error("libswscale cannot convert a picture of " + path);
+        }
+    };
     for (; av_read_frame(format, packet.get()) >= 0; av_packet_unref(packet.get())) {
         if (packet->stream_index != stream)
             continue;
         if (avcodec_send_packet(codec.get(), packet.get()) < 0)
             throw std::runtime_error("libavcodec refuses a packet of " + path);
-        while (avcodec_receive_frame(codec.get(), picture.get()) == 0)
-            if (!converter.Convert(picture.get(), image.data()))
-                throw std::runtime_error("libswscale cannot convert a picture of " + path);
-        frames.push_back(image);
+        receive();
     }
+    avcodec_send_packet(codec.get(), nullptr);
+    receive();
     avformat_close_input(&format);
     return frames;
 }
@@ -168,7 +175,7 @@ TEST_P(AVIReaderFrames, ShuffledSequentialAndSingleFrameRequestsMatchFFmpeg)
     EXPECT_EQ(file.info.BottomUp, GetParam().bottomUp);
     std::vector<Bytes> expected = file.frames();
     if (GetParam().dropped >= 0)
-        expected.insert(expected.begin() + GetParam().dropped, expected[GetParam().dropped - 1]);
+        expected.insert(expected.begin() + GetParam().dropped, GetParam().drops, expected[GetParam().dropped - 1]);
     ASSERT_EQ(expected.size(), file.info.NumFrames);
     std::vector<unsigned> order(expected.size());
     std::iota(order.begin(), order.end(), 0u);
@@ -289,6 +296,7 @@ TEST(AVIReaderLifecycle, EmptyChunksShortChunksAndUnusablePictureSizes)
     for (const bool openDml : {false, true}) {
         AviLayout layout = videoAndAudio({chunks});
         layout.superIndex = openDml;
+        layout.dmlhFrames = openDml ? 4 : 0;
         Opened jpegs(dir.write("empty.avi", buildAvi(layout).image));
         ASSERT_TRUE(jpegs.reader->GetIsValidAVIFile());
         std::vector<Bytes> expected = jpegs.frames();  // FFmpeg skips the empty chunk

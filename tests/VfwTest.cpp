@@ -56,7 +56,7 @@ BITMAPINFOHEADER outputFor(const BITMAPINFOHEADER& input, FOURCC compression, WO
 }
 
 // FFmpeg's own decoding: each video packet of the file in order, with the picture libavcodec
-// hands out after it, null when it holds one back.
+// hands out after it, null when it holds one back; then, with no packet, the pictures it held.
 struct Decoded { Bytes packet; AvFramePtr picture; };
 
 std::vector<Decoded> ffmpegDecode(const std::string& path)
@@ -79,6 +79,10 @@ std::vector<Decoded> ffmpegDecode(const std::string& path)
             picture.reset();
         decoded.push_back({Bytes(packet->data, packet->data + packet->size), std::move(picture)});
     }
+    avcodec_send_packet(codec.get(), nullptr);
+    for (AvFramePtr picture(av_frame_alloc()); avcodec_receive_frame(codec.get(), picture.get()) == 0;
+         picture.reset(av_frame_alloc()))
+        decoded.push_back({Bytes(), std::move(picture)});
     avformat_close_input(&format);
     return decoded;
 }
@@ -129,12 +133,13 @@ TEST_P(VfwDecode, EveryPictureAsFFmpegDecodesIt)
     std::copy(canary.begin(), canary.end(), bits.end() - canary.size());
     BITMAPINFOHEADER chunk = *input;
     const std::vector<Decoded> reference = ffmpegDecode(path);
-    ASSERT_EQ(reference.size(), 8u);
+    ASSERT_EQ(reference.size(), 8u + clip.withoutPicture);
     // The second pass begins again with the same formats, which restarts the decoder, and
     // hurries every other call, the last one included: those decode but leave bits alone.
     for (int pass = 0; pass < 2; pass++) {
         ASSERT_EQ(ICSendMessage(decoder, ICM_DECOMPRESS_BEGIN, (DWORD_PTR)input, (DWORD_PTR)&out), ICERR_OK);
         int withoutPicture = 0;
+        // The empty chunks after the last drain the pictures held back; they count as chunks.
         for (size_t i = 0; i < reference.size(); i++) {
             const bool hurry = pass == 1 && i % 2 == 1;
             std::fill(bits.begin(), bits.end() - canary.size(), 0xFF);
@@ -158,11 +163,13 @@ TEST_P(VfwDecode, EveryPictureAsFFmpegDecodesIt)
             }
         }
         EXPECT_EQ(withoutPicture, clip.withoutPicture);
+        EXPECT_EQ(ICSendMessage(decoder, ICM_DECOMPRESS_GET_DELAY, 0, 0), clip.withoutPicture);
     }
-    // An empty chunk draws the last picture decoded in a hurry, then repeats it.
+    // Nothing left to drain: an empty chunk draws the last picture decoded in a hurry, then keeps it.
     chunk.biSizeImage = 0;
     for (int repeat = 0; repeat < 2; repeat++) {
-        EXPECT_EQ(ICDecompress(decoder, ICDECOMPRESS_NOTKEYFRAME, &chunk, nullptr, &out, bits.data()), DWORD(ICERR_OK));
+        EXPECT_EQ(ICDecompress(decoder, ICDECOMPRESS_NOTKEYFRAME, &chunk, nullptr, &out, bits.data()),
+                  DWORD(ICERR_DONTDRAW));
         expectSamePicture(reference.back().picture.get(), *layout, bits.data(), int(reference.size()));
     }
     EXPECT_EQ(ICSendMessage(decoder, ICM_DECOMPRESS_END, 0, 0), ICERR_OK);
@@ -175,6 +182,31 @@ INSTANTIATE_TEST_SUITE_P(Files, VfwDecode,
                              return std::string(std::get<0>(info.param).name) + "To" + std::get<1>(info.param).name +
                                     (std::get<2>(info.param) ? "TopDown" : "");
                          });
+
+// Decoding begun at a B-frame: the pictures that come out are of the chunks after it, which lean
+// on pictures the decoder never had. None of them is shown.
+TEST(Vfw, PicturesBeforeTheFirstChunksOwnAreNone)
+{
+    const std::string path = make(clips[2].name, ".avi", clips[2].command);
+    avihandle file(path.c_str(), false, true);
+    ASSERT_FALSE(file.bError);
+    auto* input = (BITMAPINFOHEADER*)file.pVideoFormat;
+    BITMAPINFOHEADER out = outputFor(*input, FCC("UYVY"), 16, false), chunk = *input;
+    const std::optional<DibLayout> layout = DibLayout::Of(out, false);
+    const std::vector<Decoded> reference = ffmpegDecode(path);
+    HIC decoder = ICOpen(ICTYPE_VIDEO, file.fccVideoHandler, ICMODE_DECOMPRESS);
+    ASSERT_EQ(ICSendMessage(decoder, ICM_DECOMPRESS_BEGIN, (DWORD_PTR)input, (DWORD_PTR)&out), ICERR_OK);
+    Bytes bits(out.biSizeImage);
+    const Bytes black = blackPicture(*layout);
+    for (size_t i = 2; i < reference.size(); i++) {  // chunk 2 is the B-frame shown first after the key frame
+        chunk.biSizeImage = DWORD(reference[i].packet.size());
+        EXPECT_EQ(ICDecompress(decoder, ICDECOMPRESS_NOTKEYFRAME, &chunk, (void*)reference[i].packet.data(), &out,
+                               bits.data()),
+                  DWORD(ICERR_DONTDRAW)) << "chunk " << i;
+        EXPECT_TRUE(bits == black) << "chunk " << i;
+    }
+    ICClose(decoder);
+}
 
 // What a decoder refuses to be asked, and to be given once begun; ICOpen makes decompressors of
 // video type "vidc" (in either case) only.

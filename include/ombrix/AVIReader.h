@@ -43,13 +43,19 @@ private:
     void AudioUnBlock();
     void Close(bool takeGates);
     unsigned char* DecodeFrame(unsigned int target, bool singleFrame);
-    unsigned char* RepeatBeforeEmpty(unsigned int target, bool singleFrame);
-    unsigned int PreRoll(unsigned int target, unsigned int* flags);
+    unsigned char* StoredFrame(unsigned int n, bool singleFrame);
+    unsigned char* DecodeTo(unsigned int n, bool singleFrame);
+    void TargetOf(unsigned int n, unsigned int* chunk, unsigned int* drains);
+    bool CanContinue(unsigned int n, unsigned int key);
+    unsigned int Advance(unsigned int from, unsigned int n);
     bool RestartDecoder();
-    void DecodeRun(unsigned int first, unsigned int end, unsigned int* flags);
     unsigned int Decompress(const unsigned char* data, unsigned int size, unsigned int flags);
+    unsigned int ChunkSize(unsigned int frame);
     bool RepeatsPrevious(unsigned int frame);
+    unsigned int NextFed(unsigned int frame);
+    void ReadAheadAfter(unsigned int frame);
     bool ReadChunk(int buffer, unsigned int frame, unsigned int last, bool ahead, bool mayGrow, unsigned int* size);
+    bool GrowReadBuffers(unsigned int size);
     int HeldIn(unsigned int frame);
     const unsigned char* Chunk(unsigned int frame, unsigned int last, unsigned int* size);
     void FinishReadAhead();
@@ -91,6 +97,10 @@ private:
     volatile int m_AudioGate;
     volatile int m_Started;  // 1 while a start has opened the file and decoders
     unsigned int m_ReadBufferSize;
+    unsigned int m_HeldBytes;     // room every chunk read needs after its start: a stored image
+    unsigned int m_DecodedChunk;  // the last chunk decoded since decoding began; None: begin anew
+    unsigned int m_Drained;       // pictures drained after it at the end of the stream
+    unsigned int m_Delay;         // pictures the decoder holds back
     CRITICAL_SECTION* m_FileLock;  // the file and index, shared by video and audio loads
     unsigned long long m_DVBatchStart;  // the run of DV frames in m_DVFrameBuffer: file offset,
     unsigned int m_DVBatchBytes;        // its length
