@@ -2,6 +2,7 @@
 #pragma once
 
 #include "ACM_Tools.h"
+#include "AVIReader.h"
 #include "Ombrix_FileInfo.h"
 #include "OmbrixTypes.h"
 #include "platform.h"
