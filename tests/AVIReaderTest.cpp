@@ -46,9 +46,12 @@ const Clip dvPal = {"ReaderDvPal", ffmpeg(testsrc("720x576", "25") + stereo,
 // Re-encoded by mencoder ("{src}": an MJPEG and PCM clip), which writes its PCM chunks ahead of the video.
 const Clip mencoder = {"ReaderMencoderMpeg4Pcm", "mencoder {src} -really-quiet -ovc lavc -lavcopts "
                        "vcodec=mpeg4:keyint=12 -oac pcm -o {out}", 1, false};
-// A-law, decoded through the compressed-audio path to 8-bit PCM; whole seconds, since the
-// compressed-audio total counts whole seconds of the stream.
-const Clip alaw = {"ReaderMpeg4Alaw", ffmpeg(qcif + stereo, "-t 2 -c:v mpeg4 -g 12 -bf 0 -c:a pcm_alaw -ac 2"), 1, false, 8};
+// A-law, decoded through the compressed-audio path to 8-bit PCM, as long as the stream is.
+const Clip alaw = {"ReaderMpeg4Alaw", ffmpeg(qcif + stereo, "-t 1.7 -c:v mpeg4 -g 12 -bf 0 -c:a pcm_alaw -ac 2"), 1, false, 8};
+// MP3 alone, one frame a chunk; and mencoder's, whose frames run across chunks.
+const Clip mp3 = {"ReaderMp3AudioOnly", ffmpeg(stereo, "-t 1.3 -c:a libmp3lame -b:a 128k"), 0, false};
+const Clip mencoderMp3 = {"ReaderMencoderMp3", "mencoder {src} -really-quiet -ovc copy -oac mp3lame -lameopts cbr:br=96 -o {out}",
+                          1, false};
 const Clip pcm8 = {"ReaderMjpegPcmU8", ffmpeg(qcif + stereo, "-t 1 -c:v mjpeg -c:a pcm_u8 -ac 2"), 1, false, 8};
 const Clip clips[] = {
     {"ReaderBgr24BottomUp", ffmpeg(qcif, "-frames:v 10 -vf vflip -c:v rawvideo -pix_fmt bgr24 -flipped_raw_rgb 1"), 3, true},
@@ -239,7 +242,7 @@ TEST(AVIReaderAudio, DVFramesCarryTheAudio)
     checkAudio(file, 16, false);
 }
 
-INSTANTIATE_TEST_SUITE_P(AVIReader, AVIReaderAudio, testing::Values(mpeg4, dvPal, mencoder, alaw, pcm8),
+INSTANTIATE_TEST_SUITE_P(AVIReader, AVIReaderAudio, testing::Values(mpeg4, dvPal, mencoder, alaw, pcm8, mp3, mencoderMp3),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // Runs body in a child process, so that a crash, or a hang that the alarm ends, fails the test

@@ -14,26 +14,38 @@ namespace {
 
 struct Coded {
     const char* name;
-    std::string audio;         // the ffmpeg tool's audio options
-    bool eightBit;             // decoded to 8-bit unsigned, else 16-bit signed
-    bool served;               // ACM_Tools decodes it (its PCM has 8 or 16 bits)
-    std::string decodeOptions; // the reference decode's
+    std::string command;        // the file's
+    bool eightBit;              // decoded to 8-bit unsigned, else 16-bit signed
+    unsigned shortBy;           // the PCM frames the count may fall short of the decode by: a codec frame
+    std::string decodeOptions;  // the reference decode's
 };
 
 void PrintTo(const Coded& c, std::ostream* out) { *out << c.name; }
 
+const std::string tone = lavfi("aevalsrc=0.5*sin(440*2*PI*t)|0.3*sin(660*2*PI*t+1):s=48000");
+std::string withVideo(const std::string& audio, const char* seconds = "3")
+{
+    return ffmpeg(testsrc("64x48", "25") + tone, std::string("-t ") + seconds + " -c:v mpeg4 " + audio);
+}
+
 const Coded files[] = {
-    {"Alaw", "-c:a pcm_alaw -ac 1 -ar 8000", true, true, ""},
-    {"Mulaw", "-c:a pcm_mulaw -ac 2 -ar 8000", true, true, ""},
+    {"Alaw", withVideo("-c:a pcm_alaw -ac 1 -ar 8000"), true, 0, ""},
+    {"Mulaw", withVideo("-c:a pcm_mulaw -ac 2 -ar 8000"), true, 0, ""},
     // Over a megabyte: ACM_Tools fills its source buffer more than once.
-    {"ExtensiblePcm16", "-c:a pcm_s16le -ac 6 -ar 48000", false, true, ""},
-    {"ExtensibleU8", "-c:a pcm_u8 -ac 6 -ar 48000", true, true, ""},
-    {"Float", "-c:a pcm_f32le -ac 2 -ar 48000", false, false, ""},
-    {"MsAdpcm", "-c:a adpcm_ms -ac 2 -ar 22050", false, true, ""},
-    {"ImaAdpcm", "-c:a adpcm_ima_wav -ac 2 -ar 22050", false, true, ""},
-    {"Mp3", "-c:a libmp3lame -b:a 128k -ac 2 -ar 44100", false, true, ""},
+    {"ExtensiblePcm16", withVideo("-c:a pcm_s16le -ac 6 -ar 48000"), false, 0, ""},
+    {"ExtensibleU8", withVideo("-c:a pcm_u8 -ac 6 -ar 48000"), true, 0, ""},
+    {"Float", withVideo("-c:a pcm_f32le -ac 2 -ar 48000"), false, 0, ""},
+    // 90 s: a count taken from whole seconds of the video drifts with the length.
+    {"MsAdpcm", withVideo("-c:a adpcm_ms -ac 2 -ar 22050", "90"), false, 0, ""},
+    {"ImaAdpcm", withVideo("-c:a adpcm_ima_wav -ac 2 -ar 22050"), false, 0, ""},
+    {"Mp3", withVideo("-c:a libmp3lame -b:a 128k -ac 2 -ar 44100"), false, 0, ""},
+    {"Mp3AudioOnly", ffmpeg(tone, "-t 2.5 -c:a libmp3lame -b:a 96k -ac 2 -ar 44100"), false, 0, ""},
+    // mencoder's constant-rate MP3: frames that run across chunks, counted in bytes.
+    {"Mp3Mencoder", "mencoder " + quote(make("AcmMencoderSource", ".avi", withVideo("-c:a pcm_s16le -ac 2 -ar 44100", "2.04"))) +
+                        " -really-quiet -ovc lavc -lavcopts vcodec=mpeg4 -oac mp3lame -lameopts cbr:br=128 -o {out}",
+     false, 1152, ""},
     // AC-3's noise for quiet bands, seeded per frame, does not depend on where decoding began.
-    {"Ac3", "-c:a ac3 -ac 2 -ar 48000", false, true, "-cons_noisegen 1 "},
+    {"Ac3", withVideo("-c:a ac3 -ac 2 -ar 48000"), false, 0, "-cons_noisegen 1 "},
 };
 
 class AcmFile : public testing::TestWithParam<Coded> {
@@ -41,11 +53,10 @@ protected:
     void SetUp() override
     {
         const Coded& c = GetParam();
-        const std::string tone = lavfi("aevalsrc=0.5*sin(440*2*PI*t)|0.3*sin(660*2*PI*t+1):s=48000");
-        path = make(std::string("Acm") + c.name, ".avi", ffmpeg(testsrc("64x48", "25") + tone, "-t 3 -c:v mpeg4 " + c.audio));
+        path = make(std::string("Acm") + c.name, ".avi", c.command);
         const std::string pcm = c.eightBit ? "-f u8 -c:a pcm_u8" : "-f s16le -c:a pcm_s16le";
         reference = readFile(make(std::string("Acm") + c.name + "Pcm", ".raw",
-                                  ffmpeg(c.decodeOptions + "-i " + quote(path) + " ", pcm)));
+                                  ffmpeg(c.decodeOptions + "-i " + quote(path) + " ", "-vn " + pcm)));
         parser = std::make_unique<avihandle>(path.c_str(), true, false);
         frameBytes = parser->pAudioFormat->nChannels * (c.eightBit ? 1 : 2);
     }
@@ -61,16 +72,13 @@ protected:
 TEST_P(AcmFile, ServesTheDecodedStream)
 {
     ACM_Tools tools(parser.get());
-    ASSERT_EQ(tools.ACM_QueryAudioCompression(), GetParam().served);
-    if (!GetParam().served) {
-        EXPECT_EQ(tools.GetDestTotalAudioSamples(), 0u);
-        return;
-    }
+    ASSERT_TRUE(tools.ACM_QueryAudioCompression());
     ASSERT_TRUE(parser->openavi());
     ASSERT_TRUE(tools.ACM_Open());
+    // The stream's own length: what FFmpeg decodes, or at most a codec frame fewer.
     const unsigned total = tools.GetDestTotalAudioSamples();
-    ASSERT_GT(total, 0u);
     ASSERT_LE(total * frameBytes, reference.size());
+    ASSERT_LE(reference.size() / frameBytes - total, GetParam().shortBy);
     const Bytes expected(reference.begin(), reference.begin() + total * frameBytes);
 
     Bytes pieces(expected.size());

@@ -21,9 +21,13 @@ public:
     unsigned int GetDestTotalAudioSamples();
 
 private:
-    double blockFrames();
-    bool position(unsigned int start, unsigned int* chunk, unsigned long long* drop);
-    bool fillSource(unsigned int* used);
+    unsigned long long CountFrames(HACMSTREAM stream);
+    unsigned long long FindStreamFrames();
+    bool FindStreamFrame(unsigned long long j, unsigned long long* start, unsigned int* length);
+    unsigned int ReadStream(unsigned long long at, unsigned int count, unsigned char* destination);
+    bool SizeBuffers(unsigned int size);
+    bool Position(unsigned int start, unsigned int* chunk, unsigned int* offset, unsigned long long* drop);
+    bool FillSource(unsigned int* used);
 
     avihandle* m_Parser;
     unsigned int m_SourceRate;
@@ -40,4 +44,10 @@ private:
     unsigned int m_NextChunk;
     unsigned int m_Leftover;
     bool m_Usable;
+    unsigned char m_Layout;               // how the stream counts its PCM: blocks, chunks or a byte stream
+    unsigned int m_FrameSamples;          // PCM frames of one block, chunk or codec frame
+    unsigned int m_NextOffset;            // where in the next chunk the next fill begins
+    unsigned long long m_StreamOrigin;    // a byte stream's first frame,
+    unsigned long long m_FrameMean;       // its frames' mean length times the sample rate,
+    unsigned int m_FrameKind;             // and the kind of frame it holds
 };

@@ -35,7 +35,8 @@ MMRESULT acmStreamOpen(HACMSTREAM* stream, HACMDRIVER driver, WAVEFORMATEX* sour
 MMRESULT acmStreamSize(HACMSTREAM stream, DWORD input, DWORD* output, DWORD flags);
 MMRESULT acmStreamPrepareHeader(HACMSTREAM stream, ACMSTREAMHEADER* header, DWORD flags);
 // Converts the whole source buffer; cbDstLengthUsed tells the bytes produced. Bytes that end
-// inside a codec frame are kept for the next conversion.
+// inside a codec frame are kept for the next conversion; with ACM_STREAMCONVERTF_END (the end of
+// the stream) the frame they begin is decoded too.
 MMRESULT acmStreamConvert(HACMSTREAM stream, ACMSTREAMHEADER* header, DWORD flags);
 MMRESULT acmStreamUnprepareHeader(HACMSTREAM stream, ACMSTREAMHEADER* header, DWORD flags);
 MMRESULT acmStreamClose(HACMSTREAM stream, DWORD flags);

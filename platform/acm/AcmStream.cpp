@@ -81,6 +81,9 @@ MMRESULT AcmStream::Convert(ACMSTREAMHEADER* header, DWORD flags)
             FeedBlocks(header->pbSrc + done, slice, &out);
         done += slice;
     }
+    // The end of the stream: the parser gives up the frame it holds.
+    if ((flags & ACM_STREAMCONVERTF_END) && m_Format.Framed())
+        FeedParser(nullptr, 0, &out);
     header->cbSrcLengthUsed = (DWORD)take;
     header->cbDstLengthUsed = (DWORD)out.written;
     return MMSYSERR_NOERROR;
@@ -125,14 +128,15 @@ void AcmStream::FeedBlocks(const uint8_t* data, size_t size, Output* out)
 }
 
 // The parser cuts frames out of the byte stream and keeps the start of an incomplete one; it reads
-// a little past the bytes it is given, so they are copied into a padded buffer.
+// a little past the bytes it is given, so they are copied into a padded buffer. No bytes at all
+// flush it: it hands out what it holds.
 void AcmStream::FeedParser(const uint8_t* data, size_t size, Output* out)
 {
     m_Padded.assign(data, data + size);
     m_Padded.resize(size + AV_INPUT_BUFFER_PADDING_SIZE, 0);
-    const uint8_t* at = m_Padded.data();
+    const uint8_t* at = size ? m_Padded.data() : nullptr;
     int left = (int)size;
-    while (left > 0) {
+    for (bool flush = size == 0; left > 0 || flush; flush = false) {
         uint8_t* frame = nullptr;
         int frameSize = 0;
         const int used = av_parser_parse2(m_Parser.get(), m_Decoder.get(), &frame, &frameSize, at, left,
