@@ -9,6 +9,7 @@
 #include "avihandle.h"
 #include "core/DebugOutput.h"
 #include "core/FileIOWrapper.h"
+#include "core/ScopeExit.h"
 #include "core/Truncate.h"
 #include "ombrix/ACM_Tools.h"
 #include "platform/vfw/Vfw.h"
@@ -35,7 +36,7 @@ AVIReader::AVIReader(char* fileName, Ombrix_FileInfo* info, bool noVideo, bool n
       m_AudioFrameSamples(0), m_StartLock(new CRITICAL_SECTION), m_FileReferenceCount(0), m_IsValidAVIFile(false),
       m_ReleaseAfterFrame(false), m_NoVideo(noVideo), m_NoAudio(noAudio), m_VideoGate(1), m_AudioGate(1),
       m_Started(0), m_ReadBufferSize(0), m_HeldBytes(0), m_DecodedChunk(None), m_Drained(0), m_Delay(0), m_FileLock(new CRITICAL_SECTION), m_DVBatchStart(0), m_DVBatchBytes(0),
-      m_DVBatchSkip(0)
+      m_DVBatchSkip(0), m_DVStarts(nullptr), m_DVKnown(0), m_DVPeriod(0), m_DVPattern{}
 {
     InitializeCriticalSection(m_StartLock);
     InitializeCriticalSection(m_FileLock);
@@ -58,7 +59,8 @@ AVIReader::AVIReader(char* fileName, Ombrix_FileInfo* info, bool noVideo, bool n
     if (record.HasVideo) {
         const BITMAPINFOHEADER* format = avi->videoFormat();
         record.Width = format->biWidth;
-        record.Height = format->biHeight;
+        // Rows stored top-down have a negative height: the picture is as high either way.
+        record.Height = format->biHeight < 0 ? -format->biHeight : format->biHeight;
         record.NumFrames = avi->nFrames;
         record.Rate = TruncateToDWORD(avi->dRate);
         record.Scale = TruncateToDWORD(avi->dScale);
@@ -211,6 +213,7 @@ bool AVIReader::VFW_QueryOutputColorSpace()
 void AVIReader::AddStart()
 {
     EnterCriticalSection(m_StartLock);
+    const ScopeExit leave([&] { LeaveCriticalSection(m_StartLock); });
     avihandle* avi = m_AviHandle;
     if (avi && InterlockedIncrement(&m_FileReferenceCount) == 1) {
         int aud = m_NoAudio ? 0 : 1;
@@ -237,7 +240,8 @@ void AVIReader::AddStart()
                 m_LastAudioStart = m_LastAudioCount = m_AudioFrameCursor = None;
                 m_AudioSkip = m_AudioFrameSamples = 0;
                 AllocateABuffers();
-                m_ACM->ACM_Open();
+                if (m_ACM)
+                    m_ACM->ACM_Open();
             }
             DebugOutput("AVIReader::AddStart Opening End (Aud=%d) %s\n", aud, m_FileName);
             InterlockedExchange(&m_Started, 1);
@@ -256,22 +260,19 @@ void AVIReader::AddStart()
             }
         }
     }
-    LeaveCriticalSection(m_StartLock);
 }
 
 void AVIReader::ReleaseStart()
 {
     EnterCriticalSection(m_StartLock);
+    const ScopeExit leave([&] { LeaveCriticalSection(m_StartLock); });
     if (m_IsValidAVIFile && InterlockedDecrement(&m_FileReferenceCount) <= 0) {
         DebugOutput("AVIReader::ReleaseStart Closing (Aud=%d) %s\n", m_NoAudio ? 0 : 1, m_FileName);
-        if (m_FileReferenceCount < 0) {
-            LeaveCriticalSection(m_StartLock);
+        if (m_FileReferenceCount < 0)
             throw "AVIReader::ReleaseStart Warning reference count<0";
-        }
         // After a failed start the gates are already held and nothing will free them.
         Close(InterlockedCompareExchange(&m_Started, 0, 0) != 0);
     }
-    LeaveCriticalSection(m_StartLock);
 }
 
 // Releases what a start opened. The gates taken stay held: loads fail until the next start.
@@ -325,18 +326,16 @@ bool AVIReader::LoadAudioSamples(void* buffer, unsigned int start, unsigned int 
 {
     if (!AudioBlock(true))
         return false;
-    avihandle* avi = m_AviHandle;
-    bool result = false;
+    // Freed on every way out, a message thrown from below included.
+    const ScopeExit unblock([&] { AudioUnBlock(); });
     EnterCriticalSection(m_FileLock);
-    if (avi->hFile) {
-        if (m_ACM && m_ACM->PerformAudioCompression())
-            result = m_ACM->LoadAudioSamples(buffer, start, count, flag);
-        else if (avi->bDVType1)
-            result = LoadDVSamples(buffer, start, count);
-        else if (avi->pAudioFormat->wFormatTag == WAVE_FORMAT_PCM)
-            result = LoadPCMSamples(buffer, start, count);
-    }
-    LeaveCriticalSection(m_FileLock);
-    AudioUnBlock();
-    return result;
+    const ScopeExit leave([&] { LeaveCriticalSection(m_FileLock); });
+    avihandle* avi = m_AviHandle;
+    if (!avi->hFile)
+        return false;
+    if (m_ACM && m_ACM->PerformAudioCompression())
+        return m_ACM->LoadAudioSamples(buffer, start, count, flag);
+    if (avi->bDVType1)
+        return LoadDVSamples(buffer, start, count);
+    return avi->pAudioFormat->wFormatTag == WAVE_FORMAT_PCM && LoadPCMSamples(buffer, start, count);
 }

@@ -1,6 +1,11 @@
 // The AVI reader's audio from DV frames: runs of frames read together and their audio decoded.
+// Each frame carries its own count of samples (an NTSC frame 1600 or 1602 at 48 kHz, unlocked
+// audio whatever the clock gave), so a sample's frame comes from those counts: from a period
+// that the first frames repeat while every frame read keeps to it, else from the counts of every
+// frame before it.
 #include "ombrix/AVIReader.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -21,7 +26,9 @@ bool AVIReader::AllocateABuffers()
     m_DVBatchBytes = 0;
     if (avi->nAudioBufferSize)
         m_DVAudioBuffer = (unsigned char*)malloc(avi->nAudioBufferSize);
-    if (!m_DVFrameBuffer || !m_DVAudioBuffer) {
+    m_DVStarts = (unsigned int*)malloc(((size_t)avi->nFrames + 1) * sizeof *m_DVStarts);
+    m_DVKnown = m_DVPeriod = 0;
+    if (!m_DVFrameBuffer || !m_DVAudioBuffer || !m_DVStarts) {
         ReleaseABuffers();
         return false;
     }
@@ -35,6 +42,8 @@ void AVIReader::ReleaseABuffers()
     FreePages(m_DVFrameBuffer);
     free(m_DVAudioBuffer);
     m_DVAudioBuffer = nullptr;
+    free(m_DVStarts);
+    m_DVStarts = nullptr;
 }
 
 // The most bytes of one DV chunk that are read: frame analysis needs no more.
@@ -62,12 +71,96 @@ const unsigned char* AVIReader::DVFrame(unsigned int f)
         FollowingChunks(avi, avi->pStreams, f, avi->nFrames, at, &end, DVBatchBytes, 16, 0);
         unsigned int skip = 0;
         mySeek64(avi->hFile, (long long)at, FILE_BEGIN);
-        myRead(avi->hFile, m_DVFrameBuffer, (unsigned long)(end - at), &skip, false);
+        m_DVBatchBytes = 0;
+        if (myRead(avi->hFile, m_DVFrameBuffer, (unsigned long)(end - at), &skip, false) < 0)
+            return nullptr;
         m_DVBatchStart = at;
         m_DVBatchBytes = (DWORD)(end - at);
         m_DVBatchSkip = skip;
     }
     return m_DVFrameBuffer + m_DVBatchSkip + (at - m_DVBatchStart);
+}
+
+// The samples DV frame f carries, read from its AAUX source pack; None when it cannot be read.
+unsigned int AVIReader::DVFrameSamples(unsigned int f)
+{
+    const unsigned char* frame = DVFrame(f);
+    if (!frame)
+        return None;
+    tr_dv_aux aux = {};
+    analyze_fr0(&aux, frame);
+    return aux.audio[0].samples;
+}
+
+// Records that frame f, whose first sample is known, carries n samples; a frame that breaks the
+// period ends it.
+void AVIReader::DVCounted(unsigned int f, unsigned int n)
+{
+    if (f + 1 == m_DVKnown && m_DVKnown <= m_AviHandle->nFrames)
+        m_DVStarts[m_DVKnown++] = m_DVStarts[f] + n;
+    if (m_DVPeriod && n != m_DVPattern[f % m_DVPeriod])
+        m_DVPeriod = 0;
+}
+
+// The frame that holds sample `start` and the samples before it in that frame. False when the
+// frames cannot be read.
+bool AVIReader::DVLocate(unsigned int start, unsigned int* frame, unsigned int* skip)
+{
+    const unsigned int frames = m_AviHandle->nFrames;
+    if (m_DVKnown == 0) {
+        // The first frames' counts, and the shortest period they repeat (NTSC at 48 kHz: five frames).
+        m_DVStarts[0] = 0;
+        m_DVKnown = 1;
+        const unsigned int first = frames < DVPeriodFrames ? frames : DVPeriodFrames;
+        for (unsigned int f = 0; f < first; f++) {
+            const unsigned int n = DVFrameSamples(f);
+            if (n == None)
+                return false;
+            DVCounted(f, n);
+        }
+        for (m_DVPeriod = 1; m_DVPeriod <= MaxDVPeriod; m_DVPeriod++) {
+            bool repeats = first >= 2 * m_DVPeriod;
+            for (unsigned int f = m_DVPeriod; repeats && f < first; f++)
+                repeats = m_DVStarts[f + 1] - m_DVStarts[f] == m_DVStarts[f - m_DVPeriod + 1] - m_DVStarts[f - m_DVPeriod];
+            if (repeats)
+                break;
+        }
+        if (m_DVPeriod > MaxDVPeriod)
+            m_DVPeriod = 0;
+        for (unsigned int i = 0; i < m_DVPeriod; i++)
+            m_DVPattern[i] = m_DVStarts[i + 1] - m_DVStarts[i];
+    }
+    for (;;) {
+        if (start < m_DVStarts[m_DVKnown - 1] || m_DVKnown > frames) {
+            // A known frame: the last whose first sample is not past start.
+            const unsigned int* after = std::upper_bound(m_DVStarts, m_DVStarts + m_DVKnown, start);
+            *frame = (unsigned int)(after - m_DVStarts) - 1;
+            *skip = start - m_DVStarts[*frame];
+            return true;
+        }
+        if (m_DVPeriod) {
+            unsigned int cycle = 0;
+            for (unsigned int i = 0; i < m_DVPeriod; i++)
+                cycle += m_DVPattern[i];
+            unsigned int f = start / cycle * m_DVPeriod, at = start / cycle * cycle;
+            while (at + m_DVPattern[f % m_DVPeriod] <= start)
+                at += m_DVPattern[f++ % m_DVPeriod];
+            // The frame found must keep to the period too, or the counts are the file's own.
+            const unsigned int n = f < frames ? DVFrameSamples(f) : m_DVPattern[f % m_DVPeriod];
+            if (n == m_DVPattern[f % m_DVPeriod]) {
+                *frame = f;
+                *skip = start - at;
+                return true;
+            }
+            m_DVPeriod = 0;
+        }
+        // Count the frames after the last one known, a batch of reads at a time.
+        const unsigned int f = m_DVKnown - 1;
+        const unsigned int n = DVFrameSamples(f);
+        if (n == None)
+            return false;
+        DVCounted(f, n);
+    }
 }
 
 // Audio inside DV frames: positions are sample frames; a request that continues the last one
@@ -77,8 +170,7 @@ bool AVIReader::LoadDVSamples(void* buffer, unsigned int start, unsigned int cou
     avihandle* avi = m_AviHandle;
     if (!m_DVFrameBuffer || !m_DVAudioBuffer)
         return false;
-    const WAVEFORMATEX* format = avi->pAudioFormat;
-    const DWORD b = format->nBlockAlign;
+    const DWORD b = DVSampleBytes;
     unsigned char* out = (unsigned char*)buffer;
     unsigned int f, skip;
     bool useHeld;
@@ -87,9 +179,8 @@ bool AVIReader::LoadDVSamples(void* buffer, unsigned int start, unsigned int cou
         skip = m_AudioSkip;
         useHeld = skip != 0;
     } else {
-        f = TruncateToDWORD((double)start / format->nSamplesPerSec * avi->dFrameRate);
-        double per = format->nSamplesPerSec / (avi->dRate / avi->dScale);
-        skip = start - TruncateToDWORD(f * per);
+        if (!DVLocate(start, &f, &skip))
+            return false;
         m_AudioSkip = skip;
         useHeld = false;
     }
@@ -103,7 +194,12 @@ bool AVIReader::LoadDVSamples(void* buffer, unsigned int start, unsigned int cou
             n = m_AudioFrameSamples;
         } else {
             direct = skip == 0 && room >= avi->nAudioBufferSize;
-            n = decodeAudio(DVFrame(f), direct ? out + (size_t)done * b : m_DVAudioBuffer, 0);
+            const unsigned char* frame = DVFrame(f);
+            if (!frame)
+                return false;
+            n = decodeAudio(frame, direct ? out + (size_t)done * b : m_DVAudioBuffer, 0);
+            if (f < avi->nFrames)
+                DVCounted(f, n);
         }
         useHeld = false;
         if (skip > n)

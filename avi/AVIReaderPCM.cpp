@@ -21,11 +21,14 @@ bool AVIReader::LoadPCMSamples(void* buffer, unsigned int start, unsigned int co
     const unsigned long long want = (unsigned long long)count * blockAlign;
     DWORD skip = (start - table[c].dwStart) * blockAlign;
     unsigned long long done = 0;
-    while (done < want) {
+    for (; done < want; c++) {
+        if (c >= chunks)
+            return false;
+        // Whole samples only: bytes past a chunk's last whole sample are not audio.
         ULONGLONG base;
         DWORD offset, size;
-        avi->getframeoffset(c++, avi->pAudioStream, &base, &offset, &size);
-        size = size > skip ? size - skip : 0;
+        avi->getframeoffset(c, avi->pAudioStream, &base, &offset, &size);
+        size = table[c].dwSamples * blockAlign - skip;
         offset += skip;
         skip = 0;
         if (size > want - done)

@@ -76,7 +76,7 @@ DibLayout layoutOf(const Ombrix_FileInfo& info)
 {
     const FOURCC compression[] = {0, FCC("UYVY"), FCC("YUY2"), BI_RGB, BI_RGB};
     const WORD bits[] = {0, 16, 16, 24, 32};
-    const BITMAPINFOHEADER header = {sizeof header, info.Width, info.Height, 1, bits[info.ColorSpace % 5],
+    const BITMAPINFOHEADER header = {sizeof header, info.Width, info.BottomUp ? info.Height : -info.Height, 1, bits[info.ColorSpace % 5],
                                      compression[info.ColorSpace % 5], 0, 0, 0, 0, 0};
     if (const std::optional<DibLayout> layout = DibLayout::Of(header, info.BottomUp))
         return *layout;
@@ -176,6 +176,7 @@ TEST_P(AVIReaderFrames, ShuffledSequentialAndSingleFrameRequestsMatchFFmpeg)
     ASSERT_TRUE(file.reader->GetIsValidAVIFile());
     EXPECT_EQ(file.info.ColorSpace, GetParam().colorSpace);
     EXPECT_EQ(file.info.BottomUp, GetParam().bottomUp);
+    EXPECT_GT(file.info.Height, 0);
     std::vector<Bytes> expected = file.frames();
     if (GetParam().dropped >= 0)
         expected.insert(expected.begin() + GetParam().dropped, GetParam().drops, expected[GetParam().dropped - 1]);
@@ -229,17 +230,22 @@ TEST_P(AVIReaderAudio, RandomAndSequentialWindowsMatchFFmpeg)
     checkAudio(file, GetParam().bits);
 }
 
-// Type-1 DV (the audio inside the frames of one "iavs" stream), from the ffmpeg tool's PAL frames.
+// Type-1 DV (the audio inside the frames of one "iavs" stream), from the ffmpeg tool's frames:
+// PAL, 1920 samples a frame, and NTSC, whose frames carry 1600 or 1602.
 TEST(AVIReaderAudio, DVFramesCarryTheAudio)
 {
-    const Bytes dv = readFile(make("ReaderDvRaw", ".dv", ffmpeg(testsrc("720x576", "25") + stereo,
-                                                                  "-t 1.2 -c:v dvvideo -pix_fmt yuv420p -ar 48000 -ac 2 -f dv")));
-    std::vector<Bytes> frames;
-    for (size_t at = 0; at + DVFrameSize625 <= dv.size(); at += DVFrameSize625)
-        frames.emplace_back(dv.begin() + at, dv.begin() + at + DVFrameSize625);
-    ScratchDir dir;
-    Opened file(dir.write("type1.avi", buildAvi(dvType1(frames)).image), true, false);
-    checkAudio(file, 16, false);
+    for (const auto& [name, size, rate, frameSize] : {std::tuple{"ReaderDvRaw", "720x576", "25", DVFrameSize625},
+                                                      {"ReaderDvNtscRaw", "720x480", "30000/1001", DVFrameSize525}}) {
+        const Bytes dv = readFile(make(name, ".dv", ffmpeg(testsrc(size, rate) + stereo,
+                                                           "-t 1.2 -c:v dvvideo -pix_fmt yuv411p -ar 48000 -ac 2 -f dv")));
+        std::vector<Bytes> frames;
+        for (size_t at = 0; at + frameSize <= dv.size(); at += frameSize)
+            frames.emplace_back(dv.begin() + at, dv.begin() + at + frameSize);
+        ScratchDir dir;
+        Opened file(dir.write("type1.avi", buildAvi(dvType1(frames, frameSize == DVFrameSize625)).image), true, false);
+        SCOPED_TRACE(name);
+        checkAudio(file, 16, false);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(AVIReader, AVIReaderAudio, testing::Values(mpeg4, dvPal, mencoder, alaw, pcm8, mp3, mencoderMp3),
@@ -274,11 +280,46 @@ TEST(AVIReaderLifecycle, InvalidReaders)
         EXPECT_EQ(std::string(file.reader->GetFileName()), file.path);
         EXPECT_EQ(file.checkFrame(0, {}).empty(), valid) << name;
     }
-    Opened file(make("ReaderRgb555", ".avi", ffmpeg(testsrc("64x48", "25"), "-frames:v 3 -c:v rawvideo -pix_fmt rgb555le")));
+    // With PCM beside it: the audio decoder was never made.
+    Opened file(make("ReaderRgb555", ".avi", ffmpeg(testsrc("64x48", "25") + stereo,
+                                                    "-t 0.12 -c:v rawvideo -pix_fmt rgb555le -c:a pcm_s16le")), false, false);
     ASSERT_FALSE(file.reader->GetIsValidAVIFile());
+    expectInChild([&] { return file.reader->AddStart(), file.reader->AddStart(), true; }, "a start of an invalid reader");
     file.reader->AddStart(), file.reader->AddStart();
     file.reader->ReleaseStart();  // ignored: the reader is not valid
     expectDeletes(file.reader);
+}
+
+// A message thrown from inside a load (a chunk no buffer can hold) leaves nothing held: loads,
+// releases and the destructor go on. A suggested buffer smaller than the chunks is only a hint.
+TEST(AVIReaderLifecycle, MessagesThrownFromLoadsAndSuggestedSizesTooSmall)
+{
+    ScratchDir dir;
+    Bytes image = readFile(fileOf(mp3));
+    const std::string text(image.begin(), image.end());
+    for (const size_t at : {text.find("strh") + 8 + 36, text.find("avih") + 8 + 28})
+        memcpy(&image[at], "\1\0\0\0", 4);  // dwSuggestedBufferSize 1, in the stream header and the main header
+    Opened small(dir.write("small.avi", image), true, false);
+    EXPECT_EQ(small.checkSamples(small.pcm(), 0, small.info.NumSamples), "");
+
+    AviLayout layout = videoAndAudio({{videoChunk(100), audioChunk(4000), videoChunk(100), audioChunk(4000)}});
+    layout.streams[1].second = bytesOf(waveFormat(6, 2, 48000, 8));  // A-law
+    BuiltAvi built = buildAvi(layout);
+    built.patch(built.find("idx1") + 8 + 16 + 12, DWORD(0x7FFFFFF0));  // the first audio chunk's size
+    Opened damaged(dir.write("damaged.avi", built.image), false, false);
+    ASSERT_TRUE(damaged.reader->GetIsValidAVIFile() && damaged.info.HasAudio);
+    Bytes pcm(400);
+    EXPECT_THROW(damaged.reader->LoadAudioSamples(pcm.data(), 0, 100, false), const char*);
+    expectInChild([&] {
+        try {
+            damaged.reader->LoadAudioSamples(pcm.data(), 0, 100, false);
+        } catch (const char*) {
+        }
+        damaged.reader->ReleaseVideoFrame(damaged.reader->LoadVideoFrame(1, 25, 1, false));  // no picture in it
+        damaged.reader->ReleaseStart();
+        damaged.reader.reset();
+        return true;
+    }, "loads after a thrown message");
 }
 
 // Hand-made files: an empty chunk shows the frame before it whether it is reached in order or

@@ -63,9 +63,15 @@ private:
     bool LoadDVSamples(void* buffer, unsigned int start, unsigned int count);
     unsigned int DVFrameCapacity();
     const unsigned char* DVFrame(unsigned int f);
+    unsigned int DVFrameSamples(unsigned int f);
+    void DVCounted(unsigned int f, unsigned int n);
+    bool DVLocate(unsigned int start, unsigned int* frame, unsigned int* skip);
 
     static constexpr unsigned int DVBatchBytes = 4 << 20;
     static constexpr unsigned int VideoBatchBytes = 1 << 20;
+    static constexpr unsigned int DVSampleBytes = 4;    // DV audio comes out as 16-bit stereo
+    static constexpr unsigned int MaxDVPeriod = 5;      // frames a DV sample count pattern may span
+    static constexpr unsigned int DVPeriodFrames = 15;  // frames read to find it
 
     Ombrix_FileInfo* m_FileInfo;
     char* m_FileName;
@@ -105,4 +111,8 @@ private:
     unsigned long long m_DVBatchStart;  // the run of DV frames in m_DVFrameBuffer: file offset,
     unsigned int m_DVBatchBytes;        // its length
     unsigned int m_DVBatchSkip;         // and where in the buffer it begins
+    unsigned int* m_DVStarts;           // DV audio: the first sample of each frame counted so far,
+    unsigned int m_DVKnown;             // how many are known,
+    unsigned int m_DVPeriod;            // and the frames of the period their counts repeat (0: none)
+    unsigned int m_DVPattern[MaxDVPeriod];
 };
