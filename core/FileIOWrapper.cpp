@@ -15,12 +15,16 @@ void* AllocatePages(size_t size) { return VirtualAlloc(nullptr, size, MEM_COMMIT
 
 FileIOWrapper* ReaderOf(void* handle) { return static_cast<FileIOWrapper*>(handle); }
 
+// A read that starts at or past the end of the file reads nothing and reports ERROR_HANDLE_EOF:
+// that is no failure.
+bool ReadSucceeded(BOOL result) { return result || GetLastError() == ERROR_HANDLE_EOF; }
+
 }  // namespace
 
 FileIOWrapper::FileIOWrapper(unsigned int bufferSize)
     : m_Position(0), m_FileSize(0), m_BufferSize(bufferSize),
-      m_Buffer(static_cast<unsigned char*>(AllocatePages(bufferSize))), m_File(INVALID_HANDLE_VALUE), m_Request(),
-      m_Pending(false)
+      m_Buffer(static_cast<unsigned char*>(AllocatePages(bufferSize))), m_File(INVALID_HANDLE_VALUE),
+      m_Sector(SectorSize), m_Request(), m_Pending(false), m_AsyncFailed(false)
 {
 }
 
@@ -30,7 +34,7 @@ FileIOWrapper* FileIOWrapper::OpenReadSeq(const char* name)
 {
     m_Position = 0;
     m_FileSize = 0;
-    m_Pending = false;
+    m_Pending = m_AsyncFailed = false;
     m_File = INVALID_HANDLE_VALUE;
     HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_FLAG_NO_BUFFERING | FILE_FLAG_OVERLAPPED, nullptr);
@@ -41,6 +45,12 @@ FileIOWrapper* FileIOWrapper::OpenReadSeq(const char* name)
         CloseHandle(file);
         return nullptr;
     }
+    // A sector not known, or larger than any this reader expects, gives way to SectorSize, a
+    // multiple of every smaller one; where that is not enough the reads fail.
+    FILE_STORAGE_INFO storage;
+    bool known = GetFileInformationByHandleEx(file, FileStorageInfo, &storage, sizeof storage) &&
+                 storage.LogicalBytesPerSector && storage.LogicalBytesPerSector <= SectorSize;
+    m_Sector = known ? storage.LogicalBytesPerSector : SectorSize;
     m_File = file;
     m_FileSize = (unsigned long long)size.QuadPart;
     return this;
@@ -73,10 +83,11 @@ long long FileIOWrapper::myTell64() { return (long long)m_Position; }
 
 unsigned long FileIOWrapper::myTell() { return (DWORD)m_Position; }
 
-void FileIOWrapper::WaitPending(bool report)
+// Waits for the read in flight, if any; false when it failed.
+bool FileIOWrapper::WaitPending(bool report)
 {
     if (!m_Pending)
-        return;
+        return true;
     while (!HasOverlappedIoCompleted(&m_Request)) {
         if (report)
             DebugOutput("FileIOWrapper::myRead Stall\n");
@@ -84,55 +95,62 @@ void FileIOWrapper::WaitPending(bool report)
         GetOverlappedResultEx(m_File, &m_Request, nullptr, 1, FALSE);
     }
     m_Pending = false;
+    return ReadSucceeded(GetOverlappedResult(m_File, &m_Request, nullptr, FALSE));
 }
 
 int FileIOWrapper::myRead(void* destination, unsigned long count, unsigned int* skip, bool asynchronous)
 {
-    // A read left running by the previous call finishes before this one starts.
+    // A read left running by the previous call finishes before this one starts. Whether it
+    // failed was for myFinishRead to tell: this read goes on either way.
     WaitPending(true);
+    m_AsyncFailed = false;
 
-    unsigned long long aligned = m_Position & ~(unsigned long long)(SectorSize - 1);
+    const unsigned long long start = m_Position;
+    m_Position += count;
+    const int inside = start >= m_FileSize ? 0 : (int)(count < m_FileSize - start ? count : m_FileSize - start);
+
+    unsigned long long aligned = start / m_Sector * m_Sector;
     m_Request.Offset = (DWORD)aligned;
     m_Request.OffsetHigh = (DWORD)(aligned >> 32);
     m_Request.hEvent = nullptr;
     // One sector more covers the first byte's offset into its sector.
-    unsigned long length = (count + SectorSize - 1) / SectorSize * SectorSize + SectorSize;
+    unsigned long length = (count + m_Sector - 1) / m_Sector * m_Sector + m_Sector;
+    unsigned int offsetInSector = (unsigned int)(start - aligned);
 
     bool direct = skip != nullptr;
+    // Copy mode copies from the target, so its data must be in place whatever the caller asked.
+    bool background = asynchronous && direct;
     unsigned char* target;
     unsigned char* temporary = nullptr;
     if (direct)
         target = static_cast<unsigned char*>(destination);
     else if (length <= m_BufferSize)
         target = m_Buffer;
-    else
-        target = temporary = static_cast<unsigned char*>(AllocatePages(length));
+    else if (!(target = temporary = static_cast<unsigned char*>(AllocatePages(length))))
+        return -1;
 
-    if (!ReadFile(m_File, target, (DWORD)length, nullptr, &m_Request) && GetLastError() == ERROR_IO_PENDING)
-        m_Pending = true;
-    unsigned int offsetInSector = (unsigned int)(m_Position - aligned);
+    BOOL done = ReadFile(m_File, target, (DWORD)length, nullptr, &m_Request);
+    m_Pending = !done && GetLastError() == ERROR_IO_PENDING;
+    bool ok = m_Pending || ReadSucceeded(done);
+    if (ok && !background)
+        ok = WaitPending(false);
 
-    // Copy mode copies from the target, so its data must be in place whatever the caller asked.
-    if (!asynchronous || !direct)
-        WaitPending(false);
-
-    if (direct) {
+    if (direct)
         *skip = offsetInSector;
-    } else {
+    else if (ok)
         memcpy(destination, target + offsetInSector, count);
-        if (temporary)
-            VirtualFree(temporary, 0, MEM_RELEASE);
-    }
-
-    unsigned long long start = m_Position;
-    m_Position += count;
-    if (start >= m_FileSize)
-        return 0;
-    return (int)(count < m_FileSize - start ? count : m_FileSize - start);
+    if (temporary)
+        VirtualFree(temporary, 0, MEM_RELEASE);
+    m_AsyncFailed = background && !ok;
+    return ok ? inside : -1;
 }
 
-// Waits for the read left running, so that its buffer holds what was asked for.
-void FileIOWrapper::myFinishRead() { WaitPending(false); }
+int FileIOWrapper::myFinishRead()
+{
+    if (m_Pending)
+        m_AsyncFailed = !WaitPending(false);
+    return m_AsyncFailed ? -1 : 0;
+}
 
 int FileIOWrapper::myClose() { return CloseHandle(m_File) ? 0 : -1; }
 
@@ -188,10 +206,11 @@ int myRead(void* handle, void* destination, unsigned long count, unsigned int* s
     return ReaderOf(handle)->myRead(destination, count, skip, asynchronous);
 }
 
-void myFinishRead(void* handle)
+int myFinishRead(void* handle)
 {
-    if (handle != INVALID_HANDLE_VALUE)
-        ReaderOf(handle)->myFinishRead();
+    if (handle == INVALID_HANDLE_VALUE)
+        return -1;
+    return ReaderOf(handle)->myFinishRead();
 }
 
 int myClose(void* handle)

@@ -8,7 +8,10 @@
 
 class FileIOWrapper {
 public:
-    static constexpr unsigned int SectorSize = 512;
+    // The largest sector a read keeps to (each file keeps to its device's, 512 on most disks):
+    // a direct read writes at most 2 * SectorSize bytes more than it was asked for, and its
+    // bytes begin up to SectorSize - 1 bytes into the buffer.
+    static constexpr unsigned int SectorSize = 4096;
 
     explicit FileIOWrapper(unsigned int bufferSize);
     virtual ~FileIOWrapper();
@@ -18,21 +21,27 @@ public:
     unsigned long mySeek(long offset, unsigned long moveMethod);
     long long myTell64();
     unsigned long myTell();
+    // The bytes of the request inside the file (0 at or past its end); -1 when the read failed.
+    // An asynchronous read's failure shows later, in myFinishRead.
     int myRead(void* destination, unsigned long count, unsigned int* skip, bool asynchronous);
-    void myFinishRead();
+    // Waits for the asynchronous read left running: 0 when it succeeded (or there is none), -1
+    // when it failed.
+    int myFinishRead();
     int myClose();
     unsigned long myGetFileSize(unsigned long* high);
 
 private:
-    void WaitPending(bool report);
+    bool WaitPending(bool report);
 
     unsigned long long m_Position;
     unsigned long long m_FileSize;
     unsigned int m_BufferSize;
     unsigned char* m_Buffer;
     HANDLE m_File;
+    unsigned int m_Sector;  // the open file's sector size
     OVERLAPPED m_Request;
     bool m_Pending;
+    bool m_AsyncFailed;  // the last asynchronous read failed, at once or when it completed
 };
 
 void* OpenReadSeq(const char* name);
@@ -41,6 +50,6 @@ unsigned long mySeek(void* handle, long offset, unsigned long moveMethod);
 long long myTell64(void* handle);
 unsigned long myTell(void* handle);
 int myRead(void* handle, void* destination, unsigned long count, unsigned int* skip, bool asynchronous);
-void myFinishRead(void* handle);
+int myFinishRead(void* handle);
 int myClose(void* handle);
 unsigned long myGetFileSize(void* handle, unsigned long* high);

@@ -33,9 +33,14 @@ PageBlock PageBlock::Read(void* file, DWORD size)
         return block;
     unsigned int skip = 0;
     int got = myRead(file, block.m_Block, size, &skip, false);
+    if (got < 0) {
+        // Nothing was read, yet a caller that looks past size() still finds zeros it may read.
+        memset(block.m_Block, 0, size);
+        block.m_Size = 0;
+        return block;
+    }
     block.m_Data = (unsigned char*)block.m_Block + skip;
-    DWORD inside = got > 0 ? (DWORD)got : 0;
-    memset(block.m_Data + inside, 0, size - inside);
+    memset(block.m_Data + got, 0, size - (DWORD)got);
     return block;
 }
 

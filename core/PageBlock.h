@@ -16,6 +16,7 @@ public:
     ~PageBlock();
 
     // Reads size bytes at the reader's position; the bytes past the end of the file are zero.
+    // When the read fails the block holds size zeros but its size() is 0.
     static PageBlock Read(void* file, DWORD size);
 
     unsigned char* data() const { return m_Data; }

@@ -1,13 +1,16 @@
-// The unbuffered file reader over each asynchronous back-end, and the Win32 file calls under it.
+// The unbuffered file reader over each asynchronous back-end, on this machine's disk and on a
+// stand-in device with 4096-byte sectors, and the Win32 file calls under it.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <random>
 
 #include "TestSupport.h"
 #include "core/FileIOWrapper.h"
+#include "core/PageBlock.h"
 #include "platform/win32/AsyncReader.h"
 #include "platform/win32/File.h"
 #include "platform/win32/Memory.h"
@@ -48,13 +51,14 @@ Pages AllocatePages(size_t size)
                  [](unsigned char* pages) { VirtualFree(pages, 0, MEM_RELEASE); });
 }
 
-// Reads count bytes at start, in direct mode (into page memory) or copy mode, and checks the
-// result, the bytes, the offset into the first sector, that nothing is copied past count, and the
-// position after.
-testing::AssertionResult ReadMatches(void* handle, size_t start, unsigned long count, bool direct, bool async = false)
+// Reads count bytes at start, in direct mode (into page memory with the slack callers give) or
+// copy mode, and checks the result, the bytes, the offset into the first sector of the file's
+// sector size, that nothing is copied past count, and the position after.
+testing::AssertionResult ReadMatches(void* handle, unsigned sector, size_t start, unsigned long count, bool direct,
+                                     bool async = false)
 {
     const int inside = int(start >= FileSize ? 0 : std::min(count, FileSize - start));
-    Pages pages = AllocatePages(count + 1024);
+    Pages pages = AllocatePages(count + 2 * FileIOWrapper::SectorSize);
     std::vector<unsigned char> copy(count + 1, 0xAA);
     unsigned int skip = 9999;
     mySeek64(handle, (long long)start, FILE_BEGIN);
@@ -62,11 +66,86 @@ testing::AssertionResult ReadMatches(void* handle, size_t start, unsigned long c
                            : myRead(handle, copy.data(), count, nullptr, async);
     const bool same = SameAsFile(direct ? pages.get() + skip : copy.data(), start, inside);
     const long long position = myTell64(handle);
-    const bool kept = direct ? skip == start % 512 : copy[count] == 0xAA;
+    const bool kept = direct ? skip == start % sector : copy[count] == 0xAA;
     return testing::AssertionResult(got == inside && same && kept && position == (long long)(start + count))
            << "read " << got << " of " << inside << " bytes, " << (same ? "" : "not ") << "the file's, skip " << skip
            << ", after them " << int(copy[count]) << ", position " << position;
 }
+
+void ExpectReadsMatch(void* handle, unsigned sector)
+{
+    // From 511 on, 3584 bytes still fit the 4096-byte bounce buffer with the 512-byte sector before
+    // them; 3585 do not. Reads across and past the end give the bytes that exist.
+    for (auto [start, count, direct] :
+         {std::tuple{5ul, 8ul, false}, {511, 3584, false}, {511, 3585, false}, {13, 0, false}, {1024, 3585, true},
+          {700, 3585, true}, {511, 3585, true}, {4095, 4097, true}, {FileSize - 150, 100, false},
+          {FileSize - 50, 100, false}, {FileSize, 100, false}, {FileSize + 500, 100, true}, {FileSize - 50, 100, true}})
+        EXPECT_TRUE(ReadMatches(handle, sector, start, count, direct))
+            << start << " + " << count << (direct ? " direct" : "");
+    std::mt19937 random(7);
+    for (int i = 0; i < 200; ++i) {
+        const size_t start = random() % (FileSize + 2048);
+        const unsigned long count = random() % (i % 4 ? 512 << 10 : 4096);
+        // Copy mode reads wait whether or not they were asked to run on.
+        ASSERT_TRUE(ReadMatches(handle, sector, start, count, i % 2, i % 3 == 0))
+            << start << " + " << count << ", " << i % 2;
+    }
+}
+
+// A device with 4096-byte sectors over the real back-end: it refuses direct reads off that grid
+// with EINVAL, as the kernel does, when they complete (pread's at once, inside the call).
+class FourKilobyteDevice final : public AsyncReader {
+public:
+    FourKilobyteDevice(bool direct, std::unique_ptr<AsyncReader> backend)
+        : m_Direct(direct), m_Backend(std::move(backend))
+    {
+    }
+    static std::unique_ptr<AsyncReader> Wrap(int fd, std::unique_ptr<AsyncReader> backend)
+    {
+        return std::make_unique<FourKilobyteDevice>(fcntl(fd, F_GETFL) & O_DIRECT, std::move(backend));
+    }
+
+    AsyncBackend Backend() const override { return m_Backend->Backend(); }
+    bool Start(OVERLAPPED* request, void* buffer, DWORD count, uint64_t offset) override
+    {
+        if (!m_Direct || (offset % 4096 == 0 && count % 4096 == 0 && (uintptr_t)buffer % 4096 == 0))
+            return m_Backend->Start(request, buffer, count, offset);
+        if (Backend() == AsyncBackend::Pread) {
+            RecordCompletion(request, -EINVAL);
+            return false;
+        }
+        request->Internal = STATUS_PENDING;
+        m_Refused.push_back(request);
+        return true;
+    }
+    void Poll() override
+    {
+        m_Backend->Poll();
+        for (OVERLAPPED* request : m_Refused)
+            RecordCompletion(request, -EINVAL);
+        m_Refused.clear();
+    }
+    void Wait(DWORD milliseconds) override { m_Refused.empty() ? m_Backend->Wait(milliseconds) : Poll(); }
+
+private:
+    bool m_Direct;
+    std::unique_ptr<AsyncReader> m_Backend;
+    std::vector<OVERLAPPED*> m_Refused;
+};
+
+// While it lives, files opened are on a FourKilobyteDevice whose sector size is found to be detected.
+struct OnFourKilobyteDevice {
+    explicit OnFourKilobyteDevice(DWORD detected)
+    {
+        SetDeviceSectorSize(detected);
+        SetAsyncReaderWrapper(FourKilobyteDevice::Wrap);
+    }
+    ~OnFourKilobyteDevice()
+    {
+        SetDeviceSectorSize(0);
+        SetAsyncReaderWrapper(nullptr);
+    }
+};
 
 // Every check runs once per asynchronous back-end that the system accepts.
 class FileIOBackend : public testing::TestWithParam<AsyncBackend> {
@@ -81,6 +160,12 @@ protected:
         if (backend != GetParam())
             GTEST_SKIP() << "this system refuses the back-end";
         SetAsyncBackend(GetParam());
+        Reopen();
+    }
+    void Reopen()
+    {
+        if (handle != INVALID_HANDLE_VALUE)
+            myClose(handle);
         handle = OpenReadSeq(File().path.c_str());
         ASSERT_NE(handle, INVALID_HANDLE_VALUE);
     }
@@ -95,19 +180,44 @@ protected:
 
 TEST_P(FileIOBackend, ReadsMatchTheFile)
 {
-    // From 511 on, 3584 bytes still fit the 4096-byte bounce buffer with the sector before them;
-    // 3585 do not. Reads across and past the end give the bytes that exist.
-    for (auto [start, count, direct] :
-         {std::tuple{5ul, 8ul, false}, {511, 3584, false}, {511, 3585, false}, {13, 0, false}, {1024, 3585, true},
-          {700, 3585, true}, {511, 3585, true}, {FileSize - 150, 100, false}, {FileSize - 50, 100, false},
-          {FileSize, 100, false}, {FileSize + 500, 100, true}, {FileSize - 50, 100, true}})
-        EXPECT_TRUE(ReadMatches(handle, start, count, direct)) << start << " + " << count << (direct ? " direct" : "");
-    std::mt19937 random(7);
-    for (int i = 0; i < 200; ++i) {
-        const size_t start = random() % (FileSize + 2048);
-        const unsigned long count = random() % (i % 4 ? 512 << 10 : 4096);
-        // Copy mode reads wait whether or not they were asked to run on.
-        ASSERT_TRUE(ReadMatches(handle, start, count, i % 2, i % 3 == 0)) << start << " + " << count << ", " << i % 2;
+    ExpectReadsMatch(handle, 512);  // this machine's disk
+}
+
+TEST_P(FileIOBackend, ReadsMatchTheFileOnFourKilobyteSectors)
+{
+    // Reads keep to the sector size found for the device; beyond a page the file is read through
+    // the page cache, on the 512-byte grid.
+    for (auto [detected, sector] : {std::pair{4096u, 4096u}, {8192u, 512u}}) {
+        OnFourKilobyteDevice device(detected);
+        Reopen();
+        ExpectReadsMatch(handle, sector);
+    }
+}
+
+TEST_P(FileIOBackend, ReadsTheDeviceRefusesFail)
+{
+    // 512 is found for the 4096-byte device: its refusals are failures, never zeros or stale bytes.
+    OnFourKilobyteDevice device(512);
+    Reopen();
+    Pages pages = AllocatePages(Big + 2 * FileIOWrapper::SectorSize);
+    std::vector<unsigned char> copy(3584, 0xAA);
+    unsigned int skip;
+    mySeek64(handle, 5, FILE_BEGIN);
+    EXPECT_EQ(myRead(handle, copy.data(), 100, nullptr, false), -1);
+    EXPECT_EQ(std::count(copy.begin(), copy.end(), 0xAA), 3584);
+    EXPECT_EQ(myRead(handle, pages.get(), 100, &skip, false), -1);
+    EXPECT_EQ(PageBlock::Read(handle, 100).size(), 0u);
+    // An asynchronous read fails when it completes (pread's at once). A read after it waits for
+    // it and goes on with its own: 3584 bytes at 0 are one 4096-byte read, which the device takes.
+    for (bool readAfter : {false, true}) {
+        mySeek64(handle, 512, FILE_BEGIN);
+        EXPECT_EQ(myRead(handle, pages.get(), Big, &skip, true), GetParam() == AsyncBackend::Pread ? -1 : (int)Big);
+        if (readAfter) {
+            mySeek64(handle, 0, FILE_BEGIN);
+            EXPECT_EQ(myRead(handle, copy.data(), 3584, nullptr, false), 3584);
+            EXPECT_TRUE(SameAsFile(copy.data(), 0, 3584));
+        }
+        EXPECT_EQ(myFinishRead(handle), readAfter ? 0 : -1);
     }
 }
 
@@ -197,7 +307,8 @@ TEST(FileIOWrapper, SeekMethodsAndNoFile)
     unsigned int skip = 77;
     EXPECT_TRUE(mySeek64(none, 10, FILE_BEGIN) == -1 && mySeek(none, 10, FILE_BEGIN) == (unsigned long)-1 &&
                 myTell64(none) == -1 && myTell(none) == (unsigned long)-1 && myClose(none) == -1);
-    EXPECT_TRUE(myRead(none, &byte, 1, &skip, false) == -1 && myGetFileSize(none, &high) == (unsigned long)-1);
+    EXPECT_TRUE(myRead(none, &byte, 1, &skip, false) == -1 && myGetFileSize(none, &high) == (unsigned long)-1 &&
+                myFinishRead(none) == -1);
     EXPECT_TRUE(byte == 0x5A && skip == 77 && high == 0);
     EXPECT_EQ(OpenReadSeq(File().dir.path("missing").c_str()), INVALID_HANDLE_VALUE);
     EXPECT_EQ(OpenReadSeq(File().dir.path("").c_str()), INVALID_HANDLE_VALUE);  // a directory

@@ -11,6 +11,7 @@
 namespace {
 
 std::atomic<AsyncBackend> preferredBackend{AsyncBackend::IoUring};
+std::atomic<AsyncReaderWrapper> readerWrapper{nullptr};
 
 constexpr ULONG_PTR StatusSuccess = 0;
 constexpr ULONG_PTR StatusEndOfFile = 0xC0000011;
@@ -28,22 +29,6 @@ constexpr Failure Failures[] = {
     {ENOMEM, 0xC0000017, ERROR_NOT_ENOUGH_MEMORY},
     {EIO, 0xC0000185, ERROR_IO_DEVICE},
 };
-
-// result: bytes read, or a negated errno.
-void RecordCompletion(OVERLAPPED* request, long result)
-{
-    if (result >= 0) {
-        request->Internal = result ? StatusSuccess : StatusEndOfFile;
-        request->InternalHigh = (ULONG_PTR)result;
-        return;
-    }
-    const Failure* failure = &Failures[std::size(Failures) - 1];
-    for (const Failure& candidate : Failures)
-        if (candidate.errnoValue == -result)
-            failure = &candidate;
-    request->Internal = failure->status;
-    request->InternalHigh = 0;
-}
 
 // Submits one read (submit returns how many were taken, or a negated errno), retrying when
 // interrupted; a refused submission is recorded as the read's failure.
@@ -234,9 +219,26 @@ std::unique_ptr<AsyncReader> OpenIfAccepted(int fd)
 
 }  // namespace
 
+void RecordCompletion(OVERLAPPED* request, long result)
+{
+    if (result >= 0) {
+        request->Internal = result ? StatusSuccess : StatusEndOfFile;
+        request->InternalHigh = (ULONG_PTR)result;
+        return;
+    }
+    const Failure* failure = &Failures[std::size(Failures) - 1];
+    for (const Failure& candidate : Failures)
+        if (candidate.errnoValue == -result)
+            failure = &candidate;
+    request->Internal = failure->status;
+    request->InternalHigh = 0;
+}
+
 void SetAsyncBackend(AsyncBackend first) { preferredBackend = first; }
 
 AsyncBackend GetAsyncBackend() { return preferredBackend; }
+
+void SetAsyncReaderWrapper(AsyncReaderWrapper wrapper) { readerWrapper = wrapper; }
 
 std::unique_ptr<AsyncReader> AsyncReader::Create(int fd, AsyncBackend first)
 {
@@ -247,6 +249,13 @@ std::unique_ptr<AsyncReader> AsyncReader::Create(int fd, AsyncBackend first)
         if (auto reader = OpenIfAccepted<AioReader>(fd))
             return reader;
     return std::make_unique<PreadReader>(fd);
+}
+
+std::unique_ptr<AsyncReader> AsyncReader::ForFile(int fd)
+{
+    std::unique_ptr<AsyncReader> backend = Create(fd, preferredBackend);
+    AsyncReaderWrapper wrapper = readerWrapper;
+    return wrapper ? wrapper(fd, std::move(backend)) : std::move(backend);
 }
 
 DWORD CompletionError(const OVERLAPPED* request)

@@ -15,6 +15,12 @@ enum class AsyncBackend { IoUring, LinuxAio, Pread };
 void SetAsyncBackend(AsyncBackend first);
 AsyncBackend GetAsyncBackend();
 
+class AsyncReader;
+// For tests: a stand-in put in front of the reader of every file opened from now on (null: none),
+// given the file and its back-end.
+using AsyncReaderWrapper = std::unique_ptr<AsyncReader> (*)(int fd, std::unique_ptr<AsyncReader> backend);
+void SetAsyncReaderWrapper(AsyncReaderWrapper wrapper);
+
 class AsyncReader {
 public:
     // Reads in flight per reader; more wait for one of them to finish first.
@@ -22,6 +28,9 @@ public:
 
     // The first back-end from `first` on that the system accepts for fd; never null.
     static std::unique_ptr<AsyncReader> Create(int fd, AsyncBackend first);
+    // The reader of a file opened now: Create from the preferred back-end on, behind the stand-in
+    // if one is set.
+    static std::unique_ptr<AsyncReader> ForFile(int fd);
 
     // Each back-end's destructor waits for its reads in flight, so that none outlives its file.
     virtual ~AsyncReader() = default;
@@ -36,6 +45,9 @@ public:
     // milliseconds have passed (INFINITE: no limit).
     virtual void Wait(DWORD milliseconds) = 0;
 };
+
+// Records a finished read in its request; result: bytes read, or a negated errno.
+void RecordCompletion(OVERLAPPED* request, long result);
 
 // The Win32 error that a recorded result stands for: ERROR_SUCCESS, ERROR_HANDLE_EOF
 // when nothing was left to read, or the failure's error.

@@ -10,23 +10,35 @@ extern "C" {
 #include "ombrix/platform.h"
 
 namespace {
-std::mutex sinkLock;
+// Held while the sink runs, so that calls come one at a time and removing the sink waits for
+// the call in flight. Recursive, so that a sink may replace or remove itself.
+std::recursive_mutex sinkLock;
 Ombrix_DebugSink sink = nullptr;
 void* sinkContext = nullptr;
+// Set while this thread runs the sink: a message the sink itself causes is dropped, instead of
+// calling the sink again from inside itself.
+thread_local bool insideSink = false;
 }  // namespace
 
 void Ombrix_SetDebugSink(Ombrix_DebugSink newSink, void* context)
 {
-    std::lock_guard<std::mutex> guard(sinkLock);
+    std::lock_guard<std::recursive_mutex> guard(sinkLock);
     sink = newSink;
     sinkContext = context;
 }
 
 void OutputDebugStringA(const char* text)
 {
-    std::lock_guard<std::mutex> guard(sinkLock);
-    if (sink)
-        sink(text, sinkContext);
+    if (insideSink)
+        return;
+    std::lock_guard<std::recursive_mutex> guard(sinkLock);
+    if (!sink)
+        return;
+    insideSink = true;
+    struct Leave {
+        ~Leave() { insideSink = false; }
+    } leave;
+    sink(text, sinkContext);
 }
 
 namespace {

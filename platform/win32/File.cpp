@@ -4,24 +4,34 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <fstream>
 #include <memory>
+#include <string>
 #include <utility>
 
 #include "AsyncReader.h"
 
 namespace {
 
-// With FILE_FLAG_NO_BUFFERING offsets, lengths and buffers are whole sectors.
-constexpr uint64_t SectorSize = 512;
+// Unbuffered reads never keep to a finer grid than the classic sector, and a handle that reads
+// through the page cache keeps to it too, so that the reader above takes the same path.
+constexpr DWORD ClassicSectorSize = 512;
+// Page memory, where unbuffered reads go, is aligned to a page: devices with larger sectors are
+// read through the page cache.
+constexpr DWORD LargestDirectSectorSize = 4096;
 constexpr DWORD InvalidFileSize = 0xFFFFFFFF;
+
+std::atomic<DWORD> forcedSectorSize{0};
 
 thread_local DWORD lastError = ERROR_SUCCESS;
 
 // What a HANDLE from CreateFileA points to.
 struct PlatformFile {
-    PlatformFile(int descriptor, bool noBuffering)
-        : fd(descriptor), unbuffered(noBuffering), reader(AsyncReader::Create(descriptor, GetAsyncBackend()))
+    PlatformFile(int descriptor, bool noBuffering, DWORD sector)
+        : fd(descriptor), unbuffered(noBuffering), sectorSize(sector), reader(AsyncReader::ForFile(descriptor))
     {
     }
     // The reader goes first: it waits for the reads in flight on fd.
@@ -33,7 +43,8 @@ struct PlatformFile {
     }
 
     int fd;
-    bool unbuffered;
+    bool unbuffered;   // opened with FILE_FLAG_NO_BUFFERING: reads keep to the sector grid
+    DWORD sectorSize;  // that grid
     std::unique_ptr<AsyncReader> reader;
 };
 
@@ -78,6 +89,35 @@ BOOL Finished(const OVERLAPPED* overlapped, DWORD* transferred)
     return error == ERROR_SUCCESS ? TRUE : Fail(error);
 }
 
+// The logical block size of a block device (a partition's is its disk's); 0 when there is none
+// (network, overlay and memory file systems have no device behind them).
+DWORD DeviceSectorSize(unsigned major, unsigned minor)
+{
+    const std::string device = "/sys/dev/block/" + std::to_string(major) + ":" + std::to_string(minor);
+    for (const char* queue : {"/queue", "/../queue"}) {
+        std::ifstream in(device + queue + "/logical_block_size");
+        DWORD size = 0;
+        if (in >> size && size)
+            return size;
+    }
+    return 0;
+}
+
+// What the offsets, lengths and buffers of fd's unbuffered reads must be multiples of: what the
+// file system says (kernels from 6.1), else the sector size of the device the file is on; 0
+// when unknown or when the file cannot be read unbuffered.
+DWORD DirectAlignment(int fd)
+{
+    if (DWORD forced = forcedSectorSize)
+        return forced;
+    struct statx info;
+    if (statx(fd, "", AT_EMPTY_PATH, STATX_DIOALIGN, &info) != 0)
+        return 0;
+    if (info.stx_mask & STATX_DIOALIGN)
+        return std::max(info.stx_dio_offset_align, info.stx_dio_mem_align);
+    return DeviceSectorSize(info.stx_dev_major, info.stx_dev_minor);
+}
+
 }  // namespace
 
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, void* security, DWORD disposition,
@@ -89,10 +129,13 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, void* security, D
         return INVALID_HANDLE_VALUE;
     }
     bool unbuffered = flags & FILE_FLAG_NO_BUFFERING;
-    int fd = open(name, O_RDONLY | O_CLOEXEC | (unbuffered ? O_DIRECT : 0));
-    // A file system without O_DIRECT refuses it with EINVAL; its reads keep the same alignment rules.
-    if (fd < 0 && unbuffered && errno == EINVAL)
+    bool direct = unbuffered;
+    int fd = open(name, O_RDONLY | O_CLOEXEC | (direct ? O_DIRECT : 0));
+    // A file system without O_DIRECT refuses it with EINVAL.
+    if (fd < 0 && direct && errno == EINVAL) {
+        direct = false;
         fd = open(name, O_RDONLY | O_CLOEXEC);
+    }
     if (fd < 0) {
         Fail(ErrorFromErrno(errno));
         return INVALID_HANDLE_VALUE;
@@ -103,7 +146,18 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, void* security, D
         Fail(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
-    return new PlatformFile(fd, unbuffered);
+    DWORD sector = ClassicSectorSize;
+    if (direct) {
+        DWORD alignment = DirectAlignment(fd);
+        if (alignment && alignment <= LargestDirectSectorSize)
+            sector = std::max(alignment, ClassicSectorSize);
+        else if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_DIRECT) != 0) {
+            Fail(ErrorFromErrno(errno));
+            close(fd);
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+    return new PlatformFile(fd, unbuffered, sector);
 }
 
 BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD count, DWORD* transferred, OVERLAPPED* overlapped)
@@ -115,7 +169,8 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD count, DWORD* transferred, OVE
     if (!overlapped)
         return Fail(ERROR_INVALID_PARAMETER);
     uint64_t offset = overlapped->Offset | (uint64_t)overlapped->OffsetHigh << 32;
-    if (file->unbuffered && (offset % SectorSize || count % SectorSize || (uintptr_t)buffer % SectorSize))
+    const DWORD sector = file->sectorSize;
+    if (file->unbuffered && (offset % sector || count % sector || (uintptr_t)buffer % sector))
         return Fail(ERROR_INVALID_PARAMETER);
     overlapped->Request = file->reader.get();
     if (count == 0)
@@ -167,6 +222,22 @@ BOOL GetFileSizeEx(HANDLE handle, LARGE_INTEGER* size)
     size->QuadPart = info.st_size;
     return TRUE;
 }
+
+BOOL GetFileInformationByHandleEx(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID information,
+                                  DWORD size)
+{
+    PlatformFile* file = FileOf(handle);
+    if (!file)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (infoClass != FileStorageInfo || size < sizeof(FILE_STORAGE_INFO))
+        return Fail(ERROR_INVALID_PARAMETER);
+    FILE_STORAGE_INFO storage{};
+    storage.LogicalBytesPerSector = file->sectorSize;
+    *static_cast<FILE_STORAGE_INFO*>(information) = storage;
+    return TRUE;
+}
+
+void SetDeviceSectorSize(DWORD bytes) { forcedSectorSize = bytes; }
 
 DWORD GetFileSize(HANDLE file, DWORD* high)
 {

@@ -7,7 +7,8 @@
 
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, void* security, DWORD disposition,
                    DWORD flags, HANDLE templateFile);
-// With FILE_FLAG_NO_BUFFERING the offset, the length and the buffer must be 512-aligned.
+// With FILE_FLAG_NO_BUFFERING the offset, the length and the buffer must be multiples of the
+// handle's sector size (GetFileInformationByHandleEx, FileStorageInfo).
 // With an OVERLAPPED: TRUE when the read completed at once, FALSE with ERROR_IO_PENDING while
 // it runs. A file handle has at most one read in flight per OVERLAPPED.
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD count, DWORD* transferred, OVERLAPPED* overlapped);
@@ -18,7 +19,30 @@ BOOL GetOverlappedResult(HANDLE file, OVERLAPPED* overlapped, DWORD* transferred
 BOOL GetOverlappedResultEx(HANDLE file, OVERLAPPED* overlapped, DWORD* transferred, DWORD milliseconds,
                            BOOL alertable);
 BOOL GetFileSizeEx(HANDLE file, LARGE_INTEGER* size);
+
+enum FILE_INFO_BY_HANDLE_CLASS { FileStorageInfo = 16 };
+
+struct FILE_STORAGE_INFO {
+    ULONG LogicalBytesPerSector;
+    ULONG PhysicalBytesPerSectorForAtomicity;
+    ULONG PhysicalBytesPerSectorForPerformance;
+    ULONG FileSystemEffectivePhysicalBytesPerSectorForAtomicity;
+    ULONG Flags;
+    ULONG ByteOffsetForSectorAlignment;
+    ULONG ByteOffsetForPartitionAlignment;
+};
+
+// FileStorageInfo only, and of it only LogicalBytesPerSector: the grid that the handle's
+// unbuffered reads keep to (the rest is 0). The device's own sector size when it is at most a
+// page (4096); on a larger or unknown one, and where the file system refuses O_DIRECT, the handle
+// reads through the page cache and keeps to 512.
+BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID information,
+                                  DWORD size);
 DWORD GetFileSize(HANDLE file, DWORD* high);
 BOOL CloseHandle(HANDLE file);
 DWORD GetLastError();
 void SetLastError(DWORD error);
+
+// For tests: files opened from now on take bytes as their device's sector size instead of
+// asking the system (0: ask it).
+void SetDeviceSectorSize(DWORD bytes);
