@@ -334,8 +334,10 @@ int AVIReader::HeldIn(unsigned int frame)
 const unsigned char* AVIReader::Chunk(unsigned int frame, unsigned int last, unsigned int* size)
 {
     int b = HeldIn(frame);
-    if (b >= 0 && b == m_ReadAhead)
+    if (b >= 0 && b == m_ReadAhead) {
         FinishReadAhead();
+        b = HeldIn(frame);
+    }
     if (b < 0) {
         if (!ReadChunk(0, frame, last, false, true, size))
             return nullptr;
@@ -353,10 +355,11 @@ const unsigned char* AVIReader::Chunk(unsigned int frame, unsigned int last, uns
     return m_ReadBuffer[b] + at;
 }
 
+// Waits for the read left running; a buffer whose read failed holds nothing.
 void AVIReader::FinishReadAhead()
 {
-    if (m_AviHandle->hFile)
-        myFinishRead(m_AviHandle->hFile);
+    if (m_ReadAhead >= 0 && m_AviHandle->hFile && myFinishRead(m_AviHandle->hFile) < 0)
+        m_ReadFrame[m_ReadAhead] = None;
     m_ReadAhead = -1;
 }
 

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "BlackPicture.h"
+#include "FourKilobyteDevice.h"
 #include "MediaFiles.h"
 #include "RiffBuilder.h"
 #include "TestSupport.h"
@@ -197,6 +198,29 @@ TEST_P(AVIReaderFrames, ShuffledSequentialAndSingleFrameRequestsMatchFFmpeg)
 
 INSTANTIATE_TEST_SUITE_P(AVIReader, AVIReaderFrames, testing::ValuesIn(clips),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// On storage of 4096-byte sectors every read keeps to them: frames and audio as on any disk.
+// Reads off that grid fail there, and a reader that made them serves nothing rather than zeros.
+TEST(AVIReaderFourKilobyteSectors, FramesAndAudioAsOnAnyDisk)
+{
+    for (const Clip& clip : {rawUyvy, mpeg4, dvPal}) {
+        SCOPED_TRACE(clip.name);
+        {
+            OnFourKilobyteDevice device(4096);
+            Opened file(fileOf(clip), false, false);
+            ASSERT_TRUE(file.reader->GetIsValidAVIFile());
+            const std::vector<Bytes> expected = file.frames();
+            for (unsigned frame : {3u, 4u, 0u, 9u, 5u})
+                EXPECT_EQ(file.checkFrame(frame, expected[frame]), "");
+            const Bytes pcm = file.info.HasAudio ? file.pcm() : Bytes();
+            for (unsigned start : {0u, 1001u, 777u, 12345u})
+                EXPECT_TRUE(pcm.empty() || file.checkSamples(pcm, start, 1500).empty()) << start;
+        }
+        OnFourKilobyteDevice misjudged(512);
+        Opened file(fileOf(clip), false, false);
+        EXPECT_FALSE(file.reader->GetIsValidAVIFile());
+    }
+}
 
 class AVIReaderAudio : public testing::TestWithParam<Clip> {};
 
