@@ -414,6 +414,11 @@ TEST(AVIReaderLifecycle, MapsTimelineFramesAndFailsLoadsAtOnceWhenNothingServesT
     // A 25/1 file on a 30000/1001 timeline: 30 * 1001 / 30000 * 25 = 25.025, and 31 gives 25.859.
     EXPECT_EQ(file.checkFrame(30, expected[25], false, 30000, 1001), "");
     EXPECT_EQ(file.checkFrame(31, expected[25], false, 30000, 1001), "");
+    // Past the end: the last frame, found at once; a timeline of no rate, or a frame before the start: none.
+    expectInChild([&] { return file.checkFrame(1ll << 40, expected.back()).empty(); }, "a frame far past the end");
+    for (const auto& [frame, rate, scale] : {std::tuple{5ll, 0ll, 1ll}, {5ll, 25ll, 0ll}, {-1ll, 25ll, 1ll}})
+        EXPECT_EQ(file.reader->LoadVideoFrame(frame, rate, scale, false), nullptr) << frame << " at " << rate << "/" << scale;
+    EXPECT_EQ(file.checkFrame(7, expected[7]), "");
     for (int round = 0; round < 3; round++) {
         file.reader->ReleaseStart();  // use count 0: closed
         if (round == 2) {
