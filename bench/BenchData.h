@@ -116,9 +116,10 @@ double milliseconds(Work work)
 
 // Milliseconds to decode every packet to UYVY with the decoder set up as the library's
 // decompressor sets it up, pictures converted straight into picture (which needs room for
-// libswscale's writes past the last row). afterPacket(n) sees the picture after packet n.
-template <class AfterPacket = void (*)(size_t)>
-double plainFFmpeg(const Stream& stream, std::vector<uint8_t>& picture, AfterPacket afterPacket = [](size_t) {})
+// libswscale's writes past the last row), the pictures held back at the end drained too.
+// onPicture(n) sees picture n, in display order.
+template <class OnPicture = void (*)(size_t)>
+double plainFFmpeg(const Stream& stream, std::vector<uint8_t>& picture, OnPicture onPicture = [](size_t) {})
 {
     const BITMAPINFOHEADER& header = stream.header();
     const AVCodec* codec = avcodec_find_decoder(stream.codec);
@@ -139,19 +140,25 @@ double plainFFmpeg(const Stream& stream, std::vector<uint8_t>& picture, AfterPac
     SwsContextPtr scaler;
     uint8_t* const planes[4] = {picture.data()};
     const int strides[4] = {header.biWidth * 2};
+    size_t pictures = 0;
+    const auto receive = [&] {
+        while (avcodec_receive_frame(context.get(), frame.get()) == 0) {
+            scaler.reset(sws_getCachedContext(scaler.release(), frame->width, frame->height,
+                                              AVPixelFormat(frame->format), header.biWidth, header.biHeight,
+                                              AV_PIX_FMT_UYVY422, DibConverter::Flags, nullptr, nullptr, nullptr));
+            sws_scale(scaler.get(), frame->data, frame->linesize, 0, frame->height, planes, strides);
+            av_frame_unref(frame.get());
+            onPicture(pictures++);
+        }
+    };
     return milliseconds([&] {
         for (size_t n = 0; n < stream.packets.size(); n++) {
             if (avcodec_send_packet(context.get(), stream.packets[n].get()) < 0)
                 throw std::runtime_error("libavcodec refuses a packet");
-            while (avcodec_receive_frame(context.get(), frame.get()) == 0) {
-                scaler.reset(sws_getCachedContext(scaler.release(), frame->width, frame->height,
-                                                  AVPixelFormat(frame->format), header.biWidth, header.biHeight,
-                                                  AV_PIX_FMT_UYVY422, DibConverter::Flags, nullptr, nullptr, nullptr));
-                sws_scale(scaler.get(), frame->data, frame->linesize, 0, frame->height, planes, strides);
-                av_frame_unref(frame.get());
-            }
-            afterPacket(n);
+            receive();
         }
+        avcodec_send_packet(context.get(), nullptr);
+        receive();
     });
 }
 

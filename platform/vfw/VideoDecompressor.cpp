@@ -14,6 +14,13 @@ namespace {
 // The codec's set-up bytes after the header are small; this bounds what a damaged biSize reads.
 constexpr DWORD MaxExtraBytes = 1024;
 
+// MPEG-1, -2 and -4 part 2 decoders hold one reference picture back and hand a B-frame out as
+// soon as it is decoded.
+bool ShowsBFramesAtOnce(AVCodecID codec)
+{
+    return codec == AV_CODEC_ID_MPEG4 || codec == AV_CODEC_ID_MPEG1VIDEO || codec == AV_CODEC_ID_MPEG2VIDEO;
+}
+
 AVCodecID CodecOf(FOURCC fcc)
 {
     const AVCodecTag* const tables[] = {avformat_get_riff_video_tags(), nullptr};
@@ -156,6 +163,10 @@ LRESULT VideoDecompressor::Decompress(DWORD flags, const BITMAPINFOHEADER* input
         return ICERR_MEMORY;
     memcpy(packet->data, data, input->biSizeImage);
     packet->pts = m_Packets++;
+    // In a hurry, B-frames of codecs that show them as they come are skipped: nothing refers to
+    // them, and the pictures handed out after the next chunk are the same.
+    m_Codec->skip_frame = (flags & ICDECOMPRESS_HURRYUP) && ShowsBFramesAtOnce(m_Decoder->id) ? AVDISCARD_NONREF
+                                                                                             : AVDISCARD_DEFAULT;
     const int sent = avcodec_send_packet(m_Codec.get(), packet);
     av_packet_unref(packet);
     if (sent < 0)

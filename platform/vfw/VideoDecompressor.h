@@ -31,7 +31,8 @@ public:
     // packet after it starts decoding anew. ICERR_DONTDRAW when it hands out none: bits get the
     // previous picture, or turn black when the decoder has handed out none since Begin. With
     // ICDECOMPRESS_HURRYUP the picture is decoded but not drawn (decoding up to a wanted picture);
-    // bits are left alone and it is drawn later if no newer picture comes.
+    // bits are left alone and it is drawn later if no newer picture comes. A B-frame in a hurry
+    // may not be decoded at all where that changes no picture handed out after the chunks to come.
     LRESULT Decompress(DWORD flags, const BITMAPINFOHEADER* input, const void* data, const BITMAPINFOHEADER* output,
                        void* bits);
 
