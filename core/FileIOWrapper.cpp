@@ -51,6 +51,12 @@ FileIOWrapper* FileIOWrapper::OpenReadSeq(const char* name)
     bool known = GetFileInformationByHandleEx(file, FileStorageInfo, &storage, sizeof storage) &&
                  storage.LogicalBytesPerSector && storage.LogicalBytesPerSector <= SectorSize;
     m_Sector = known ? storage.LogicalBytesPerSector : SectorSize;
+    // Small reads, which take two sectors, keep to the bounce buffer on large sectors too.
+    if (m_BufferSize < 2 * m_Sector) {
+        VirtualFree(m_Buffer, 0, MEM_RELEASE);
+        m_Buffer = static_cast<unsigned char*>(AllocatePages(2 * m_Sector));
+        m_BufferSize = m_Buffer ? 2 * m_Sector : 0;
+    }
     m_File = file;
     m_FileSize = (unsigned long long)size.QuadPart;
     return this;
