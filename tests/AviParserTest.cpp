@@ -74,8 +74,8 @@ TEST_F(AviParser, WavDataOfManyGiBIsSplitIntoEntries)
 
 TEST_F(AviParser, OddChunksAreFollowedByAPadByte)
 {
-    // A chunk of odd size before the chunks that matter, in each list the parser walks: what
-    // follows it is found after its pad byte. The OpenDML file's "dmlh" states 7 frames.
+    // A chunk of odd size before the chunks that matter, in each list of an AVI the parser walks:
+    // what follows it is found after its pad byte. The OpenDML file's "dmlh" states 7 frames.
     RiffBuilder title;
     title.chunk("strn", Bytes{'T', 'e', 's', 't', 0});
     const Bytes odd = title.image;
@@ -106,15 +106,6 @@ TEST_F(AviParser, OddChunksAreFollowedByAPadByte)
         EXPECT_EQ(locate(*h, h->pVideoStream, 2).at, built.dataAt[3]);
         h->closeavi();
     }
-    // A WAV file's "bext" of odd size before its data, as the ffmpeg tool writes it.
-    RiffBuilder wav;
-    wav.open("RIFF", "WAVE");
-    wav.chunk("fmt ", pcm16);
-    wav.chunk("bext", Bytes(605, 'b'));
-    wav.chunk("data", Bytes(400, 7));
-    wav.close();
-    auto h = parse(wav.image);
-    EXPECT_TRUE(!h->bError && h->nAudioSamples == 100);
 }
 
 // The frame rate and frame count come from the video stream served (the last "vids"), the audio
@@ -140,10 +131,8 @@ TEST_F(AviParser, EachStreamsOwnHeader)
         std::vector<std::pair<AVISTREAMHEADER, Bytes>> streams;
         bool openDml;
     } cases[] = {
-        {"audio before video", {a, v}, false},
         {"audio before video, OpenDML", {a, v}, true},
-        {"a second audio track", {v, m, a}, false},
-        {"text around", {t, m, a, v, t}, false},
+        {"text and a second audio track around", {t, m, a, v, t}, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
