@@ -52,8 +52,7 @@ unsigned char* AVIReader::DecodeFrame(unsigned int target, bool singleFrame)
             return nullptr;
         m_LastVideoFrame = m_ReadFrame[0] = m_ReadFrame[1] = m_DecodedChunk = None;
     }
-    DWORD key;
-    if (singleFrame && !avi->findkeyframe(avi->nFrames - 1, &key))
+    if (singleFrame && !avi->haskeyframes())
         m_ReleaseAfterFrame = true;
 
     unsigned int shown = target;
@@ -101,9 +100,9 @@ unsigned char* AVIReader::StoredFrame(unsigned int n, bool singleFrame)
 unsigned char* AVIReader::DecodeTo(unsigned int n, bool singleFrame)
 {
     avihandle* avi = m_AviHandle;
-    DWORD key = 0, any;
+    DWORD key = 0;
     const bool keyed = avi->findkeyframe(n, &key);
-    if (!keyed && avi->findkeyframe(avi->nFrames - 1, &any))
+    if (!keyed && avi->haskeyframes())
         DebugOutput("AVIReader::LoadVideoFrame KFCount>framenum\n");
     bool restarted = false;
     for (;;) {

@@ -20,6 +20,23 @@ const unsigned char subtypePCM[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 
 
 bool isDVHandler(FOURCC handler) { return handler == FCC("dvsd") || handler == FCC("DVSD"); }
 
+// The first 18 bytes of a PCM format, or of an extensible one whose sub-format is PCM (24-bit and
+// multichannel PCM are stored so), as plain PCM: wFormatTag 1, cbSize 0. False for other formats.
+bool pcmFormat(const unsigned char* format, DWORD size, WAVEFORMATEX* pcm)
+{
+    if (size < 16)
+        return false;
+    *pcm = {};
+    memcpy(pcm, format, size < sizeof *pcm ? size : sizeof *pcm);
+    const bool extensiblePcm = pcm->wFormatTag == WAVE_FORMAT_EXTENSIBLE && size >= 40 &&
+                               memcmp(format + 24, subtypePCM, sizeof subtypePCM) == 0;
+    if (pcm->wFormatTag != WAVE_FORMAT_PCM && !extensiblePcm)
+        return false;
+    pcm->wFormatTag = WAVE_FORMAT_PCM;
+    pcm->cbSize = 0;
+    return true;
+}
+
 }  // namespace
 
 avihandle::avihandle(const char* fileName, bool skipVideo, bool skipAudio)
@@ -46,10 +63,12 @@ avihandle::avihandle(const char* fileName, bool skipVideo, bool skipAudio)
     }
 
     try {
-        if (walk())
-            finish();
-        else
+        if (!walk()) {
             fail();
+            return;
+        }
+        chooseIndex();
+        finish();
     } catch (const char*) {
         // An index that cannot be read or held is a file that cannot be served.
         fail();
@@ -74,20 +93,19 @@ bool avihandle::walk()
             return true;
         }
         riffSeen = true;
-        ULONGLONG dataStart = myTell64(hFile);
+        const ULONGLONG dataStart = myTell64(hFile), end = endOf(dataStart, size);
         FOURCC form;
         if (myRead(hFile, &form, 4, nullptr, false) < 4)
             return true;
-        ULONGLONG consumed = 4;
         if (form == FCC("WAVE"))
-            return !bSkipAudio && handleWAVE(size, &consumed);  // nothing after a WAVE form is read
+            return !bSkipAudio && handleWAVE(end);  // nothing after a WAVE form is read
         if (form != FCC("AVI ") && form != FCC("AVIX")) {
             DebugOutput("avihandle::avihandle Error:RIFF type AVI or AVIX expected");
             return false;
         }
-        if (!handleRIFF(size, &consumed))
+        if (!handleRIFF(end))
             return false;
-        mySeek64(hFile, dataStart + size, FILE_BEGIN);
+        mySeek64(hFile, dataStart + size + (size & 1), FILE_BEGIN);
     }
 }
 
@@ -102,13 +120,7 @@ avihandle::~avihandle()
     delete[] pAudioSamples;
     if (pKeyFrames)
         VirtualFree(pKeyFrames, 0, MEM_RELEASE);
-    while (pStreams) {
-        AVIstream* next = pStreams->next;
-        releaseChunks(pStreams);
-        delete[] pStreams->pSuperIndex;
-        delete pStreams;
-        pStreams = next;
-    }
+    releaseStreams();
 }
 
 bool avihandle::openavi()
@@ -149,6 +161,7 @@ void avihandle::closeavi()
 }
 
 // Steps after the walk: stream rates, the first DV frame, the audio totals and buffer sizes.
+// Rates and lengths come from the headers of the streams served, wherever they stand.
 void avihandle::finish()
 {
     myClose(hFile);
@@ -158,10 +171,10 @@ void avihandle::finish()
         fail();
         return;
     }
-    const AVISTREAMHEADER& first = pFirstHeader->header;
-    if (bHasVideo) {
-        dScale = first.dwScale;
-        dRate = first.dwRate;
+    const avistreamlist* video = servedHeader(true);
+    if (bHasVideo && video) {
+        dScale = video->header.dwScale;
+        dRate = video->header.dwRate;
         dFrameRate = dRate / dScale;
         if (!(dFrameRate >= 1 && dFrameRate <= 300)) {
             DebugOutput("Warning: framerate is corrupt! reverting to 29.97");
@@ -172,14 +185,16 @@ void avihandle::finish()
         if (pMainHeader->dwSuggestedBufferSize > nVideoBufferSize)
             nVideoBufferSize = pMainHeader->dwSuggestedBufferSize;
     }
-    if (isDVHandler(first.fccHandler))
+    if (video && isDVHandler(video->header.fccHandler))
         analyzeFirstDVFrame();
     if (pAudioStream && !bSkipAudio) {
-        DWORD headerLength = pCurrentHeader->header.dwLength;
+        const avistreamlist* audio = servedHeader(false);
         if (!bDVType1) {
-            DWORD samples = MakeSampleTable(pAudioStream, &pAudioSamples);
-            nAudioSamples = samples < headerLength ? samples : headerLength;
-            if (headerLength > samples)
+            // A rebuilt index counts what the file holds; its headers may predate the data.
+            const DWORD samples = MakeSampleTable(pAudioStream, &pAudioSamples);
+            const DWORD headerLength = audio ? audio->header.dwLength : 0;
+            nAudioSamples = !bRebuilt && headerLength < samples ? headerLength : samples;
+            if (!bRebuilt && headerLength > samples)
                 DebugOutput("avihandle::avihandle warning: Header Audio Sample length=%x vs. Actual=%x\n",
                             headerLength, samples);
         }
@@ -201,14 +216,31 @@ void avihandle::finish()
     bError = false;
 }
 
+// The header of the video stream served (the last "vids" or "iavs"), or of the audio stream
+// served (the last "auds"; in a type-1 DV file, the DV stream, whose frames carry the audio).
+avistreamlist* avihandle::servedHeader(bool video)
+{
+    if (!video && bDVType1)
+        return pFirstHeader;
+    avistreamlist* served = nullptr;
+    for (avistreamlist* h = pFirstHeader; h; h = h->next) {
+        const FOURCC type = h->header.fccType;
+        if (video ? type == FCC("vids") || type == FCC("iavs") : type == FCC("auds"))
+            served = h;
+    }
+    return served;
+}
+
 // The frame size and audio layout of a DV file come from its first frame.
 void avihandle::analyzeFirstDVFrame()
 {
-    ULONGLONG base;
-    DWORD offset, size;
-    getframeoffset(0, pStreams, &base, &offset, &size);
+    IndexChunk* chunk;
+    DWORD position;
+    if (!locateEntry(0, pVideoStream, &chunk, &position))
+        return;
+    const DWORD size = chunk->entries()[position].dwSize & ~AVI_INDEX_DELTAFRAME;
     std::vector<unsigned char> frame(DVFrameSize625);
-    mySeek64(hFile, base + offset, FILE_BEGIN);
+    mySeek64(hFile, (long long)(chunk->header()->qwBaseOffset + chunk->entries()[position].dwOffset), FILE_BEGIN);
     myRead(hFile, frame.data(), size < DVFrameSize625 ? size : DVFrameSize625, nullptr, false);
     tr_dv_aux aux = {};
     analyze_fr0(&aux, frame.data());
@@ -232,25 +264,33 @@ void avihandle::analyzeFirstDVFrame()
     }
 }
 
-// Walks the sub-chunks of a chunk of size bytes whose type FOURCC has been read. Sizes are
-// taken as stored (no pad bytes); the walk ends when the bytes consumed reach size, at a read
-// that finds nothing, or (where emptyEnds) at a sub-chunk of size 0. visit(id, size, start)
-// sees each sub-chunk with the file at its data, and may stop the walk by returning false.
+// Walks the sub-chunks from the file position to end. A chunk of odd size is followed by a pad
+// byte. The walk ends at end, where no whole chunk header is left before it, at a read that finds
+// nothing, or (where emptyEnds) at a sub-chunk of size 0. visit(id, size, start) sees each
+// sub-chunk with the file at its data, and may stop the walk by returning false.
 template <class Visit>
-avihandle::WalkEnd avihandle::forEachSubChunk(DWORD size, ULONGLONG* consumed, bool emptyEnds, Visit visit)
+avihandle::WalkEnd avihandle::forEachSubChunk(ULONGLONG end, bool emptyEnds, Visit visit)
 {
-    while (*consumed < size) {
+    for (ULONGLONG at = myTell64(hFile); at + 8 <= end;) {
         FOURCC id;
         DWORD chunkSize;
         if (!readChunkHeader(&id, &chunkSize) || (emptyEnds && chunkSize == 0))
             return WalkEnd::Broken;
-        *consumed += chunkSize + 8ull;
-        ULONGLONG dataStart = myTell64(hFile);
+        const ULONGLONG dataStart = at + 8;
         if (!visit(id, chunkSize, dataStart))
             return WalkEnd::Stopped;
-        mySeek64(hFile, dataStart + chunkSize, FILE_BEGIN);
+        at = dataStart + chunkSize + (chunkSize & 1);
+        mySeek64(hFile, (long long)at, FILE_BEGIN);
     }
     return WalkEnd::Complete;
+}
+
+// Where a chunk whose data starts at dataStart ends: a size past the end of the file (a file cut
+// short, or a size never written) ends at the end of the file.
+ULONGLONG avihandle::endOf(ULONGLONG dataStart, DWORD size)
+{
+    const ULONGLONG fileEnd = fileSize();
+    return dataStart + size < fileEnd ? dataStart + size : fileEnd;
 }
 
 FOURCC avihandle::readListType()
@@ -260,21 +300,23 @@ FOURCC avihandle::readListType()
     return type;
 }
 
-bool avihandle::handleRIFF(DWORD size, ULONGLONG* consumed)
+bool avihandle::handleRIFF(ULONGLONG end)
 {
-    return forEachSubChunk(size, consumed, true, [&](FOURCC id, DWORD chunkSize, ULONGLONG dataStart) {
+    return forEachSubChunk(end, true, [&](FOURCC id, DWORD chunkSize, ULONGLONG dataStart) {
         if (id == FCC("idx1")) {
-            if (!pStreams) {
+            // An idx1 cut short is no index: the file is indexed from its movi lists instead.
+            if (!pStreams && endOf(dataStart, chunkSize) == dataStart + chunkSize) {
                 bIdx1Index = true;
                 PageBlock chunk = readChunk(chunkSize);
                 idx1toindx((const char*)chunk.data(), chunk.size());
             }
         } else if (id == FCC("LIST")) {
             FOURCC type = readListType();
-            if (type == FCC("movi"))
+            if (type == FCC("movi")) {
                 qwMoviBase = dataStart + 8;
-            else if (type == FCC("hdrl"))
-                handleLISThdrl(chunkSize);
+                moviLists.push_back({dataStart + 4, endOf(dataStart, chunkSize)});
+            } else if (type == FCC("hdrl"))
+                handleLISThdrl(endOf(dataStart, chunkSize));
             else
                 DebugOutput("avihandle::handleRIFF Error:Unable to define AVI list type");
         }
@@ -282,16 +324,15 @@ bool avihandle::handleRIFF(DWORD size, ULONGLONG* consumed)
     }) == WalkEnd::Complete;
 }
 
-void avihandle::handleLISThdrl(DWORD size)
+void avihandle::handleLISThdrl(ULONGLONG end)
 {
-    ULONGLONG consumed = 4;
-    forEachSubChunk(size, &consumed, false, [&](FOURCC id, DWORD chunkSize, ULONGLONG) {
+    forEachSubChunk(end, false, [&](FOURCC id, DWORD chunkSize, ULONGLONG dataStart) {
         if (id == FCC("LIST")) {
             FOURCC type = readListType();
             if (type == FCC("strl"))
-                handleLISTstrl(chunkSize);
+                handleLISTstrl(endOf(dataStart, chunkSize));
             else if (type == FCC("odml"))
-                handleLISTodml(chunkSize);
+                handleLISTodml(endOf(dataStart, chunkSize));
             else
                 DebugOutput("avihandle::handleLISThdrl Warning:Unsupported list type");
         } else if (id == FCC("avih")) {
@@ -302,20 +343,18 @@ void avihandle::handleLISThdrl(DWORD size)
     });
 }
 
-void avihandle::handleLISTodml(DWORD size)
+void avihandle::handleLISTodml(ULONGLONG end)
 {
-    ULONGLONG consumed = 4;
-    forEachSubChunk(size, &consumed, false, [&](FOURCC id, DWORD chunkSize, ULONGLONG) {
+    forEachSubChunk(end, false, [&](FOURCC id, DWORD chunkSize, ULONGLONG) {
         if (id == FCC("dmlh") && chunkSize >= 4)
             myRead(hFile, &nFrames, 4, nullptr, false);
         return true;
     });
 }
 
-void avihandle::handleLISTstrl(DWORD size)
+void avihandle::handleLISTstrl(ULONGLONG end)
 {
-    ULONGLONG consumed = 4;
-    forEachSubChunk(size, &consumed, false, [&](FOURCC id, DWORD chunkSize, ULONGLONG) {
+    forEachSubChunk(end, false, [&](FOURCC id, DWORD chunkSize, ULONGLONG) {
         if (id == FCC("strh"))
             handleStreamHeader(chunkSize);
         else if (id == FCC("strf") && pCurrentHeader && !pCurrentHeader->format) {
@@ -350,16 +389,24 @@ void avihandle::handleStreamHeader(DWORD size)
 void avihandle::handleStreamFormat(avistreamlist* stream)
 {
     const AVISTREAMHEADER& header = stream->header;
-    if (header.fccType == FCC("auds") && !bSkipAudio) {
+    // A type-1 DV file serves the audio of its DV frames, whatever other audio streams it has.
+    if (header.fccType == FCC("auds") && !bSkipAudio && !bDVType1) {
         bHasAudio = true;
         WAVEFORMATEX format = {};
-        memcpy(&format, stream->format, stream->formatSize < sizeof format ? stream->formatSize : sizeof format);
-        DWORD wanted = format.wFormatTag == WAVE_FORMAT_PCM ? sizeof format : sizeof format + format.cbSize;
-        DWORD copied = wanted < stream->formatSize ? wanted : stream->formatSize;
+        const bool pcm = pcmFormat(stream->format, stream->formatSize, &format);
+        if (!pcm)
+            memcpy(&format, stream->format, stream->formatSize < sizeof format ? stream->formatSize : sizeof format);
+        const DWORD wanted = pcm ? sizeof format : sizeof format + format.cbSize;
         free(pAudioFormat);
-        pAudioFormat = (WAVEFORMATEX*)calloc(1, wanted > sizeof format ? wanted : sizeof format);
-        memcpy(pAudioFormat, stream->format, copied);
-        if (header.dwSampleSize == 0 && header.dwRate != 0)
+        pAudioFormat = (WAVEFORMATEX*)calloc(1, wanted);
+        if (pcm)
+            *pAudioFormat = format;
+        else
+            memcpy(pAudioFormat, stream->format, wanted < stream->formatSize ? wanted : stream->formatSize);
+        // PCM is counted by its bytes; a compressed stream without a sample size holds one codec
+        // frame a chunk.
+        nAudioBlockFrames = 0;
+        if (!pcm && header.dwSampleSize == 0 && header.dwRate != 0)
             nAudioBlockFrames = (DWORD)((double)pAudioFormat->nSamplesPerSec * header.dwScale / header.dwRate + 0.5);
         nAudioBufferSize = header.dwSuggestedBufferSize;
         if (nAudioBufferSize == 0)
@@ -392,10 +439,10 @@ void avihandle::handleSuperIndex(const unsigned char* chunk, DWORD size)
     memcpy(stream->pSuperIndex, chunk + sizeof header, stream->nEntriesInUse * sizeof(AVISUPERINDEXENTRY));
 }
 
-bool avihandle::handleWAVE(DWORD size, ULONGLONG* consumed)
+bool avihandle::handleWAVE(ULONGLONG end)
 {
     bool succeeded = false;
-    forEachSubChunk(size, consumed, true, [&](FOURCC id, DWORD chunkSize, ULONGLONG dataStart) {
+    forEachSubChunk(end, true, [&](FOURCC id, DWORD chunkSize, ULONGLONG dataStart) {
         if (id == FCC("fmt ")) {
             avistreamlist* record = new avistreamlist{};
             record->header.fccType = FCC("auds");
@@ -417,21 +464,11 @@ bool avihandle::handleWAVE(DWORD size, ULONGLONG* consumed)
     return succeeded;
 }
 
-// PCM only; extensible PCM is PCM.
 bool avihandle::takeWaveFormat(avistreamlist* record)
 {
-    WAVEFORMATEX format = {};
-    if (record->formatSize < 16)
+    WAVEFORMATEX format;
+    if (!pcmFormat(record->format, record->formatSize, &format) || format.nBlockAlign == 0)
         return false;
-    memcpy(&format, record->format, record->formatSize < sizeof format ? record->formatSize : sizeof format);
-    if (format.wFormatTag == WAVE_FORMAT_EXTENSIBLE && record->formatSize >= 40 &&
-        memcmp(record->format + 24, subtypePCM, sizeof subtypePCM) == 0) {
-        format.wFormatTag = WAVE_FORMAT_PCM;
-        format.cbSize = 0;
-    }
-    if (format.wFormatTag != WAVE_FORMAT_PCM || format.nBlockAlign == 0)
-        return false;
-    format.cbSize = 0;
     *pAudioFormat = format;
     AVISTREAMHEADER& header = record->header;
     header.dwRate = format.nSamplesPerSec;
@@ -442,18 +479,19 @@ bool avihandle::takeWaveFormat(avistreamlist* record)
     return true;
 }
 
-// The data chunk becomes a one-stream index. Sizes are cut to what the file holds (streamed
-// WAV files leave the size unset), and data past 1 GiB is split into several entries so that no
-// entry size reaches bit 31, which the index reserves for its key-frame flag.
-void avihandle::takeWaveData(ULONGLONG dataStart, DWORD size)
+// The data chunk becomes a one-stream index. Sizes are cut to what the file holds; a streamed
+// WAV leaves its size unset (all bits), and its data runs to the end of the file, as far as
+// 32-bit sample counts reach. The data is split into entries of at most 1 GiB, so that no entry
+// size reaches bit 31, which the index reserves for its key-frame flag.
+void avihandle::takeWaveData(ULONGLONG dataStart, DWORD stored)
 {
     qwMoviBase = dataStart;
-    ULONGLONG size64 = fileSize();
-    ULONGLONG available = size64 > dataStart ? size64 - dataStart : 0;
-    if (size > available)
-        size = (DWORD)available;
-    WORD blockAlign = pAudioFormat->nBlockAlign;
-    pCurrentHeader->header.dwLength = size / blockAlign;
+    const ULONGLONG fileEnd = fileSize(), available = fileEnd > dataStart ? fileEnd - dataStart : 0;
+    const WORD blockAlign = pAudioFormat->nBlockAlign;
+    ULONGLONG size = stored == 0xFFFFFFFFu || stored > available ? available : stored;
+    if (size / blockAlign > 0xFFFFFFFFu)
+        size = 0xFFFFFFFFull * blockAlign;
+    pCurrentHeader->header.dwLength = (DWORD)(size / blockAlign);
     AVIstream* stream;
     addstream(&stream, pCurrentHeader);
     bIdx1Index = true;
@@ -461,14 +499,10 @@ void avihandle::takeWaveData(ULONGLONG dataStart, DWORD size)
     nFrames = 1;
 
     const DWORD piece = (0x40000000u / blockAlign) * blockAlign;
-    DWORD entries = size == 0 ? 1 : (size + piece - 1) / piece;
-    IndexChunk* chunk = newChunk(entries, dataStart);
-    for (DWORD i = 0; i < entries; i++) {
-        DWORD offset = i * piece;
-        chunk->entries()[i] = {offset, size - offset < piece ? size - offset : piece};
-    }
-    chunk->nEntries = entries;
-    appendChunk(stream, chunk);
+    std::vector<ChunkEntry> entries;
+    for (ULONGLONG offset = 0; offset < size || entries.empty(); offset += piece)
+        entries.push_back({dataStart + offset, (DWORD)(size - offset < piece ? size - offset : piece)});
+    appendEntries(stream, entries);
 }
 
 bool avihandle::readChunkHeader(FOURCC* id, DWORD* size)

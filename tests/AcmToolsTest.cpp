@@ -31,9 +31,6 @@ std::string withVideo(const std::string& audio, const char* seconds = "3")
 const Coded files[] = {
     {"Alaw", withVideo("-c:a pcm_alaw -ac 1 -ar 8000"), true, 0, ""},
     {"Mulaw", withVideo("-c:a pcm_mulaw -ac 2 -ar 8000"), true, 0, ""},
-    // Over a megabyte: ACM_Tools fills its source buffer more than once.
-    {"ExtensiblePcm16", withVideo("-c:a pcm_s16le -ac 6 -ar 48000"), false, 0, ""},
-    {"ExtensibleU8", withVideo("-c:a pcm_u8 -ac 6 -ar 48000"), true, 0, ""},
     {"Float", withVideo("-c:a pcm_f32le -ac 2 -ar 48000"), false, 0, ""},
     // 90 s: a count taken from whole seconds of the video drifts with the length.
     {"MsAdpcm", withVideo("-c:a adpcm_ms -ac 2 -ar 22050", "90"), false, 0, ""},

@@ -2,6 +2,8 @@
 // crashes, hangs or touches memory it does not own (this suite also runs under ASan).
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "RiffBuilder.h"
 
 namespace {
@@ -98,6 +100,22 @@ TEST_F(AviBadInput, HugeAndZeroCounts)
         memcpy(&images.back()[file().find(id, nth) + at], &value, bytes);
     }
     check(images);
+}
+
+TEST_F(AviBadInput, IndexCountThatWrapsItsBlockSize)
+{
+    // A standard index chunk claims 2^29 entries, 4 GiB at 8 bytes each, and the file (sparse) is
+    // large enough to hold them: only the entries its own chunk holds are read.
+    RiffBuilder file = openDmlAvi();
+    file.patch(file.find("ix00") + 12, DWORD(0x20000000));
+    const std::string path = dir.write("large", file.image);
+    std::filesystem::resize_file(path, 9ull << 29);
+    avihandle h(path.c_str(), false, false);
+    ASSERT_FALSE(h.bError);
+    EXPECT_EQ(walkParsed(h), "");
+    ASSERT_TRUE(h.openavi());
+    EXPECT_TRUE(locate(h, h.pVideoStream, 0).size == 10 && locate(h, h.pVideoStream, 1).size == 12);
+    h.closeavi();
 }
 
 TEST_F(AviBadInput, ChunksOutOfPlace)

@@ -1,5 +1,6 @@
 // The chunk index of avihandle: idx1 conversion, OpenDML super indexes loaded a segment at a
-// time, the key-frame and audio sample tables.
+// time, indexes rebuilt from the movi lists of files without one or cut short, key frames and the
+// audio sample table.
 #include <gtest/gtest.h>
 
 #include "RiffBuilder.h"
@@ -70,6 +71,11 @@ TEST_F(AviIndex, Idx1EntriesAreFoundWhateverTheMainHeaderSays)
         for (DWORD i = 0; i < 3000; i += 12)
             keyFrames.push_back(i);
         EXPECT_EQ(std::vector<DWORD>(h->pKeyFrames, h->pKeyFrames + h->nKeyFrames), keyFrames);
+        // The key frame at or before a frame; past the last frame, the last one's.
+        for (DWORD f : {0u, 11u, 12u, 13u, 2999u, 3000u, 0xFFFFFFFFu}) {
+            DWORD key = 0;
+            EXPECT_TRUE(h->findkeyframe(f, &key) && key == std::min(f, 2999u) / 12 * 12) << f << " " << key;
+        }
         for (DWORD i = 0, first = 0; i < 3030; first += 1 + i % 5, i++)
             ASSERT_TRUE(h->pAudioSamples[i].dwStart == first && h->pAudioSamples[i].dwSamples == 1 + i % 5) << i;
         EXPECT_EQ(h->nAudioSamples, std::min(length, 9090u));
@@ -135,7 +141,31 @@ TEST_F(AviIndex, OpenDmlChunksLoadASegmentAtATime)
     EXPECT_EQ(locate(*h, h->pVideoStream, 50).at, built.dataAt[7]);
     h->closeavi();
 
-    // Without a super index the idx1 is the index; without either, lookups raise.
+    // Key frames come from the delta-frame bits of the index chunks loaded, and more chunks load
+    // as they are needed (all load at once for an audio sample table, so audio is skipped here):
+    // 0, 2, and 4 and 5 in the three segments.
+    auto video = parse(built.image, false, true);
+    streams[0] = streams[1] = video->pVideoStream;
+    auto keyBefore = [&](DWORD frame) {
+        DWORD key = 0xEEEEEEEE;
+        return video->findkeyframe(frame, &key) ? key : 0xEEEEEEEE;
+    };
+    ASSERT_TRUE(video->openavi());
+    EXPECT_EQ(keyBefore(1), 0u);
+    expectLoaded(1);
+    EXPECT_EQ(keyBefore(3), 2u);
+    expectLoaded(2);
+    EXPECT_TRUE(keyBefore(5) == 5 && keyBefore(0xFFFFFFFF) == 5);
+    // What was gathered outlives closeavi; a reopened file goes on from it.
+    video->closeavi();
+    EXPECT_TRUE(keyBefore(4) == 4 && keyBefore(3) == 2);
+    ASSERT_TRUE(video->openavi());
+    EXPECT_EQ(keyBefore(5), 5u);
+    expectLoaded(1);
+    video->closeavi();
+
+    // Without a super index the idx1 is the index; without either, the movi lists of every
+    // segment are indexed.
     const BuiltAvi plain = buildAvi(threeSegments(false, Idx1::Relative));
     auto idx1 = parse(plain.image);
     EXPECT_TRUE(idx1->bIdx1Index && idx1->nFrames == 2 && idx1->nKeyFrames == 1 && idx1->pKeyFrames[0] == 0);
@@ -143,11 +173,108 @@ TEST_F(AviIndex, OpenDmlChunksLoadASegmentAtATime)
     e = locate(*idx1, idx1->pVideoStream, 1);
     EXPECT_TRUE(e.at == plain.dataAt[1] && e.size == 101);
     idx1->closeavi();
-    auto none = parse(buildAvi(threeSegments(false, Idx1::None)).image);
-    ASSERT_TRUE(none->openavi());
-    EXPECT_FALSE(none->getcindex());
-    EXPECT_THROW(locate(*none, none->pVideoStream, 0), const char*);
-    none->closeavi();
+    const AviLayout unindexed = threeSegments(false, Idx1::None);
+    const BuiltAvi none = buildAvi(unindexed);
+    auto rebuilt = parse(none.image);
+    EXPECT_TRUE(rebuilt->bIdx1Index && rebuilt->nFrames == 6 && rebuilt->nAudioChunks == 3);
+    ASSERT_TRUE(rebuilt->openavi());
+    expectEveryChunkLocated(*rebuilt, unindexed, none);
+    rebuilt->closeavi();
+}
+
+// A small file of each kind: frames of odd sizes (with their pad bytes), a dropped frame, audio
+// between them. In idx1 and the OpenDML indexes frame 0 of each segment is a key frame.
+AviLayout smallFile(size_t segments, bool superIndex, Idx1 idx1)
+{
+    std::vector<std::vector<AviChunk>> chunks(segments);
+    for (size_t seg = 0; seg < segments; seg++)
+        chunks[seg] = {videoChunk(DWORD(21 + seg)), audioChunk(8), videoChunk(0, false), videoChunk(19, false),
+                       audioChunk(12)};
+    AviLayout layout = videoAndAudio(chunks);
+    layout.superIndex = superIndex;
+    layout.dmlhFrames = superIndex ? DWORD(3 * segments) : 0;
+    layout.idx1 = idx1;
+    return layout;
+}
+
+// Files cut at every byte from their first movi list on open with every whole chunk: an index
+// that is cut short or does not reach all of the data gives way to one rebuilt from the movi
+// lists, in which every frame of this intra-frame video is a key frame.
+TEST_F(AviIndex, CutFilesIndexEveryWholeChunk)
+{
+    auto stoppedCapture = [](BuiltAvi& b) {  // OpenDML indexes written for the first segment only
+        for (int s = 0; s < 2; s++)
+            b.patch(b.find("indx", s) + 8 + 4, DWORD(1));
+        b.patch(b.find("dmlh") + 8, DWORD(0));
+        b.patch(b.moviAt.back() - 12 + 4, 0xFFFFFFFFu);  // the last RIFF and its movi list
+        b.patch(b.moviAt.back() + 4, 0xFFFFFFFFu);
+    };
+    auto streamed = [](BuiltAvi& b) {  // sizes never filled in
+        b.patch(4, 0xFFFFFFFFu);
+        b.patch(b.moviAt[0] + 4, 0xFFFFFFFFu);
+    };
+    auto whole = [](const BuiltAvi& b, size_t cut) { return cut == b.image.size(); };
+    auto never = [](const BuiltAvi&, size_t) { return false; };
+    // From the end of the first segment, whose index chunks end it, until a whole chunk header of
+    // the second, which no index chunk names.
+    auto firstSegment = [](const BuiltAvi& b, size_t cut) { return cut >= b.moviAt[1] - 12 && cut < b.moviAt[1] + 20; };
+    AviLayout recLists = smallFile(1, false, Idx1::None);
+    recLists.recLists = true;
+    const struct {
+        const char* name;
+        AviLayout layout;
+        void (*damage)(BuiltAvi&);
+        bool (*ownIndex)(const BuiltAvi&, size_t cut);  // the file's own index serves
+        DWORD dmlh;
+    } cases[] = {
+        {"idx1", smallFile(1, false, Idx1::Relative), nullptr, whole, 0},
+        {"OpenDML", smallFile(3, true, Idx1::Relative), nullptr, whole, 9},
+        {"stopped OpenDML capture", smallFile(3, true, Idx1::None), stoppedCapture, firstSegment, 0},
+        {"streamed, in rec lists", recLists, streamed, never, 0},
+    };
+    for (const auto& c : cases) {
+        BuiltAvi built = buildAvi(c.layout);
+        if (c.damage)
+            c.damage(built);
+        for (size_t cut = built.moviAt[0] + 12; cut <= built.image.size(); cut++) {
+            SCOPED_TRACE(testing::Message() << c.name << " cut at " << cut << " of " << built.image.size());
+            const bool own = c.ownIndex(built, cut), openDml = own && c.layout.superIndex;
+            auto h = parse(Bytes(built.image.begin(), built.image.begin() + cut));
+            ASSERT_FALSE(h->bError);
+            ASSERT_TRUE(h->openavi());
+            // The whole chunks, numbered in their streams; a dropped frame repeats the one before,
+            // except in OpenDML indexes.
+            std::vector<std::pair<ULONGLONG, DWORD>> wanted[2], got[2];
+            std::vector<DWORD> keys;
+            size_t j = 0;
+            for (const auto& segment : c.layout.segments)
+                for (const AviChunk& chunk : segment) {
+                    const DWORD size = DWORD(chunk.data.size());
+                    const int s = chunk.ckid == "00dc" ? 0 : 1;
+                    if (built.dataAt[j++] + size > cut)
+                        continue;
+                    if (s == 0 && size && (!own || chunk.key))
+                        keys.push_back(DWORD(wanted[0].size()));
+                    const bool repeat = !size && !wanted[s].empty() && !openDml;
+                    wanted[s].push_back(repeat ? wanted[s].back() : std::pair(built.dataAt[j - 1], size));
+                }
+            AVIstream* streams[2] = {h->pVideoStream, h->pAudioStream};
+            for (int s = 0; s < 2; s++)
+                for (DWORD i = 0; i < wanted[s].size(); i++)
+                    got[s].push_back({locate(*h, streams[s], i).at, locate(*h, streams[s], i).size});
+            EXPECT_TRUE(got[0] == wanted[0] && got[1] == wanted[1]);
+            EXPECT_TRUE(h->nAudioChunks == wanted[1].size() && h->bIdx1Index == !openDml);
+            // An OpenDML file counts the frames its "dmlh" states, or its index holds when it states none.
+            EXPECT_EQ(h->nFrames, openDml && c.dmlh ? c.dmlh : wanted[0].size());
+            for (DWORD f = 0; f < wanted[0].size(); f++) {
+                const auto after = std::upper_bound(keys.begin(), keys.end(), f);
+                DWORD key = 0;
+                ASSERT_EQ(h->findkeyframe(f, &key), after != keys.begin()) << f;
+                EXPECT_TRUE(after == keys.begin() || key == after[-1]) << f;
+            }
+            h->closeavi();
+        }
+    }
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
-// The RIFF walk of avihandle: WAV and AVI headers, frame rates, buffer sizes, messages, type-1
-// DV files and the DV frame analysis.
+// The RIFF walk of avihandle: WAV and AVI headers, pad bytes, the headers of the streams served,
+// frame rates, audio formats, buffer sizes, messages, type-1 DV files and the DV frame analysis.
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 #include "RiffBuilder.h"
 #include "core/DebugOutput.h"
@@ -38,6 +40,179 @@ TEST_F(AviParser, WavIsOneStreamWithOneEntryCutToTheFile)
         EXPECT_EQ(locate(*h, h->pAudioStream, 0).at, image.size() - 402);
         EXPECT_EQ(locate(*h, h->pAudioStream, 0).size, 402u);
         h->closeavi();
+    }
+}
+
+TEST_F(AviParser, WavDataOfManyGiBIsSplitIntoEntries)
+{
+    // Sparse files: the data costs no disk. A streamed WAV's data runs to the end of the file, as
+    // far as 32-bit sample counts reach.
+    const ULONGLONG GiB = 1ull << 30;
+    for (auto [stored, dataBytes, bits, expected] :
+         {std::tuple{0xE0000000u, 7 * GiB / 2, 16, 7 * GiB / 2}, {0xFFFFFFFFu, 7 * GiB / 2, 16, 7 * GiB / 2},
+          {0xFFFFFFFFu, 5 * GiB, 16, 5 * GiB}, {0xFFFFFFFFu, 5 * GiB, 8, 0xFFFFFFFFull}}) {
+        SCOPED_TRACE(testing::Message() << stored << " " << dataBytes << " " << bits);
+        const WORD channels = bits == 8 ? 1 : 2, align = WORD(channels * bits / 8);
+        Bytes header = buildWav(bytesOf(waveFormat(WAVE_FORMAT_PCM, channels, 44100, WORD(bits))), 0, stored).image;
+        names.push_back(dir.write("large" + std::to_string(names.size()), header));
+        std::filesystem::resize_file(names.back(), header.size() + dataBytes);
+        avihandle h(names.back().c_str(), false, false);
+        ASSERT_FALSE(h.bError);
+        EXPECT_EQ(h.nAudioSamples, expected / align);
+        ASSERT_TRUE(h.openavi());
+        ULONGLONG at = header.size(), samples = 0;
+        for (DWORD i = 0; i < h.nAudioChunks; i++) {
+            const Located e = locate(h, h.pAudioStream, i);
+            EXPECT_TRUE(e.at == at && e.size <= GiB && h.pAudioSamples[i].dwStart == samples) << i;
+            at += e.size;
+            samples += h.pAudioSamples[i].dwSamples;
+        }
+        EXPECT_TRUE(at == header.size() + expected && samples == expected / align);
+        h.closeavi();
+    }
+}
+
+TEST_F(AviParser, OddChunksAreFollowedByAPadByte)
+{
+    // A chunk of odd size before the chunks that matter, in each list of an AVI the parser walks:
+    // what follows it is found after its pad byte. The OpenDML file's "dmlh" states 7 frames.
+    RiffBuilder title;
+    title.chunk("strn", Bytes{'T', 'e', 's', 't', 0});
+    const Bytes odd = title.image;
+    AviLayout openDml = threeFrames();
+    openDml.superIndex = true;
+    openDml.dmlhFrames = 7;
+    const struct {
+        const char* name;
+        AviLayout layout;
+        Bytes AviLayout::*where;
+        DWORD frames;
+    } cases[] = {
+        {"after each strh", threeFrames(), &AviLayout::inStrl, 3},
+        {"at the end of hdrl, before odml", openDml, &AviLayout::inHdrl, 7},
+        {"in odml, before dmlh", openDml, &AviLayout::inOdml, 7},
+        {"between hdrl and movi", threeFrames(), &AviLayout::afterHdrl, 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        AviLayout layout = c.layout;
+        layout.*c.where = odd;
+        const BuiltAvi built = buildAvi(layout);
+        auto h = parse(built.image);
+        ASSERT_FALSE(h->bError);
+        EXPECT_TRUE(h->nFrames == c.frames && h->fccVideoHandler == FCC("MJPG") && h->videoFormat()->biWidth == 64);
+        EXPECT_TRUE(h->pAudioFormat->nSamplesPerSec == 48000 && h->nAudioSamples == 1000);
+        ASSERT_TRUE(h->openavi());
+        EXPECT_EQ(locate(*h, h->pVideoStream, 2).at, built.dataAt[3]);
+        h->closeavi();
+    }
+}
+
+// The frame rate and frame count come from the video stream served (the last "vids"), the audio
+// format and length cap from the audio stream served (the last "auds"), whatever stands before or
+// after them.
+TEST_F(AviParser, EachStreamsOwnHeader)
+{
+    const AVISTREAMHEADER video{.fccType = FCC("vids"), .fccHandler = FCC("MJPG"), .dwScale = 1001, .dwRate = 30000};
+    const AVISTREAMHEADER pcm{.fccType = FCC("auds"), .dwScale = 1, .dwRate = 22050, .dwLength = 1000,
+                              .dwSuggestedBufferSize = 4000, .dwSampleSize = 1};
+    const AVISTREAMHEADER mp3{.fccType = FCC("auds"), .dwScale = 1152, .dwRate = 44100, .dwLength = 5,
+                              .dwSuggestedBufferSize = 4000};
+    const AVISTREAMHEADER text{.fccType = FCC("txts"), .dwScale = 1, .dwRate = 1000, .dwLength = 2};
+    const Bytes bitmap = bytesOf(BITMAPINFOHEADER{40, 64, 48, 1, 24, FCC("MJPG")});
+    const Bytes u8 = bytesOf(waveFormat(WAVE_FORMAT_PCM, 1, 22050, 8));
+    Bytes mp3Format = bytesOf(waveFormat(0x55, 2, 44100, 0, 12));
+    mp3Format.resize(mp3Format.size() + 12);
+    const std::pair<AVISTREAMHEADER, Bytes> v{video, bitmap}, a{pcm, u8}, m{mp3, mp3Format}, t{text, Bytes(4)};
+    // Each stream gets chunks by its type: 5 frames (key frames 0 and 3), 700-byte audio chunks,
+    // text. The served audio stream holds 2100 samples, capped by its header at 1000.
+    const struct {
+        const char* name;
+        std::vector<std::pair<AVISTREAMHEADER, Bytes>> streams;
+        bool openDml;
+    } cases[] = {
+        {"audio before video, OpenDML", {a, v}, true},
+        {"text and a second audio track around", {t, m, a, v, t}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        AviLayout layout{.avih = {.dwTotalFrames = 9, .dwStreams = DWORD(c.streams.size())}, .streams = c.streams};
+        layout.segments.resize(1);
+        for (int i = 0; i < 5; i++)
+            for (size_t s = 0; s < c.streams.size(); s++) {
+                const std::string n{char('0' + s / 10), char('0' + s % 10)};
+                const FOURCC type = c.streams[s].first.fccType;
+                if (type == FCC("vids"))
+                    layout.segments[0].push_back({n + "dc", Bytes(31 + i, 1), i % 3 == 0});
+                else if (type == FCC("auds") && i < 3)
+                    layout.segments[0].push_back({n + "wb", Bytes(700, 2)});
+                else if (type == FCC("txts") && i == 0)
+                    layout.segments[0].push_back({n + "tx", Bytes(3, 't')});
+            }
+        layout.superIndex = c.openDml;
+        layout.dmlhFrames = c.openDml ? 5 : 0;
+        auto h = parse(buildAvi(layout).image);
+        ASSERT_FALSE(h->bError);
+        EXPECT_TRUE(h->dRate == 30000 && h->dScale == 1001 && h->nFrames == 5);
+        const std::vector<DWORD> keys(h->pKeyFrames, h->pKeyFrames + h->nKeyFrames);
+        EXPECT_EQ(keys, c.openDml ? std::vector<DWORD>() : std::vector<DWORD>({0, 3}));
+        DWORD key = 0;
+        EXPECT_TRUE(h->findkeyframe(4, &key) && key == 3);
+        EXPECT_TRUE(memcmp(h->pAudioFormat, u8.data(), u8.size()) == 0 && h->nAudioBlockFrames == 0);
+        EXPECT_TRUE(h->nAudioChunks == 3 && h->nAudioSamples == 1000);
+        EXPECT_TRUE(h->pVideoStream->fccType == FCC("vids") && h->pAudioStream->fccType == FCC("auds"));
+    }
+
+    // A type-1 DV file serves the audio of its frames: an audio stream beside it does not replace
+    // the DV audio format (32 kHz 16-bit stereo here).
+    DvFrameParams dv;
+    dv.audio[0] = dv.audio[1] = {.smp = 2, .chn = 1};
+    AviLayout layout = dvType1(dvFrame(dv), 2);
+    layout.streams.push_back({pcm, bytesOf(waveFormat(WAVE_FORMAT_PCM, 1, 48000, 24))});
+    layout.avih.dwStreams = 2;
+    layout.segments[0].push_back({"01wb", Bytes(300, 3)});
+    auto h = parse(buildAvi(layout).image);
+    ASSERT_TRUE(!h->bError && h->bDVType1 && h->pAudioStream == h->pStreams);
+    const WAVEFORMATEX& f = *h->pAudioFormat;
+    EXPECT_EQ(std::tuple(f.nChannels, f.wBitsPerSample, f.nBlockAlign, f.nSamplesPerSec, h->nAudioSamples),
+              std::tuple(2, 16, 4, 32000u, 2560u));
+}
+
+TEST_F(AviParser, AudioFormatsAsServed)
+{
+    // Extensible PCM is PCM: its first 18 bytes, tagged PCM. PCM is counted by its blocks whatever
+    // the stream header's sample size; a compressed stream without one holds a codec frame a chunk.
+    // Chunks of 4000, 6000 and 2000 bytes.
+    WAVEFORMATEX layer3 = waveFormat(0x55, 2, 44100, 0, 12);
+    layer3.nBlockAlign = 1;
+    Bytes mp3 = bytesOf(layer3);
+    mp3.resize(mp3.size() + 12, 0x77);
+    const Bytes pcm = bytesOf(waveFormat(WAVE_FORMAT_PCM, 2, 48000, 16)), float32 = extensibleFormat(2, 48000, 32, 3);
+    const struct {
+        const char* name;
+        Bytes strf;
+        DWORD sampleSize, scale, rate;
+        Bytes served;
+        DWORD blockFrames, samples;
+    } cases[] = {
+        {"PCM without cbSize", Bytes(pcm.begin(), pcm.begin() + 16), 4, 1, 48000, pcm, 0, 3000},
+        {"PCM of sample size 0", pcm, 0, 1, 48000, pcm, 0, 3000},
+        {"extensible PCM", extensibleFormat(6, 48000, 24, WAVE_FORMAT_PCM), 18, 1, 48000,
+         bytesOf(waveFormat(WAVE_FORMAT_PCM, 6, 48000, 24)), 0, 222 + 333 + 111},
+        {"extensible float", float32, 8, 1, 48000, float32, 0, 1500},
+        {"MP3", mp3, 0, 1152, 44100, mp3, 1152, 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        AviLayout layout = videoAndAudio({{videoChunk(100), audioChunk(4000), audioChunk(6000), audioChunk(2000)}});
+        AVISTREAMHEADER& header = layout.streams[1].first;
+        std::tie(header.dwSampleSize, header.dwScale, header.dwRate, header.dwLength) =
+            std::tuple(c.sampleSize, c.scale, c.rate, 1u << 20);
+        layout.streams[1].second = c.strf;
+        auto h = parse(buildAvi(layout).image);
+        ASSERT_FALSE(h->bError);
+        EXPECT_EQ(Bytes((const uint8_t*)h->pAudioFormat, (const uint8_t*)h->pAudioFormat + c.served.size()), c.served);
+        EXPECT_TRUE(h->nAudioBlockFrames == c.blockFrames && h->nAudioSamples == c.samples);
     }
 }
 

@@ -1,6 +1,7 @@
 // The parser on files written by the ffmpeg and mencoder tools, checked against what ffprobe and
 // libavformat read from the same files: every chunk's place and size, key frames, formats, rates and
-// the audio sample table. The files are kept in the build tree's media folder.
+// the audio sample table; files without an index or cut short, indexed from their chunks. The files
+// are kept in the build tree's media folder.
 #include <cmath>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -10,12 +11,13 @@
 
 namespace {
 
-enum class Index { Idx1, OpenDml, Wav };
+enum class Index { Idx1, OpenDml, Wav, Rebuilt };
 
 struct RealFile {
     const char* name;  // test name and the media file's stem
     Index index;
-    std::string command;  // "{out}": the file to write; "{src}": the source clip for mencoder
+    std::string command;  // "{out}": the file to write; "{src}": the source file
+    const char* source = "SourceClip";
 };
 
 void PrintTo(const RealFile& file, std::ostream* out) { *out << file.name; }
@@ -34,6 +36,20 @@ RealFile avi(const char* name, const char* size, const char* rate, const std::st
 // What mencoder re-encodes.
 const std::string sourceClip = ffmpeg(testsrc("320x240", "25") + tone44k, "-t 2 -c:v mjpeg -pix_fmt yuvj420p" + pcm);
 const std::string mencoder = "mencoder {src} -really-quiet -ovc lavc -lavcopts vcodec=";
+
+// Two RIFF segments: 720p UYVY frames, PCM and MPEG-4 with B-frames, each stream with a title of
+// odd length (and its pad byte) before its "indx".
+const std::string openDmlTitled =
+    ffmpeg(lavfi("color=c=blue:size=1280x720:rate=25") + tone48k + testsrc("320x240", "25"),
+           "-map 0:v -map 1:a -map 2:v -t 26 -c:v:0 rawvideo -pix_fmt:v:0 uyvy422" + pcm +
+               " -c:v:1 mpeg4 -g:v:1 12 -bf:v:1 2 -metadata:s:v:0 title=Wide -metadata:s:a:0 title=Mics"
+               " -metadata:s:v:1 title=Test");
+
+// The commands that make the source files others are made from, by name.
+std::string sourceCommand(const std::string& name)
+{
+    return name == "OpenDmlTitled" ? openDmlTitled : sourceClip;
+}
 
 const RealFile files[] = {
     avi("RawBgr24Pcm48k", "176x144", "25", tone48k, "-t 2 -c:v rawvideo -pix_fmt bgr24" + pcm),
@@ -59,6 +75,22 @@ const RealFile files[] = {
     {"WavS16SixChannels", Index::Wav, ffmpeg(tone48k, "-t 1 -c:a pcm_s16le -ac 6")},
     {"WavS24StereoBextInfo", Index::Wav,
      ffmpeg(tone48k, "-t 1 -c:a pcm_s24le -ac 2 -write_bext 1 -metadata title=Tone -metadata artist=Ombrix")},
+    // A "bext" of odd size, and its pad byte, before the data.
+    {"WavS24BextOdd", Index::Wav,
+     ffmpeg(tone48k, "-t 1 -c:a pcm_s24le -ac 2 -write_bext 1 -metadata coding_history=ab")},
+    // Audio before video; two audio tracks of different formats, the second served, with titles of
+    // odd length in their stream lists.
+    avi("AudioBeforeVideo", "320x240", "25", tone44k, "-map 1:a -map 0:v -t 2.4 -c:v mjpeg -pix_fmt yuvj420p" + pcm),
+    {"TwoAudioTracks", Index::Idx1,
+     ffmpeg(testsrc("176x144", "25") + tone44k + tone22k,
+            "-map 0:v -map 1:a -map 2:a -t 2 -c:v mjpeg -pix_fmt yuvj420p -c:a:0 libmp3lame -c:a:1 pcm_u8 -ac 1"
+            " -metadata:s:a:0 title=Left -metadata:s:a:1 title=Mono")},
+    // No index, and RIFF and movi sizes left unset; MP3 chunks of odd sizes with their pad bytes.
+    {"PipedMpeg4Mp3", Index::Rebuilt,
+     ffmpegPiped(testsrc("320x240", "25") + tone44k, "-t 3 -c:v mpeg4 -g 12 -bf 2 -c:a libmp3lame -ac 2")},
+    {"OpenDmlTitled", Index::OpenDml, openDmlTitled},
+    // A partial copy: the standard index chunks of the second segment are missing.
+    {"OpenDmlTitledCut", Index::Rebuilt, firstBytes(1150000000), "OpenDmlTitled"},
     // Three RIFF segments (ffmpeg starts an AVIX near each GiB): 1080p UYVY frames, PCM, and a small
     // MPEG-4 stream whose P-frames carry the OpenDML delta-frame bit. Audio comes last: the parser
     // caps the audio length by the last stream header's length.
@@ -68,18 +100,31 @@ const RealFile files[] = {
                 " -c:v:1 mpeg4 -g:v:1 12 -bf:v:1 0")},
 };
 
+// Whether the program a command starts with is installed.
+bool installed(const std::string& command)
+{
+    std::string ignored;
+    return run("command -v " + command.substr(0, command.find(' ')), &ignored) == 0;
+}
+
+// The file a table row makes, made when missing.
+std::string madeFile(const RealFile& file)
+{
+    std::string command = file.command;
+    if (size_t at = command.find("{src}"); at != std::string::npos)
+        command.replace(at, 5, quote(make(file.source, ".avi", sourceCommand(file.source))));
+    return make(file.name, file.index == Index::Wav ? ".wav" : ".avi", command);
+}
+
 class RealFiles : public testing::TestWithParam<RealFile> {};
 
 // A real file, what libavformat and ffprobe read from it, and the parser opened on it.
 TEST_P(RealFiles, ParsedAsFfmpegReadsThem)
 {
-    std::string command = GetParam().command, program = command.substr(0, command.find(' ')), ignored;
-    if (run("command -v " + program, &ignored) != 0)
-        GTEST_SKIP() << program << " is not installed (build.sh installs it)";
-    if (size_t at = command.find("{src}"); at != std::string::npos)
-        command.replace(at, 5, quote(make("SourceClip", ".avi", sourceClip)));
+    if (!installed(GetParam().command))
+        GTEST_SKIP() << GetParam().command << ": not installed (build.sh installs it)";
     const Index index = GetParam().index;
-    const std::string path = make(GetParam().name, index == Index::Wav ? ".wav" : ".avi", command);
+    const std::string path = madeFile(GetParam());
     // Opened without probing the codecs: the formats as the headers store them.
     AVFormatContext* context = nullptr;
     ASSERT_EQ(avformat_open_input(&context, path.c_str(), nullptr, nullptr), 0) << path;
@@ -98,7 +143,13 @@ TEST_P(RealFiles, ParsedAsFfmpegReadsThem)
     EXPECT_TRUE(h.pVideoStream == (video < 0 ? nullptr : records[video]) && h.bHasVideo == (video >= 0));
     EXPECT_TRUE(h.pAudioStream == (audio < 0 ? nullptr : records[audio]) && h.bHasAudio == (audio >= 0));
     EXPECT_TRUE(h.bIdx1Index == (index != Index::OpenDml) && !h.bDVType1);
-    EXPECT_EQ(h.nFrames, chunks[0].size());
+    // Frames are the served video stream's, wherever it stands; OpenDML files state them in
+    // "dmlh", where the ffmpeg tool puts the largest video stream's.
+    size_t frames = chunks[video >= 0 ? video : 0].size();
+    for (unsigned k = 0; index == Index::OpenDml && k < context->nb_streams; k++)
+        if (context->streams[k]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+            frames = std::max(frames, chunks[k].size());
+    EXPECT_EQ(h.nFrames, frames);
 
     for (size_t k = 0; k < records.size(); k++) {
         SCOPED_TRACE("stream " + std::to_string(k));
@@ -106,30 +157,43 @@ TEST_P(RealFiles, ParsedAsFfmpegReadsThem)
         const bool isVideo = context->streams[k]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
         EXPECT_EQ(records[k]->fccType, isVideo ? FCC("vids") : FCC("auds"));
         // Every entry, and two numbers past the end, which give the last entry. An idx1 entry of an
-        // empty chunk (a dropped frame) repeats the chunk before it.
+        // empty chunk (a dropped frame) repeats the chunk before it, as does an empty video chunk
+        // in an index rebuilt from the chunks.
+        const bool repeats = index == Index::Idx1 || (index == Index::Rebuilt && isVideo);
         std::vector<std::pair<long long, long long>> got, expected;  // position, size
         for (DWORD i = 0, from = 0; i < c.size() + 2; i++) {
-            if (i < c.size() && (index != Index::Idx1 || std::get<1>(c[i]) || i == 0))
+            if (i < c.size() && (!repeats || std::get<1>(c[i]) || i == 0))
                 from = i;
             const Located e = locate(h, records[k], i <= c.size() ? i : 0xFFFFFFFFu);
-            got.push_back({e.at, e.size});
+            // An empty chunk that FFmpeg skips has no place to compare.
+            got.push_back({std::get<0>(c[from]) < 0 && e.size == 0 ? -1 : (long long)e.at, e.size});
             expected.push_back({std::get<0>(c[from]), std::get<1>(c[from])});
         }
         EXPECT_THAT(got, testing::Pointwise(testing::Eq(), expected));
     }
-    // The idx1 key-frame table numbers the first stream's key chunks (an audio stream's up to the
-    // header's frame count); the other indexes have none.
-    std::vector<DWORD> keyFrames, got(h.pKeyFrames, h.pKeyFrames + h.nKeyFrames);
-    for (DWORD i = 0; index == Index::Idx1 && i < chunks[0].size(); i++)
-        if (std::get<2>(chunks[0][i]))
-            keyFrames.push_back(i);
-    keyFrames.resize(video < 0 ? std::min(keyFrames.size(), got.size()) : keyFrames.size());
-    EXPECT_EQ(got, keyFrames);
+    // The key frames are the served video stream's, as ffprobe marks them: from idx1, from the
+    // OpenDML delta-frame bits, or, in a file without an index, from libavformat's parser. The
+    // table holds them for idx1 and rebuilt indexes; findkeyframe finds them for every index.
+    if (video >= 0) {
+        std::vector<DWORD> keyFrames, table(h.pKeyFrames, h.pKeyFrames + h.nKeyFrames);
+        for (DWORD i = 0; i < chunks[video].size(); i++)
+            if (std::get<2>(chunks[video][i]))
+                keyFrames.push_back(i);
+        EXPECT_EQ(table, index == Index::OpenDml ? std::vector<DWORD>{} : keyFrames);
+        std::vector<long long> found, wanted;
+        for (DWORD f = 0; f <= chunks[video].size(); f++) {
+            DWORD key;
+            found.push_back(h.findkeyframe(f, &key) ? key : -1);
+            const auto after = std::upper_bound(keyFrames.begin(), keyFrames.end(), f);
+            wanted.push_back(after == keyFrames.begin() ? -1 : after[-1]);
+        }
+        EXPECT_EQ(found, wanted);
+    }
 
     if (video >= 0) {
         const AVCodecParameters* v = context->streams[video]->codecpar;
-        // The rate is the first stream's; its time base is reduced.
-        const AVRational base = context->streams[0]->time_base;
+        // The rate is the served video stream's; its time base is reduced.
+        const AVRational base = context->streams[video]->time_base;
         EXPECT_EQ(h.dRate * base.num, h.dScale * base.den);
         EXPECT_DOUBLE_EQ(h.dFrameRate, (double)base.den / base.num);
         const BITMAPINFOHEADER* bi = h.videoFormat();
@@ -148,8 +212,8 @@ TEST_P(RealFiles, ParsedAsFfmpegReadsThem)
                          a->bits_per_coded_sample, a->extradata_size));
     EXPECT_TRUE(h.nAudioBufferSize == 100000u || index != Index::Wav);
     // The sample table counts the whole blocks of every audio chunk, or one per chunk for a
-    // variable-rate stream (one codec frame a chunk); the header's length, when it has one, caps
-    // the total.
+    // variable-rate stream (one codec frame a chunk); the served stream's header length, when it
+    // has one, caps the total, except where the index was rebuilt: the header may predate the data.
     ASSERT_GT(a->block_align, 0);
     const bool perChunk = h.nAudioBlockFrames != 0;
     const AVRational unit = context->streams[audio]->time_base;  // one chunk, when per chunk
@@ -163,10 +227,128 @@ TEST_P(RealFiles, ParsedAsFfmpegReadsThem)
     }
     EXPECT_THAT(table, testing::Pointwise(testing::Eq(), expectedTable));
     const int64_t length = context->streams[audio]->nb_frames;
-    EXPECT_EQ(h.nAudioSamples, length ? (DWORD)std::min<int64_t>(total, length) : total);
+    EXPECT_EQ(h.nAudioSamples, length && index != Index::Rebuilt ? (DWORD)std::min<int64_t>(total, length) : total);
 }
 
 INSTANTIATE_TEST_SUITE_P(Written, RealFiles, testing::ValuesIn(files),
                          [](const testing::TestParamInfo<RealFile>& info) { return std::string(info.param.name); });
+
+// Every entry of every stream (position, size) and the key-frame table of a parsed file.
+struct Parsed {
+    std::vector<std::vector<std::pair<ULONGLONG, DWORD>>> streams;
+    std::vector<DWORD> keyFrames;
+    DWORD frames;
+};
+
+Parsed parsed(const std::string& path)
+{
+    avihandle h(path.c_str(), false, false);
+    Parsed p{{}, {h.pKeyFrames, h.pKeyFrames + h.nKeyFrames}, h.nFrames};
+    if (h.bError || !h.openavi())
+        throw std::runtime_error("cannot parse " + path);
+    for (AVIstream* s = h.pStreams; s; s = s->next) {
+        auto& entries = p.streams.emplace_back();
+        for (const IndexChunk* c = s->pChunks; c; c = c->next)
+            for (DWORD i = 0; i < c->nEntries; i++) {
+                const Located e = locate(h, s, DWORD(entries.size()));
+                entries.push_back({e.at, e.size});
+            }
+    }
+    h.closeavi();
+    return p;
+}
+
+// Partial copies of real files, cut at assorted bytes, open with every whole chunk: of each
+// stream, the chunks that the whole file's idx1 lists and that lie wholly within the copy, with
+// the key frames idx1 marks among them (told from the codec's data: MJPEG, HuffYUV, MPEG-4).
+class CutShort : public testing::TestWithParam<const char*> {};
+
+TEST_P(CutShort, OpensWithEveryWholeChunk)
+{
+    const RealFile& file = *std::find_if(std::begin(files), std::end(files),
+                                         [](const RealFile& f) { return f.name == std::string(GetParam()); });
+    if (!installed(file.command))
+        GTEST_SKIP() << file.command << ": not installed (build.sh installs it)";
+    const std::string path = madeFile(file);
+    const Parsed whole = parsed(path);
+    const Bytes image = readFile(path);
+    ScratchDir dir;
+    MessageLog quiet;
+    // Cuts through the file, and at the end of a chunk and one byte short of it.
+    std::vector<size_t> cuts;
+    for (size_t i = 1; i < 10; i++)
+        cuts.push_back(image.size() * i / 10);
+    const auto& [at, size] = whole.streams[0][whole.streams[0].size() / 3];
+    cuts.insert(cuts.end(), {size_t(at + size), size_t(at + size - 1), image.size() - 1});
+    for (size_t cut : cuts) {
+        SCOPED_TRACE(testing::Message() << "cut at " << cut << " of " << image.size());
+        const Parsed copy = parsed(dir.write("cut.avi", Bytes(image.begin(), image.begin() + cut)));
+        ASSERT_EQ(copy.streams.size(), whole.streams.size());
+        for (size_t s = 0; s < whole.streams.size(); s++) {
+            std::vector<std::pair<ULONGLONG, DWORD>> wanted;
+            for (const auto& entry : whole.streams[s])
+                if (entry.first + entry.second <= cut)
+                    wanted.push_back(entry);
+            EXPECT_EQ(copy.streams[s], wanted) << "stream " << s;
+        }
+        std::vector<DWORD> keyFrames;
+        std::copy_if(whole.keyFrames.begin(), whole.keyFrames.end(), std::back_inserter(keyFrames),
+                     [&](DWORD k) { return k < copy.frames; });
+        EXPECT_EQ(copy.keyFrames, keyFrames);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Written, CutShort,
+                         testing::Values("MencoderMjpegMp3", "MencoderMpeg4Pcm", "HuffyuvMp3", "Mpeg4BFramesAlaw"),
+                         [](const testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+
+// Key frames told from the codec's data: the index rebuilt for a file the ffmpeg tool wrote
+// without one marks the frames that it marks in the idx1 of the same file written with one.
+// Where the data cannot tell (FFV1, whose frames may lean on the ones before), only the first.
+struct Coded {
+    const char* name;
+    std::string video;  // the ffmpeg tool's video options
+    bool told;
+};
+
+void PrintTo(const Coded& c, std::ostream* out) { *out << c.name; }
+
+const Coded coded[] = {
+    {"Mpeg4PFrames", "-c:v mpeg4 -g 12 -bf 0", true},
+    {"Mpeg4BFrames", "-c:v mpeg4 -g 12 -bf 2", true},
+    {"H264", "-c:v libx264 -g 12", true},
+    // Open groups: recovery points on I pictures that are not IDR.
+    {"H264OpenGop", "-c:v libx264 -g 12 -x264-params open-gop=1", true},
+    {"Mpeg2BFrames", "-c:v mpeg2video -g 12 -bf 2", true},
+    {"Mjpeg", "-c:v mjpeg -pix_fmt yuvj420p", true},
+    {"Ffv1", "-c:v ffv1 -g 4", false},
+};
+
+class KeyFramesFromCodec : public testing::TestWithParam<Coded> {};
+
+TEST_P(KeyFramesFromCodec, AsTheWriterMarksThem)
+{
+    const Coded& c = GetParam();
+    std::string encoders;
+    if (run("ffmpeg -hide_banner -encoders", &encoders) != 0 || (c.video.find("libx264") != std::string::npos &&
+                                                                  encoders.find("libx264") == std::string::npos))
+        GTEST_SKIP() << "the ffmpeg tool cannot encode " << c.video;
+    // One thread: both files hold the same pictures.
+    const std::string inputs = testsrc("320x240", "25"), options = "-t 4 -threads 1 " + c.video;
+    const std::string stem = std::string("Keyed") + c.name;
+    const Parsed indexed = parsed(make(stem, ".avi", ffmpeg(inputs, options)));
+    const Parsed piped = parsed(make(stem + "Piped", ".avi", ffmpegPiped(inputs, options)));
+    ASSERT_EQ(piped.frames, indexed.frames);
+    std::vector<DWORD> sizes[2];
+    for (int i = 0; i < 2; i++)
+        for (const auto& entry : (i ? piped : indexed).streams[0])
+            sizes[i].push_back(entry.second);
+    ASSERT_EQ(sizes[1], sizes[0]);
+    ASSERT_GT(indexed.keyFrames.size(), 1u);
+    EXPECT_EQ(piped.keyFrames, c.told ? indexed.keyFrames : std::vector<DWORD>{0});
+}
+
+INSTANTIATE_TEST_SUITE_P(Written, KeyFramesFromCodec, testing::ValuesIn(coded),
+                         [](const testing::TestParamInfo<Coded>& info) { return std::string(info.param.name); });
 
 }  // namespace

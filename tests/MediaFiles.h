@@ -125,3 +125,16 @@ inline std::string ffmpeg(const std::string& inputs, const std::string& options)
 {
     return "ffmpeg -nostdin -v error -y " + inputs + options + " {out}";
 }
+
+// An AVI the ffmpeg tool writes as a stream (through a file descriptor): it cannot seek back, so
+// the file has no index and its RIFF and movi sizes are never filled in.
+inline std::string ffmpegPiped(const std::string& inputs, const std::string& options)
+{
+    return "ffmpeg -nostdin -v error -y " + inputs + options + " -f avi pipe:3 3> {out}";
+}
+
+// A partial copy: the first bytes of the file "{src}".
+inline std::string firstBytes(unsigned long long bytes)
+{
+    return "head -c " + std::to_string(bytes) + " {src} > {out}";
+}

@@ -17,8 +17,9 @@ inline void append(Bytes& to, const Bytes& part) { to.insert(to.end(), part.begi
 
 inline FOURCC fourcc(const std::string& s) { return mmioFOURCC(s[0], s[1], s[2], s[3]); }
 
-// Appends chunks to a byte image. A list's size is filled in when it is closed; any stored
-// value can be overwritten afterwards to make a damaged file.
+// Appends chunks to a byte image; a chunk of odd size is followed by its pad byte. A list's size
+// is filled in when it is closed; any stored value can be overwritten afterwards to make a
+// damaged file.
 struct RiffBuilder {
     // RIFF or LIST; returns the header's offset, as chunk() does.
     size_t open(const char* id, const char* type) { return lists.emplace_back(chunk(id, Bytes(type, type + 4))); }
@@ -31,7 +32,10 @@ struct RiffBuilder {
     {
         for (const Bytes& part : {bytesOf(fourcc(id)), bytesOf(uint32_t(data.size())), data})
             raw(part);
-        return headers.emplace_back(image.size() - data.size() - 8);
+        const size_t at = image.size() - data.size() - 8;
+        if (data.size() % 2)
+            image.push_back(0);
+        return headers.emplace_back(at);
     }
     template <class T>
     size_t chunk(const std::string& id, const T& value) { return chunk(id, bytesOf(value)); }
@@ -98,6 +102,8 @@ struct AviLayout {
     bool superIndex = false;                      // an indx per stream and ix## in every segment
     DWORD dmlhFrames = 0;                         // a LIST "odml" with "dmlh" when not 0
     Bytes inHdrl, afterHdrl;                      // whole chunks at the end of hdrl, and after it
+    Bytes inStrl, inOdml;                         // whole chunks after each "strh", and before "dmlh"
+    bool recLists = false;                        // each movi chunk inside a LIST "rec "
 };
 
 struct BuiltAvi : RiffBuilder {
@@ -122,6 +128,7 @@ inline BuiltAvi buildAvi(const AviLayout& l)
             for (size_t s = 0; s < streams; s++) {
                 b.open("LIST", "strl");
                 b.chunk("strh", l.streams[s].first);
+                b.raw(l.inStrl);
                 if (!l.streams[s].second.empty())
                     b.chunk("strf", l.streams[s].second);
                 if (l.superIndex) {  // the entries are filled in per segment
@@ -135,6 +142,7 @@ inline BuiltAvi buildAvi(const AviLayout& l)
             b.raw(l.inHdrl);
             if (l.dmlhFrames) {
                 b.open("LIST", "odml");
+                b.raw(l.inOdml);
                 b.chunk("dmlh", l.dmlhFrames);
                 b.close();
             }
@@ -145,7 +153,11 @@ inline BuiltAvi buildAvi(const AviLayout& l)
         Bytes idx1;
         std::vector<Bytes> ix(streams);
         for (const AviChunk& c : l.segments[seg]) {
+            if (l.recLists)
+                b.open("LIST", "rec ");
             const size_t at = b.chunk(c.ckid, c.data);
+            if (l.recLists)
+                b.close();
             const DWORD size = DWORD(c.data.size());
             b.dataAt.push_back(at + 8);
             const DWORD offset = DWORD(l.idx1 == Idx1::Absolute ? at : at - movi - 8);

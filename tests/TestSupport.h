@@ -80,8 +80,8 @@ inline Located locate(avihandle& h, AVIstream* stream, DWORD n)
 }
 
 // Everything a reader touches in a parsed file: the formats, the key-frame and sample tables,
-// every entry of every stream (bounded), twice over openavi/closeavi; getframeoffset may throw
-// its message texts. Returns the first broken invariant, empty when none.
+// every entry of every stream (bounded) and key frames, twice over openavi/closeavi. Returns the
+// first broken invariant, empty when none.
 inline std::string walkParsed(avihandle& h)
 {
     unsigned touched = 0;  // kept, so that every read is made
@@ -104,13 +104,24 @@ inline std::string walkParsed(avihandle& h)
         return "more audio samples than the sample table holds";
     for (int pass = 0; pass < 2; pass++) {
         // openavi may leave the file open when it returns false; closeavi closes it either way.
-        try {
-            for (AVIstream* s = h.openavi() ? h.pStreams : nullptr; s; s = s->next) {
-                const DWORD n = std::max({h.nFrames, h.nAudioChunks, s->pChunks ? s->pChunks->nEntries : 0u});
+        // getframeoffset throws only for a stream without a single entry.
+        const bool opened = h.openavi();
+        for (AVIstream* s = opened ? h.pStreams : nullptr; s; s = s->next) {
+            const DWORD n = std::max({h.nFrames, h.nAudioChunks, s->pChunks ? s->pChunks->nEntries : 0u});
+            try {
                 for (DWORD i = 0; i <= std::min(n, 4096u); i++)
                     touched += locate(h, s, i).size;
+            } catch (const char*) {
+                for (const IndexChunk* c = s->pChunks; c; c = c->next)
+                    if (c->nEntries)
+                        return "getframeoffset threw on a stream with entries";
             }
-        } catch (const char*) {
+        }
+        // A key frame found is at or before the frame asked for, and is its own key frame.
+        for (DWORD frame : {0u, 1u, h.nFrames / 2, h.nFrames - 1, h.nFrames, 0xFFFFFFFFu}) {
+            DWORD key = 0, again = 0;
+            if (h.findkeyframe(frame, &key) && (key > frame || !h.findkeyframe(key, &again) || again != key))
+                return "findkeyframe gave a key frame after the frame or not its own";
         }
         h.closeavi();
     }

@@ -98,7 +98,9 @@ TEST_F(Tool, BadInputGetsAReasonAndAnExitCode)
 {
     std::ofstream(path("text.avi")) << "not a movie\n";
     std::filesystem::copy_file(path("rgb.avi"), path("cut.avi"));
-    std::filesystem::resize_file(path("cut.avi"), std::filesystem::file_size(path("rgb.avi")) / 2);
+    // Cut inside its headers, before any stream header is whole (cut after them, it opens with its
+    // whole chunks).
+    std::filesystem::resize_file(path("cut.avi"), 100);
     const struct {
         std::string arguments;
         int code;
