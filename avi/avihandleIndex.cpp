@@ -251,8 +251,9 @@ bool avihandle::findAudioChunk(DWORD estimate, DWORD sample, DWORD* chunk)
 }
 
 // A file without a usable index (no "idx1", one cut short, OpenDML indexes that do not reach all
-// of the data) is indexed from its movi lists. An OpenDML file that states no frame count (its
-// "dmlh" was never written) has as many as its video stream's index chunks hold.
+// of the data) is indexed from its movi lists. An OpenDML file has as many frames as the served
+// video stream's index chunks hold ("dmlh" counts the first video stream's, and a capture that
+// stopped never wrote it); where they do not say, "dmlh" tells.
 void avihandle::chooseIndex()
 {
     if (bIdx1Index)
@@ -261,12 +262,13 @@ void avihandle::chooseIndex()
         rebuildIndex();
         return;
     }
-    if (nFrames != 0 || !pVideoStream)
+    if (!pVideoStream)
         return;
     ULONGLONG frames = 0;
     for (DWORD i = 0; i < pVideoStream->nEntriesInUse; i++)
         frames += pVideoStream->pSuperIndex[i].dwDuration;
-    nFrames = (DWORD)std::min<ULONGLONG>(frames, 0xFFFFFFFFu);
+    if (frames)
+        nFrames = (DWORD)std::min<ULONGLONG>(frames, 0xFFFFFFFFu);
 }
 
 // OpenDML indexes serve when every standard index chunk they name lies inside the file and every

@@ -54,6 +54,11 @@ const Clip mp3 = {"ReaderMp3AudioOnly", ffmpeg(stereo, "-t 1.3 -c:a libmp3lame -
 const Clip mencoderMp3 = {"ReaderMencoderMp3", "mencoder {src} -really-quiet -ovc copy -oac mp3lame -lameopts cbr:br=96 -o {out}",
                           1, false};
 const Clip pcm8 = {"ReaderMjpegPcmU8", ffmpeg(qcif + stereo, "-t 1 -c:v mjpeg -c:a pcm_u8 -ac 2"), 1, false, 8};
+// 24-bit PCM, which the ffmpeg tool stores as WAVE_FORMAT_EXTENSIBLE.
+const Clip pcm24 = {"ReaderMjpegPcm24", ffmpeg(qcif + stereo, "-t 1 -c:v mjpeg -c:a pcm_s24le -ac 2"), 1, false, 24};
+// The audio stream before the video stream: each takes its rate and length from its own header.
+const Clip audioFirst = {"ReaderAudioBeforeVideo", ffmpeg(qcif + stereo, "-map 1:a -map 0:v -t 2.4 -c:v mjpeg -c:a pcm_s16le"),
+                         1, false};
 const Clip clips[] = {
     {"ReaderBgr24BottomUp", ffmpeg(qcif, "-frames:v 10 -vf vflip -c:v rawvideo -pix_fmt bgr24 -flipped_raw_rgb 1"), 3, true},
     // The ffmpeg tool's own raw RGB: top-down rows, a negative height.
@@ -63,7 +68,7 @@ const Clip clips[] = {
     {"ReaderMjpeg", ffmpeg(qcif, "-frames:v 10 -c:v mjpeg"), 1, false}, mpeg4, dvPal,
     {"ReaderHuffyuv", ffmpeg(qcif, "-frames:v 10 -c:v huffyuv"), 1, false},
     {"ReaderFfv1", ffmpeg(qcif, "-frames:v 10 -c:v ffv1 -g 4"), 1, false},
-    {"ReaderCinepak", ffmpeg(qcif, "-frames:v 10 -c:v cinepak"), 1, true}, mencoder,
+    {"ReaderCinepak", ffmpeg(qcif, "-frames:v 10 -c:v cinepak"), 1, true}, mencoder, audioFirst,
     // Open groups: the B-frames after each key frame are shown before it and refer to the group
     // before. The decoder holds one picture back (H.264 with B-pyramids two), shown in display order.
     {"ReaderMpeg4BFrames", ffmpeg(qcif, "-frames:v 30 -c:v mpeg4 -g 8 -bf 2"), 1, false},
@@ -91,7 +96,10 @@ std::vector<Bytes> ffmpegFrames(const std::string& path, const DibLayout& layout
     AVFormatContext* format = nullptr;
     if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0)
         throw std::runtime_error("libavformat cannot open " + path);
-    const int stream = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    int stream = -1;  // the last video stream, the one the reader serves
+    for (unsigned k = 0; k < format->nb_streams; k++)
+        if (format->streams[k]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+            stream = int(k);
     AvCodecContextPtr codec(avcodec_alloc_context3(avcodec_find_decoder(format->streams[stream]->codecpar->codec_id)));
     codec->thread_count = 1;
     if (avcodec_parameters_to_context(codec.get(), format->streams[stream]->codecpar) < 0 ||
@@ -134,11 +142,11 @@ struct Opened {
     explicit Opened(const std::string& path, bool noVideo = false, bool noAudio = true)
         : path(path), reader(new AVIReader(this->path.data(), &info, noVideo, noAudio)) {}
     std::vector<Bytes> frames() { return ffmpegFrames(path, layoutOf(info)); }
-    // 8-bit PCM is unsigned, 16-bit signed.
+    // 8-bit PCM is unsigned, wider signed.
     Bytes pcm()
     {
-        return readFile(make("ReaderPcm" + hexHash(path), ".raw",
-                             ffmpeg("-i " + quote(path) + " ", info.BitsPerSample == 8 ? "-vn -f u8" : "-vn -f s16le")));
+        const std::string format = info.BitsPerSample == 8 ? "u8" : "s" + std::to_string(info.BitsPerSample) + "le";
+        return readFile(make("ReaderPcm" + hexHash(path), ".raw", ffmpeg("-i " + quote(path) + " ", "-vn -f " + format)));
     }
     size_t block() const { return size_t(info.Channels) * info.BitsPerSample / 8; }
 
@@ -222,6 +230,33 @@ TEST(AVIReaderFourKilobyteSectors, FramesAndAudioAsOnAnyDisk)
     }
 }
 
+// An OpenDML file over a GiB whose served video (its last video stream) is MPEG-4 with B-frames:
+// key frames come from its standard indexes. A partial copy of it has lost the indexes of its
+// second segment: its index is rebuilt and its key frames told from the MPEG-4 data. Both serve
+// every frame they hold as FFmpeg decodes the whole file, in any order; the copy's last few are
+// shown without the chunks the copy lost and are not compared.
+TEST(AVIReaderOpenDml, KeyFramesFromTheIndexesOrTheCodecsData)
+{
+    const std::string whole = make("OpenDmlTitled", ".avi", openDmlTitled());
+    std::string cut = firstBytes(1150000000);
+    cut.replace(cut.find("{src}"), 5, quote(whole));
+    std::vector<Bytes> expected;
+    for (const std::string& path : {whole, make("OpenDmlTitledCut", ".avi", cut)}) {
+        SCOPED_TRACE(path);
+        Opened file(path);
+        ASSERT_TRUE(file.reader->GetIsValidAVIFile());
+        if (expected.empty())
+            expected = file.frames();
+        const unsigned frames = path == whole ? file.info.NumFrames : file.info.NumFrames - 3;
+        ASSERT_TRUE(path != whole || frames == expected.size());
+        std::mt19937 random(path == whole ? 1 : 2);
+        for (int i = 0; i < 60; i++) {
+            const unsigned frame = random() % frames;
+            EXPECT_EQ(file.checkFrame(frame, expected[frame]), "");
+        }
+    }
+}
+
 class AVIReaderAudio : public testing::TestWithParam<Clip> {};
 
 // Random windows, requests of assorted sizes that continue each other, and the bounds, all as
@@ -255,7 +290,8 @@ TEST_P(AVIReaderAudio, RandomAndSequentialWindowsMatchFFmpeg)
 }
 
 // Type-1 DV (the audio inside the frames of one "iavs" stream), from the ffmpeg tool's frames:
-// PAL, 1920 samples a frame, and NTSC, whose frames carry 1600 or 1602.
+// PAL, 1920 samples a frame, and NTSC, whose frames carry 1600 or 1602; the file also describes
+// an audio stream of its own with no chunks.
 TEST(AVIReaderAudio, DVFramesCarryTheAudio)
 {
     for (const auto& [name, size, rate, frameSize] : {std::tuple{"ReaderDvRaw", "720x576", "25", DVFrameSize625},
@@ -265,14 +301,20 @@ TEST(AVIReaderAudio, DVFramesCarryTheAudio)
         std::vector<Bytes> frames;
         for (size_t at = 0; at + frameSize <= dv.size(); at += frameSize)
             frames.emplace_back(dv.begin() + at, dv.begin() + at + frameSize);
+        // A second audio stream, of a format whose blocks are 3 bytes, does not change the DV audio's.
+        AviLayout layout = dvType1(frames, frameSize == DVFrameSize625);
+        layout.streams.push_back({{.fccType = FCC("auds"), .dwScale = 3, .dwRate = 22050 * 3, .dwSampleSize = 3},
+                                  bytesOf(waveFormat(WAVE_FORMAT_PCM, 1, 22050, 24))});
+        layout.avih.dwStreams = 2;
         ScratchDir dir;
-        Opened file(dir.write("type1.avi", buildAvi(dvType1(frames, frameSize == DVFrameSize625)).image), true, false);
+        Opened file(dir.write("type1.avi", buildAvi(layout).image), true, false);
         SCOPED_TRACE(name);
         checkAudio(file, 16, false);
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(AVIReader, AVIReaderAudio, testing::Values(mpeg4, dvPal, mencoder, alaw, pcm8, mp3, mencoderMp3),
+INSTANTIATE_TEST_SUITE_P(AVIReader, AVIReaderAudio, testing::Values(mpeg4, dvPal, mencoder, alaw, pcm8, pcm24, mp3, mencoderMp3,
+                                                                  audioFirst),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // Runs body in a child process, so that a crash, or a hang that the alarm ends, fails the test
@@ -348,8 +390,8 @@ TEST(AVIReaderLifecycle, MessagesThrownFromLoadsAndSuggestedSizesTooSmall)
 
 // Hand-made files: an empty chunk shows the frame before it whether it is reached in order or
 // directly; a stored picture is whole in memory even when the file claims no size for it and its
-// chunks are short; a picture too large to hold, or of no width, is refused, and so is PCM
-// whose blocks are not samples.
+// chunks are short; a picture too large to hold, or of no width, is refused; PCM is counted by its
+// bytes whatever the stream header says, and not served when its blocks are not samples.
 TEST(AVIReaderLifecycle, EmptyChunksShortChunksAndUnusablePictureSizes)
 {
     ScratchDir dir;
@@ -393,6 +435,16 @@ TEST(AVIReaderLifecycle, EmptyChunksShortChunksAndUnusablePictureSizes)
         Opened unusable(dir.write("size.avi", buildAvi(stored).image));
         EXPECT_FALSE(unusable.reader->GetIsValidAVIFile()) << width << "x" << height;
     }
+    // PCM whose stream header states no sample size is still counted by its bytes, up to an empty last chunk.
+    AviLayout sizeless = videoAndAudio({{videoChunk(100), audioChunk(4000), audioChunk(4000), audioChunk(0)}});
+    sizeless.streams[1].first.dwSampleSize = 0;
+    Opened counted(dir.write("sizeless.avi", buildAvi(sizeless).image), true, false);
+    ASSERT_EQ(counted.info.NumSamples, 2000u);
+    Bytes samples(8000 + 4);
+    expectInChild([&] { return counted.reader->LoadAudioSamples(samples.data(), 0, 2000, false); }, "all of the audio");
+    EXPECT_TRUE(counted.reader->LoadAudioSamples(samples.data(), 0, 2000, false));
+    EXPECT_EQ(std::count(samples.begin(), samples.end(), 0x41), 8000);
+    EXPECT_FALSE(counted.reader->LoadAudioSamples(samples.data(), 1, 2000, false));
     // PCM whose block is not one sample of two 16-bit channels is not served.
     format = bytesOf(BITMAPINFOHEADER{40, 64, 48, 1, 24, BI_RGB});
     WAVEFORMATEX skewed = waveFormat(WAVE_FORMAT_PCM, 2, 48000, 16);

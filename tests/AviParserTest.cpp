@@ -75,7 +75,8 @@ TEST_F(AviParser, WavDataOfManyGiBIsSplitIntoEntries)
 TEST_F(AviParser, OddChunksAreFollowedByAPadByte)
 {
     // A chunk of odd size before the chunks that matter, in each list of an AVI the parser walks:
-    // what follows it is found after its pad byte. The OpenDML file's "dmlh" states 7 frames.
+    // what follows it is found after its pad byte. The OpenDML file's "dmlh" states 7 frames; its
+    // video stream holds 3, and those are its frames.
     RiffBuilder title;
     title.chunk("strn", Bytes{'T', 'e', 's', 't', 0});
     const Bytes odd = title.image;
@@ -89,8 +90,8 @@ TEST_F(AviParser, OddChunksAreFollowedByAPadByte)
         DWORD frames;
     } cases[] = {
         {"after each strh", threeFrames(), &AviLayout::inStrl, 3},
-        {"at the end of hdrl, before odml", openDml, &AviLayout::inHdrl, 7},
-        {"in odml, before dmlh", openDml, &AviLayout::inOdml, 7},
+        {"at the end of hdrl, before odml", openDml, &AviLayout::inHdrl, 3},
+        {"in odml, before dmlh", openDml, &AviLayout::inOdml, 3},
         {"between hdrl and movi", threeFrames(), &AviLayout::afterHdrl, 3},
     };
     for (const auto& c : cases) {

@@ -133,6 +133,17 @@ inline std::string ffmpegPiped(const std::string& inputs, const std::string& opt
     return "ffmpeg -nostdin -v error -y " + inputs + options + " -f avi pipe:3 3> {out}";
 }
 
+// Two RIFF segments: 720p UYVY frames, PCM and MPEG-4 with B-frames, each stream with a title of
+// odd length (and its pad byte) before its "indx".
+inline std::string openDmlTitled()
+{
+    return ffmpeg(lavfi("color=c=blue:size=1280x720:rate=25") + lavfi("sine=frequency=440:sample_rate=48000") +
+                      testsrc("320x240", "25"),
+                  "-map 0:v -map 1:a -map 2:v -t 26 -c:v:0 rawvideo -pix_fmt:v:0 uyvy422 -c:a pcm_s16le -ac 2"
+                  " -c:v:1 mpeg4 -g:v:1 12 -bf:v:1 2 -metadata:s:v:0 title=Wide -metadata:s:a:0 title=Mics"
+                  " -metadata:s:v:1 title=Test");
+}
+
 // A partial copy: the first bytes of the file "{src}".
 inline std::string firstBytes(unsigned long long bytes)
 {
