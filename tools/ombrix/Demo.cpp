@@ -61,7 +61,7 @@ bool describe(const std::string& path)
     printf("  streams:");
     for (AVIstream* s = avi.pStreams; s; s = s->next)
         printf(" %s", s->fccType ? fourcc(s->fccType).c_str() : "(data)");
-    printf("\n  index: %s\n", avi.bIdx1Index ? "built once at open (idx1, or a WAV data chunk)"
+    printf("\n  index: %s\n", avi.bIdx1Index ? "built once at open (from idx1, a WAV data chunk, or the movi lists)"
                                             : "OpenDML super indexes, standard index chunks loaded as needed");
     if (avi.bHasVideo) {
         const BITMAPINFOHEADER* v = avi.videoFormat();
