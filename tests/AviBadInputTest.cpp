@@ -43,7 +43,7 @@ RiffBuilder openDmlAvi()
 
 RiffBuilder wavFile() { return buildWav(bytesOf(waveFormat(WAVE_FORMAT_PCM, 2, 44100, 16)), 64, 64); }
 
-RiffBuilder dvAvi() { return buildAvi(dvType1(dvFrame({}), 1)); }
+RiffBuilder dvAvi() { return buildAvi(dvType1({dvFrame({})})); }
 
 TEST_F(AviBadInput, TruncationsAndEveryStoredSizeReplaced)
 {

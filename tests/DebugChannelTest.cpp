@@ -1,15 +1,13 @@
-// The diagnostic channel with a host's sink: a sink that calls into the library, and a sink
-// removed while another thread logs.
+// The diagnostic channel with a host's sink: a sink that calls into the library, a sink removed
+// while another thread logs, and messages longer than the channel's buffer.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
-#include <string>
 #include <thread>
-#include <vector>
 
+#include "TestSupport.h"
 #include "core/DebugOutput.h"
-#include "ombrix/platform.h"
 
 namespace {
 
@@ -30,12 +28,18 @@ TEST(DebugChannel, SinkMayLogAndRemoveItself)
     EXPECT_EQ(lines, std::vector<std::string>{"first 1\n"});
 }
 
+TEST(DebugChannel, OverlongMessagesAreCut)
+{
+    MessageLog log;
+    DebugOutput("%s", std::string(5000, 'x').c_str());
+    EXPECT_EQ(log.lines, std::vector<std::string>{std::string(4095, 'x')});
+}
+
 TEST(DebugChannel, RemovalWaitsForTheCallInFlight)
 {
     struct Sink {
         std::atomic<bool> entered = false, removing = false, removed = false;
-        std::atomic<int> callsAfterRemoval = 0;
-        std::atomic<int> logsAfterRemoval = 0;
+        std::atomic<int> callsAfterRemoval = 0, logsAfterRemoval = 0;
     } sink;
     Ombrix_SetDebugSink(
         [](const char*, void* context) {
@@ -52,9 +56,9 @@ TEST(DebugChannel, RemovalWaitsForTheCallInFlight)
             s.callsAfterRemoval += s.removed;
         },
         &sink);
-    std::atomic<bool> stop = false;
+    // The logger goes on until it has logged many times after the removal.
     std::thread logger([&] {
-        while (!stop) {
+        while (sink.logsAfterRemoval < 1000) {
             const bool after = sink.removed;
             DebugOutput("tick\n");
             sink.logsAfterRemoval += after;
@@ -65,9 +69,6 @@ TEST(DebugChannel, RemovalWaitsForTheCallInFlight)
     sink.removing = true;
     Ombrix_SetDebugSink(nullptr, nullptr);
     sink.removed = true;  // from here the context counts as freed
-    while (sink.logsAfterRemoval < 1000)
-        std::this_thread::yield();
-    stop = true;
     logger.join();
     EXPECT_EQ(sink.callsAfterRemoval, 0);
 }

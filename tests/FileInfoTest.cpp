@@ -16,6 +16,5 @@ TEST(FileInfo, FrameCountsAndDataRate)
     info.AudioDuration = 36000000000000ll;  // 1000 hours
     EXPECT_EQ(info.GetNoFrames(30000, 1001), 107892107u);
     info.DataRate = 3000000;
-    EXPECT_EQ(info.ComputeDataRate(0.5, 2, 4), 3000000u);
-    EXPECT_EQ(info.ComputeDataRate(1.0, 3, 1), 1000000u);
+    EXPECT_TRUE(info.ComputeDataRate(0.5, 2, 4) == 3000000u && info.ComputeDataRate(1.0, 3, 1) == 1000000u);
 }

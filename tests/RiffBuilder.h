@@ -213,10 +213,6 @@ inline AviLayout dvType1(const std::vector<Bytes>& frames, bool pal = true)
         chunks.push_back({"00db", frame});
     return {{.dwMicroSecPerFrame = 40000, .dwTotalFrames = count, .dwStreams = 1}, {{dv, Bytes(32)}}, {chunks}};
 }
-inline AviLayout dvType1(const Bytes& frame, DWORD frames, bool pal = true)  // the same frame repeated
-{
-    return dvType1(std::vector<Bytes>(frames, frame), pal);
-}
 
 // Synthetic DV frames: every DIF sequence has its header, subcode, VAUX and nine audio blocks
 // at their places; the rest are video blocks.
