@@ -9,31 +9,50 @@ namespace {
 
 struct AviIndex : testing::Test, ParsedFiles {};
 
-AVIstream* streamNumber(avihandle& h, int n)
-{
-    AVIstream* s = h.pStreams;
-    while (s && n--)
-        s = s->next;
-    return s;
-}
+using Entry = std::pair<ULONGLONG, DWORD>;  // where a chunk's data lies, and its size
+using Entries = std::vector<Entry>;
 
-// Every chunk of the streams the file has is found by its number in its stream: where it was
-// written or, when empty (a dropped frame), where its stream's last chunk with data was.
-void expectEveryChunkLocated(avihandle& h, const AviLayout& layout, const BuiltAvi& built)
+// Of the first streams, the chunks written wholly before cut, in order: where each lies or, when
+// it is empty (a dropped frame) and repeat, where its stream's last chunk with data lies (the
+// first movi list's start when none does). Of stream 0, the key frames: the chunks with data
+// marked so, or all of them when allKeys (an index rebuilt from intra-frame video).
+struct Written {
+    std::vector<Entries> streams;
+    std::vector<DWORD> keys;
+};
+
+Written written(const AviLayout& layout, const BuiltAvi& built, size_t streams, ULONGLONG cut, bool repeat,
+                bool allKeys = false)
 {
-    std::vector<std::pair<ULONGLONG, DWORD>> last(100, {h.qwMoviBase, 0});
-    DWORD counts[100] = {}, j = 0;
+    Written w{std::vector<Entries>(streams), {}};
+    size_t j = 0;
     for (const auto& segment : layout.segments)
         for (const AviChunk& c : segment) {
-            const int s = std::stoi(c.ckid.substr(0, 2));
-            if (!c.data.empty())
-                last[s] = {built.dataAt[j], DWORD(c.data.size())};
-            if (AVIstream* stream = streamNumber(h, s)) {
-                Located e = locate(h, stream, counts[s]);
-                EXPECT_TRUE(e.at == last[s].first && e.size == last[s].second) << c.ckid << " " << counts[s];
-            }
-            counts[s]++, j++;
+            const ULONGLONG at = built.dataAt[j++];
+            const DWORD size = DWORD(c.data.size()), s = std::stoul(c.ckid.substr(0, 2));
+            if (s >= streams || at + size > cut)
+                continue;
+            Entries& e = w.streams[s];
+            if (s == 0 && size && (c.key || allKeys))
+                w.keys.push_back(DWORD(e.size()));
+            e.push_back(size || !repeat ? Entry(at, size) : e.empty() ? Entry(built.moviAt[0] + 16, 0) : e.back());
         }
+    return w;
+}
+
+// Every stream of the file has the entries wanted, found by their numbers.
+void expectLocated(avihandle& h, const std::vector<Entries>& wanted)
+{
+    std::vector<Entries> got;
+    for (AVIstream* s = h.pStreams; s; s = s->next) {
+        const size_t k = got.size();
+        Entries& entries = got.emplace_back();
+        for (DWORD i = 0; k < wanted.size() && i < wanted[k].size(); i++) {
+            const Located e = locate(h, s, i);
+            entries.push_back({e.at, e.size});
+        }
+    }
+    EXPECT_EQ(got, wanted);
 }
 
 TEST_F(AviIndex, Idx1EntriesAreFoundWhateverTheMainHeaderSays)
@@ -41,9 +60,12 @@ TEST_F(AviIndex, Idx1EntriesAreFoundWhateverTheMainHeaderSays)
     // 3000 frames, a key frame every 12th, every 7th dropped (empty) and the first too; as many audio
     // chunks and 30 more, which are not clamped to the frame count; a "99dc" chunk.
     std::vector<AviChunk> chunks = {{"99dc", Bytes(50, 1)}};
+    std::vector<DWORD> keyFrames;
     for (DWORD i = 0; i < 3030; i++) {
         if (i < 3000)
             chunks.push_back(videoChunk(i % 7 == 3 || i == 0 ? 0 : 100 + i % 50, i % 12 == 0));
+        if (i % 12 == 0 && i < 3000)
+            keyFrames.push_back(i);
         chunks.push_back(audioChunk(4 + i % 5 * 4));
     }
     AviLayout layout = videoAndAudio({chunks});
@@ -64,12 +86,8 @@ TEST_F(AviIndex, Idx1EntriesAreFoundWhateverTheMainHeaderSays)
         built.patch(built.find("idx1") + 8 + 16 + 8, DWORD(0));
         auto h = parse(built.image);
         ASSERT_FALSE(h->bError);
-        EXPECT_TRUE(h->bIdx1Index && h->qwMoviBase == built.moviAt[0] + 16);
-        EXPECT_TRUE(h->nFrames == 3000 && h->nAudioChunks == 3030 && streamNumber(*h, records - 1) &&
-                    !streamNumber(*h, records));
-        std::vector<DWORD> keyFrames;
-        for (DWORD i = 0; i < 3000; i += 12)
-            keyFrames.push_back(i);
+        EXPECT_TRUE(h->bIdx1Index && h->qwMoviBase == built.moviAt[0] + 16 && h->nFrames == 3000 &&
+                    h->nAudioChunks == 3030);
         EXPECT_EQ(std::vector<DWORD>(h->pKeyFrames, h->pKeyFrames + h->nKeyFrames), keyFrames);
         // The key frame at or before a frame; past the last frame, the last one's.
         for (DWORD f : {0u, 11u, 12u, 13u, 2999u, 3000u, 0xFFFFFFFFu}) {
@@ -81,62 +99,54 @@ TEST_F(AviIndex, Idx1EntriesAreFoundWhateverTheMainHeaderSays)
         EXPECT_EQ(h->nAudioSamples, std::min(length, 9090u));
         EXPECT_EQ(log.has("avihandle::avihandle warning: Header Audio Sample length=4e20 vs. Actual=2382\n"),
                   length == 20000);
+        const std::vector<Entries> wanted = written(layout, built, records, built.image.size(), true).streams;
         for (int pass = 0; pass < 2; pass++) {  // idx1 entries outlive closeavi
             ASSERT_TRUE(h->openavi());
-            expectEveryChunkLocated(*h, layout, built);
+            expectLocated(*h, wanted);
             EXPECT_EQ(locate(*h, h->pVideoStream, 17).position, 17u);
             // Numbers past the end give the stream's own last entry.
             for (DWORD n : {3000u, 3001u, 0xFFFFFFFFu})
-                EXPECT_EQ(locate(*h, h->pVideoStream, n).at, locate(*h, h->pVideoStream, 2999).at) << n;
+                EXPECT_EQ(locate(*h, h->pVideoStream, n).at, wanted[0].back().first) << n;
             EXPECT_EQ(locate(*h, h->pAudioStream, 4000).at, built.dataAt.back());
             h->closeavi();
         }
     }
 }
 
-AviLayout threeSegments(bool superIndex, Idx1 idx1)
+TEST_F(AviIndex, OpenDmlChunksLoadASegmentAtATime)
 {
+    // Three segments; the idx1 of the first is not read after the "indx" chunks.
     AviLayout layout = videoAndAudio({{videoChunk(100), videoChunk(101, false), audioChunk(4000)},
                                       {videoChunk(102), videoChunk(103, false), audioChunk(4000)},
                                       {videoChunk(104), videoChunk(105), audioChunk(2000)}});
-    layout.superIndex = superIndex;
+    layout.superIndex = true;
     layout.dmlhFrames = 6;
-    layout.idx1 = idx1;
-    return layout;
-}
-
-TEST_F(AviIndex, OpenDmlChunksLoadASegmentAtATime)
-{
-    // The idx1 of the first segment is not read after the "indx" chunks.
-    const AviLayout layout = threeSegments(true, Idx1::Relative);
     const BuiltAvi built = buildAvi(layout);
     auto h = parse(built.image);
     ASSERT_FALSE(h->bError);
     EXPECT_TRUE(!h->bIdx1Index && h->nFrames == 6 && h->nKeyFrames == 0 && h->qwMoviBase == built.moviAt[2] + 16);
     // The sample table is made from every segment's audio chunks of 4000, 4000 and 2000 bytes.
     EXPECT_TRUE(h->nAudioChunks == 3 && h->nAudioSamples == 2500 && h->pAudioSamples[2].dwStart == 2000);
-    AVIstream* streams[] = {h->pVideoStream, h->pAudioStream};
-    ASSERT_TRUE(streams[0] && streams[1] && streams[0] != streams[1]);
-    auto expectLoaded = [&](DWORD n) {
-        for (AVIstream* s : streams) {
+    auto expectLoaded = [](avihandle& file, DWORD n) {  // index chunks of every stream, as counted while open
+        for (AVIstream* s = file.pStreams; s; s = s->next) {
             DWORD chunks = 0;
             for (const IndexChunk* c = s->pChunks; c; c = c->next)
                 chunks++;
             EXPECT_TRUE(chunks == n && s->currententry == n) << chunks << " chunks loaded, not " << n;
         }
     };
-    expectLoaded(0);
+    expectLoaded(*h, 0);
     ASSERT_TRUE(h->openavi());
-    expectLoaded(1);
+    expectLoaded(*h, 1);
     Located e = locate(*h, h->pVideoStream, 4);
     EXPECT_TRUE(e.at == built.dataAt[6] && e.size == 104 && e.position == 0);
-    expectLoaded(3);
+    expectLoaded(*h, 3);
     EXPECT_THROW(h->getcindex(), const char*);  // an exhausted super index
     h->closeavi();
-    expectLoaded(0);
+    expectLoaded(*h, 0);
     ASSERT_TRUE(h->openavi());
-    expectLoaded(1);
-    expectEveryChunkLocated(*h, layout, built);
+    expectLoaded(*h, 1);
+    expectLocated(*h, written(layout, built, 2, built.image.size(), false).streams);
     EXPECT_EQ(locate(*h, h->pAudioStream, 50).at, built.dataAt[8]);
     EXPECT_EQ(locate(*h, h->pVideoStream, 50).at, built.dataAt[7]);
     h->closeavi();
@@ -145,41 +155,33 @@ TEST_F(AviIndex, OpenDmlChunksLoadASegmentAtATime)
     // as they are needed (all load at once for an audio sample table, so audio is skipped here):
     // 0, 2, and 4 and 5 in the three segments.
     auto video = parse(built.image, false, true);
-    streams[0] = streams[1] = video->pVideoStream;
     auto keyBefore = [&](DWORD frame) {
         DWORD key = 0xEEEEEEEE;
         return video->findkeyframe(frame, &key) ? key : 0xEEEEEEEE;
     };
     ASSERT_TRUE(video->openavi());
     EXPECT_EQ(keyBefore(1), 0u);
-    expectLoaded(1);
+    expectLoaded(*video, 1);
     EXPECT_EQ(keyBefore(3), 2u);
-    expectLoaded(2);
+    expectLoaded(*video, 2);
     EXPECT_TRUE(keyBefore(5) == 5 && keyBefore(0xFFFFFFFF) == 5);
     // What was gathered outlives closeavi; a reopened file goes on from it.
     video->closeavi();
     EXPECT_TRUE(keyBefore(4) == 4 && keyBefore(3) == 2);
     ASSERT_TRUE(video->openavi());
     EXPECT_EQ(keyBefore(5), 5u);
-    expectLoaded(1);
+    expectLoaded(*video, 1);
     video->closeavi();
 
-    // Without a super index the idx1 is the index; without either, the movi lists of every
-    // segment are indexed.
-    const BuiltAvi plain = buildAvi(threeSegments(false, Idx1::Relative));
+    // Without a super index the idx1, of the first segment only, is the index.
+    layout.superIndex = false;
+    const BuiltAvi plain = buildAvi(layout);
     auto idx1 = parse(plain.image);
     EXPECT_TRUE(idx1->bIdx1Index && idx1->nFrames == 2 && idx1->nKeyFrames == 1 && idx1->pKeyFrames[0] == 0);
     ASSERT_TRUE(idx1->openavi());
     e = locate(*idx1, idx1->pVideoStream, 1);
     EXPECT_TRUE(e.at == plain.dataAt[1] && e.size == 101);
     idx1->closeavi();
-    const AviLayout unindexed = threeSegments(false, Idx1::None);
-    const BuiltAvi none = buildAvi(unindexed);
-    auto rebuilt = parse(none.image);
-    EXPECT_TRUE(rebuilt->bIdx1Index && rebuilt->nFrames == 6 && rebuilt->nAudioChunks == 3);
-    ASSERT_TRUE(rebuilt->openavi());
-    expectEveryChunkLocated(*rebuilt, unindexed, none);
-    rebuilt->closeavi();
 }
 
 // A small file of each kind: frames of odd sizes (with their pad bytes), a dropped frame, audio
@@ -220,13 +222,9 @@ TEST_F(AviIndex, CutFilesIndexEveryWholeChunk)
     auto firstSegment = [](const BuiltAvi& b, size_t cut) { return cut >= b.moviAt[1] - 12 && cut < b.moviAt[1] + 20; };
     AviLayout recLists = smallFile(1, false, Idx1::None);
     recLists.recLists = true;
-    const struct {
-        const char* name;
-        AviLayout layout;
-        void (*damage)(BuiltAvi&);
-        bool (*ownIndex)(const BuiltAvi&, size_t cut);  // the file's own index serves
-        DWORD dmlh;
-    } cases[] = {
+    // ownIndex: the file's own index serves.
+    const struct { const char* name; AviLayout layout; void (*damage)(BuiltAvi&);
+                   bool (*ownIndex)(const BuiltAvi&, size_t cut); DWORD dmlh; } cases[] = {
         {"idx1", smallFile(1, false, Idx1::Relative), nullptr, whole, 0},
         {"OpenDML", smallFile(3, true, Idx1::Relative), nullptr, whole, 9},
         {"stopped OpenDML capture", smallFile(3, true, Idx1::None), stoppedCapture, firstSegment, 0},
@@ -242,36 +240,19 @@ TEST_F(AviIndex, CutFilesIndexEveryWholeChunk)
             auto h = parse(Bytes(built.image.begin(), built.image.begin() + cut));
             ASSERT_FALSE(h->bError);
             ASSERT_TRUE(h->openavi());
-            // The whole chunks, numbered in their streams; a dropped frame repeats the one before,
-            // except in OpenDML indexes.
-            std::vector<std::pair<ULONGLONG, DWORD>> wanted[2], got[2];
-            std::vector<DWORD> keys;
-            size_t j = 0;
-            for (const auto& segment : c.layout.segments)
-                for (const AviChunk& chunk : segment) {
-                    const DWORD size = DWORD(chunk.data.size());
-                    const int s = chunk.ckid == "00dc" ? 0 : 1;
-                    if (built.dataAt[j++] + size > cut)
-                        continue;
-                    if (s == 0 && size && (!own || chunk.key))
-                        keys.push_back(DWORD(wanted[0].size()));
-                    const bool repeat = !size && !wanted[s].empty() && !openDml;
-                    wanted[s].push_back(repeat ? wanted[s].back() : std::pair(built.dataAt[j - 1], size));
-                }
-            AVIstream* streams[2] = {h->pVideoStream, h->pAudioStream};
-            for (int s = 0; s < 2; s++)
-                for (DWORD i = 0; i < wanted[s].size(); i++)
-                    got[s].push_back({locate(*h, streams[s], i).at, locate(*h, streams[s], i).size});
-            EXPECT_TRUE(got[0] == wanted[0] && got[1] == wanted[1]);
-            EXPECT_TRUE(h->nAudioChunks == wanted[1].size() && h->bIdx1Index == !openDml);
+            // A dropped frame repeats the one before, except in OpenDML indexes.
+            const Written w = written(c.layout, built, 2, cut, !openDml, !own);
+            expectLocated(*h, w.streams);
+            EXPECT_TRUE(h->nAudioChunks == w.streams[1].size() && h->bIdx1Index == !openDml);
             // An OpenDML file counts the frames its "dmlh" states, or its index holds when it states none.
-            EXPECT_EQ(h->nFrames, openDml && c.dmlh ? c.dmlh : wanted[0].size());
-            for (DWORD f = 0; f < wanted[0].size(); f++) {
-                const auto after = std::upper_bound(keys.begin(), keys.end(), f);
-                DWORD key = 0;
-                ASSERT_EQ(h->findkeyframe(f, &key), after != keys.begin()) << f;
-                EXPECT_TRUE(after == keys.begin() || key == after[-1]) << f;
+            EXPECT_EQ(h->nFrames, openDml && c.dmlh ? c.dmlh : w.streams[0].size());
+            std::vector<long long> found, wanted;
+            for (DWORD f = 0, key; f < w.streams[0].size(); f++) {
+                found.push_back(h->findkeyframe(f, &key) ? key : -1);
+                const auto after = std::upper_bound(w.keys.begin(), w.keys.end(), f);
+                wanted.push_back(after == w.keys.begin() ? -1 : after[-1]);
             }
+            EXPECT_EQ(found, wanted);
             h->closeavi();
         }
     }
