@@ -96,8 +96,9 @@ TEST_F(AviParser, EachStreamsOwnHeader)
 {
     // The frame rate and count come from the video stream served (the last "vids"), the audio
     // format and length cap from the audio stream served (the last "auds"), whatever stands around
-    // them. Each stream gets chunks by its type: 5 frames (key frames 0 and 3), 700-byte audio
-    // chunks, text. The served audio stream holds 2100 samples, capped by its header at 1000.
+    // them: text, and an MP3 stream before. Each stream gets chunks by its type: 5 frames (key
+    // frames 0 and 3), 700-byte audio chunks, text. The served audio stream holds 2100 samples,
+    // capped by its header at 1000.
     const AVISTREAMHEADER video{.fccType = FCC("vids"), .fccHandler = FCC("MJPG"), .dwScale = 1001, .dwRate = 30000};
     const AVISTREAMHEADER pcm{.fccType = FCC("auds"), .dwScale = 1, .dwRate = 22050, .dwLength = 1000,
                               .dwSuggestedBufferSize = 4000, .dwSampleSize = 1};
@@ -107,64 +108,45 @@ TEST_F(AviParser, EachStreamsOwnHeader)
     const Bytes u8 = bytesOf(waveFormat(WAVE_FORMAT_PCM, 1, 22050, 8));
     Bytes mp3Format = bytesOf(waveFormat(0x55, 2, 44100, 0, 12));
     mp3Format.resize(mp3Format.size() + 12);
-    const std::pair<AVISTREAMHEADER, Bytes> v{video, bytesOf(BITMAPINFOHEADER{40, 64, 48, 1, 24, FCC("MJPG")})},
-        a{pcm, u8}, m{mp3, mp3Format}, t{text, Bytes(4)};
-    for (const auto& [streams, openDml] : {std::pair{std::vector{a, v}, true}, {std::vector{t, m, a, v, t}, false}}) {
-        SCOPED_TRACE(openDml ? "audio before video, OpenDML" : "text and a second audio track around");
-        AviLayout layout{.avih = {.dwTotalFrames = 9, .dwStreams = DWORD(streams.size())}, .streams = streams,
-                         .segments = {{}}, .superIndex = openDml, .dmlhFrames = openDml ? 5u : 0u};
-        for (int i = 0; i < 5; i++)
-            for (size_t s = 0; s < streams.size(); s++) {
-                const std::string n = "0" + std::to_string(s);
-                const FOURCC type = streams[s].first.fccType;
-                if (type == FCC("vids"))
-                    layout.segments[0].push_back({n + "dc", Bytes(31 + i, 1), i % 3 == 0});
-                else if (type == FCC("auds") && i < 3)
-                    layout.segments[0].push_back({n + "wb", Bytes(700, 2)});
-                else if (type == FCC("txts") && i == 0)
-                    layout.segments[0].push_back({n + "tx", Bytes(3, 't')});
-            }
-        auto h = parse(buildAvi(layout).image);
-        ASSERT_FALSE(h->bError);
-        DWORD key = 0;
-        EXPECT_TRUE(h->findkeyframe(4, &key));
-        EXPECT_EQ(std::tuple(h->dRate, h->dScale, h->nFrames, key, h->nAudioBlockFrames, h->nAudioChunks,
-                             h->nAudioSamples),
-                  std::tuple(30000.0, 1001.0, 5u, 3u, 0u, 3u, 1000u));
-        EXPECT_EQ(Bytes((const uint8_t*)h->pAudioFormat, (const uint8_t*)h->pAudioFormat + u8.size()), u8);
-    }
+    AviLayout layout{.avih = {.dwTotalFrames = 9, .dwStreams = 5},
+                     .streams = {{text, Bytes(4)}, {mp3, mp3Format}, {pcm, u8},
+                                 {video, bytesOf(BITMAPINFOHEADER{40, 64, 48, 1, 24, FCC("MJPG")})}, {text, Bytes(4)}},
+                     .segments = {{}}};
+    for (int i = 0; i < 5; i++)
+        for (size_t s = 0; s < layout.streams.size(); s++) {
+            const std::string n = "0" + std::to_string(s);
+            const FOURCC type = layout.streams[s].first.fccType;
+            if (type == FCC("vids"))
+                layout.segments[0].push_back({n + "dc", Bytes(31 + i, 1), i % 3 == 0});
+            else if (type == FCC("auds") && i < 3)
+                layout.segments[0].push_back({n + "wb", Bytes(700, 2)});
+            else if (type == FCC("txts") && i == 0)
+                layout.segments[0].push_back({n + "tx", Bytes(3, 't')});
+        }
+    auto h = parse(buildAvi(layout).image);
+    ASSERT_FALSE(h->bError);
+    DWORD key = 0;
+    EXPECT_TRUE(h->findkeyframe(4, &key));
+    EXPECT_EQ(std::tuple(h->dRate, h->dScale, h->nFrames, key, h->nAudioBlockFrames, h->nAudioChunks, h->nAudioSamples),
+              std::tuple(30000.0, 1001.0, 5u, 3u, 0u, 3u, 1000u));
+    EXPECT_EQ(Bytes((const uint8_t*)h->pAudioFormat, (const uint8_t*)h->pAudioFormat + u8.size()), u8);
 }
 
-TEST_F(AviParser, AudioFormatsAsServed)
+TEST_F(AviParser, PcmIsCountedByItsBlocks)
 {
-    // Extensible PCM is PCM: its first 18 bytes, tagged PCM. PCM is counted by its blocks whatever
-    // the stream header's sample size; a compressed stream without one holds a codec frame a chunk.
-    // Chunks of 4000, 6000 and 2000 bytes.
-    WAVEFORMATEX layer3 = waveFormat(0x55, 2, 44100, 0, 12);
-    layer3.nBlockAlign = 1;
-    Bytes mp3 = bytesOf(layer3);
-    mp3.resize(mp3.size() + 12, 0x77);
-    const Bytes float32 = extensibleFormat(2, 48000, 32, 3);
-    const struct { const char* name; Bytes strf; DWORD sampleSize, scale, rate;
-                   Bytes served; DWORD blockFrames, samples; } cases[] = {
-        {"PCM without cbSize", Bytes(pcm16.begin(), pcm16.begin() + 16), 4, 1, 48000, pcm16, 0, 3000},
-        {"PCM of sample size 0", pcm16, 0, 1, 48000, pcm16, 0, 3000},
-        {"extensible PCM", extensibleFormat(6, 48000, 24, WAVE_FORMAT_PCM), 18, 1, 48000,
-         bytesOf(waveFormat(WAVE_FORMAT_PCM, 6, 48000, 24)), 0, 222 + 333 + 111},
-        {"extensible float", float32, 8, 1, 48000, float32, 0, 1500},
-        {"MP3", mp3, 0, 1152, 44100, mp3, 1152, 3},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    // Whatever the stream header's sample size: 0 here, which makes a compressed stream a codec
+    // frame a chunk. Extensible PCM is PCM: its first 18 bytes, tagged PCM. Chunks of 4000, 6000
+    // and 2000 bytes.
+    for (auto [strf, served, samples] :
+         {std::tuple{pcm16, pcm16, 3000u}, {extensibleFormat(6, 48000, 24, WAVE_FORMAT_PCM),
+                                            bytesOf(waveFormat(WAVE_FORMAT_PCM, 6, 48000, 24)), 222u + 333 + 111}}) {
         AviLayout layout = videoAndAudio({{videoChunk(100), audioChunk(4000), audioChunk(6000), audioChunk(2000)}});
-        AVISTREAMHEADER& header = layout.streams[1].first;
-        std::tie(header.dwSampleSize, header.dwScale, header.dwRate, header.dwLength) =
-            std::tuple(c.sampleSize, c.scale, c.rate, 1u << 20);
-        layout.streams[1].second = c.strf;
+        layout.streams[1].first.dwSampleSize = 0;
+        layout.streams[1].second = strf;
         auto h = parse(buildAvi(layout).image);
         ASSERT_FALSE(h->bError);
-        EXPECT_EQ(Bytes((const uint8_t*)h->pAudioFormat, (const uint8_t*)h->pAudioFormat + c.served.size()), c.served);
-        EXPECT_TRUE(h->nAudioBlockFrames == c.blockFrames && h->nAudioSamples == c.samples);
+        EXPECT_EQ(Bytes((const uint8_t*)h->pAudioFormat, (const uint8_t*)h->pAudioFormat + served.size()), served);
+        EXPECT_TRUE(h->nAudioBlockFrames == 0 && h->nAudioSamples == samples);
     }
 }
 
@@ -208,8 +190,7 @@ TEST_F(AviParser, FrameRatesAndBufferSizesFromTheHeaders)
     for (auto [rate, scale, reverted, audio, main, expectVideo, expectAudio] :
          {std::tuple{0u, 1u, true, 4000u, 3000u, 5000u, 4000u}, {25u, 0u, true, 4000u, 9000u, 9000u, 9000u},
           {1u, 2u, true, 0u, 9000u, 9000u, 6000u}, {301u, 1u, true, 0u, 0u, 5000u, 6000u},
-          {300u, 1u, false, 4000u, 0u, 5000u, 4000u}, {1u, 1u, false, 4000u, 0u, 5000u, 4000u},
-          {30000u, 1001u, false, 4000u, 0u, 5000u, 4000u}}) {
+          {300u, 1u, false, 4000u, 0u, 5000u, 4000u}, {1u, 1u, false, 4000u, 0u, 5000u, 4000u}}) {
         SCOPED_TRACE(testing::Message() << rate << "/" << scale << ", buffers " << audio << " " << main);
         log.lines.clear();
         AviLayout layout = videoAndAudio(
