@@ -15,9 +15,7 @@
 class FourKilobyteDevice final : public AsyncReader {
 public:
     FourKilobyteDevice(bool direct, std::unique_ptr<AsyncReader> backend)
-        : m_Direct(direct), m_Backend(std::move(backend))
-    {
-    }
+        : m_Direct(direct), m_Backend(std::move(backend)) {}
     static std::unique_ptr<AsyncReader> Wrap(int fd, std::unique_ptr<AsyncReader> backend)
     {
         return std::make_unique<FourKilobyteDevice>(fcntl(fd, F_GETFL) & O_DIRECT, std::move(backend));

@@ -33,25 +33,22 @@ std::string decode(const std::string& arguments, int n = -1)
     return out;
 }
 
-class Tool : public testing::Test {
-protected:
-    // 61 pixels: RGB rows padded to 4 bytes, UYVY rows ending in half a pixel pair.
-    static void SetUpTestSuite()
-    {
-        dir = new ScratchDir;
+// A file of the suite, whose two movies are made once: 61 pixels wide, so that RGB rows are padded
+// to 4 bytes and UYVY rows end in half a pixel pair.
+std::string path(const std::string& name)
+{
+    static const ScratchDir dir;
+    [[maybe_unused]] static const bool made = [] {
         const std::string source = "-f lavfi -i testsrc2=size=62x46:rate=10,scale=61x45 -f lavfi -i "
                                    "sine=frequency=440:sample_rate=8000 -t 1 -c:a pcm_s16le -ac 2 ";
-        decode(source + "-vf vflip -c:v rawvideo -pix_fmt bgr24 -flipped_raw_rgb 1 " + path("rgb.avi"));
-        decode(source + "-c:v rawvideo -pix_fmt uyvy422 " + path("uyvy.avi"));
-    }
-    static void TearDownTestSuite() { delete dir; }
-    static std::string path(const std::string& name) { return dir->path(name); }
+        decode(source + "-vf vflip -c:v rawvideo -pix_fmt bgr24 -flipped_raw_rgb 1 " + dir.path("rgb.avi"));
+        decode(source + "-c:v rawvideo -pix_fmt uyvy422 " + dir.path("uyvy.avi"));
+        return true;
+    }();
+    return dir.path(name);
+}
 
-    static ScratchDir* dir;
-};
-ScratchDir* Tool::dir;
-
-TEST_F(Tool, InfoJsonAndFramesAreFfmpegsPicturesTopDown)
+TEST(Tool, InfoJsonAndFramesAreFfmpegsPicturesTopDown)
 {
     for (auto [file, colorSpace] : {std::pair{"rgb.avi", "3"}, {"uyvy.avi", "1"}}) {
         auto [code, text] = ombrix("info --json " + path(file));
@@ -67,8 +64,7 @@ TEST_F(Tool, InfoJsonAndFramesAreFfmpegsPicturesTopDown)
         for (int n : {0, 6, 9}) {
             const std::string expected = decode("-i " + quote(path(file)), n);
             const std::string got = decode("-i " + quote(folder + "/frame-" + std::to_string(n) + ".png"), 0);
-            ASSERT_EQ(expected.size(), 61u * 45 * 3) << file;
-            ASSERT_EQ(got.size(), expected.size()) << file << " frame " << n;
+            ASSERT_TRUE(expected.size() == 61u * 45 * 3 && got.size() == expected.size()) << file << " frame " << n;
             int worst = 0;
             for (size_t i = 0; i < got.size(); i++)
                 worst = std::max(worst, std::abs(int(uint8_t(got[i])) - int(uint8_t(expected[i]))));
@@ -77,7 +73,7 @@ TEST_F(Tool, InfoJsonAndFramesAreFfmpegsPicturesTopDown)
     }
 }
 
-TEST_F(Tool, AudioIsFfmpegsDecodeAndThumbsMakeASheet)
+TEST(Tool, AudioIsFfmpegsDecodeAndThumbsMakeASheet)
 {
     ASSERT_EQ(ombrix("audio " + path("rgb.avi") + " 1234 5001 -o " + path("a.wav")).first, 0);
     // Resampling to the source's rate and channels changes nothing when the header holds them.
@@ -94,18 +90,14 @@ TEST_F(Tool, AudioIsFfmpegsDecodeAndThumbsMakeASheet)
     EXPECT_EQ(size, "92,103\n");
 }
 
-TEST_F(Tool, BadInputGetsAReasonAndAnExitCode)
+TEST(Tool, BadInputGetsAReasonAndAnExitCode)
 {
     std::ofstream(path("text.avi")) << "not a movie\n";
     std::filesystem::copy_file(path("rgb.avi"), path("cut.avi"));
     // Cut inside its headers, before any stream header is whole (cut after them, it opens with its
     // whole chunks).
     std::filesystem::resize_file(path("cut.avi"), 100);
-    const struct {
-        std::string arguments;
-        int code;
-        std::string message;
-    } cases[] = {
+    const struct { std::string arguments; int code; std::string message; } cases[] = {
         {"", 2, "usage: ombrix COMMAND"},
         {"frames " + path("rgb.avi") + " x", 2, "a frame number must be"},
         {"audio " + path("rgb.avi") + " 0 10", 2, "usage: ombrix audio"},
