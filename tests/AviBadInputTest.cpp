@@ -8,8 +8,7 @@
 
 namespace {
 
-class AviBadInput : public testing::Test {
-protected:
+struct AviBadInput : testing::Test {
     // Each fails, or walks clean; an exception thrown as a message text counts as clean.
     void check(const std::vector<Bytes>& images)
     {
@@ -19,7 +18,6 @@ protected:
             EXPECT_EQ(h.bError ? "" : walkParsed(h), "");
         }
     }
-
     ScratchDir dir;
     MessageLog quiet;
 };

@@ -77,17 +77,13 @@ inline RiffBuilder buildWav(const Bytes& format, DWORD dataBytes, DWORD stored)
     b.open("RIFF", "WAVE");
     b.chunk("fmt ", format);
     b.chunk("fact", DWORD(0));
-    b.chunk("data", Bytes(dataBytes, 7));
+    b.patch(b.chunk("data", Bytes(dataBytes, 7)) + 4, stored);
     b.close();
-    b.patch(b.headers.back() + 4, stored);
     return b;
 }
 
-struct AviChunk {  // of "movi", such as "00dc"; an empty chunk is a dropped frame
-    std::string ckid;
-    Bytes data;
-    bool key = true;
-};
+// A chunk of "movi", such as "00dc"; an empty chunk is a dropped frame.
+struct AviChunk { std::string ckid; Bytes data; bool key = true; };
 
 inline AviChunk videoChunk(DWORD size, bool key = true) { return {"00dc", Bytes(size, 0x56), key}; }
 inline AviChunk audioChunk(DWORD size) { return {"01wb", Bytes(size, 0x41)}; }
@@ -101,8 +97,7 @@ struct AviLayout {
     Idx1 idx1 = Idx1::Relative;                   // of the first segment's chunks, after its movi
     bool superIndex = false;                      // an indx per stream and ix## in every segment
     DWORD dmlhFrames = 0;                         // a LIST "odml" with "dmlh" when not 0
-    Bytes inHdrl, afterHdrl;                      // whole chunks at the end of hdrl, and after it
-    Bytes inStrl, inOdml;                         // whole chunks after each "strh", and before "dmlh"
+    Bytes inHdrl, afterHdrl, inStrl;              // whole chunks at the end of hdrl, after it, after each "strh"
     bool recLists = false;                        // each movi chunk inside a LIST "rec "
 };
 
@@ -142,7 +137,6 @@ inline BuiltAvi buildAvi(const AviLayout& l)
             b.raw(l.inHdrl);
             if (l.dmlhFrames) {
                 b.open("LIST", "odml");
-                b.raw(l.inOdml);
                 b.chunk("dmlh", l.dmlhFrames);
                 b.close();
             }
