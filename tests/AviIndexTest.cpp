@@ -145,10 +145,7 @@ TEST_F(AviIndex, OpenDmlChunksLoadASegmentAtATime)
     // as they are needed (all load at once for an audio sample table, so audio is skipped here):
     // 0, 2, and 4 and 5 in the three segments.
     auto video = parse(built.image, false, true);
-    auto keyBefore = [&](DWORD frame) {
-        DWORD key = 0xEEEEEEEE;
-        return video->findkeyframe(frame, &key) ? key : 0xEEEEEEEE;
-    };
+    auto keyBefore = [&](DWORD frame) { DWORD key; return video->findkeyframe(frame, &key) ? key : 0xEEEEEEEE; };
     ASSERT_TRUE(video->openavi());
     EXPECT_EQ(keyBefore(1), 0u);
     expectLoaded(*video, 1);
