@@ -2,16 +2,15 @@
 // decoding put through the decompressors' libswscale conversion, PCM against the tool's decoding,
 // and the start/release lifecycle, alone and from several threads.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
-#include <functional>
 #include <numeric>
 #include <random>
 #include <thread>
 
 #include "BlackPicture.h"
 #include "FourKilobyteDevice.h"
+#include "InChild.h"
 #include "MediaFiles.h"
 #include "RiffBuilder.h"
 #include "TestSupport.h"
@@ -274,15 +273,6 @@ TEST(AVIReaderAudio, DVFramesCarryTheAudio)
 
 INSTANTIATE_TEST_SUITE_P(AVIReader, AVIReaderAudio, testing::Values(mpeg4, dvPal, mencoder, alaw, pcm8, mp3, mencoderMp3),
                          [](const auto& info) { return std::string(info.param.name); });
-
-// Runs body in a child process, so that a crash, or a hang that the alarm ends, fails the test
-// instead of the whole run; body reports its faults on standard error and returns false. The
-// child repeats the test up to here: a forked one would share the file reader's kernel ring.
-void expectInChild(const std::function<bool()>& body, const char* what)
-{
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT((alarm(5), _exit(body() ? 0 : 1)), testing::ExitedWithCode(0), "") << what;
-}
 
 // The parent's reader is deleted only when the child's deletion returned.
 void expectDeletes(std::unique_ptr<AVIReader>& reader)
