@@ -43,10 +43,12 @@ unsigned char* AVIReader::LoadVideoFrame(long long frame, long long rate, long l
 unsigned char* AVIReader::DecodeFrame(unsigned int target, bool singleFrame)
 {
     avihandle* avi = m_AviHandle;
-    if (!avi->hFile || avi->nFrames == 0)
+    // Past the index's last entry every frame shows the same picture, however many the header claims.
+    const unsigned int frames = avi->hFile ? IndexedFrames(avi) : 0;
+    if (frames == 0)
         return nullptr;
-    if (target >= avi->nFrames)
-        target = avi->nFrames - 1;
+    if (target >= frames)
+        target = frames - 1;
     if (!m_ReadBuffer[0]) {
         if (!AllocateVBuffers())
             return nullptr;
@@ -244,7 +246,8 @@ bool AVIReader::RepeatsPrevious(unsigned int frame)
 // The first frame after `frame` whose chunk goes to the decoder; None past the last.
 unsigned int AVIReader::NextFed(unsigned int frame)
 {
-    for (unsigned int next = frame + 1; next < m_AviHandle->nFrames; next++)
+    const unsigned int frames = IndexedFrames(m_AviHandle);
+    for (unsigned int next = frame + 1; next < frames; next++)
         if (!RepeatsPrevious(next))
             return next;
     return None;
