@@ -13,6 +13,15 @@ namespace {
 
 const std::string stereo = lavfi("aevalsrc=0.6*sin(2*PI*440*t)|0.5*sin(2*PI*1000*t):s=48000");
 
+// Frames of a DV stream written by the ffmpeg tool, in a type-1 file.
+AviLayout dvType1Ntsc()
+{
+    const std::string dv =
+        make("DamagedDvNtsc", ".dv", ffmpeg(testsrc("720x480", "30000/1001") + stereo,
+                                            "-t 0.2 -c:v dvvideo -pix_fmt yuv411p -ac 2 -f dv"));
+    return dvType1(packets(dv, AVMEDIA_TYPE_VIDEO), false);
+}
+
 // The chunks of a small MJPEG and PCM file in three OpenDML segments, each with its ix## indexes;
 // "dmlh" claims `frames`, or as many as there are.
 Bytes openDml(DWORD frames = 0)
@@ -77,11 +86,15 @@ void readAll(const std::string& path, unsigned maxFrames, unsigned maxSamples)
 
 // Files damaged where a fault lay, read as above:
 // - a header that claims far more frames than the index holds (OpenDML's "dmlh"): the frames past
-//   the index's last entry, which all repeat it, were walked one by one.
+//   the index's last entry, which all repeat it, were walked one by one, for video and DV audio.
 TEST(AviDamagedHandMade, FaultsFoundBefore)
 {
+    AviLayout claimedDv = dvType1Ntsc();
+    claimedDv.superIndex = true;
+    claimedDv.dmlhFrames = 0xFFFFFFF0;
     const std::pair<const char*, Bytes> cases[] = {
         {"dmlh claims 0xFFFFFFF0 frames", openDml(0xFFFFFFF0)},
+        {"a type-1 DV file whose dmlh claims 0xFFFFFFF0 frames", buildAvi(claimedDv).image},
     };
     ScratchDir dir;
     expectInChild([&] {
