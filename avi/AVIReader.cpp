@@ -100,6 +100,9 @@ AVIReader::AVIReader(char* fileName, Ombrix_FileInfo* info, bool noVideo, bool n
                                        : 0;
         }
     }
+    // Audio the record does not describe is not served at all: loads fail at once, as in a reader
+    // made without audio.
+    m_NoAudio = !record.HasAudio;
     AddStart();
     if (!avi->hFile)
         return;

@@ -383,14 +383,19 @@ TEST(AVIReaderLifecycle, EmptyChunksShortChunksAndUnusablePictureSizes)
         Opened unusable(dir.write("size.avi", buildAvi(stored).image));
         EXPECT_FALSE(unusable.reader->GetIsValidAVIFile()) << width << "x" << height;
     }
-    // PCM whose block is not one sample of two 16-bit channels is not served.
+    // PCM whose block is not one sample of its channels is not served, nor loaded into a buffer
+    // sized by the record.
     format = bytesOf(BITMAPINFOHEADER{40, 64, 48, 1, 24, BI_RGB});
-    WAVEFORMATEX skewed = waveFormat(WAVE_FORMAT_PCM, 2, 48000, 16);
-    skewed.nBlockAlign = 6;
-    stored.streams[1].second = bytesOf(skewed);
-    Opened pcm(dir.write("skewed.avi", buildAvi(stored).image), false, false);
-    EXPECT_TRUE(pcm.reader->GetIsValidAVIFile());
-    EXPECT_FALSE(pcm.info.HasAudio);
+    for (const auto& [channels, bits, align] : {std::tuple{2, 16, 6}, {1, 17, 2}}) {
+        WAVEFORMATEX skewed = waveFormat(WAVE_FORMAT_PCM, WORD(channels), 48000, WORD(bits));
+        skewed.nBlockAlign = WORD(align);
+        stored.streams[1].second = bytesOf(skewed);
+        Opened pcm(dir.write("skewed.avi", buildAvi(stored).image), false, false);
+        EXPECT_TRUE(pcm.reader->GetIsValidAVIFile());
+        EXPECT_FALSE(pcm.info.HasAudio);
+        Bytes room(64);
+        EXPECT_FALSE(pcm.reader->LoadAudioSamples(room.data(), 0, 1, false)) << bits << " bits";
+    }
 }
 
 TEST(AVIReaderLifecycle, MapsTimelineFramesAndFailsLoadsAtOnceWhenNothingServesThem)

@@ -84,9 +84,19 @@ void readAll(const std::string& path, unsigned maxFrames, unsigned maxSamples)
     answer([&] { reader.LoadAudioSamples(pcm.data(), std::max(info.NumSamples, Window) - Window, Window, false); });
 }
 
+// Video and an audio stream without a format: its chunks are indexed as audio, but the file
+// has none that the reader can describe.
+Bytes audioWithoutFormat()
+{
+    AviLayout layout = videoAndAudio({{videoChunk(100), audioChunk(24000), videoChunk(100), audioChunk(24000)}});
+    layout.streams[1].second.clear();
+    return buildAvi(layout).image;
+}
+
 // Files damaged where a fault lay, read as above:
 // - a header that claims far more frames than the index holds (OpenDML's "dmlh"): the frames past
-//   the index's last entry, which all repeat it, were walked one by one, for video and DV audio.
+//   the index's last entry, which all repeat it, were walked one by one, for video and DV audio;
+// - an audio stream without a format: its chunks were served as PCM that the record does not describe.
 TEST(AviDamagedHandMade, FaultsFoundBefore)
 {
     AviLayout claimedDv = dvType1Ntsc();
@@ -95,6 +105,7 @@ TEST(AviDamagedHandMade, FaultsFoundBefore)
     const std::pair<const char*, Bytes> cases[] = {
         {"dmlh claims 0xFFFFFFF0 frames", openDml(0xFFFFFFF0)},
         {"a type-1 DV file whose dmlh claims 0xFFFFFFF0 frames", buildAvi(claimedDv).image},
+        {"an audio stream without a format", audioWithoutFormat()},
     };
     ScratchDir dir;
     expectInChild([&] {
