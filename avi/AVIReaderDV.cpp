@@ -171,6 +171,9 @@ bool AVIReader::LoadDVSamples(void* buffer, unsigned int start, unsigned int cou
     avihandle* avi = m_AviHandle;
     if (!m_DVFrameBuffer || !m_DVAudioBuffer)
         return false;
+    // Nothing to deliver (a host's empty buffer may be null): the position stays where it is.
+    if (count == 0)
+        return true;
     const DWORD b = DVSampleBytes;
     const unsigned int frames = IndexedFrames(avi);
     unsigned char* out = (unsigned char*)buffer;

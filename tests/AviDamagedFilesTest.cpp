@@ -54,9 +54,9 @@ void answer(Load load)
 }
 
 // Reads what the file offers, touching every byte handed out: every frame (up to maxFrames) and
-// the one after, the last few backwards in single-frame mode, every window of audio (up to
-// maxSamples) and one past the end, and the last frame and window the record claims, however
-// far; each buffer exactly as long as the record promises.
+// the one after, the last few backwards in single-frame mode, nothing into an empty buffer, every
+// window of audio (up to maxSamples) and one past the end, and the last frame and window the
+// record claims, however far; each buffer exactly as long as the record promises.
 void readAll(const std::string& path, unsigned maxFrames, unsigned maxSamples)
 {
     Ombrix_FileInfo info;
@@ -79,6 +79,7 @@ void readAll(const std::string& path, unsigned maxFrames, unsigned maxSamples)
     load(info.NumFrames - 1, false);
     constexpr unsigned Window = 3000;
     std::vector<unsigned char> pcm(Window * sampleBytes(info));
+    answer([&] { reader.LoadAudioSamples(nullptr, 0, 0, false); });
     for (unsigned start = 0; start < std::min(info.NumSamples, maxSamples) + Window; start += Window)
         answer([&] { reader.LoadAudioSamples(pcm.data(), start, Window, false); });
     answer([&] { reader.LoadAudioSamples(pcm.data(), std::max(info.NumSamples, Window) - Window, Window, false); });
