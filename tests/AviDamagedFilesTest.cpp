@@ -97,16 +97,21 @@ Bytes audioWithoutFormat()
 // Files damaged where a fault lay, read as above:
 // - a header that claims far more frames than the index holds (OpenDML's "dmlh"): the frames past
 //   the index's last entry, which all repeat it, were walked one by one, for video and DV audio;
-// - an audio stream without a format: its chunks were served as PCM that the record does not describe.
+// - an audio stream without a format: its chunks were served as PCM that the record does not describe;
+// - a type-1 DV file with a mono stream header: the record said mono, the frames' stereo was served.
 TEST(AviDamagedHandMade, FaultsFoundBefore)
 {
-    AviLayout claimedDv = dvType1Ntsc();
+    AviLayout claimedDv = dvType1Ntsc(), monoDv = dvType1Ntsc();
     claimedDv.superIndex = true;
     claimedDv.dmlhFrames = 0xFFFFFFF0;
+    monoDv.streams.push_back({{.fccType = FCC("auds"), .dwScale = 2, .dwRate = 16000, .dwSampleSize = 2},
+                              bytesOf(waveFormat(WAVE_FORMAT_PCM, 1, 8000, 16))});
+    monoDv.avih.dwStreams = 2;
     const std::pair<const char*, Bytes> cases[] = {
         {"dmlh claims 0xFFFFFFF0 frames", openDml(0xFFFFFFF0)},
         {"a type-1 DV file whose dmlh claims 0xFFFFFFF0 frames", buildAvi(claimedDv).image},
         {"an audio stream without a format", audioWithoutFormat()},
+        {"a type-1 DV file with a mono PCM stream header", buildAvi(monoDv).image},
     };
     ScratchDir dir;
     expectInChild([&] {
