@@ -35,6 +35,12 @@ unsigned int IndexedFrames(avihandle* avi)
     return entries < avi->nFrames ? (unsigned int)entries : avi->nFrames;
 }
 
+unsigned int BytesInFile(avihandle* avi, ULONGLONG at, unsigned int size)
+{
+    const ULONGLONG fileEnd = avi->fileSize();
+    return at >= fileEnd ? 0 : at + size > fileEnd ? (unsigned int)(fileEnd - at) : size;
+}
+
 unsigned int FollowingChunks(avihandle* avi, AVIstream* stream, unsigned int frame, unsigned int last,
                              ULONGLONG start, ULONGLONG* end, ULONGLONG maxBytes, ULONGLONG maxGap,
                              ULONGLONG holdBytes)

@@ -377,6 +377,22 @@ TEST(AVIReaderLifecycle, EmptyChunksShortChunksAndUnusablePictureSizes)
         EXPECT_GE(std::accumulate(image, image + 640 * 480 * 3, 0ull), 100u * 0x56);  // all of it readable
         shortChunks.reader->ReleaseVideoFrame((unsigned char*)image);
     }
+    // A compressed chunk that runs past the end of the file is decoded from what the file holds
+    // of it: an I420 picture cut short is refused, not made up from memory no read filled.
+    const DWORD i420 = 64 * 48 * 3 / 2;
+    AviLayout raw = videoAndAudio({{videoChunk(i420), videoChunk(i420)}});
+    raw.streams[0].first.fccHandler = FCC("I420");
+    raw.streams[0].second = bytesOf(BITMAPINFOHEADER{40, 64, 48, 1, 12, FCC("I420"), i420});
+    raw.idx1 = Idx1::Absolute;
+    BuiltAvi cut = buildAvi(raw);
+    cut.patch(cut.find("idx1") + 8 + 16 + 8, DWORD(cut.image.size() - i420 / 2 - 8));  // the second chunk's header
+    Opened past(dir.write("past.avi", cut.image));
+    ASSERT_TRUE(past.reader->GetIsValidAVIFile());
+    for (const auto& [frame, whole] : {std::pair{0, true}, {1, false}}) {
+        unsigned char* image = past.reader->LoadVideoFrame(frame, 25, 1, false);
+        EXPECT_EQ(image != nullptr, whole) << frame;
+        past.reader->ReleaseVideoFrame(image);
+    }
 
     for (const auto& [width, height] : {std::pair{100000, 100000}, {-64, 48}, {64, 0}}) {
         format = bytesOf(BITMAPINFOHEADER{40, width, height, 1, 24, BI_RGB});
