@@ -1,8 +1,10 @@
-// Files damaged where a fault lay, read through the reader as a host reads them: every frame in
-// order and a few backwards, and all the audio window by window, with every byte handed out
-// touched. A load may fail or throw its message, but none may crash, hang, leak or read past a
-// buffer (this suite also runs under AddressSanitizer).
+// Real files cut short and with bytes changed, read through the reader as a host reads them: every
+// frame in order and a few backwards, and all the audio window by window, with every byte handed
+// out touched. A damaged copy may be refused, and a load may fail or throw its message, but none
+// may crash, hang, leak or read past a buffer (this suite also runs under AddressSanitizer).
 #include <gtest/gtest.h>
+
+#include <random>
 
 #include "InChild.h"
 #include "MediaFiles.h"
@@ -11,7 +13,18 @@
 
 namespace {
 
-const std::string stereo = lavfi("aevalsrc=0.6*sin(2*PI*440*t)|0.5*sin(2*PI*1000*t):s=48000");
+struct Source {
+    const char* name;
+    const char* extension;
+    Bytes (*image)();
+    unsigned cuts, changes;  // damaged copies of each kind
+};
+void PrintTo(const Source& source, std::ostream* out) { *out << source.name; }
+
+const std::string qcif = testsrc("176x144", "25"),
+                  stereo = lavfi("aevalsrc=0.6*sin(2*PI*440*t)|0.5*sin(2*PI*1000*t):s=48000");
+
+Bytes fromTool(const char* stem, const std::string& command) { return readFile(make(stem, ".avi", command)); }
 
 // Frames of a DV stream written by the ffmpeg tool, in a type-1 file.
 AviLayout dvType1Ntsc()
@@ -41,6 +54,63 @@ Bytes openDml(DWORD frames = 0)
     layout.superIndex = true;
     layout.dmlhFrames = frames ? frames : DWORD(video.size());
     return buildAvi(layout).image;
+}
+
+const Source sources[] = {
+    {"Mpeg4BFramesPcm", ".avi",
+     [] { return fromTool("DamagedMpeg4BFrames", ffmpeg(qcif + stereo, "-t 0.8 -c:v mpeg4 -g 8 -bf 2 -c:a pcm_s16le -ac 2")); },
+     120, 160},
+    // mencoder's MP3 runs across its chunks.
+    {"MencoderMjpegMp3", ".avi",
+     [] {
+         const std::string source = make("DamagedMencoderSource", ".avi",
+                                         ffmpeg(qcif + stereo, "-t 0.8 -c:v mjpeg -c:a pcm_s16le -ac 2"));
+         return fromTool("DamagedMencoderMjpegMp3", "mencoder " + quote(source) + " -really-quiet -ovc lavc -lavcopts "
+                                                    "vcodec=mjpeg -oac mp3lame -lameopts cbr:br=96 -o {out}");
+     },
+     120, 160},
+    {"DvType1Ntsc", ".avi", [] { return buildAvi(dvType1Ntsc()).image; }, 60, 80},
+    {"Wav", ".wav", [] { return readFile(make("DamagedWav", ".wav", ffmpeg(stereo, "-t 0.3 -c:a pcm_s16le"))); }, 80, 120},
+    {"Mpeg4Alaw", ".avi",
+     [] { return fromTool("DamagedMpeg4Alaw", ffmpeg(qcif + stereo, "-t 0.8 -c:v mpeg4 -g 12 -bf 0 -c:a pcm_alaw -ac 2")); },
+     120, 160},
+    {"OpenDml", ".avi", [] { return openDml(); }, 120, 160},
+    // Stored frames are handed out in place, from the read buffers.
+    {"UyvyPcmU8", ".avi",
+     [] { return fromTool("DamagedUyvy", ffmpeg(qcif + stereo, "-t 0.48 -c:v rawvideo -pix_fmt uyvy422 -c:a pcm_u8 -ac 2")); },
+     60, 100},
+};
+
+// Damaged copy i of a file: the first `cuts` copies are cut short (half of them in the headers),
+// the others have one to four bytes or 32-bit fields changed, mostly in the headers and the
+// index at the end. Each copy is made from its own seed.
+Bytes damaged(const Bytes& original, unsigned i, unsigned cuts, std::string* what)
+{
+    std::mt19937 random(i);
+    const auto below = [&](size_t n) { return n ? size_t(random() % n) : 0; };
+    const size_t size = original.size(), head = std::min<size_t>(size, 4096);
+    if (i < cuts) {
+        const size_t length = i % 2 ? below(head) : below(size);
+        *what = "cut to " + std::to_string(length) + " bytes";
+        return Bytes(original.begin(), original.begin() + length);
+    }
+    Bytes copy = original;
+    *what = "changed";
+    for (size_t n = 1 + below(4); n-- > 0;) {
+        const unsigned area = random() % 10;
+        const size_t at = area < 4 ? below(head) : area < 7 ? size - 1 - below(size / 8) : below(size);
+        if (random() % 2) {
+            copy[at] ^= uint8_t(1 + below(255));
+            *what += " byte " + std::to_string(at);
+        } else {
+            const DWORD values[] = {0, 1, 0x7FFFFFFF, 0xFFFFFFFF, DWORD(random()), DWORD(below(65536))};
+            const DWORD value = values[below(std::size(values))];
+            const size_t field = std::min(at & ~size_t(3), size - std::min<size_t>(size, 4));
+            memcpy(&copy[field], &value, std::min<size_t>(size, 4));
+            *what += " field " + std::to_string(field) + "=" + std::to_string(value);
+        }
+    }
+    return copy;
 }
 
 // Runs a load; a message thrown from it is an answer too.
@@ -84,6 +154,36 @@ void readAll(const std::string& path, unsigned maxFrames, unsigned maxSamples)
         answer([&] { reader.LoadAudioSamples(pcm.data(), start, Window, false); });
     answer([&] { reader.LoadAudioSamples(pcm.data(), std::max(info.NumSamples, Window) - Window, Window, false); });
 }
+
+class AviDamagedFiles : public testing::TestWithParam<Source> {};
+
+TEST_P(AviDamagedFiles, CutAndChangedCopiesAreReadOrRefused)
+{
+    const Source& source = GetParam();
+    const Bytes original = source.image();
+    ScratchDir dir;
+    const std::string name = std::string("damaged") + source.extension;
+    Ombrix_FileInfo info;
+    {
+        AVIReader whole(dir.write(name, original).data(), &info, false, false);
+        ASSERT_TRUE(whole.GetIsValidAVIFile() && info.HasAudio);
+    }
+    // A damaged count reaches further than the file does: reading stops a little past the whole file's.
+    const unsigned maxFrames = 2 * info.NumFrames + 2, maxSamples = 2 * info.NumSamples + 10000;
+    expectInChild([&] {
+        for (unsigned i = 0; i < source.cuts + source.changes; i++) {
+            std::string what;
+            const std::string path = dir.write(name, damaged(original, i, source.cuts, &what));
+            fprintf(stderr, "copy %u: %s\n", i, what.c_str());  // shown when the child fails
+            alarm(10);
+            readAll(path, maxFrames, maxSamples);
+        }
+        return true;
+    }, "a damaged copy");
+}
+
+INSTANTIATE_TEST_SUITE_P(AviDamaged, AviDamagedFiles, testing::ValuesIn(sources),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Video and an audio stream without a format: its chunks are indexed as audio, but the file
 // has none that the reader can describe.
