@@ -39,16 +39,24 @@ case "${1:-}" in
   fuzz)
     seconds="${2:-60}"
     ensure_packages "${PACKAGES[@]}" "${FUZZ_PACKAGES[@]}"
+    # Damaged real files through the reader under AddressSanitizer and UndefinedBehaviorSanitizer,
+    # built with clang as the fuzz targets are; any report fails.
+    CC=clang CXX=clang++ cmake -S . -B build-asan -G Ninja -DOMBRIX_SANITIZE=ON
+    cmake --build build-asan -j2 --target ombrix_tests
+    build-asan/tests/ombrix_tests --gtest_filter='AviDamaged*'
     CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DOMBRIX_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
-    cmake --build build-fuzz
+    cmake --build build-fuzz -j2
     for target in build-fuzz/fuzz/fuzz_*; do
       [ -x "$target" ] || continue
       name=$(basename "$target")
       corpus=build-fuzz/corpus/$name
       mkdir -p "$corpus"
       [ -d "fuzz/corpus/$name" ] && cp -n fuzz/corpus/"$name"/* "$corpus"/ 2>/dev/null || true
+      # Inputs as long as the longest seed (a DV frame is 120,000 bytes), and at least 64 KiB.
+      max_len=$(find "$corpus" -type f -printf '%s\n' | sort -n | tail -1)
+      max_len=$(( ${max_len:-0} > 65536 ? max_len : 65536 ))
       echo "== $name for ${seconds}s"
-      "$target" "$corpus" -max_total_time="$seconds" -max_len=65536 -timeout=10 -rss_limit_mb=4096 \
+      "$target" "$corpus" -max_total_time="$seconds" -max_len="$max_len" -timeout=10 -rss_limit_mb=4096 \
         -print_final_stats=1 -artifact_prefix=build-fuzz/
     done
     ;;

@@ -92,14 +92,19 @@ AVIReader::AVIReader(char* fileName, Ombrix_FileInfo* info, bool noVideo, bool n
             record.HasAudio = false;
         } else {
             record.SampleRate = format->nSamplesPerSec;
-            record.Channels = format->nChannels;
-            record.BitsPerSample = compressed ? DecodedBitsPerSample(*format) : format->wBitsPerSample;
+            // DV frames' audio comes out as 16-bit stereo, whatever format another stream header gave.
+            record.Channels = avi->bDVType1 ? 2 : format->nChannels;
+            record.BitsPerSample =
+                avi->bDVType1 ? 16 : compressed ? DecodedBitsPerSample(*format) : format->wBitsPerSample;
             record.NumSamples = compressed ? m_ACM->GetDestTotalAudioSamples() : avi->nAudioSamples;
             record.AudioDuration = record.SampleRate
                                        ? (long long)((double)record.NumSamples / record.SampleRate * 10000000.0)
                                        : 0;
         }
     }
+    // Audio the record does not describe is not served at all: loads fail at once, as in a reader
+    // made without audio.
+    m_NoAudio = !record.HasAudio;
     AddStart();
     if (!avi->hFile)
         return;

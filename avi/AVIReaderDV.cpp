@@ -26,7 +26,8 @@ bool AVIReader::AllocateABuffers()
     m_DVBatchBytes = 0;
     if (avi->nAudioBufferSize)
         m_DVAudioBuffer = (unsigned char*)malloc(avi->nAudioBufferSize);
-    m_DVStarts = (unsigned int*)malloc(((size_t)avi->nFrames + 1) * sizeof *m_DVStarts);
+    // Frames past the index's last entry repeat it: they are not counted however many are claimed.
+    m_DVStarts = (unsigned int*)malloc(((size_t)IndexedFrames(avi) + 1) * sizeof *m_DVStarts);
     m_DVKnown = m_DVPeriod = 0;
     if (!m_DVFrameBuffer || !m_DVAudioBuffer || !m_DVStarts) {
         ReleaseABuffers();
@@ -96,7 +97,7 @@ unsigned int AVIReader::DVFrameSamples(unsigned int f)
 // period ends it.
 void AVIReader::DVCounted(unsigned int f, unsigned int n)
 {
-    if (f + 1 == m_DVKnown && m_DVKnown <= m_AviHandle->nFrames)
+    if (f + 1 == m_DVKnown && m_DVKnown <= IndexedFrames(m_AviHandle))
         m_DVStarts[m_DVKnown++] = m_DVStarts[f] + n;
     if (m_DVPeriod && n != m_DVPattern[f % m_DVPeriod])
         m_DVPeriod = 0;
@@ -106,7 +107,7 @@ void AVIReader::DVCounted(unsigned int f, unsigned int n)
 // frames cannot be read.
 bool AVIReader::DVLocate(unsigned int start, unsigned int* frame, unsigned int* skip)
 {
-    const unsigned int frames = m_AviHandle->nFrames;
+    const unsigned int frames = IndexedFrames(m_AviHandle);
     if (m_DVKnown == 0) {
         // The first frames' counts, and the shortest period they repeat (NTSC at 48 kHz: five frames).
         m_DVStarts[0] = 0;
@@ -170,7 +171,11 @@ bool AVIReader::LoadDVSamples(void* buffer, unsigned int start, unsigned int cou
     avihandle* avi = m_AviHandle;
     if (!m_DVFrameBuffer || !m_DVAudioBuffer)
         return false;
+    // Nothing to deliver (a host's empty buffer may be null): the position stays where it is.
+    if (count == 0)
+        return true;
     const DWORD b = DVSampleBytes;
+    const unsigned int frames = IndexedFrames(avi);
     unsigned char* out = (unsigned char*)buffer;
     unsigned int f, skip;
     bool useHeld;
@@ -198,7 +203,7 @@ bool AVIReader::LoadDVSamples(void* buffer, unsigned int start, unsigned int cou
             if (!frame)
                 return false;
             n = decodeAudio(frame, direct ? out + (size_t)done * b : m_DVAudioBuffer, 0);
-            if (f < avi->nFrames)
+            if (f < frames)
                 DVCounted(f, n);
         }
         useHeld = false;
@@ -218,7 +223,7 @@ bool AVIReader::LoadDVSamples(void* buffer, unsigned int start, unsigned int cou
         if (!direct)
             memcpy(out + (size_t)done * b, m_DVAudioBuffer + (size_t)skip * b, copy);
         m_AudioFrameSamples = n;
-        if (f > avi->nFrames) {
+        if (f > frames) {
             // Past the last frame: the rest comes from the last frame's audio.
             unsigned long long fill = room < avi->nAudioBufferSize ? room : avi->nAudioBufferSize;
             memcpy(out + (size_t)done * b, m_DVAudioBuffer, fill);

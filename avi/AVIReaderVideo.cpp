@@ -43,10 +43,12 @@ unsigned char* AVIReader::LoadVideoFrame(long long frame, long long rate, long l
 unsigned char* AVIReader::DecodeFrame(unsigned int target, bool singleFrame)
 {
     avihandle* avi = m_AviHandle;
-    if (!avi->hFile || avi->nFrames == 0)
+    // Past the index's last entry every frame shows the same picture, however many the header claims.
+    const unsigned int frames = avi->hFile ? IndexedFrames(avi) : 0;
+    if (frames == 0)
         return nullptr;
-    if (target >= avi->nFrames)
-        target = avi->nFrames - 1;
+    if (target >= frames)
+        target = frames - 1;
     if (!m_ReadBuffer[0]) {
         if (!AllocateVBuffers())
             return nullptr;
@@ -243,7 +245,8 @@ bool AVIReader::RepeatsPrevious(unsigned int frame)
 // The first frame after `frame` whose chunk goes to the decoder; None past the last.
 unsigned int AVIReader::NextFed(unsigned int frame)
 {
-    for (unsigned int next = frame + 1; next < m_AviHandle->nFrames; next++)
+    const unsigned int frames = IndexedFrames(m_AviHandle);
+    for (unsigned int next = frame + 1; next < frames; next++)
         if (!RepeatsPrevious(next))
             return next;
     return None;
@@ -262,9 +265,10 @@ void AVIReader::ReadAheadAfter(unsigned int frame)
 }
 
 // Reads frame's chunk into a read buffer, in the same read as the chunks of the frames after it
-// up to last that follow it in the file and fit; ahead leaves the read running. A chunk larger
-// than the buffers grows both where mayGrow (neither holds a frame still needed), and is not read
-// otherwise. False, with size 0, for an empty chunk.
+// up to last that follow it in the file and fit; ahead leaves the read running. A chunk is read
+// as far as the file holds it; one larger than the buffers grows both where mayGrow (neither
+// holds a frame still needed), and is not read otherwise. False, with size 0, for an empty chunk
+// or one past the end of the file.
 bool AVIReader::ReadChunk(int buffer, unsigned int frame, unsigned int last, bool ahead, bool mayGrow,
                           unsigned int* size)
 {
@@ -272,20 +276,13 @@ bool AVIReader::ReadChunk(int buffer, unsigned int frame, unsigned int last, boo
     ULONGLONG base;
     DWORD offset;
     avi->getframeoffset(frame, avi->pVideoStream, &base, &offset, (DWORD*)size);
+    // A damaged index may claim more than the file holds: a read brings what is there.
+    *size = BytesInFile(avi, base + offset, *size);
     if (*size == 0)
         return false;
-    if (*size + 2 * FileIOWrapper::SectorSize > m_ReadBufferSize) {
-        if (!mayGrow)
-            return false;
-        // A damaged index may claim more than the file holds: the buffers grow to what is there.
-        const ULONGLONG fileEnd = avi->fileSize();
-        if (base + offset >= fileEnd)
-            return false;
-        if (base + offset + *size > fileEnd)
-            *size = (unsigned int)(fileEnd - base - offset);
-        if (!GrowReadBuffers(*size + 2 * FileIOWrapper::SectorSize))
-            return false;
-    }
+    if (*size + 2 * FileIOWrapper::SectorSize > m_ReadBufferSize &&
+        (!mayGrow || !GrowReadBuffers(*size + 2 * FileIOWrapper::SectorSize)))
+        return false;
     const ULONGLONG start = base + offset;
     ULONGLONG end = start + *size;
     const unsigned int next = FollowingChunks(avi, avi->pVideoStream, frame, last, start, &end,
@@ -328,8 +325,8 @@ int AVIReader::HeldIn(unsigned int frame)
 }
 
 // Frame's chunk, from the buffer that holds it once its read has finished, else read into
-// buffer A with the chunks after it up to last; size is what of it the buffer holds. Null, with
-// size 0, for an empty chunk.
+// buffer A with the chunks after it up to last; size is what of it the file and the buffer hold.
+// Null, with size 0, for an empty chunk or one past the end of the file.
 const unsigned char* AVIReader::Chunk(unsigned int frame, unsigned int last, unsigned int* size)
 {
     int b = HeldIn(frame);
@@ -349,9 +346,11 @@ const unsigned char* AVIReader::Chunk(unsigned int frame, unsigned int last, uns
     avi->getframeoffset(m_ReadFrame[b], avi->pVideoStream, &firstBase, &firstOffset, &firstSize);
     const ULONGLONG at = m_ReadOffset[b] + (base + offset) - (firstBase + firstOffset);
     const ULONGLONG held = at < m_ReadBufferSize ? m_ReadBufferSize - at : 0;
+    // Bytes past the end of the file were never read: a damaged index may claim them.
+    *size = BytesInFile(avi, base + offset, *size);
     if (*size > held)
         *size = (unsigned int)held;
-    return m_ReadBuffer[b] + at;
+    return *size ? m_ReadBuffer[b] + at : nullptr;
 }
 
 // Waits for the read left running; a buffer whose read failed holds nothing.

@@ -22,6 +22,25 @@ unsigned long long imageSize(const BITMAPINFOHEADER* format, int bits)
     return rowBits / 8 * (unsigned long long)(height < 0 ? -height : height);
 }
 
+unsigned int IndexedFrames(avihandle* avi)
+{
+    AVIstream* stream = avi->pVideoStream;
+    if (!stream)
+        return 0;
+    while (stream->currententry < stream->nEntriesInUse)
+        avi->getcindex();
+    unsigned long long entries = 0;
+    for (const IndexChunk* chunk = stream->pChunks; chunk; chunk = chunk->next)
+        entries += chunk->nEntries;
+    return entries < avi->nFrames ? (unsigned int)entries : avi->nFrames;
+}
+
+unsigned int BytesInFile(avihandle* avi, ULONGLONG at, unsigned int size)
+{
+    const ULONGLONG fileEnd = avi->fileSize();
+    return at >= fileEnd ? 0 : at + size > fileEnd ? (unsigned int)(fileEnd - at) : size;
+}
+
 unsigned int FollowingChunks(avihandle* avi, AVIstream* stream, unsigned int frame, unsigned int last,
                              ULONGLONG start, ULONGLONG* end, ULONGLONG maxBytes, ULONGLONG maxGap,
                              ULONGLONG holdBytes)

@@ -23,6 +23,13 @@ void FreePages(unsigned char*& block);
 // height counts without its sign.
 unsigned long long imageSize(const BITMAPINFOHEADER* format, int bits);
 
+// The frames of the video stream that its index holds, every index chunk loaded: a header may
+// claim more, but each frame past the index's last entry is that entry's frame again.
+unsigned int IndexedFrames(avihandle* avi);
+
+// The bytes of a chunk of `size` bytes at `at` that the file holds: a damaged index may claim more.
+unsigned int BytesInFile(avihandle* avi, ULONGLONG at, unsigned int size);
+
 // Widens a read of frame's chunk, which starts at start and ends at *end, over the chunks of the
 // frames after it up to last that follow it in the file: none empty or past the end of the file,
 // each at most maxGap bytes after the one before, all within maxBytes of start, each with at least

@@ -2,16 +2,15 @@
 // decoding put through the decompressors' libswscale conversion, PCM against the tool's decoding,
 // and the start/release lifecycle, alone and from several threads.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
-#include <functional>
 #include <numeric>
 #include <random>
 #include <thread>
 
 #include "BlackPicture.h"
 #include "FourKilobyteDevice.h"
+#include "InChild.h"
 #include "MediaFiles.h"
 #include "RiffBuilder.h"
 #include "TestSupport.h"
@@ -317,15 +316,6 @@ INSTANTIATE_TEST_SUITE_P(AVIReader, AVIReaderAudio, testing::Values(mpeg4, dvPal
                                                                   audioFirst),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// Runs body in a child process, so that a crash, or a hang that the alarm ends, fails the test
-// instead of the whole run; body reports its faults on standard error and returns false. The
-// child repeats the test up to here: a forked one would share the file reader's kernel ring.
-void expectInChild(const std::function<bool()>& body, const char* what)
-{
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT((alarm(5), _exit(body() ? 0 : 1)), testing::ExitedWithCode(0), "") << what;
-}
-
 // The parent's reader is deleted only when the child's deletion returned.
 void expectDeletes(std::unique_ptr<AVIReader>& reader)
 {
@@ -429,6 +419,22 @@ TEST(AVIReaderLifecycle, EmptyChunksShortChunksAndUnusablePictureSizes)
         EXPECT_GE(std::accumulate(image, image + 640 * 480 * 3, 0ull), 100u * 0x56);  // all of it readable
         shortChunks.reader->ReleaseVideoFrame((unsigned char*)image);
     }
+    // A compressed chunk that runs past the end of the file is decoded from what the file holds
+    // of it: an I420 picture cut short is refused, not made up from memory no read filled.
+    const DWORD i420 = 64 * 48 * 3 / 2;
+    AviLayout raw = videoAndAudio({{videoChunk(i420), videoChunk(i420)}});
+    raw.streams[0].first.fccHandler = FCC("I420");
+    raw.streams[0].second = bytesOf(BITMAPINFOHEADER{40, 64, 48, 1, 12, FCC("I420"), i420});
+    raw.idx1 = Idx1::Absolute;
+    BuiltAvi cut = buildAvi(raw);
+    cut.patch(cut.find("idx1") + 8 + 16 + 8, DWORD(cut.image.size() - i420 / 2 - 8));  // the second chunk's header
+    Opened past(dir.write("past.avi", cut.image));
+    ASSERT_TRUE(past.reader->GetIsValidAVIFile());
+    for (const auto& [frame, whole] : {std::pair{0, true}, {1, false}}) {
+        unsigned char* image = past.reader->LoadVideoFrame(frame, 25, 1, false);
+        EXPECT_EQ(image != nullptr, whole) << frame;
+        past.reader->ReleaseVideoFrame(image);
+    }
 
     for (const auto& [width, height] : {std::pair{100000, 100000}, {-64, 48}, {64, 0}}) {
         format = bytesOf(BITMAPINFOHEADER{40, width, height, 1, 24, BI_RGB});
@@ -445,14 +451,19 @@ TEST(AVIReaderLifecycle, EmptyChunksShortChunksAndUnusablePictureSizes)
     EXPECT_TRUE(counted.reader->LoadAudioSamples(samples.data(), 0, 2000, false));
     EXPECT_EQ(std::count(samples.begin(), samples.end(), 0x41), 8000);
     EXPECT_FALSE(counted.reader->LoadAudioSamples(samples.data(), 1, 2000, false));
-    // PCM whose block is not one sample of two 16-bit channels is not served.
+    // PCM whose block is not one sample of its channels is not served, nor loaded into a buffer
+    // sized by the record.
     format = bytesOf(BITMAPINFOHEADER{40, 64, 48, 1, 24, BI_RGB});
-    WAVEFORMATEX skewed = waveFormat(WAVE_FORMAT_PCM, 2, 48000, 16);
-    skewed.nBlockAlign = 6;
-    stored.streams[1].second = bytesOf(skewed);
-    Opened pcm(dir.write("skewed.avi", buildAvi(stored).image), false, false);
-    EXPECT_TRUE(pcm.reader->GetIsValidAVIFile());
-    EXPECT_FALSE(pcm.info.HasAudio);
+    for (const auto& [channels, bits, align] : {std::tuple{2, 16, 6}, {1, 17, 2}}) {
+        WAVEFORMATEX skewed = waveFormat(WAVE_FORMAT_PCM, WORD(channels), 48000, WORD(bits));
+        skewed.nBlockAlign = WORD(align);
+        stored.streams[1].second = bytesOf(skewed);
+        Opened pcm(dir.write("skewed.avi", buildAvi(stored).image), false, false);
+        EXPECT_TRUE(pcm.reader->GetIsValidAVIFile());
+        EXPECT_FALSE(pcm.info.HasAudio);
+        Bytes room(64);
+        EXPECT_FALSE(pcm.reader->LoadAudioSamples(room.data(), 0, 1, false)) << bits << " bits";
+    }
 }
 
 TEST(AVIReaderLifecycle, MapsTimelineFramesAndFailsLoadsAtOnceWhenNothingServesThem)

@@ -45,22 +45,7 @@ Bytes decode(Bytes frame, char mode = 0)
     return out;
 }
 
-// (a) The packets of one type as libavformat reads them from a DV file: the video packets are its
-// frames and the audio packets FFmpeg's extraction of their audio.
-std::vector<Bytes> packets(const std::string& path, AVMediaType type)
-{
-    std::vector<Bytes> found;
-    AVFormatContext* context = nullptr;
-    AVPacket* packet = av_packet_alloc();
-    if (avformat_open_input(&context, path.c_str(), nullptr, nullptr) == 0)
-        for (; av_read_frame(context, packet) >= 0; av_packet_unref(packet))
-            if (context->streams[packet->stream_index]->codecpar->codec_type == type)
-                found.emplace_back(packet->data, packet->data + packet->size);
-    av_packet_free(&packet);
-    avformat_close_input(&context);
-    return found;
-}
-
+// (a) Frames written by FFmpeg's dv muxer, against FFmpeg's own extraction of their audio.
 struct DvFile { const char* name; bool pal; int rate; };
 
 class FFmpegDvFiles : public testing::TestWithParam<DvFile> {};

@@ -1,6 +1,6 @@
 // Real media files for tests: written by the ffmpeg (or mencoder) tool into the build tree's media
 // folder once per command, the ffmpeg command lines that make them, and the chunks of each stream as
-// ffprobe reads them.
+// ffprobe reads them, or their packets as libavformat does.
 #pragma once
 
 #include <fcntl.h>
@@ -112,6 +112,21 @@ inline std::vector<std::vector<Chunk>> probe(const std::string& path, const AVFo
             chunks.push_back({pos, size, flags == 'K'});
     }
     return streams;
+}
+
+// The packets of one type as libavformat reads them from a file, in file order.
+inline std::vector<std::vector<uint8_t>> packets(const std::string& path, AVMediaType type)
+{
+    std::vector<std::vector<uint8_t>> found;
+    AVFormatContext* context = nullptr;
+    AVPacket* packet = av_packet_alloc();
+    if (avformat_open_input(&context, path.c_str(), nullptr, nullptr) == 0)
+        for (; av_read_frame(context, packet) >= 0; av_packet_unref(packet))
+            if (context->streams[packet->stream_index]->codecpar->codec_type == type)
+                found.emplace_back(packet->data, packet->data + packet->size);
+    av_packet_free(&packet);
+    avformat_close_input(&context);
+    return found;
 }
 
 inline std::string lavfi(const std::string& graph) { return "-f lavfi -i '" + graph + "' "; }

@@ -1,10 +1,12 @@
-// What every suite and the fuzz target share: a scratch directory, captured diagnostics, where
-// an entry of a parsed file lies, and the walk a reader makes over a parsed file.
+// What every suite and the fuzz targets share: a scratch directory, captured diagnostics, where
+// an entry of a parsed file lies, the walk a reader makes over a parsed file, and the size of
+// what a reader hands out, touched whole.
 #pragma once
 
 #include <stdlib.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "avi/avihandle.h"
+#include "ombrix/Ombrix_FileInfo.h"
 #include "ombrix/platform.h"
 
 using Bytes = std::vector<uint8_t>;
@@ -142,3 +145,26 @@ struct ParsedFiles {
     MessageLog log;
     std::list<std::string> names;
 };
+
+// Bytes of a frame the reader hands out for its record: Width x Height pixels of the colour
+// space, rows padded to 4 bytes.
+inline size_t frameBytes(const Ombrix_FileInfo& info)
+{
+    static const unsigned pixelBytes[] = {0, 2, 2, 3, 4};
+    const unsigned long long width = info.Width > 0 ? info.Width : 0, height = info.Height > 0 ? info.Height : 0;
+    return size_t((width * pixelBytes[info.ColorSpace % 5] + 3) / 4 * 4 * height);
+}
+
+// Bytes of one sample frame of the PCM the reader hands out.
+inline size_t sampleBytes(const Ombrix_FileInfo& info) { return size_t(info.Channels) * (info.BitsPerSample / 8); }
+
+// Reads every byte of [data, data + size): memory short of that faults, or is reported by
+// AddressSanitizer, which checks every copy.
+inline void touch(const void* data, size_t size)
+{
+    static unsigned char copy[1 << 16];
+    for (size_t at = 0; at < size; at += sizeof copy) {
+        memcpy(copy, (const unsigned char*)data + at, std::min(sizeof copy, size - at));
+        asm volatile("" : : "r"(copy) : "memory");  // the copy counts as used
+    }
+}

@@ -1,5 +1,6 @@
 #include "Memory.h"
 
+#include <sanitizer/asan_interface.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -10,7 +11,8 @@
 // VirtualFree gets only the address, so each block is preceded by one read-only page that
 // records the whole mapping (it also stops writes that run below the block). Large blocks
 // (frame buffers, whole indexes) start on a huge-page boundary and ask for huge pages: they
-// fault in many times faster.
+// fault in many times faster. Under AddressSanitizer the bytes past the size asked for are
+// poisoned, so that a read past a block is reported even where its last page would allow it.
 
 namespace {
 
@@ -53,6 +55,7 @@ LPVOID VirtualAlloc(LPVOID address, size_t size, DWORD allocationType, DWORD pro
     char* guard = block - page;
     *reinterpret_cast<Mapping*>(guard) = {base, length};
     mprotect(guard, page, PROT_READ);
+    ASAN_POISON_MEMORY_REGION(block + size, base + length - (block + size));
     return block;
 }
 
@@ -63,6 +66,7 @@ BOOL VirtualFree(LPVOID address, size_t size, DWORD freeType)
         return FALSE;
     }
     Mapping mapping = *reinterpret_cast<Mapping*>(static_cast<char*>(address) - PageSize());
+    ASAN_UNPOISON_MEMORY_REGION(mapping.base, mapping.length);  // the addresses may be mapped again
     munmap(mapping.base, mapping.length);
     return TRUE;
 }
