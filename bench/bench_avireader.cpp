@@ -33,6 +33,7 @@
 
 #include "BenchData.h"
 #include "ombrix/AVIReader.h"
+#include "tests/TestSupport.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -72,18 +73,6 @@ unsigned Touch(const unsigned char* image, size_t size)
     for (size_t at = 0; at < size; at += page)
         sum += image[at];
     return sum + image[size - 1];
-}
-
-// A field of /proc/self/status in kB.
-long StatusKB(const char* field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    const size_t length = std::strlen(field);
-    while (std::getline(status, line))
-        if (line.compare(0, length, field) == 0 && line[length] == ':')
-            return std::strtol(line.c_str() + length + 1, nullptr, 10);
-    return -1;
 }
 
 // ---- 1. sequential uncompressed video ----

@@ -2,6 +2,7 @@
 // decoding put through the decompressors' libswscale conversion, PCM against the tool's decoding,
 // and the start/release lifecycle, alone and from several threads.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <atomic>
 #include <numeric>
@@ -344,6 +345,38 @@ TEST(AVIReaderLifecycle, InvalidReaders)
     file.reader->AddStart(), file.reader->AddStart();
     file.reader->ReleaseStart();  // ignored: the reader is not valid
     expectDeletes(file.reader);
+}
+
+// A chunk larger than the read buffers grows both; when memory runs out half way, every video
+// buffer is let go and the next frame starts from fresh ones, never from the half that was made.
+TEST(AVIReaderLifecycle, ReadBuffersThatCannotGrow)
+{
+#ifdef OMBRIX_TESTS_ASAN
+    GTEST_SKIP() << "an address-space limit and AddressSanitizer's shadow memory do not go together";
+#endif
+    const BITMAPINFOHEADER rgb = {40, 64, 48, 1, 24, BI_RGB};
+    AviLayout layout = videoAndAudio({{videoChunk(9216), videoChunk(3 << 20), videoChunk(9216), videoChunk(9216),
+                                       videoChunk(9216)}});
+    layout.streams[0] = {{.fccType = FCC("vids"), .dwScale = 1, .dwRate = 25, .dwLength = 5}, bytesOf(rgb)};
+    ScratchDir dir;
+    Opened file(dir.write("large.avi", buildAvi(layout).image));
+    ASSERT_TRUE(file.reader->GetIsValidAVIFile());
+    expectInChild([&] {
+        rlimit limit;
+        getrlimit(RLIMIT_AS, &limit);
+        // Room for one grown buffer (3 MiB, with the 2 MiB a huge-page block may need to align), not two.
+        const rlimit room = {rlim_t(StatusKB("VmSize") * 1024 + (7 << 20)), limit.rlim_max};
+        setrlimit(RLIMIT_AS, &room);
+        const bool refused = !file.reader->LoadVideoFrame(1, 25, 1, false);
+        setrlimit(RLIMIT_AS, &limit);
+        bool served = refused;
+        for (long long frame : {2, 3, 4, 1, 0}) {  // in sequence, each read ahead into the other buffer
+            unsigned char* image = file.reader->LoadVideoFrame(frame, 25, 1, false);
+            served = served && image && image[0] == 0x56;
+            file.reader->ReleaseVideoFrame(image);
+        }
+        return served;
+    }, "frames after a growth that failed");
 }
 
 // A message thrown from inside a load (a chunk no buffer can hold) leaves nothing held: loads,

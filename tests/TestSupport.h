@@ -22,6 +22,18 @@
 
 using Bytes = std::vector<uint8_t>;
 
+// A field of /proc/self/status in kB; -1 when it has none.
+inline long StatusKB(const char* field)
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    const size_t length = std::strlen(field);
+    while (std::getline(status, line))
+        if (line.compare(0, length, field) == 0 && line[length] == ':')
+            return std::strtol(line.c_str() + length + 1, nullptr, 10);
+    return -1;
+}
+
 inline Bytes readFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
