@@ -144,18 +144,19 @@ bool ACM_Tools::FindStreamFrame(unsigned long long j, unsigned long long* start,
     if (span > sizeof window)
         return false;
     const unsigned int got = ReadStream(from, span, window);
+    // A frame of the stream's kind at a place in the window.
+    const auto frameAt = [&](unsigned long long at, AudioFrameHeader* h) {
+        return at + AudioFrameHeader::Size <= got &&
+               AudioFrameHeader::Read(m_Parser->pAudioFormat->wFormatTag, window + at, got - at, h) &&
+               h->kind == m_FrameKind && h->rate == rate;
+    };
     bool found = false;
     unsigned long long best = 0;
     for (unsigned int at = 0; at + AudioFrameHeader::Size <= got && from + at <= estimate + mean / 2; at++) {
         AudioFrameHeader h, next;
-        if (!AudioFrameHeader::Read(m_Parser->pAudioFormat->wFormatTag, window + at, got - at, &h) ||
-            h.kind != m_FrameKind || h.rate != rate)
+        if (!frameAt(at, &h))
             continue;
-        const unsigned long long end = from + at + h.bytes;
-        const bool followed = end >= bytes || (end - from + AudioFrameHeader::Size <= got &&
-                                               AudioFrameHeader::Read(m_Parser->pAudioFormat->wFormatTag,
-                                                                      window + (end - from), got - (end - from), &next) &&
-                                               next.kind == m_FrameKind);
+        const bool followed = from + at + h.bytes >= bytes || frameAt(at + h.bytes, &next);
         const unsigned long long distance = from + at > estimate ? from + at - estimate : estimate - from - at;
         if (followed && (!found || distance < best)) {
             found = true;

@@ -35,8 +35,9 @@ AVIReader::AVIReader(char* fileName, Ombrix_FileInfo* info, bool noVideo, bool n
       m_LastVideoFrame(None), m_AudioFrameCursor(None), m_LastAudioStart(None), m_LastAudioCount(None), m_AudioSkip(0),
       m_AudioFrameSamples(0), m_StartLock(new CRITICAL_SECTION), m_FileReferenceCount(0), m_IsValidAVIFile(false),
       m_ReleaseAfterFrame(false), m_NoVideo(noVideo), m_NoAudio(noAudio), m_VideoGate(1), m_AudioGate(1),
-      m_Started(0), m_ReadBufferSize(0), m_HeldBytes(0), m_DecodedChunk(None), m_Drained(0), m_Delay(0), m_FileLock(new CRITICAL_SECTION), m_DVBatchStart(0), m_DVBatchBytes(0),
-      m_DVBatchSkip(0), m_DVStarts(nullptr), m_DVKnown(0), m_DVPeriod(0), m_DVPattern{}
+      m_Started(0), m_ReadBufferSize(0), m_HeldBytes(0), m_DecodedChunk(None), m_Drained(0), m_Delay(0),
+      m_FileLock(new CRITICAL_SECTION), m_DVBatchStart(0), m_DVBatchBytes(0), m_DVBatchSkip(0), m_DVStarts(nullptr),
+      m_DVKnown(0), m_DVPeriod(0), m_DVPattern{}
 {
     InitializeCriticalSection(m_StartLock);
     InitializeCriticalSection(m_FileLock);

@@ -122,7 +122,8 @@ bool AVIReader::DVLocate(unsigned int start, unsigned int* frame, unsigned int* 
         for (m_DVPeriod = 1; m_DVPeriod <= MaxDVPeriod; m_DVPeriod++) {
             bool repeats = first >= 2 * m_DVPeriod;
             for (unsigned int f = m_DVPeriod; repeats && f < first; f++)
-                repeats = m_DVStarts[f + 1] - m_DVStarts[f] == m_DVStarts[f - m_DVPeriod + 1] - m_DVStarts[f - m_DVPeriod];
+                repeats = m_DVStarts[f + 1] - m_DVStarts[f] ==
+                          m_DVStarts[f - m_DVPeriod + 1] - m_DVStarts[f - m_DVPeriod];
             if (repeats)
                 break;
         }

@@ -62,7 +62,8 @@ unsigned char* AVIReader::DecodeFrame(unsigned int target, bool singleFrame)
         shown--;
     const bool compressed = avi->videoFormat()->biCompression != BI_RGB;
     unsigned char* image;
-    if (compressed && !singleFrame && m_LastVideoFrame != None && m_LastVideoFrame >= shown && m_LastVideoFrame <= target)
+    const bool shownAlready = m_LastVideoFrame != None && m_LastVideoFrame >= shown && m_LastVideoFrame <= target;
+    if (compressed && !singleFrame && shownAlready)
         image = m_DecodeBuffer;
     else if (ChunkSize(shown) == 0)
         image = nullptr;  // nothing before it to show

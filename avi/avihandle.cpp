@@ -407,7 +407,8 @@ void avihandle::handleStreamFormat(avistreamlist* stream)
         // frame a chunk.
         nAudioBlockFrames = 0;
         if (!pcm && header.dwSampleSize == 0 && header.dwRate != 0)
-            nAudioBlockFrames = TruncateToDWORD((double)pAudioFormat->nSamplesPerSec * header.dwScale / header.dwRate + 0.5);
+            nAudioBlockFrames =
+                TruncateToDWORD((double)pAudioFormat->nSamplesPerSec * header.dwScale / header.dwRate + 0.5);
         nAudioBufferSize = header.dwSuggestedBufferSize;
         if (nAudioBufferSize == 0)
             DebugOutput("avihandle::handleLISTstrl have to manually configure audiobuffer size");
