@@ -27,7 +27,7 @@ bool AVIReader::AllocateABuffers()
     if (avi->nAudioBufferSize)
         m_DVAudioBuffer = (unsigned char*)malloc(avi->nAudioBufferSize);
     // Frames past the index's last entry repeat it: they are not counted however many are claimed.
-    m_DVStarts = (unsigned int*)malloc(((size_t)IndexedFrames(avi) + 1) * sizeof *m_DVStarts);
+    m_DVStarts = (unsigned int*)malloc(((size_t)avi->indexedframes() + 1) * sizeof *m_DVStarts);
     m_DVKnown = m_DVPeriod = 0;
     if (!m_DVFrameBuffer || !m_DVAudioBuffer || !m_DVStarts) {
         ReleaseABuffers();
@@ -97,7 +97,7 @@ unsigned int AVIReader::DVFrameSamples(unsigned int f)
 // period ends it.
 void AVIReader::DVCounted(unsigned int f, unsigned int n)
 {
-    if (f + 1 == m_DVKnown && m_DVKnown <= IndexedFrames(m_AviHandle))
+    if (f + 1 == m_DVKnown && m_DVKnown <= m_AviHandle->indexedframes())
         m_DVStarts[m_DVKnown++] = m_DVStarts[f] + n;
     if (m_DVPeriod && n != m_DVPattern[f % m_DVPeriod])
         m_DVPeriod = 0;
@@ -107,7 +107,7 @@ void AVIReader::DVCounted(unsigned int f, unsigned int n)
 // frames cannot be read.
 bool AVIReader::DVLocate(unsigned int start, unsigned int* frame, unsigned int* skip)
 {
-    const unsigned int frames = IndexedFrames(m_AviHandle);
+    const unsigned int frames = m_AviHandle->indexedframes();
     if (m_DVKnown == 0) {
         // The first frames' counts, and the shortest period they repeat (NTSC at 48 kHz: five frames).
         m_DVStarts[0] = 0;
@@ -176,7 +176,7 @@ bool AVIReader::LoadDVSamples(void* buffer, unsigned int start, unsigned int cou
     if (count == 0)
         return true;
     const DWORD b = DVSampleBytes;
-    const unsigned int frames = IndexedFrames(avi);
+    const unsigned int frames = avi->indexedframes();
     unsigned char* out = (unsigned char*)buffer;
     unsigned int f, skip;
     bool useHeld;

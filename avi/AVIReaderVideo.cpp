@@ -44,7 +44,7 @@ unsigned char* AVIReader::DecodeFrame(unsigned int target, bool singleFrame)
 {
     avihandle* avi = m_AviHandle;
     // Past the index's last entry every frame shows the same picture, however many the header claims.
-    const unsigned int frames = avi->hFile ? IndexedFrames(avi) : 0;
+    const unsigned int frames = avi->hFile ? avi->indexedframes() : 0;
     if (frames == 0)
         return nullptr;
     if (target >= frames)
@@ -246,7 +246,7 @@ bool AVIReader::RepeatsPrevious(unsigned int frame)
 // The first frame after `frame` whose chunk goes to the decoder; None past the last.
 unsigned int AVIReader::NextFed(unsigned int frame)
 {
-    const unsigned int frames = IndexedFrames(m_AviHandle);
+    const unsigned int frames = m_AviHandle->indexedframes();
     for (unsigned int next = frame + 1; next < frames; next++)
         if (!RepeatsPrevious(next))
             return next;

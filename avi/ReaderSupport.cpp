@@ -22,19 +22,6 @@ unsigned long long imageSize(const BITMAPINFOHEADER* format, int bits)
     return rowBits / 8 * (unsigned long long)(height < 0 ? -height : height);
 }
 
-unsigned int IndexedFrames(avihandle* avi)
-{
-    AVIstream* stream = avi->pVideoStream;
-    if (!stream)
-        return 0;
-    while (stream->currententry < stream->nEntriesInUse)
-        avi->getcindex();
-    unsigned long long entries = 0;
-    for (const IndexChunk* chunk = stream->pChunks; chunk; chunk = chunk->next)
-        entries += chunk->nEntries;
-    return entries < avi->nFrames ? (unsigned int)entries : avi->nFrames;
-}
-
 unsigned int BytesInFile(avihandle* avi, ULONGLONG at, unsigned int size)
 {
     const ULONGLONG fileEnd = avi->fileSize();

@@ -23,10 +23,6 @@ void FreePages(unsigned char*& block);
 // height counts without its sign.
 unsigned long long imageSize(const BITMAPINFOHEADER* format, int bits);
 
-// The frames of the video stream that its index holds, every index chunk loaded: a header may
-// claim more, but each frame past the index's last entry is that entry's frame again.
-unsigned int IndexedFrames(avihandle* avi);
-
 // The bytes of a chunk of `size` bytes at `at` that the file holds: a damaged index may claim more.
 unsigned int BytesInFile(avihandle* avi, ULONGLONG at, unsigned int size);
 

@@ -33,6 +33,11 @@ public:
     // Whether the index tells key frames at all: OpenDML entries always do, "idx1" and a rebuilt
     // index when some frame is marked.
     bool haskeyframes() const { return !bIdx1Index || pKeyFrames; }
+    // The frames of the video stream that its index holds, at most nFrames: a header may claim
+    // more, but each frame past the index's last entry is that entry's frame again. The first
+    // call on an OpenDML file loads every index chunk of the stream (the file must be open); the
+    // count is kept.
+    DWORD indexedframes();
     // Fills the audio sample table; returns the total sample frames.
     DWORD MakeSampleTable(AVIstream* stream, AudioSampleInfo** table);
     void idx1toindx(const char* chunk, DWORD size);
@@ -140,4 +145,6 @@ private:
     std::vector<DWORD> openDmlKeyFrames;
     DWORD keyChunksGathered = 0;
     DWORD framesGathered = 0;
+    // The count indexedframes found; 0xFFFFFFFF until it is known.
+    DWORD nIndexedFrames = 0xFFFFFFFFu;
 };

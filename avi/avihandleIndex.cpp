@@ -145,6 +145,25 @@ void avihandle::gatherKeyFrames(IndexChunk* chunk)
     keyChunksGathered++;
 }
 
+DWORD avihandle::indexedframes()
+{
+    AVIstream* stream = pVideoStream;
+    if (!stream)
+        return 0;
+    if (nIndexedFrames != 0xFFFFFFFFu)
+        return nIndexedFrames;
+    while (stream->currententry < stream->nEntriesInUse && getcindex())
+        ;
+    ULONGLONG entries = 0;
+    for (const IndexChunk* chunk = stream->pChunks; chunk; chunk = chunk->next)
+        entries += chunk->nEntries;
+    const DWORD count = entries < nFrames ? (DWORD)entries : nFrames;
+    // Chunks a closed file could not load leave the count unknown.
+    if (stream->currententry >= stream->nEntriesInUse)
+        nIndexedFrames = count;
+    return count;
+}
+
 bool avihandle::findkeyframe(DWORD frame, DWORD* key)
 {
     const DWORD* keys = pKeyFrames;
