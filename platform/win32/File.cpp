@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "AsyncReader.h"
+#include "Handle.h"
 
 namespace {
 
@@ -26,21 +27,20 @@ constexpr DWORD InvalidFileSize = 0xFFFFFFFF;
 
 std::atomic<DWORD> forcedSectorSize{0};
 
-thread_local DWORD lastError = ERROR_SUCCESS;
-
 // What a HANDLE from CreateFileA points to.
-struct PlatformFile {
+struct PlatformFile : KernelObject {
     PlatformFile(int descriptor, bool noBuffering, DWORD sector)
         : fd(descriptor), unbuffered(noBuffering), sectorSize(sector), reader(AsyncReader::ForFile(descriptor))
     {
     }
     // The reader goes first: it waits for the reads in flight on fd.
-    ~PlatformFile()
+    ~PlatformFile() override
     {
         reader.reset();
         if (fd >= 0)
             close(fd);
     }
+    BOOL Close() override;
 
     int fd;
     bool unbuffered;   // opened with FILE_FLAG_NO_BUFFERING: reads keep to the sector grid
@@ -48,14 +48,11 @@ struct PlatformFile {
     std::unique_ptr<AsyncReader> reader;
 };
 
-PlatformFile* FileOf(HANDLE handle)
-{
-    return handle && handle != INVALID_HANDLE_VALUE ? static_cast<PlatformFile*>(handle) : nullptr;
-}
+PlatformFile* FileOf(HANDLE handle) { return dynamic_cast<PlatformFile*>(ObjectOf(handle)); }
 
 BOOL Fail(DWORD error)
 {
-    lastError = error;
+    SetLastError(error);
     return FALSE;
 }
 
@@ -249,17 +246,10 @@ DWORD GetFileSize(HANDLE file, DWORD* high)
     return size.u.LowPart;
 }
 
-BOOL CloseHandle(HANDLE handle)
+BOOL PlatformFile::Close()
 {
-    std::unique_ptr<PlatformFile> file(FileOf(handle));
-    if (!file)
-        return Fail(ERROR_INVALID_HANDLE);
-    file->reader.reset();
-    if (close(std::exchange(file->fd, -1)) != 0)
+    reader.reset();
+    if (close(std::exchange(fd, -1)) != 0)
         return Fail(ErrorFromErrno(errno));
     return TRUE;
 }
-
-DWORD GetLastError() { return lastError; }
-
-void SetLastError(DWORD error) { lastError = error; }

@@ -3,7 +3,7 @@
 // ERROR_IO_PENDING while it runs; HasOverlappedIoCompleted polls it.
 #pragma once
 
-#include "Win32Types.h"
+#include "Handle.h"
 
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, void* security, DWORD disposition,
                    DWORD flags, HANDLE templateFile);
@@ -39,9 +39,6 @@ struct FILE_STORAGE_INFO {
 BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID information,
                                   DWORD size);
 DWORD GetFileSize(HANDLE file, DWORD* high);
-BOOL CloseHandle(HANDLE file);
-DWORD GetLastError();
-void SetLastError(DWORD error);
 
 // For tests: files opened from now on take bytes as their device's sector size instead of
 // asking the system (0: ask it).

@@ -22,7 +22,7 @@ typedef void* HANDLE;
 typedef void* LPVOID;
 typedef const char* LPCSTR;
 typedef DWORD FOURCC;
-typedef long HRESULT;
+typedef int32_t HRESULT;
 
 #ifndef TRUE
 #define TRUE 1

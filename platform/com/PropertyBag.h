@@ -1,0 +1,38 @@
+// Property bags, monikers and the system device enumerator's interface.
+#pragma once
+
+#include "Com.h"
+
+struct IErrorLog;
+struct IBindCtx;
+
+struct IPropertyBag : IUnknown {
+    // E_INVALIDARG for a property the bag does not hold; the value's vt asks for a type (VT_EMPTY: any).
+    virtual HRESULT Read(LPCOLESTR name, VARIANT* value, IErrorLog* log) = 0;
+    virtual HRESULT Write(LPCOLESTR name, VARIANT* value) = 0;
+};
+
+// A device's moniker: its property bag ("FriendlyName", "CLSID") and the filter it makes.
+struct IMoniker : IUnknown {
+    // IID_IBaseFilter (or another interface of the filter): a new filter for the device.
+    virtual HRESULT BindToObject(IBindCtx* context, IMoniker* left, REFIID iid, void** object) = 0;
+    // IID_IPropertyBag: the device's properties.
+    virtual HRESULT BindToStorage(IBindCtx* context, IMoniker* left, REFIID iid, void** object) = 0;
+};
+
+struct IEnumMoniker : IUnknown {
+    virtual HRESULT Next(ULONG count, IMoniker** monikers, ULONG* fetched) = 0;
+    virtual HRESULT Skip(ULONG count) = 0;
+    virtual HRESULT Reset() = 0;
+    virtual HRESULT Clone(IEnumMoniker** copy) = 0;
+};
+
+#define CDEF_DEVMON_CMGR_DEVICE 0x2
+#define CDEF_DEVMON_DMO 0x4
+#define CDEF_DEVMON_FILTER 0x10
+#define CDEF_DEVMON_PNP_DEVICE 0x20
+
+struct ICreateDevEnum : IUnknown {
+    // S_FALSE with no enumerator when the category holds no device.
+    virtual HRESULT CreateClassEnumerator(REFCLSID category, IEnumMoniker** enumerator, DWORD flags) = 0;
+};

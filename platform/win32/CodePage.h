@@ -1,0 +1,22 @@
+// Conversion between 8-bit strings (the ANSI code page, which is UTF-8 here) and wide strings
+// (wchar_t, one code point each).
+#pragma once
+
+#include "Win32Types.h"
+
+typedef wchar_t WCHAR;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+typedef const WCHAR* LPCOLESTR;
+typedef WCHAR* LPOLESTR;
+
+#define CP_ACP 0
+#define CP_UTF8 65001
+#define ERROR_INSUFFICIENT_BUFFER 122
+#define ERROR_NO_UNICODE_TRANSLATION 1113
+
+// `length` -1 converts up to and with the terminator. With `capacity` 0 the size the result
+// needs is returned and nothing is written; 0 on failure (the last error tells which).
+int MultiByteToWideChar(UINT codePage, DWORD flags, const char* text, int length, LPWSTR wide, int capacity);
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int length, char* text, int capacity,
+                        const char* defaultChar, BOOL* usedDefaultChar);
