@@ -1,0 +1,45 @@
+#include "ClassTable.h"
+
+#include <algorithm>
+#include <mutex>
+
+namespace {
+
+std::mutex tableLock;
+
+std::vector<ClassEntry>& Table()
+{
+    // Entries are added here as the platform's classes are built.
+    static std::vector<ClassEntry> table;
+    return table;
+}
+
+}  // namespace
+
+std::vector<ClassEntry> ClassTable()
+{
+    std::lock_guard<std::mutex> lock(tableLock);
+    return Table();
+}
+
+std::optional<ClassEntry> FindClass(REFCLSID clsid)
+{
+    std::lock_guard<std::mutex> lock(tableLock);
+    const std::vector<ClassEntry>& table = Table();
+    auto found = std::find_if(table.begin(), table.end(), [&](const ClassEntry& e) { return e.clsid == clsid; });
+    return found == table.end() ? std::nullopt : std::optional<ClassEntry>(*found);
+}
+
+void AddClass(const ClassEntry& entry)
+{
+    std::lock_guard<std::mutex> lock(tableLock);
+    std::vector<ClassEntry>& table = Table();
+    std::erase_if(table, [&](const ClassEntry& e) { return e.clsid == entry.clsid; });
+    table.push_back(entry);
+}
+
+void RemoveClass(REFCLSID clsid)
+{
+    std::lock_guard<std::mutex> lock(tableLock);
+    std::erase_if(Table(), [&](const ClassEntry& e) { return e.clsid == clsid; });
+}
