@@ -36,7 +36,7 @@ TEST(CodePage, CapacityZeroGivesTheSizeAndWritesNothing)
     EXPECT_EQ(untouched[0], L'x');
 }
 
-TEST(CodePage, TooSmallBufferFails)
+TEST(CodePage, TooSmallOrMissingBufferFails)
 {
     wchar_t small[4];
     SetLastError(0);
@@ -47,6 +47,13 @@ TEST(CodePage, TooSmallBufferFails)
     // "Grüße" needs 7 bytes; the six given would split a character.
     EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, wide, 5, narrow, 6, nullptr, nullptr), 0);
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
+    // A capacity with no buffer behind it is refused, not written through.
+    SetLastError(0);
+    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, utf8, -1, nullptr, 64), 0);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
+    SetLastError(0);
+    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 64, nullptr, nullptr), 0);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
 }
 
 TEST(CodePage, MalformedTextIsRefused)
