@@ -1,0 +1,297 @@
+// The capture renderer: what it accepts, how it rewrites times and counts audio, and how it hands
+// samples to a reader thread.
+#include <gtest/gtest.h>
+
+#include <future>
+
+#include "DShowTestFilters.h"
+#include "graphread/Ombrix_RendererFilter.h"
+
+namespace {
+
+using namespace dshowtest;
+
+constexpr DWORD Patience = 10000;  // bounds every wait; never reached when the code works
+constexpr auto Glance = std::chrono::milliseconds(200);  // how long a thread that must stay blocked is watched
+
+CMediaType AudioType(WORD channels, WORD bits, DWORD rate, ULONG formatBytes = sizeof(WAVEFORMATEX))
+{
+    CMediaType type(&MEDIATYPE_Audio);
+    type.SetSubtype(&MEDIASUBTYPE_PCM);
+    type.SetFormatType(&FORMAT_WaveFormatEx);
+    WAVEFORMATEX format{WAVE_FORMAT_PCM, channels, rate, rate * channels * bits / 8, WORD(channels * bits / 8), bits, 0};
+    BYTE bytes[sizeof format + 4] = {};
+    std::memcpy(bytes, &format, sizeof format);
+    type.SetFormat(bytes, formatBytes);
+    return type;
+}
+
+class RendererFilter : public ::testing::Test {
+protected:
+    RendererFilter()
+    {
+        filter->AddRef();
+        filter->m_bAllowTypeChange = false;
+        filter->m_RequiredSampleRate = 0;
+        ALLOCATOR_PROPERTIES request{4, 4096, 1, 0}, actual;
+        allocator->AddRef();
+        allocator->SetProperties(&request, &actual);
+        allocator->Commit();
+    }
+    ~RendererFilter() override
+    {
+        allocator->Decommit();
+        EXPECT_EQ(0u, allocator->Release());
+        EXPECT_EQ(0u, filter->Release());
+    }
+
+    void PreferVideo() { filter->Ombrix_RendererFilter_SetPreferredMediaType(MEDIATYPE_Video, MEDIASUBTYPE_RGB32, FORMAT_VideoInfo); }
+    void PreferAudio() { filter->Ombrix_RendererFilter_SetPreferredMediaType(MEDIATYPE_Audio, MEDIASUBTYPE_PCM, FORMAT_WaveFormatEx); }
+
+    // A sample of `bytes` bytes delivered with [start, end), or without times when start < 0.
+    IMediaSample* Sample(LONG bytes, REFERENCE_TIME start = -1, REFERENCE_TIME end = 0)
+    {
+        IMediaSample* sample = nullptr;
+        EXPECT_EQ(S_OK, allocator->GetBuffer(&sample, nullptr, nullptr, 0));
+        sample->SetActualDataLength(bytes);
+        if (start >= 0)
+            sample->SetTime(&start, &end);
+        return sample;
+    }
+    // Renders one sample on the calling thread (locking off) and gives its rewritten times.
+    void RenderThrough(IMediaSample* sample, LONGLONG* start, LONGLONG* end, LONGLONG* first = nullptr, LONGLONG* last = nullptr)
+    {
+        filter->DoRenderSample(sample);
+        LONGLONG a, b;
+        filter->Ombrix_RendererFilter_GetAudioSample(*start, *end, first ? *first : a, last ? *last : b);
+        sample->Release();
+    }
+    // Renders on a streaming thread of its own, which stays there while the sample is held.
+    std::future<void> Deliver(IMediaSample* sample)
+    {
+        return std::async(std::launch::async, [this, sample] {
+            filter->DoRenderSample(sample);
+            sample->Release();
+        });
+    }
+
+    HRESULT result = S_OK;
+    Ombrix_RendererFilter* filter = new Ombrix_RendererFilter(nullptr, &result);
+    CMemAllocator* allocator = new CMemAllocator("test", nullptr, &result);
+};
+
+TEST_F(RendererFilter, AcceptsOnlyThePreferredTypeWithAUsableFormat)
+{
+    const CMediaType video = TestType();
+    EXPECT_EQ(E_INVALIDARG, filter->CheckMediaType(&video)) << "no preferred type yet";
+    EXPECT_EQ(E_INVALIDARG, filter->SetMediaType(&video));
+
+    CMediaType otherFormat = video;
+    otherFormat.SetFormatType(&FORMAT_None);
+    CMediaType otherSubtype = video;
+    otherSubtype.SetSubtype(&MEDIASUBTYPE_RGB24);
+    CMediaType shortFormat = video;
+    shortFormat.SetFormat(video.pbFormat, sizeof(VIDEOINFOHEADER) - 1);
+    PreferVideo();
+    EXPECT_EQ(E_INVALIDARG, filter->CheckMediaType(&otherFormat));
+    EXPECT_EQ(E_INVALIDARG, filter->CheckMediaType(&otherSubtype));
+    EXPECT_EQ(E_INVALIDARG, filter->CheckMediaType(&shortFormat));
+    EXPECT_EQ(E_INVALIDARG, filter->SetMediaType(&shortFormat));
+    ASSERT_EQ(S_OK, filter->CheckMediaType(&video));
+    ASSERT_EQ(S_OK, filter->SetMediaType(&video));
+    ASSERT_NE(nullptr, filter->Ombrix_RendererFilter_GetVideoInformation());
+    EXPECT_EQ(8, filter->Ombrix_RendererFilter_GetVideoInformation()->bmiHeader.biWidth);
+    EXPECT_EQ(nullptr, filter->Ombrix_RendererFilter_GetAudioInformation());
+
+    // Once a format is taken, nothing more outside an allowed window.
+    EXPECT_EQ(E_INVALIDARG, filter->CheckMediaType(&video));
+    filter->m_bAllowTypeChange = true;
+    EXPECT_EQ(S_OK, filter->CheckMediaType(&video));
+}
+
+TEST_F(RendererFilter, AudioRatesAndFrameSizes)
+{
+    PreferAudio();
+    struct Case {
+        CMediaType type;
+        DWORD required;
+        HRESULT expected;
+    } cases[] = {
+        {AudioType(2, 16, 44100), 0, S_OK},
+        {AudioType(2, 16, 44100), 48000, E_INVALIDARG},
+        {AudioType(2, 16, 48000), 48000, S_OK},
+        {AudioType(1, 4, 8000), 0, E_INVALIDARG},  // a sample frame under a byte cannot be counted
+        {AudioType(2, 16, 44100, sizeof(WAVEFORMATEX) - 2), 0, E_INVALIDARG},
+    };
+    for (const Case& c : cases) {
+        filter->m_RequiredSampleRate = c.required;
+        EXPECT_EQ(c.expected, filter->CheckMediaType(&c.type))
+            << c.type.cbFormat << " bytes, required rate " << c.required;
+    }
+    // Only the 18 bytes of the structure are kept, whatever follows.
+    const CMediaType longer = AudioType(2, 16, 44100, sizeof(WAVEFORMATEX) + 4);
+    ASSERT_EQ(S_OK, filter->SetMediaType(&longer));
+    EXPECT_EQ(44100u, filter->Ombrix_RendererFilter_GetAudioInformation()->nSamplesPerSec);
+}
+
+TEST_F(RendererFilter, PinProposesOneTypeWithoutFormatAndAsksForThreeBytes)
+{
+    Ombrix_InputPin pin(filter, &result, L"pin");
+    CMediaType proposed;
+    EXPECT_NE(S_OK, pin.GetMediaType(0, &proposed)) << "nothing to propose before a preferred type";
+    pin.Ombrix_InputPin_SetPreferredMediaType(MEDIATYPE_Audio, MEDIASUBTYPE_PCM, FORMAT_WaveFormatEx);
+    ASSERT_EQ(S_OK, pin.GetMediaType(0, &proposed));
+    EXPECT_EQ(MEDIATYPE_Audio, proposed.majortype);
+    EXPECT_EQ(MEDIASUBTYPE_PCM, proposed.subtype);
+    EXPECT_EQ(GUID_NULL, proposed.formattype);
+    EXPECT_EQ(0u, proposed.cbFormat);
+    EXPECT_EQ(VFW_S_NO_MORE_ITEMS, pin.GetMediaType(1, &proposed));
+
+    ALLOCATOR_PROPERTIES properties{7, 100, 16, 2};
+    EXPECT_EQ(S_OK, pin.GetAllocatorRequirements(&properties));
+    EXPECT_EQ(7, properties.cBuffers);
+    EXPECT_EQ(3, properties.cbBuffer);
+    EXPECT_EQ(16, properties.cbAlign);
+    EXPECT_EQ(S_OK, pin.ReceiveCanBlock());
+}
+
+TEST_F(RendererFilter, TimesCountFromTheOriginByDeliveryDistance)
+{
+    filter->SetBufferLocking(false);
+    LONGLONG start, end;
+    // On a new filter, three samples 400000 apart after an origin: contiguous from it, whatever
+    // the first one's delivered start.
+    filter->Ombrix_RendererFilter_SetOrigin(10000000, 0);
+    const std::pair<LONGLONG, LONGLONG> expected[] = {{10000000, 10400000}, {10400000, 10800000}, {10800000, 11200000}};
+    for (int k = 0; k < 3; ++k) {
+        RenderThrough(Sample(16, 777 + 400000 * k, 777 + 400000 * k + 400000), &start, &end);
+        EXPECT_EQ(expected[k].first, start) << k;
+        EXPECT_EQ(expected[k].second, end) << k;
+    }
+    EXPECT_EQ(400000, filter->GetLastDeliveryLength());
+    // The length is kept across an origin; a sample without times starts at the new one.
+    filter->Ombrix_RendererFilter_SetOrigin(5000, 0);
+    RenderThrough(Sample(16), &start, &end);
+    EXPECT_EQ(5000, start);
+    EXPECT_EQ(405000, end);
+}
+
+TEST_F(RendererFilter, AFirstSampleWithoutTimesLastsOneNtscFrame)
+{
+    filter->SetBufferLocking(false);
+    filter->Ombrix_RendererFilter_SetOrigin(5000, 0);
+    LONGLONG start, end;
+    RenderThrough(Sample(16), &start, &end);
+    EXPECT_EQ(5000, start);
+    EXPECT_EQ(5000 + 333667, end);
+}
+
+TEST_F(RendererFilter, AudioSampleRangesCountFromTheAudioOrigin)
+{
+    PreferAudio();
+    const CMediaType type = AudioType(2, 16, 48000);
+    ASSERT_EQ(S_OK, filter->SetMediaType(&type));
+    filter->SetBufferLocking(false);
+    filter->Ombrix_RendererFilter_SetOrigin(0, 1000);
+    LONGLONG start, end, first, last;
+    RenderThrough(Sample(4096, 0, 213333), &start, &end, &first, &last);
+    EXPECT_EQ(1000, first);
+    EXPECT_EQ(2024, last);
+    RenderThrough(Sample(4096, 213333, 426666), &start, &end, &first, &last);
+    EXPECT_EQ(2024, first);
+    EXPECT_EQ(3048, last);
+    RenderThrough(Sample(6), &start, &end, &first, &last);  // a partial frame counts nothing
+    EXPECT_EQ(3049, last);
+}
+
+TEST_F(RendererFilter, HandsEachSampleToTheReaderUntilReleased)
+{
+    IMediaSample* sample = Sample(16, 0, 100);
+    std::future<void> streaming = Deliver(sample);
+    ASSERT_TRUE(filter->WaitForSampleOrEOS());
+    LONGLONG start, end;
+    EXPECT_EQ(sample, filter->Ombrix_RendererFilter_GetVideoSample(start, end));
+    EXPECT_EQ(std::future_status::timeout, streaming.wait_for(Glance)) << "the streaming thread must stay parked";
+    filter->ReleaseSample();
+    EXPECT_EQ(std::future_status::ready, streaming.wait_for(std::chrono::milliseconds(Patience)));
+    EXPECT_EQ(nullptr, filter->Ombrix_RendererFilter_GetVideoSample(start, end));
+    EXPECT_EQ(0, start);
+
+    // A release with nothing held must not let the next sample pass unheld.
+    filter->ReleaseSample();
+    streaming = Deliver(Sample(16, 100, 200));
+    ASSERT_TRUE(filter->WaitForSampleOrEOS());
+    EXPECT_EQ(std::future_status::timeout, streaming.wait_for(Glance));
+    EXPECT_NE(nullptr, filter->Ombrix_RendererFilter_GetVideoSample(start, end));
+    filter->ReleaseSample();
+    streaming.wait();
+}
+
+TEST_F(RendererFilter, EndOfStreamWinsUntilResetOrTheNextSample)
+{
+    IMediaSample* sample = Sample(16, 0, 100);
+    std::future<void> streaming = Deliver(sample);
+    ASSERT_TRUE(filter->WaitForSampleOrEOS());
+    filter->EndOfStream();
+    EXPECT_FALSE(filter->WaitForSampleOrEOS()) << "end of stream reported even with a sample held";
+    filter->ResetEndOfStreamNotification();
+    EXPECT_TRUE(filter->WaitForSampleOrEOS());
+    filter->EndOfStream();
+    filter->ReleaseSample();
+    streaming.wait();
+    // A sample after the end cancels it, once the streaming thread has it.
+    streaming = Deliver(Sample(16, 100, 200));
+    bool offered = false;
+    for (int i = 0; i < int(Patience) && !(offered = filter->WaitForSampleOrEOS()); ++i)
+        Sleep(1);
+    EXPECT_TRUE(offered);
+    filter->ReleaseSample();
+    streaming.wait();
+}
+
+TEST_F(RendererFilter, WithoutLockingSamplesPassAndAreNotOffered)
+{
+    filter->SetBufferLocking(false);
+    LONGLONG start, end;
+    RenderThrough(Sample(16, 0, 100), &start, &end);
+    std::future<bool> reader = std::async(std::launch::async, [this] { return filter->WaitForSampleOrEOS(); });
+    EXPECT_EQ(std::future_status::timeout, reader.wait_for(Glance)) << "a sample that passed was offered";
+    filter->EndOfStream();
+    EXPECT_FALSE(reader.get());
+}
+
+// Through real pins and a streaming thread: each sample in turn, then the end of the stream.
+TEST_F(RendererFilter, ReadsAStreamSampleBySample)
+{
+    EventGraph graph;
+    TestSource* source = new TestSource(3);
+    filter->JoinFilterGraph(&graph, L"renderer");
+    source->JoinFilterGraph(&graph, L"source");
+    PreferVideo();
+    IPin* input = nullptr;
+    ASSERT_EQ(S_OK, filter->FindPin(L"SpecialInputPin", &input));
+    ASSERT_EQ(S_OK, source->m_pStream->Connect(input, nullptr));
+    filter->m_bAllowTypeChange = false;
+    filter->Ombrix_RendererFilter_SetOrigin(1000, 0);
+    filter->Pause();
+    source->Pause();
+    filter->Run(0);
+    source->Run(0);
+    for (int n = 0; n < 3; ++n) {
+        ASSERT_TRUE(filter->WaitForSampleOrEOS()) << n;
+        LONGLONG start, end;
+        IMediaSample* sample = filter->Ombrix_RendererFilter_GetVideoSample(start, end);
+        EXPECT_EQ(n, NumberOf(sample));
+        EXPECT_EQ(1000 + 100 * n, start);
+        filter->ReleaseSample();
+    }
+    EXPECT_FALSE(filter->WaitForSampleOrEOS());
+    filter->Stop();
+    source->Stop();
+    source->m_pStream->Disconnect();
+    input->Disconnect();
+    input->Release();
+    EXPECT_EQ(0u, source->Release());
+}
+
+}  // namespace
