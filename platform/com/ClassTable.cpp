@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <mutex>
 
+#include "platform/dshow/FilterGraph.h"
+
 namespace {
 
 std::mutex tableLock;
@@ -10,7 +12,9 @@ std::mutex tableLock;
 std::vector<ClassEntry>& Table()
 {
     // Entries are added here as the platform's classes are built.
-    static std::vector<ClassEntry> table;
+    static std::vector<ClassEntry> table{
+        {CLSID_FilterGraph, L"Filter Graph", MERIT_DO_NOT_USE, {}, FilterGraph::CreateInstance},
+    };
     return table;
 }
 
