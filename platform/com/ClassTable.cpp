@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <mutex>
 
+#include "SystemDeviceEnum.h"
 #include "platform/dshow/FilterGraph.h"
+#include "platform/dshow/Strmif.h"
+#include "platform/filters/MediaDet.h"
 
 namespace {
 
@@ -14,6 +17,8 @@ std::vector<ClassEntry>& Table()
     // Entries are added here as the platform's classes are built.
     static std::vector<ClassEntry> table{
         {CLSID_FilterGraph, L"Filter Graph", MERIT_DO_NOT_USE, {}, FilterGraph::CreateInstance},
+        {CLSID_SystemDeviceEnum, L"System Device Enumerator", MERIT_DO_NOT_USE, {}, SystemDeviceEnum::CreateInstance},
+        {CLSID_MediaDet, L"MediaDet", MERIT_DO_NOT_USE, {}, MediaDet::CreateInstance},
     };
     return table;
 }
