@@ -1,0 +1,20 @@
+// The DirectShow base classes, all at once.
+#pragma once
+
+#include "AMThread.h"
+#include "BaseAllocator.h"
+#include "BaseFilter.h"
+#include "BaseInputPin.h"
+#include "BaseOutputPin.h"
+#include "BasePin.h"
+#include "BaseRenderer.h"
+#include "CritSec.h"
+#include "EnumMediaTypes.h"
+#include "EnumPins.h"
+#include "MediaSample.h"
+#include "MediaType.h"
+#include "MemAllocator.h"
+#include "PosPassThru.h"
+#include "Source.h"
+#include "SourceStream.h"
+#include "TransformFilter.h"

@@ -1,0 +1,108 @@
+// A filter with one input and one output pin that turns each input sample into output samples,
+// as a decoder does. The output pin has its own allocator, agreed with the downstream pin.
+//
+// Two locks: the filter lock for control calls and the receive lock, held while a sample is
+// processed on the streaming thread.
+#pragma once
+
+#include "BaseInputPin.h"
+#include "BaseOutputPin.h"
+#include "PosPassThru.h"
+
+class CTransformFilter;
+
+class CTransformInputPin : public CBaseInputPin {
+public:
+    CTransformInputPin(const char* name, CTransformFilter* filter, HRESULT* result, LPCWSTR pinName);
+
+    HRESULT CheckConnect(IPin* pin) override;
+    HRESULT BreakConnect() override;
+    HRESULT CompleteConnect(IPin* receivePin) override;
+    // The filter's input check, and the transform to the output type once that is connected.
+    HRESULT CheckMediaType(const CMediaType* type) override;
+    HRESULT SetMediaType(const CMediaType* type) override;
+    // VFW_E_NOT_CONNECTED while the output pin is unconnected.
+    HRESULT CheckStreaming() override;
+
+    HRESULT Receive(IMediaSample* sample) override;
+    HRESULT EndOfStream() override;
+    HRESULT BeginFlush() override;
+    HRESULT EndFlush() override;
+    HRESULT NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
+
+private:
+    CTransformFilter* const m_pTransformFilter;
+};
+
+class CTransformOutputPin : public CBaseOutputPin {
+public:
+    CTransformOutputPin(const char* name, CTransformFilter* filter, HRESULT* result, LPCWSTR pinName);
+    ~CTransformOutputPin() override;
+
+    // Adds IMediaSeeking, passed to the input pin's upstream pin.
+    HRESULT NonDelegatingQueryInterface(REFIID iid, void** object) override;
+
+    HRESULT CheckConnect(IPin* pin) override;
+    HRESULT BreakConnect() override;
+    HRESULT CompleteConnect(IPin* receivePin) override;
+    // Only once the input is connected, through the filter's CheckTransform and GetMediaType.
+    HRESULT CheckMediaType(const CMediaType* type) override;
+    HRESULT SetMediaType(const CMediaType* type) override;
+    HRESULT GetMediaType(int position, CMediaType* type) override;
+    HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
+
+private:
+    CTransformFilter* const m_pTransformFilter;
+    CPosPassThru* m_pPosition = nullptr;  // made on first IMediaSeeking request
+};
+
+class CTransformFilter : public CBaseFilter {
+public:
+    CTransformFilter(const char* name, IUnknown* outer, REFCLSID clsid);
+    ~CTransformFilter() override;
+
+    int GetPinCount() override { return 2; }
+    // 0 is the input pin, 1 the output pin; both are made on first call.
+    CBasePin* GetPin(int n) override;
+    // Makes the input inactive before taking the receive lock, so that a Receive in progress ends.
+    HRESULT Stop() override;
+    HRESULT Pause() override;
+
+    // Hooks of a derived filter.
+    virtual HRESULT CheckInputType(const CMediaType* input) = 0;
+    virtual HRESULT CheckTransform(const CMediaType* input, const CMediaType* output) = 0;
+    virtual HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) = 0;
+    // The output types proposed, from 0 on (VFW_S_NO_MORE_ITEMS past the last).
+    virtual HRESULT GetMediaType(int position, CMediaType* type) = 0;
+    // One output sample per input sample: S_OK delivers it, S_FALSE drops it. A filter that emits
+    // any number of samples overrides Receive instead and delivers through OutputPin().
+    virtual HRESULT Transform(IMediaSample* input, IMediaSample* output) { return E_UNEXPECTED; }
+    // On the streaming thread, with the receive lock held, after the input pin's checks.
+    virtual HRESULT Receive(IMediaSample* sample);
+    // An output buffer with the input's times and flags.
+    HRESULT InitializeOutputSample(IMediaSample* input, IMediaSample** output);
+
+    virtual HRESULT SetMediaType(PIN_DIRECTION direction, const CMediaType* type) { return S_OK; }
+    virtual HRESULT CheckConnect(PIN_DIRECTION direction, IPin* pin) { return S_OK; }
+    virtual HRESULT BreakConnect(PIN_DIRECTION direction) { return S_OK; }
+    virtual HRESULT CompleteConnect(PIN_DIRECTION direction, IPin* receivePin) { return S_OK; }
+    virtual HRESULT StartStreaming() { return S_OK; }
+    virtual HRESULT StopStreaming() { return S_OK; }
+    // Passed downstream; a decoder overrides EndOfStream to send what it still holds first.
+    virtual HRESULT EndOfStream();
+    virtual HRESULT BeginFlush();
+    virtual HRESULT EndFlush();
+    virtual HRESULT NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate);
+
+    CTransformInputPin* InputPin() { return static_cast<CTransformInputPin*>(GetPin(0)); }
+    CTransformOutputPin* OutputPin() { return static_cast<CTransformOutputPin*>(GetPin(1)); }
+
+    CCritSec m_csFilter;
+    CCritSec m_csReceive;
+
+protected:
+    CTransformInputPin* m_pInput = nullptr;
+    CTransformOutputPin* m_pOutput = nullptr;
+    bool m_bEOSDelivered = false;
+    bool m_bSampleSkipped = false;  // the last Transform dropped its sample
+};

@@ -1,0 +1,250 @@
+// Streaming through the base classes: a source's thread delivering to a renderer (and through a
+// transform), state changes, flushing and end of stream, driven by hand without a graph.
+#include <gtest/gtest.h>
+
+#include "DShowTestFilters.h"
+
+using namespace dshowtest;
+using ::testing::DoAll;
+using ::testing::Return;
+using ::testing::SetArgPointee;
+
+namespace {
+
+constexpr DWORD Patience = 10000;  // bounds every wait; never reached when the code works
+
+// Passes samples on, emitting sample n (n % 3) times: none, one or two outputs per input.
+class TestTransform : public CTransformFilter {
+public:
+    TestTransform() : CTransformFilter("TestTransform", nullptr, GUID_NULL) { AddRef(); }
+
+    HRESULT CheckInputType(const CMediaType* type) override { return *type == TestType() ? S_OK : E_FAIL; }
+    HRESULT CheckTransform(const CMediaType* in, const CMediaType* out) override { return *out == TestType() ? S_OK : E_FAIL; }
+    HRESULT GetMediaType(int position, CMediaType* type) override
+    {
+        return position == 0 ? type->Set(TestType()) : VFW_S_NO_MORE_ITEMS;
+    }
+    HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override
+    {
+        request->cBuffers = 1;
+        request->cbBuffer = 16;
+        ALLOCATOR_PROPERTIES actual;
+        return allocator->SetProperties(request, &actual);
+    }
+    HRESULT Receive(IMediaSample* sample) override
+    {
+        const int number = NumberOf(sample);
+        for (int copy = 0; copy < number % 3; ++copy) {
+            IMediaSample* out;
+            HRESULT hr = InitializeOutputSample(sample, &out);
+            if (FAILED(hr))
+                return hr;
+            BYTE *from, *to;
+            sample->GetPointer(&from);
+            out->GetPointer(&to);
+            std::memcpy(to, from, sizeof number);
+            hr = OutputPin()->Deliver(out);
+            out->Release();
+            if (hr != S_OK)
+                return hr;
+        }
+        return S_OK;
+    }
+};
+
+}  // namespace
+
+class DShowStreaming : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        renderer->JoinFilterGraph(&graph, L"renderer");
+        source->JoinFilterGraph(&graph, L"source");
+    }
+    void TearDown() override
+    {
+        renderer->Stop();
+        source->Stop();
+        source->m_pStream->Disconnect();
+        renderer->m_Pin.Disconnect();
+        EXPECT_EQ(0u, source->Release());
+        EXPECT_EQ(0u, renderer->Release());
+    }
+    void Connect() { ASSERT_EQ(S_OK, source->m_pStream->Connect(&renderer->m_Pin, nullptr)); }
+    // Renderer first, as a graph does.
+    void PauseAll()
+    {
+        renderer->Pause();
+        ASSERT_EQ(S_OK, source->Pause());
+    }
+    bool Completed() { return graph.m_Complete.Wait(Patience); }
+    std::vector<int> Numbers(int count)
+    {
+        std::vector<int> numbers;
+        for (int i = 0; i < count; ++i)
+            numbers.push_back(i);
+        return numbers;
+    }
+
+    EventGraph graph;
+    TestSource* source = new TestSource(5);
+    TestRenderer* renderer = new TestRenderer;
+};
+
+TEST_F(DShowStreaming, PausedRendererHoldsTheFirstSampleUntilRun)
+{
+    Connect();
+    EXPECT_EQ(S_FALSE, renderer->Pause());
+    FILTER_STATE state;
+    ASSERT_EQ(S_OK, source->Pause());
+    // The first sample completes the pause without being rendered.
+    EXPECT_EQ(S_OK, renderer->GetState(Patience, &state));
+    EXPECT_EQ(State_Paused, state);
+    EXPECT_TRUE(renderer->Rendered().empty());
+
+    // No clock: everything renders on arrival, whatever its time stamp, then the end of stream
+    // that FillBuffer's S_FALSE sent becomes EC_COMPLETE naming the renderer.
+    ASSERT_EQ(S_OK, renderer->Run(0));
+    source->Run(0);
+    ASSERT_TRUE(Completed());
+    EXPECT_EQ(Numbers(5), renderer->Rendered());
+    EXPECT_TRUE(renderer->m_bLocksHeld);
+    EXPECT_TRUE(renderer->m_bOnOtherThread);
+    const auto events = graph.Events();
+    ASSERT_EQ(1u, events.size());
+    EXPECT_EQ(EC_COMPLETE, events[0].code);
+    EXPECT_EQ(LONG_PTR(static_cast<IBaseFilter*>(renderer)), events[0].param2);
+}
+
+TEST_F(DShowStreaming, FarFutureTimeStampsRenderAtOnceWithoutAClock)
+{
+    source->m_pStream->m_TimeOffset = 3600 * UNITS;
+    Connect();
+    renderer->Run(0);
+    source->Run(0);
+    ASSERT_TRUE(Completed());
+    EXPECT_EQ(Numbers(5), renderer->Rendered());
+}
+
+TEST_F(DShowStreaming, StopFreesAReceiveThatWaits)
+{
+    Connect();
+    PauseAll();
+    FILTER_STATE state;
+    ASSERT_EQ(S_OK, renderer->GetState(Patience, &state));
+    // The streaming thread waits inside Receive; Stop must release it and the held sample, or the
+    // source's stop below would wait for ever.
+    EXPECT_EQ(S_OK, renderer->Stop());
+    EXPECT_EQ(S_OK, source->Stop());
+    EXPECT_TRUE(renderer->Rendered().empty());
+}
+
+TEST_F(DShowStreaming, BeginFlushFreesAReceiveThatWaits)
+{
+    Connect();
+    PauseAll();
+    FILTER_STATE state;
+    ASSERT_EQ(S_OK, renderer->GetState(Patience, &state));
+    ASSERT_EQ(S_OK, source->m_pStream->DeliverBeginFlush());
+    // Flushed while paused: waiting for data again, and the source's next delivery is refused,
+    // which ends its loop.
+    EXPECT_EQ(VFW_S_STATE_INTERMEDIATE, renderer->GetState(0, &state));
+    EXPECT_EQ(S_OK, source->m_pStream->DeliverEndFlush());
+    EXPECT_TRUE(renderer->Rendered().empty());
+    EXPECT_TRUE(graph.Events().empty());
+}
+
+TEST_F(DShowStreaming, ABlockedRenderCanBeReleasedAndStopped)
+{
+    Connect();
+    renderer->m_bBlock = true;
+    renderer->Run(0);
+    source->Run(0);
+    ASSERT_TRUE(renderer->m_Entered.Wait(Patience));
+    EXPECT_EQ(std::vector<int>{0}, renderer->Rendered());
+    renderer->m_bBlock = false;
+    renderer->m_Gate.Set();
+    EXPECT_EQ(S_OK, renderer->Stop());
+    EXPECT_EQ(S_OK, source->Stop());
+}
+
+TEST_F(DShowStreaming, EndOfStreamAndErrorsReachTheGraph)
+{
+    // Unconnected: Run reports the end at once.
+    EXPECT_EQ(S_OK, renderer->Run(0));
+    EXPECT_TRUE(Completed());
+    renderer->Stop();
+
+    Connect();
+    CMemAllocator* allocator = static_cast<CMemAllocator*>(source->m_pStream->Allocator());
+    renderer->Run(0);
+    allocator->Commit();
+    EXPECT_EQ(S_OK, renderer->m_Pin.EndOfStream());
+    // A sample after the end of stream is refused and aborts the stream.
+    IMediaSample* sample;
+    ASSERT_EQ(S_OK, allocator->GetBuffer(&sample, nullptr, nullptr, 0));
+    EXPECT_EQ(E_UNEXPECTED, renderer->m_Pin.Receive(sample));
+    sample->Release();
+    const auto events = graph.Events();
+    ASSERT_EQ(3u, events.size());
+    EXPECT_EQ(EC_COMPLETE, events[1].code);
+    EXPECT_EQ(EC_ERRORABORT, events[2].code);
+    EXPECT_EQ(E_UNEXPECTED, HRESULT(events[2].param1));
+    renderer->Stop();
+    // Stopped: nothing is taken.
+    EXPECT_EQ(VFW_E_WRONG_STATE, renderer->m_Pin.EndOfStream());
+    allocator->Decommit();
+}
+
+TEST_F(DShowStreaming, SeekingPassesUpstreamOrIsNotImplemented)
+{
+    IMediaSeeking* seeking = nullptr;
+    ASSERT_EQ(S_OK, renderer->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&seeking)));
+    LONGLONG duration = 0;
+    EXPECT_EQ(E_NOTIMPL, seeking->GetDuration(&duration));
+    Connect();
+    EXPECT_EQ(E_NOTIMPL, seeking->GetDuration(&duration));
+
+    MockSeeking upstream;
+    source->m_pStream->m_pSeeking = &upstream;
+    EXPECT_CALL(upstream, GetDuration).WillOnce(DoAll(SetArgPointee<0>(1234), Return(S_OK)));
+    EXPECT_EQ(S_OK, seeking->GetDuration(&duration));
+    EXPECT_EQ(1234, duration);
+    seeking->Release();
+}
+
+TEST_F(DShowStreaming, TransformEmitsFreelyAndPassesSeekingAndTheEnd)
+{
+    auto* transform = new TestTransform;
+    transform->JoinFilterGraph(&graph, L"transform");
+    ASSERT_EQ(S_OK, source->m_pStream->Connect(transform->InputPin(), nullptr));
+    ASSERT_EQ(S_OK, transform->OutputPin()->Connect(&renderer->m_Pin, nullptr));
+    // The output has an allocator of its own.
+    EXPECT_NE(source->m_pStream->Allocator(), transform->OutputPin()->Allocator());
+
+    MockSeeking upstream;
+    source->m_pStream->m_pSeeking = &upstream;
+    // Also asked by the renderer at the end of the stream.
+    EXPECT_CALL(upstream, GetStopPosition).WillRepeatedly(DoAll(SetArgPointee<0>(99), Return(S_OK)));
+    IMediaSeeking* seeking;
+    ASSERT_EQ(S_OK, renderer->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&seeking)));
+    LONGLONG stop = 0;
+    EXPECT_EQ(S_OK, seeking->GetStopPosition(&stop));
+    EXPECT_EQ(99, stop);
+    seeking->Release();
+
+    renderer->Run(0);
+    transform->Run(0);
+    source->Run(0);
+    ASSERT_TRUE(Completed());
+    EXPECT_EQ((std::vector<int>{1, 2, 2, 4}), renderer->Rendered());
+
+    renderer->Stop();
+    transform->Stop();
+    source->Stop();
+    source->m_pStream->Disconnect();
+    transform->InputPin()->Disconnect();
+    transform->OutputPin()->Disconnect();
+    renderer->m_Pin.Disconnect();
+    EXPECT_EQ(0u, transform->Release());
+}

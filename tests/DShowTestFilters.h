@@ -1,0 +1,220 @@
+// Small filters for the base-class suites: a source of numbered samples, a renderer that records
+// what it renders (and can be made to block in DoRenderSample), and a graph stand-in that keeps
+// the events filters send.
+#pragma once
+
+#include <gmock/gmock.h>
+
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/dshow/Streams.h"
+
+namespace dshowtest {
+
+// The one type the test filters use: 32-bit RGB, 8x2.
+inline CMediaType TestType(LONG width = 8)
+{
+    CMediaType type(&MEDIATYPE_Video);
+    type.SetSubtype(&MEDIASUBTYPE_RGB32);
+    type.SetFormatType(&FORMAT_VideoInfo);
+    VIDEOINFOHEADER header{};
+    header.bmiHeader.biSize = 40;
+    header.bmiHeader.biWidth = width;
+    header.bmiHeader.biHeight = 2;
+    header.bmiHeader.biBitCount = 32;
+    type.SetFormat(reinterpret_cast<const BYTE*>(&header), sizeof header);
+    return type;
+}
+
+// The number a test sample carries in its first bytes.
+inline int NumberOf(IMediaSample* sample)
+{
+    BYTE* data = nullptr;
+    sample->GetPointer(&data);
+    int number;
+    std::memcpy(&number, data, sizeof number);
+    return number;
+}
+
+struct MockSeeking : IMediaSeeking {
+    HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+    ULONG AddRef() override { return 2; }
+    ULONG Release() override { return 1; }
+    MOCK_METHOD(HRESULT, GetCapabilities, (DWORD*), (override));
+    MOCK_METHOD(HRESULT, CheckCapabilities, (DWORD*), (override));
+    MOCK_METHOD(HRESULT, IsFormatSupported, (const GUID*), (override));
+    MOCK_METHOD(HRESULT, QueryPreferredFormat, (GUID*), (override));
+    MOCK_METHOD(HRESULT, GetTimeFormat, (GUID*), (override));
+    MOCK_METHOD(HRESULT, IsUsingTimeFormat, (const GUID*), (override));
+    MOCK_METHOD(HRESULT, SetTimeFormat, (const GUID*), (override));
+    MOCK_METHOD(HRESULT, GetDuration, (LONGLONG*), (override));
+    MOCK_METHOD(HRESULT, GetStopPosition, (LONGLONG*), (override));
+    MOCK_METHOD(HRESULT, GetCurrentPosition, (LONGLONG*), (override));
+    MOCK_METHOD(HRESULT, ConvertTimeFormat, (LONGLONG*, const GUID*, LONGLONG, const GUID*), (override));
+    MOCK_METHOD(HRESULT, SetPositions, (LONGLONG*, DWORD, LONGLONG*, DWORD), (override));
+    MOCK_METHOD(HRESULT, GetPositions, (LONGLONG*, LONGLONG*), (override));
+    MOCK_METHOD(HRESULT, GetAvailable, (LONGLONG*, LONGLONG*), (override));
+    MOCK_METHOD(HRESULT, SetRate, (double), (override));
+    MOCK_METHOD(HRESULT, GetRate, (double*), (override));
+    MOCK_METHOD(HRESULT, GetPreroll, (LONGLONG*), (override));
+};
+
+class TestStream : public CSourceStream {
+public:
+    TestStream(HRESULT* result, CSource* filter, int count) : CSourceStream("TestStream", result, filter, L"Out"), m_Count(count) {}
+
+    HRESULT GetMediaType(CMediaType* type) override { return type->Set(TestType()); }
+    HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override
+    {
+        request->cBuffers = 2;
+        request->cbBuffer = 64;
+        ALLOCATOR_PROPERTIES actual;
+        return allocator->SetProperties(request, &actual);
+    }
+    HRESULT NonDelegatingQueryInterface(REFIID iid, void** object) override
+    {
+        if (iid == IID_IMediaSeeking && m_pSeeking)
+            return GetInterface(m_pSeeking, object);
+        return CSourceStream::NonDelegatingQueryInterface(iid, object);
+    }
+
+    IMediaSeeking* m_pSeeking = nullptr;  // answered for when set
+    REFERENCE_TIME m_TimeOffset = 0;      // added to every time stamp
+
+protected:
+    // Sample n holds n and lasts [n, n + 1) * 100 after the offset; then the stream ends.
+    HRESULT FillBuffer(IMediaSample* sample) override
+    {
+        if (m_Next == m_Count)
+            return S_FALSE;
+        BYTE* data = nullptr;
+        sample->GetPointer(&data);
+        std::memcpy(data, &m_Next, sizeof m_Next);
+        REFERENCE_TIME start = m_TimeOffset + m_Next * 100, end = start + 100;
+        sample->SetTime(&start, &end);
+        ++m_Next;
+        return S_OK;
+    }
+
+private:
+    const int m_Count;
+    int m_Next = 0;
+};
+
+class TestSource : public CSource {
+public:
+    explicit TestSource(int count) : CSource("TestSource", nullptr, GUID_NULL)
+    {
+        HRESULT hr = S_OK;
+        m_pStream = new TestStream(&hr, this, count);
+        AddRef();
+    }
+    TestStream* m_pStream;
+};
+
+class TestRenderer;
+
+// The renderer's own pin, embedded in it: asks for 16-byte alignment.
+class TestRendererPin : public CRendererInputPin {
+public:
+    TestRendererPin(CBaseRenderer* renderer, HRESULT* result) : CRendererInputPin(renderer, result, L"In") {}
+    HRESULT GetAllocatorRequirements(ALLOCATOR_PROPERTIES* properties) override
+    {
+        properties->cbAlign = 16;
+        return S_OK;
+    }
+};
+
+class TestRenderer : public CBaseRenderer {
+public:
+    TestRenderer() : CBaseRenderer(GUID_NULL, "TestRenderer", nullptr, nullptr), m_Pin(this, &m_Result)
+    {
+        m_pInputPin = &m_Pin;
+        AddRef();
+    }
+    ~TestRenderer() override { m_pInputPin = nullptr; }
+
+    HRESULT CheckMediaType(const CMediaType* type) override { return m_bAcceptAll || *type == TestType() ? S_OK : E_FAIL; }
+    HRESULT DoRenderSample(IMediaSample* sample) override
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_RecordLock);
+            m_Rendered.push_back(NumberOf(sample));
+            m_bLocksHeld = m_bLocksHeld && CritCheckIn(&m_InterfaceLock) && CritCheckIn(&m_RendererLock);
+            m_bOnOtherThread = m_bOnOtherThread && std::this_thread::get_id() != m_TestThread;
+        }
+        if (m_bBlock) {
+            m_Entered.Set();
+            m_Gate.Wait();
+        }
+        return S_OK;
+    }
+    std::vector<int> Rendered()
+    {
+        std::lock_guard<std::mutex> lock(m_RecordLock);
+        return m_Rendered;
+    }
+
+    HRESULT m_Result = S_OK;
+    TestRendererPin m_Pin;
+    bool m_bAcceptAll = false;
+    std::atomic<bool> m_bBlock{false};
+    CAMEvent m_Entered;          // DoRenderSample started while blocking
+    CAMEvent m_Gate{TRUE};       // lets a blocked DoRenderSample go
+    bool m_bLocksHeld = true;    // every DoRenderSample ran with both locks held
+    bool m_bOnOtherThread = true;  // and on a thread other than the test's
+    const std::thread::id m_TestThread = std::this_thread::get_id();
+
+private:
+    std::mutex m_RecordLock;
+    std::vector<int> m_Rendered;
+};
+
+// The graph as filters see it: an event sink that keeps what it is told.
+class EventGraph : public IFilterGraph, public IMediaEventSink {
+public:
+    HRESULT QueryInterface(REFIID iid, void** object) override
+    {
+        if (iid == IID_IMediaEventSink)
+            return GetInterface(static_cast<IMediaEventSink*>(this), object);
+        return E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return 2; }
+    ULONG Release() override { return 1; }
+    HRESULT AddFilter(IBaseFilter*, LPCWSTR) override { return E_NOTIMPL; }
+    HRESULT RemoveFilter(IBaseFilter*) override { return E_NOTIMPL; }
+    HRESULT EnumFilters(IEnumFilters**) override { return E_NOTIMPL; }
+    HRESULT FindFilterByName(LPCWSTR, IBaseFilter**) override { return E_NOTIMPL; }
+    HRESULT ConnectDirect(IPin*, IPin*, const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+    HRESULT Reconnect(IPin*) override { return E_NOTIMPL; }
+    HRESULT Disconnect(IPin*) override { return E_NOTIMPL; }
+    HRESULT SetDefaultSyncSource() override { return E_NOTIMPL; }
+
+    HRESULT Notify(LONG code, LONG_PTR param1, LONG_PTR param2) override
+    {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        m_Events.push_back({code, param1, param2});
+        if (code == EC_COMPLETE)
+            m_Complete.Set();
+        return S_OK;
+    }
+    struct Event {
+        LONG code;
+        LONG_PTR param1, param2;
+    };
+    std::vector<Event> Events()
+    {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        return m_Events;
+    }
+    CAMEvent m_Complete{TRUE};
+
+private:
+    std::mutex m_Lock;
+    std::vector<Event> m_Events;
+};
+
+}  // namespace dshowtest
