@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <mutex>
 
+#include "SystemDeviceEnum.h"
+#include "platform/dshow/Strmif.h"
+#include "platform/filters/MediaDet.h"
+
 namespace {
 
 std::mutex tableLock;
@@ -10,7 +14,10 @@ std::mutex tableLock;
 std::vector<ClassEntry>& Table()
 {
     // Entries are added here as the platform's classes are built.
-    static std::vector<ClassEntry> table;
+    static std::vector<ClassEntry> table{
+        {CLSID_SystemDeviceEnum, L"System Device Enumerator", MERIT_DO_NOT_USE, {}, SystemDeviceEnum::CreateInstance},
+        {CLSID_MediaDet, L"MediaDet", MERIT_DO_NOT_USE, {}, MediaDet::CreateInstance},
+    };
     return table;
 }
 

@@ -25,6 +25,15 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID 
 // with *result receiving a failure of its construction; null when it cannot be made.
 typedef CUnknown* (*ClassFactoryFunction)(IUnknown* outer, HRESULT* result);
 
+// Hands out a newly made object (no reference yet) through its interface `iid` when its construction
+// succeeded; the object is freed when nothing holds it, so a failure frees it. A null object is a
+// construction that failed: `constructed`, or E_OUTOFMEMORY when that reports no failure.
+HRESULT QueryNewObject(CUnknown* object, HRESULT constructed, REFIID iid, void** out);
+
+// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}": the characters written with the terminator (39), 0 when
+// `capacity` is too small.
+int StringFromGUID2(REFGUID guid, LPOLESTR text, int capacity);
+
 void* CoTaskMemAlloc(size_t size);
 void* CoTaskMemRealloc(void* memory, size_t size);
 void CoTaskMemFree(void* memory);
@@ -41,6 +50,9 @@ typedef uint16_t VARTYPE;
 #define VT_I4 3
 #define VT_BSTR 8
 
+constexpr HRESULT DISP_E_BADVARTYPE = HRESULT(0x80020008);
+constexpr HRESULT DISP_E_TYPEMISMATCH = HRESULT(0x80020005);
+
 struct VARIANT {
     VARTYPE vt;
     uint16_t wReserved1, wReserved2, wReserved3;
@@ -53,3 +65,6 @@ struct VARIANT {
 void VariantInit(VARIANT* value);
 // Frees what the value holds (a BSTR) and leaves it empty.
 HRESULT VariantClear(VARIANT* value);
+// Makes `target` (cleared first) a copy of `source`, with a BSTR of its own. DISP_E_BADVARTYPE for a
+// type other than VT_EMPTY, VT_I4 and VT_BSTR.
+HRESULT VariantCopy(VARIANT* target, const VARIANT* source);

@@ -1,6 +1,11 @@
 // Property bags, monikers and the system device enumerator's interface.
 #pragma once
 
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "Com.h"
 
 struct IErrorLog;
@@ -35,4 +40,25 @@ struct IEnumMoniker : IUnknown {
 struct ICreateDevEnum : IUnknown {
     // S_FALSE with no enumerator when the category holds no device.
     virtual HRESULT CreateClassEnumerator(REFCLSID category, IEnumMoniker** enumerator, DWORD flags) = 0;
+};
+
+// A property bag of named values, kept in memory.
+class PropertyBag final : public CUnknown, public IPropertyBag {
+public:
+    PropertyBag() : CUnknown("PropertyBag", nullptr) {}
+    ~PropertyBag() override;
+    DECLARE_IUNKNOWN
+    HRESULT NonDelegatingQueryInterface(REFIID iid, void** object) override;
+
+    // A copy of the stored value; a type asked for other than the stored one: DISP_E_TYPEMISMATCH.
+    HRESULT Read(LPCOLESTR name, VARIANT* value, IErrorLog* log) override;
+    // Stores a copy, replacing a value of the same name.
+    HRESULT Write(LPCOLESTR name, VARIANT* value) override;
+
+private:
+    using Values = std::vector<std::pair<std::wstring, VARIANT>>;
+    Values::iterator Find(LPCOLESTR name);  // under m_Lock
+
+    std::mutex m_Lock;
+    Values m_Values;
 };

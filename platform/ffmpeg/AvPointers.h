@@ -13,6 +13,7 @@ extern "C" {
 
 struct AvFree {
     void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
+    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
     void operator()(AVPacket* packet) const { av_packet_free(&packet); }
     void operator()(AVFrame* frame) const { av_frame_free(&frame); }
     void operator()(SwsContext* context) const { sws_freeContext(context); }
@@ -23,6 +24,7 @@ struct AvFree {
 };
 
 using AvCodecContextPtr = std::unique_ptr<AVCodecContext, AvFree>;
+using AvFormatContextPtr = std::unique_ptr<AVFormatContext, AvFree>;  // an opened input
 using AvPacketPtr = std::unique_ptr<AVPacket, AvFree>;
 using AvFramePtr = std::unique_ptr<AVFrame, AvFree>;
 using SwsContextPtr = std::unique_ptr<SwsContext, AvFree>;

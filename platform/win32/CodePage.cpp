@@ -61,9 +61,10 @@ int Deliver(const String& result, Char* out, int capacity)
     return int(result.size());
 }
 
-bool Arguments(UINT codePage, const void* text, int length, int capacity)
+bool Arguments(UINT codePage, const void* text, int length, const void* out, int capacity)
 {
-    if ((codePage != CP_ACP && codePage != CP_UTF8) || !text || length == 0 || length < -1 || capacity < 0) {
+    if ((codePage != CP_ACP && codePage != CP_UTF8) || !text || length == 0 || length < -1 || capacity < 0 ||
+        (!out && capacity > 0)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
@@ -74,7 +75,7 @@ bool Arguments(UINT codePage, const void* text, int length, int capacity)
 
 int MultiByteToWideChar(UINT codePage, DWORD, const char* text, int length, LPWSTR wide, int capacity)
 {
-    if (!Arguments(codePage, text, length, capacity))
+    if (!Arguments(codePage, text, length, wide, capacity))
         return 0;
     const size_t count = length < 0 ? std::char_traits<char>::length(text) + 1 : size_t(length);
     std::wstring result;
@@ -88,7 +89,7 @@ int MultiByteToWideChar(UINT codePage, DWORD, const char* text, int length, LPWS
 int WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR wide, int length, char* text, int capacity, const char*,
                         BOOL* usedDefaultChar)
 {
-    if (!Arguments(codePage, wide, length, capacity))
+    if (!Arguments(codePage, wide, length, text, capacity))
         return 0;
     if (usedDefaultChar)
         *usedDefaultChar = FALSE;

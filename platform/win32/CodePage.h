@@ -16,7 +16,8 @@ typedef WCHAR* LPOLESTR;
 #define ERROR_NO_UNICODE_TRANSLATION 1113
 
 // `length` -1 converts up to and with the terminator. With `capacity` 0 the size the result
-// needs is returned and nothing is written; 0 on failure (the last error tells which).
+// needs is returned and nothing is written; 0 on failure (the last error tells which), among them a
+// capacity given without a buffer.
 int MultiByteToWideChar(UINT codePage, DWORD flags, const char* text, int length, LPWSTR wide, int capacity);
 int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int length, char* text, int capacity,
                         const char* defaultChar, BOOL* usedDefaultChar);

@@ -1,0 +1,241 @@
+// The media detector on files written by the ffmpeg tool: its streams, their types, lengths and
+// frame rates against what ffprobe reports for the same file, and its failures.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+#include "MediaFiles.h"
+#include "TestSupport.h"
+#include "platform/dshow/Strmif.h"
+
+namespace {
+
+struct Clip {
+    const char* name;
+    const char* extension;
+    std::string command;
+    std::vector<double> lengths;  // of the audio and video streams in file order, as made
+};
+void PrintTo(const Clip& clip, std::ostream* out) { *out << clip.name; }
+
+const std::string video = testsrc("160x120", "25"), ntscVideo = testsrc("160x120", "30000/1001");
+const std::string audio = lavfi("sine=frequency=440:sample_rate=44100");
+
+const Clip clips[] = {
+    {"AsfWmv2Wma2", ".wmv", ffmpeg(video + audio, "-t 2 -c:v wmv2 -c:a wmav2 -b:a 64k"), {2, 2}},
+    {"AsfWmaOnly", ".wma", ffmpeg(audio, "-t 1.5 -c:a wmav2 -b:a 64k"), {1.5}},
+    {"Mp4H264Aac", ".mp4", ffmpeg(ntscVideo + audio, "-t 2 -c:v libx264 -preset ultrafast -c:a aac"), {2, 2}},
+    {"MkvFfv1Flac", ".mkv", ffmpeg(video + audio, "-t 1 -c:v ffv1 -c:a flac"), {1, 1}},
+    // No stream durations; the audio starts late and ends with the file.
+    {"MkvAudioStartsLate", ".mkv", ffmpeg(video + "-itsoffset 0.5 -t 1.5 " + audio, "-t 2 -c:v ffv1 -c:a flac"), {2, 1.5}},
+    {"MpegProgramStream", ".mpg",
+     ffmpeg(testsrc("352x288", "25") + lavfi("sine=sample_rate=48000"), "-t 2 -c:v mpeg2video -c:a mp2 -f vob"), {2, 2}},
+    {"RawDv", ".dv", ffmpeg(testsrc("720x576", "25"), "-t 1 -c:v dvvideo -pix_fmt yuv420p -f dv"), {1}},
+    // The audio is shorter than the video: its length cannot come from the file's.
+    {"AviPcmShorterThanVideo", ".avi", ffmpeg(video + "-t 1 " + audio, "-t 2 -c:v mjpeg -c:a pcm_s16le"), {2, 1}},
+    {"Wav", ".wav", ffmpeg(audio, "-t 1.25 -c:a pcm_s16le"), {1.25}},
+};
+
+std::string fileOf(const Clip& clip) { return make(std::string("mediadet-") + clip.name, clip.extension, clip.command); }
+
+std::string fileOf(const std::string& name)
+{
+    for (const Clip& clip : clips)
+        if (clip.name == name)
+            return fileOf(clip);
+    throw std::invalid_argument("no clip " + name);
+}
+
+// The audio and video streams ffprobe lists, each as its fields ("codec_type", "duration",
+// "avg_frame_rate", "r_frame_rate"), in file order.
+std::vector<std::map<std::string, std::string>> ffprobe(const std::string& path)
+{
+    std::string text;
+    if (run("ffprobe -v error -of compact=p=0 -show_entries stream=codec_type,duration,avg_frame_rate,r_frame_rate " +
+                quote(path),
+            &text) != 0)
+        throw std::runtime_error("ffprobe failed on " + path);
+    std::vector<std::map<std::string, std::string>> streams;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        std::map<std::string, std::string> fields;
+        std::istringstream pairs(line);
+        for (std::string pair; std::getline(pairs, pair, '|');)
+            if (size_t equals = pair.find('='); equals != std::string::npos)
+                fields[pair.substr(0, equals)] = pair.substr(equals + 1);
+        if (fields["codec_type"] == "audio" || fields["codec_type"] == "video")
+            streams.push_back(fields);
+    }
+    return streams;
+}
+
+// "30000/1001" as a number; 0 for "0/0".
+double rate(const std::string& fraction)
+{
+    double num = 0, den = 0;
+    return sscanf(fraction.c_str(), "%lf/%lf", &num, &den) == 2 && den > 0 ? num / den : 0;
+}
+
+// A new detector through IMediaDet.
+struct Detector {
+    Detector() { EXPECT_EQ(CoCreateInstance(CLSID_MediaDet, nullptr, CLSCTX_INPROC_SERVER, IID_IMediaDet, (void**)&det), S_OK); }
+    ~Detector() { det->Release(); }
+    Detector(const Detector&) = delete;
+    IMediaDet* operator->() const { return det; }
+
+    // Opens a file by its UTF-8 name, passed as the library does: a plain wide string.
+    HRESULT open(const std::string& path) const
+    {
+        std::wstring wide(path.size() + 1, L'\0');
+        const int length = MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, wide.data(), int(wide.size()));
+        return length > 0 ? det->put_Filename(wide.data()) : E_FAIL;
+    }
+    // The current file's name; "<null>" when it has none.
+    std::wstring fileName() const
+    {
+        BSTR name = nullptr;
+        EXPECT_EQ(det->get_Filename(&name), S_OK);
+        std::wstring text = name ? std::wstring(name, SysStringLen(name)) : L"<null>";
+        SysFreeString(name);
+        return text;
+    }
+
+    IMediaDet* det = nullptr;
+};
+
+class MediaDetFile : public ::testing::TestWithParam<Clip> {};
+
+}  // namespace
+
+TEST_P(MediaDetFile, StreamsMatchFfprobe)
+{
+    const Clip& clip = GetParam();
+    const std::string path = fileOf(clip);
+    const auto probed = ffprobe(path);
+    ASSERT_EQ(probed.size(), clip.lengths.size()) << "the file is not as made";
+    Detector det;
+    ASSERT_EQ(det.open(path), S_OK);
+    LONG count = -1;
+    ASSERT_EQ(det->get_OutputStreams(&count), S_OK);
+    ASSERT_EQ(count, LONG(probed.size()));
+    for (LONG i = 0; i < count; ++i) {
+        SCOPED_TRACE("stream " + std::to_string(i));
+        auto fields = probed[size_t(i)];
+        ASSERT_EQ(det->put_CurrentStream(i), S_OK);
+        LONG current = -1;
+        EXPECT_EQ(det->get_CurrentStream(&current), S_OK);
+        EXPECT_EQ(current, i);
+        GUID type = GUID_NULL;
+        ASSERT_EQ(det->get_StreamType(&type), S_OK);
+        const bool isVideo = fields["codec_type"] == "video";
+        EXPECT_EQ(type, isVideo ? MEDIATYPE_Video : MEDIATYPE_Audio);
+
+        double length = -1;
+        ASSERT_EQ(det->get_StreamLength(&length), S_OK);
+        // ffprobe's stream duration where it has one; the length made otherwise.
+        if (fields["duration"] != "N/A")
+            EXPECT_NEAR(length, std::stod(fields["duration"]), 1e-6);
+        EXPECT_NEAR(length, clip.lengths[size_t(i)], 0.06);
+
+        double fps = -1;
+        if (isVideo) {
+            EXPECT_EQ(det->get_FrameRate(&fps), S_OK);
+            EXPECT_DOUBLE_EQ(fps, rate(fields["avg_frame_rate"]));
+        } else
+            EXPECT_EQ(det->get_FrameRate(&fps), VFW_E_INVALIDMEDIATYPE);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(MediaDet, MediaDetFile, ::testing::ValuesIn(clips),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(MediaDet, BeforeAFileThereIsNoNameNoStreamAndNoCurrentStream)
+{
+    Detector det;
+    EXPECT_EQ(det.fileName(), L"<null>");
+    LONG count;
+    double value;
+    GUID type;
+    EXPECT_EQ(det->get_OutputStreams(&count), E_INVALIDARG);
+    EXPECT_EQ(det->get_CurrentStream(&count), E_INVALIDARG);
+    EXPECT_EQ(det->put_CurrentStream(0), E_INVALIDARG);
+    EXPECT_EQ(det->get_StreamType(&type), E_INVALIDARG);
+    EXPECT_EQ(det->get_StreamLength(&value), E_INVALIDARG);
+    EXPECT_EQ(det->get_FrameRate(&value), E_INVALIDARG);
+    EXPECT_EQ(det->get_StreamLength(nullptr), E_POINTER);
+}
+
+TEST(MediaDet, AnotherFileReplacesTheFirstAndStartsAtItsFirstStream)
+{
+    // Passed as a counted string this time, with a name that is not ASCII.
+    ScratchDir dir;
+    const std::string second = dir.path("Grüße ☃.wav");
+    std::filesystem::copy_file(fileOf("Wav"), second);
+    const std::wstring wide = L"Grüße ☃.wav";
+    Detector det;
+    ASSERT_EQ(det.open(fileOf("AsfWmv2Wma2")), S_OK);
+    ASSERT_EQ(det->put_CurrentStream(1), S_OK);
+    const std::string folder = dir.path("");  // ASCII
+    BSTR name = SysAllocString((std::wstring(folder.begin(), folder.end()) + wide).c_str());
+    ASSERT_EQ(det->put_Filename(name), S_OK);
+    EXPECT_EQ(det.fileName(), name);
+    SysFreeString(name);
+    LONG count = -1, current = -1;
+    EXPECT_EQ(det->get_OutputStreams(&count), S_OK);
+    EXPECT_EQ(count, 1);
+    EXPECT_EQ(det->get_CurrentStream(&current), S_OK);
+    EXPECT_EQ(current, 0);
+    for (LONG wrong : {-1, 1})
+        EXPECT_EQ(det->put_CurrentStream(wrong), E_INVALIDARG) << wrong;
+    double length = 0;
+    EXPECT_EQ(det->get_StreamLength(&length), S_OK);
+    EXPECT_NEAR(length, 1.25, 0.01);
+}
+
+TEST(MediaDet, FilesItCannotReadFailAndCloseThePreviousFile)
+{
+    ScratchDir dir;
+    Bytes noise(4096);
+    for (size_t i = 0; i < noise.size(); ++i)
+        noise[i] = uint8_t(i * 7919 >> 3);
+    const std::string subtitles = "1\n00:00:00,000 --> 00:00:01,000\nOnly words\n";
+    const struct {
+        const char* name;
+        std::string path;
+        HRESULT expected;
+    } cases[] = {
+        {"missing", dir.path("missing.avi"), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)},
+        {"noise", dir.write("noise.bin", noise), VFW_E_INVALID_FILE_FORMAT},
+        {"empty", dir.write("empty.avi", {}), VFW_E_INVALID_FILE_FORMAT},
+        {"no audio or video", dir.write("words.srt", Bytes(subtitles.begin(), subtitles.end())), VFW_E_INVALID_FILE_FORMAT},
+    };
+    const std::string good = fileOf("Wav");
+    for (const auto& c : cases) {
+        Detector det;
+        ASSERT_EQ(det.open(good), S_OK);
+        EXPECT_EQ(det.open(c.path), c.expected) << c.name;
+        EXPECT_EQ(det.fileName(), L"<null>") << c.name;
+        LONG count;
+        EXPECT_EQ(det->get_OutputStreams(&count), E_INVALIDARG) << c.name;
+    }
+    Detector det;
+    EXPECT_EQ(det->put_Filename(nullptr), E_POINTER);
+}
+
+TEST(MediaDet, MethodsTheLibraryNeverCallsAreNotImplemented)
+{
+    Detector det;
+    IUnknown* unknown = nullptr;
+    BSTR text = nullptr;
+    LONG size = 0;
+    AM_MEDIA_TYPE type{};
+    const HRESULT results[] = {
+        det->get_Filter(&unknown),        det->put_Filter(nullptr),
+        det->get_StreamTypeB(&text),      det->GetBitmapBits(0, &size, nullptr, 8, 8),
+        det->WriteBitmapBits(0, 8, 8, text), det->get_StreamMediaType(&type),
+        det->GetSampleGrabber(&unknown),  det->EnterBitmapGrabMode(0),
+    };
+    for (size_t i = 0; i < std::size(results); ++i)
+        EXPECT_EQ(results[i], E_NOTIMPL) << "method " << i;
+}
