@@ -19,7 +19,6 @@ struct AvFree {
     void operator()(SwsContext* context) const { sws_freeContext(context); }
     void operator()(SwrContext* context) const { swr_free(&context); }
     void operator()(AVCodecParserContext* parser) const { av_parser_close(parser); }
-    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
     void operator()(AVCodecParameters* parameters) const { avcodec_parameters_free(&parameters); }
 };
 
@@ -30,5 +29,4 @@ using AvFramePtr = std::unique_ptr<AVFrame, AvFree>;
 using SwsContextPtr = std::unique_ptr<SwsContext, AvFree>;
 using SwrContextPtr = std::unique_ptr<SwrContext, AvFree>;
 using AvParserPtr = std::unique_ptr<AVCodecParserContext, AvFree>;
-using AvFormatContextPtr = std::unique_ptr<AVFormatContext, AvFree>;
 using AvCodecParametersPtr = std::unique_ptr<AVCodecParameters, AvFree>;
