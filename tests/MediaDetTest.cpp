@@ -134,8 +134,9 @@ TEST_P(MediaDetFile, StreamsMatchFfprobe)
         double length = -1;
         ASSERT_EQ(det->get_StreamLength(&length), S_OK);
         // ffprobe's stream duration where it has one; the length made otherwise.
-        if (fields["duration"] != "N/A")
+        if (fields["duration"] != "N/A") {
             EXPECT_NEAR(length, std::stod(fields["duration"]), 1e-6);
+        }
         EXPECT_NEAR(length, clip.lengths[size_t(i)], 0.06);
 
         double fps = -1;

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "SystemDeviceEnum.h"
+#include "platform/dshow/FilterGraph.h"
 #include "platform/dshow/Strmif.h"
 #include "platform/filters/MediaDet.h"
 
@@ -15,6 +16,7 @@ std::vector<ClassEntry>& Table()
 {
     // Entries are added here as the platform's classes are built.
     static std::vector<ClassEntry> table{
+        {CLSID_FilterGraph, L"Filter Graph", MERIT_DO_NOT_USE, {}, FilterGraph::CreateInstance},
         {CLSID_SystemDeviceEnum, L"System Device Enumerator", MERIT_DO_NOT_USE, {}, SystemDeviceEnum::CreateInstance},
         {CLSID_MediaDet, L"MediaDet", MERIT_DO_NOT_USE, {}, MediaDet::CreateInstance},
     };

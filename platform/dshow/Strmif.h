@@ -297,6 +297,15 @@ struct IMediaEvent : IUnknown {
     virtual HRESULT FreeEventParams(LONG code, LONG_PTR param1, LONG_PTR param2) = 0;
 };
 
+#define AM_MEDIAEVENT_NONOTIFY 0x01
+
+struct IMediaEventEx : IMediaEvent {
+    virtual HRESULT SetNotifyWindow(OAHWND window, LONG message, LONG_PTR instance) = 0;
+    // AM_MEDIAEVENT_NONOTIFY empties the queue and keeps it empty.
+    virtual HRESULT SetNotifyFlags(LONG flags) = 0;
+    virtual HRESULT GetNotifyFlags(LONG* flags) = 0;
+};
+
 struct IMediaEventSink : IUnknown {
     virtual HRESULT Notify(LONG code, LONG_PTR param1, LONG_PTR param2) = 0;
 };

@@ -86,7 +86,8 @@ HRESULT CTransformInputPin::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop
 }
 
 CTransformOutputPin::CTransformOutputPin(const char* name, CTransformFilter* filter, HRESULT* result, LPCWSTR pinName)
-    : CBaseOutputPin(name, filter, &filter->m_csFilter, result, pinName), m_pTransformFilter(filter)
+    : CBaseOutputPin(name, filter, &filter->m_csFilter, result, pinName), m_pTransformFilter(filter),
+      m_pPosition(new CPosPassThru("CTransformOutputPin", GetOwner(), result, filter->InputPin()))
 {
 }
 
@@ -94,16 +95,8 @@ CTransformOutputPin::~CTransformOutputPin() { delete m_pPosition; }
 
 HRESULT CTransformOutputPin::NonDelegatingQueryInterface(REFIID iid, void** object)
 {
-    if (iid == IID_IMediaSeeking) {
-        {
-            CAutoLock lock(m_pLock);
-            if (!m_pPosition) {
-                HRESULT hr = S_OK;
-                m_pPosition = new CPosPassThru("CTransformOutputPin", GetOwner(), &hr, m_pTransformFilter->InputPin());
-            }
-        }
+    if (iid == IID_IMediaSeeking)
         return m_pPosition->NonDelegatingQueryInterface(iid, object);
-    }
     return CBaseOutputPin::NonDelegatingQueryInterface(iid, object);
 }
 
@@ -156,6 +149,9 @@ HRESULT CTransformOutputPin::DecideBufferSize(IMemAllocator* allocator, ALLOCATO
 CTransformFilter::CTransformFilter(const char* name, IUnknown* outer, REFCLSID clsid)
     : CBaseFilter(name, outer, &m_csFilter, clsid)
 {
+    HRESULT hr = S_OK;
+    m_pInput = new CTransformInputPin("CTransformInputPin", this, &hr, L"XForm In");
+    m_pOutput = new CTransformOutputPin("CTransformOutputPin", this, &hr, L"XForm Out");
 }
 
 CTransformFilter::~CTransformFilter()
@@ -166,12 +162,6 @@ CTransformFilter::~CTransformFilter()
 
 CBasePin* CTransformFilter::GetPin(int n)
 {
-    CAutoLock lock(&m_csFilter);
-    if (!m_pInput) {
-        HRESULT hr = S_OK;
-        m_pInput = new CTransformInputPin("CTransformInputPin", this, &hr, L"XForm In");
-        m_pOutput = new CTransformOutputPin("CTransformOutputPin", this, &hr, L"XForm Out");
-    }
     return n == 0 ? static_cast<CBasePin*>(m_pInput) : n == 1 ? static_cast<CBasePin*>(m_pOutput) : nullptr;
 }
 

@@ -53,7 +53,7 @@ public:
 
 private:
     CTransformFilter* const m_pTransformFilter;
-    CPosPassThru* m_pPosition = nullptr;  // made on first IMediaSeeking request
+    CPosPassThru* const m_pPosition;
 };
 
 class CTransformFilter : public CBaseFilter {
@@ -62,7 +62,8 @@ public:
     ~CTransformFilter() override;
 
     int GetPinCount() override { return 2; }
-    // 0 is the input pin, 1 the output pin; both are made on first call.
+    // 0 is the input pin, 1 the output pin. Both live as long as the filter: streaming threads
+    // reach them without the filter lock.
     CBasePin* GetPin(int n) override;
     // Makes the input inactive before taking the receive lock, so that a Receive in progress ends.
     HRESULT Stop() override;
@@ -94,8 +95,8 @@ public:
     virtual HRESULT EndFlush();
     virtual HRESULT NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate);
 
-    CTransformInputPin* InputPin() { return static_cast<CTransformInputPin*>(GetPin(0)); }
-    CTransformOutputPin* OutputPin() { return static_cast<CTransformOutputPin*>(GetPin(1)); }
+    CTransformInputPin* InputPin() { return m_pInput; }
+    CTransformOutputPin* OutputPin() { return m_pOutput; }
 
     CCritSec m_csFilter;
     CCritSec m_csReceive;

@@ -19,6 +19,7 @@ struct AvFree {
     void operator()(SwsContext* context) const { sws_freeContext(context); }
     void operator()(SwrContext* context) const { swr_free(&context); }
     void operator()(AVCodecParserContext* parser) const { av_parser_close(parser); }
+    void operator()(AVCodecParameters* parameters) const { avcodec_parameters_free(&parameters); }
 };
 
 using AvCodecContextPtr = std::unique_ptr<AVCodecContext, AvFree>;
@@ -28,3 +29,4 @@ using AvFramePtr = std::unique_ptr<AVFrame, AvFree>;
 using SwsContextPtr = std::unique_ptr<SwsContext, AvFree>;
 using SwrContextPtr = std::unique_ptr<SwrContext, AvFree>;
 using AvParserPtr = std::unique_ptr<AVCodecParserContext, AvFree>;
+using AvCodecParametersPtr = std::unique_ptr<AVCodecParameters, AvFree>;

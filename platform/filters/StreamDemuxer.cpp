@@ -1,0 +1,184 @@
+#include "StreamDemuxer.h"
+
+#include "OpenDecoder.h"
+
+namespace {
+
+// Packets read at most while looking for the first picture or sound of a decode.
+constexpr int MaxProbePackets = 64;
+// Seeks tried at most, each further back, before reading from the beginning.
+constexpr int MaxSeeks = 4;
+constexpr REFERENCE_TIME FirstStepBack = 10000000;
+// Audio decoding starts this many codec frames early: overlapping transforms, filter banks and
+// decoders that give nothing for the first packets after a flush are settled by then.
+constexpr int AudioPrerollFrames = 6;
+constexpr int DefaultAudioFrame = 2048;
+
+bool IsAudio(const AVStream& stream) { return stream.codecpar->codec_type == AVMEDIA_TYPE_AUDIO; }
+
+bool IsPcm(const AVCodecParameters& parameters) { return av_get_bits_per_sample(parameters.codec_id) > 0; }
+
+REFERENCE_TIME AudioPreroll(const AVCodecParameters& parameters)
+{
+    if (IsPcm(parameters) || parameters.sample_rate <= 0)
+        return 0;
+    const int frame = parameters.frame_size > 0 ? parameters.frame_size : DefaultAudioFrame;
+    return av_rescale(AudioPrerollFrames * frame, ReferenceTimeBase.den, parameters.sample_rate);
+}
+
+}  // namespace
+
+std::unique_ptr<StreamDemuxer> StreamDemuxer::Open(const std::string& path, int index)
+{
+    std::unique_ptr<StreamDemuxer> demuxer(new StreamDemuxer(path, index));
+    if (!demuxer->Reopen())
+        return nullptr;
+    const AVStream& stream = demuxer->Stream();
+    const AVMediaType type = stream.codecpar->codec_type;
+    if (type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_AUDIO)
+        return nullptr;
+    const int64_t first = demuxer->FirstOutput();
+    demuxer->m_Origin = first != AV_NOPTS_VALUE ? first : stream.start_time != AV_NOPTS_VALUE ? stream.start_time : 0;
+    demuxer->LearnPacketPattern();
+    return demuxer;
+}
+
+bool StreamDemuxer::Reopen()
+{
+    m_Pending.clear();
+    m_Context.reset();
+    AVFormatContext* context = nullptr;
+    if (avformat_open_input(&context, m_Path.c_str(), nullptr, nullptr) < 0)
+        return false;
+    m_Context.reset(context);
+    if (avformat_find_stream_info(context, nullptr) < 0 || m_Index < 0 || unsigned(m_Index) >= context->nb_streams) {
+        m_Context.reset();
+        return false;
+    }
+    for (unsigned i = 0; i < context->nb_streams; i++)
+        if (int(i) != m_Index)
+            context->streams[i]->discard = AVDISCARD_ALL;
+    return true;
+}
+
+REFERENCE_TIME StreamDemuxer::Time(int64_t timestamp) const
+{
+    if (timestamp == AV_NOPTS_VALUE)
+        return NoTime;
+    if (m_Pattern.empty())
+        return av_rescale_q(timestamp - m_Origin, Stream().time_base, ReferenceTimeBase);
+    // Packet n of the stream.
+    const int64_t period = int64_t(m_Pattern.size()) - 1, n = timestamp - m_Origin;
+    const int64_t cycles = n / period - (n % period < 0), at = n - cycles * period;
+    const int64_t sample = cycles * m_Pattern.back() + m_Pattern[at];
+    return av_rescale_rnd(sample, ReferenceTimeBase.den, Stream().codecpar->sample_rate,
+                          AVRounding(AV_ROUND_UP | AV_ROUND_PASS_MINMAX));
+}
+
+void StreamDemuxer::LearnPacketPattern()
+{
+    const AVStream& stream = Stream();
+    const AVCodecParameters& p = *stream.codecpar;
+    const int frameBytes = p.ch_layout.nb_channels * av_get_bits_per_sample(p.codec_id) / 8;
+    if (!IsAudio(stream) || frameBytes <= 0 || int64_t(stream.time_base.num) * p.sample_rate <= stream.time_base.den)
+        return;
+    while (m_Pending.size() < MaxProbePackets) {
+        AvPacketPtr packet(av_packet_alloc());
+        if (!packet || !ReadFile(packet.get()))
+            break;
+        m_Pending.push_back(std::move(packet));
+    }
+    // Packets one tick apart from the start, with sizes that repeat with a period.
+    std::vector<int64_t> counts;
+    for (const AvPacketPtr& packet : m_Pending) {
+        if (packet->pts != m_Origin + int64_t(counts.size()) || packet->size % frameBytes)
+            return;
+        counts.push_back(packet->size / frameBytes);
+    }
+    for (size_t period = 1; 2 * period <= counts.size(); period++) {
+        size_t i = period;
+        while (i < counts.size() && counts[i] == counts[i - period])
+            i++;
+        if (i < counts.size())
+            continue;
+        m_Pattern = {0};
+        for (size_t k = 0; k < period; k++)
+            m_Pattern.push_back(m_Pattern.back() + counts[k]);
+        return;
+    }
+}
+
+REFERENCE_TIME StreamDemuxer::Duration() const
+{
+    const AVStream& stream = Stream();
+    const AVCodecParameters& parameters = *stream.codecpar;
+    if (stream.duration != AV_NOPTS_VALUE && stream.duration > 0)
+        return av_rescale_q(stream.duration, stream.time_base, ReferenceTimeBase);
+    if (IsAudio(stream) && IsPcm(parameters) && stream.nb_frames > 0 && parameters.sample_rate > 0)
+        return av_rescale(stream.nb_frames, ReferenceTimeBase.den, parameters.sample_rate);
+    if (m_Context->duration != AV_NOPTS_VALUE && m_Context->duration > 0)
+        return av_rescale(m_Context->duration, ReferenceTimeBase.den, AV_TIME_BASE);
+    return 0;
+}
+
+bool StreamDemuxer::Read(AVPacket* packet)
+{
+    if (m_Pending.empty())
+        return ReadFile(packet);
+    av_packet_move_ref(packet, m_Pending.front().get());
+    m_Pending.pop_front();
+    return true;
+}
+
+bool StreamDemuxer::ReadFile(AVPacket* packet)
+{
+    while (m_Context && av_read_frame(m_Context.get(), packet) >= 0) {
+        if (packet->stream_index == m_Index)
+            return true;
+        av_packet_unref(packet);
+    }
+    return false;
+}
+
+int64_t StreamDemuxer::FirstOutput()
+{
+    const AVStream& stream = Stream();
+    AvCodecContextPtr decoder = OpenDecoder(*stream.codecpar, stream.time_base);
+    AvFramePtr frame(av_frame_alloc());
+    if (!decoder || !frame)
+        return AV_NOPTS_VALUE;
+    for (int n = 0; n < MaxProbePackets; n++) {
+        AvPacketPtr packet(av_packet_alloc());
+        if (!packet)
+            return AV_NOPTS_VALUE;
+        const bool read = ReadFile(packet.get());
+        avcodec_send_packet(decoder.get(), read ? packet.get() : nullptr);
+        if (read)
+            m_Pending.push_back(std::move(packet));
+        if (avcodec_receive_frame(decoder.get(), frame.get()) == 0)
+            return frame->best_effort_timestamp;
+        if (!read)
+            break;
+    }
+    return AV_NOPTS_VALUE;
+}
+
+bool StreamDemuxer::Seek(REFERENCE_TIME time)
+{
+    const AVStream& stream = Stream();
+    const REFERENCE_TIME target = time - (IsAudio(stream) ? AudioPreroll(*stream.codecpar) : 0);
+    REFERENCE_TIME back = 0;
+    for (int tries = 0; tries < MaxSeeks && target - back > 0; tries++) {
+        const int64_t at = av_rescale_q(target - back, ReferenceTimeBase, stream.time_base) + m_Origin;
+        if (av_seek_frame(m_Context.get(), m_Index, at, AVSEEK_FLAG_BACKWARD) < 0)
+            break;
+        m_Pending.clear();
+        const int64_t first = FirstOutput();
+        // Too late: the demuxer found a later key frame, or the key frame of an open GOP, whose
+        // B-frames shown before it follow it, or a place near the end from which nothing decodes.
+        if (first != AV_NOPTS_VALUE && Time(first) <= time)
+            return true;
+        back = back ? 2 * back : FirstStepBack;
+    }
+    return Reopen();
+}

@@ -1,0 +1,57 @@
+// One stream of a media file, read on its own: each output pin of a source owns one, so that a
+// renderer holding a sample of one stream never holds up another.
+//
+// Times are REFERENCE_TIME counted from the stream's start, which is the time of the first picture
+// or sound that a decode from the beginning gives (not the container's start time: ASF audio
+// decoders give nothing for the first packets, AVI MPEG-4 with B-frames shows its first picture
+// one frame late). So picture n of a decode from the start has the time n frames, and sample n of
+// a decode from the start has the time n / rate.
+#pragma once
+
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/dshow/Strmif.h"
+#include "platform/ffmpeg/AvPointers.h"
+
+inline constexpr REFERENCE_TIME NoTime = INT64_MIN;
+
+class StreamDemuxer {
+public:
+    // Null when the file cannot be opened or has no such stream.
+    static std::unique_ptr<StreamDemuxer> Open(const std::string& path, int index);
+
+    const AVStream& Stream() const { return *m_Context->streams[m_Index]; }
+    // The stream's length: its own duration, else the file's; PCM in AVI counts its samples.
+    REFERENCE_TIME Duration() const;
+    // A time of the stream (its time base) from the stream's start; NoTime for no time.
+    REFERENCE_TIME Time(int64_t timestamp) const;
+
+    // The next packet of the stream; false at the end of the stream or on a read error.
+    bool Read(AVPacket* packet);
+    // Makes the next packets start early enough that a decode from them gives the picture covering
+    // time, or for audio the sample at time, exactly as a decode from the beginning does: video
+    // from the key frame at or before time, audio a few codec frames earlier, so that codecs whose
+    // frames overlap give the same samples. False when nothing can be read there.
+    bool Seek(REFERENCE_TIME time);
+
+private:
+    StreamDemuxer(const std::string& path, int index) : m_Path(path), m_Index(index) {}
+    bool Reopen();
+    bool ReadFile(AVPacket* packet);
+    // Decodes from the current position, keeping the packets read for Read, until the first
+    // picture or sound; its time (stream time base), AV_NOPTS_VALUE if none comes.
+    int64_t FirstOutput();
+    // For PCM timed coarser than its samples (DV counts frames): the repeating sample counts of its
+    // packets, read from the start, so that each packet's time is its first sample's exactly.
+    void LearnPacketPattern();
+
+    const std::string m_Path;
+    const int m_Index;
+    AvFormatContextPtr m_Context;
+    int64_t m_Origin = 0;  // the stream's start, in its time base
+    std::deque<AvPacketPtr> m_Pending;
+    std::vector<int64_t> m_Pattern;  // samples before each packet of one period, and the period's total
+};
