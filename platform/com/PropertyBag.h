@@ -32,10 +32,13 @@ struct IEnumMoniker : IUnknown {
     virtual HRESULT Clone(IEnumMoniker** copy) = 0;
 };
 
-#define CDEF_DEVMON_CMGR_DEVICE 0x2
-#define CDEF_DEVMON_DMO 0x4
-#define CDEF_DEVMON_FILTER 0x10
-#define CDEF_DEVMON_PNP_DEVICE 0x20
+#define CDEF_CLASS_DEFAULT 0x1
+#define CDEF_BYPASS_CLASS_MANAGER 0x2
+#define CDEF_MERIT_ABOVE_DO_NOT_USE 0x8
+#define CDEF_DEVMON_CMGR_DEVICE 0x10
+#define CDEF_DEVMON_DMO 0x20
+#define CDEF_DEVMON_PNP_DEVICE 0x40
+#define CDEF_DEVMON_FILTER 0x80
 
 struct ICreateDevEnum : IUnknown {
     // S_FALSE with no enumerator when the category holds no device.
