@@ -5,6 +5,7 @@
 
 #include "SystemDeviceEnum.h"
 #include "platform/dshow/FilterGraph.h"
+#include "platform/dshow/MemAllocator.h"
 #include "platform/dshow/Strmif.h"
 #include "platform/filters/MediaDet.h"
 
@@ -19,6 +20,7 @@ std::vector<ClassEntry>& Table()
         {CLSID_FilterGraph, L"Filter Graph", MERIT_DO_NOT_USE, {}, FilterGraph::CreateInstance},
         {CLSID_SystemDeviceEnum, L"System Device Enumerator", MERIT_DO_NOT_USE, {}, SystemDeviceEnum::CreateInstance},
         {CLSID_MediaDet, L"MediaDet", MERIT_DO_NOT_USE, {}, MediaDet::CreateInstance},
+        {CLSID_MemoryAllocator, L"Memory Allocator", MERIT_DO_NOT_USE, {}, CMemAllocator::CreateInstance},
     };
     return table;
 }
