@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "DShowTestFilters.h"
 #include "TestSupport.h"
 #include "platform/com/ClassTable.h"
 #include "platform/com/ComRef.h"
@@ -22,7 +23,6 @@ namespace {
 
 constexpr GUID MEDIASUBTYPE_TestCoded = MakeGuid("9B2D07E1-3C4A-4F1E-8D6B-2A7C5E1F0A01");
 constexpr CLSID CLSID_TestSource = MakeGuid("9B2D07E1-3C4A-4F1E-8D6B-2A7C5E1F0A02");
-constexpr CLSID CLSID_TestRenderer = MakeGuid("9B2D07E1-3C4A-4F1E-8D6B-2A7C5E1F0A03");
 constexpr CLSID CLSID_TestFileSource = MakeGuid("9B2D07E1-3C4A-4F1E-8D6B-2A7C5E1F0A04");
 // Registered decoders: [0] outputs what the renderer takes, [1] a type it refuses.
 constexpr CLSID CLSID_TestDecoder[2] = {MakeGuid("9B2D07E1-3C4A-4F1E-8D6B-2A7C5E1F0A10"),
@@ -91,13 +91,6 @@ HRESULT TwoBuffers(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request)
     return allocator->SetProperties(request, &actual);
 }
 
-void SetVideo(CMediaType* type, REFGUID subtype)
-{
-    type->SetType(&MEDIATYPE_Video);
-    type->SetSubtype(&subtype);
-    type->SetFormatType(&FORMAT_None);
-}
-
 class CountingSource;
 
 // Frames 0..count-1, FrameTime each, times counted from the segment's start; it seeks on its pin.
@@ -113,7 +106,7 @@ public:
         return iid == IID_IMediaSeeking ? GetInterface(static_cast<IMediaSeeking*>(this), object)
                                         : CSourceStream::NonDelegatingQueryInterface(iid, object);
     }
-    HRESULT GetMediaType(CMediaType* type) override { return SetVideo(type, m_Subtype), S_OK; }
+    HRESULT GetMediaType(CMediaType* type) override { return type->Set(dshowtest::TestType(8, m_Subtype)); }
     HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override
     {
         return TwoBuffers(allocator, request);
@@ -128,6 +121,7 @@ public:
         LONGLONG frame = m_Next++, next = frame + 1;
         sample->SetTime(&start, &end);
         sample->SetMediaTime(&frame, &next);
+        dshowtest::SetNumber(sample, int(frame));
         sample->SetDiscontinuity(std::exchange(m_bNewSegment, false));
         return S_OK;
     }
@@ -201,46 +195,14 @@ public:
     CountingPin* const pin;  // deleted by CSource
 };
 
-struct Rendered {
-    LONGLONG frame;
-    REFERENCE_TIME start;
-    bool discontinuity;
-};
-
-// Takes video of one subtype and records each sample it renders.
-class TestRenderer final : public Tracked<CBaseRenderer> {
+// The shared renderer, counted and logged; it takes only RGB32. Made with a reference of its own.
+class TestRenderer final : public Tracked<dshowtest::TestRenderer> {
 public:
-    explicit TestRenderer(char tag = 'R') : Tracked(tag, CLSID_TestRenderer, "TestRenderer", nullptr, &ignored) {}
-    HRESULT CheckMediaType(const CMediaType* type) override
-    {
-        return *type->Type() == MEDIATYPE_Video && *type->Subtype() == MEDIASUBTYPE_RGB32 ? S_OK : E_FAIL;
-    }
-    HRESULT DoRenderSample(IMediaSample* sample) override
-    {
-        Rendered r{0, 0, sample->IsDiscontinuity() == S_OK};
-        LONGLONG end;
-        sample->GetMediaTime(&r.frame, &end);
-        sample->GetTime(&r.start, &end);
-        std::lock_guard<std::mutex> lock(m_Lock);
-        m_Rendered.push_back(r);
-        m_Changed.notify_all();
-        return S_OK;
-    }
-    // What was rendered once there are `count` samples (false if they never come).
-    bool WaitFor(size_t count, std::vector<Rendered>* rendered = nullptr)
-    {
-        std::unique_lock<std::mutex> lock(m_Lock);
-        const bool came = m_Changed.wait_for(lock, std::chrono::seconds(10), [&] { return m_Rendered.size() >= count; });
-        if (rendered)
-            *rendered = m_Rendered;
-        return came;
-    }
-
-private:
-    std::mutex m_Lock;
-    std::condition_variable m_Changed;
-    std::vector<Rendered> m_Rendered;
+    explicit TestRenderer(char tag) : Tracked(tag) {}
 };
+using Rendered = dshowtest::TestRenderer::Sample;
+
+ComRef<TestRenderer> NewRenderer(char tag = 'R') { return ComRef<TestRenderer>::Adopt(new TestRenderer(tag)); }
 
 // Turns the private coded subtype into RGB32 ([0]) or YUY2 ([1]); made through the class table.
 std::atomic<int> decodersMade[2];
@@ -269,9 +231,13 @@ public:
     }
     HRESULT GetMediaType(int position, CMediaType* type) override
     {
-        return position ? VFW_S_NO_MORE_ITEMS : (SetVideo(type, Output()), S_OK);
+        return position ? VFW_S_NO_MORE_ITEMS : type->Set(dshowtest::TestType(8, Output()));
     }
-    HRESULT Transform(IMediaSample*, IMediaSample*) override { return S_OK; }
+    HRESULT Transform(IMediaSample* in, IMediaSample* out) override
+    {
+        dshowtest::SetNumber(out, dshowtest::NumberOf(in));
+        return S_OK;
+    }
 
 private:
     static GUID Output() { return Kind == 0 ? MEDIASUBTYPE_RGB32 : MEDIASUBTYPE_YUY2; }
@@ -352,7 +318,7 @@ protected:
     // already gives what the renderer takes.
     void AddChain(GUID subtype, LONGLONG frames, bool connect = true)
     {
-        renderers.push_back(Make(new TestRenderer(char('R' + renderers.size()))));
+        renderers.push_back(NewRenderer(char('R' + renderers.size())));
         sources.push_back(Make(new CountingSource(subtype, frames, char('S' + sources.size()))));
         ASSERT_TRUE(SUCCEEDED(graph->AddFilter(renderers.back().get(), nullptr)));
         ASSERT_TRUE(SUCCEEDED(graph->AddFilter(sources.back().get(), nullptr)));
@@ -393,8 +359,7 @@ protected:
 
 TEST_F(FilterGraphTest, NamesEnumerationAndRemoval)
 {
-    ComRef<TestRenderer> f[4] = {Make(new TestRenderer), Make(new TestRenderer), Make(new TestRenderer),
-                                 Make(new TestRenderer)};
+    ComRef<TestRenderer> f[4] = {NewRenderer(), NewRenderer(), NewRenderer(), NewRenderer()};
     ComRef<IEnumFilters> list;
     ASSERT_EQ(graph->EnumFilters(list.out()), S_OK);
     IBaseFilter* got[4] = {};
@@ -453,7 +418,7 @@ TEST_F(FilterGraphTest, DirectConnectionsAndRefusals)
     IPin* out = sources[0]->pin;
     IPin* in = renderers[0]->Pin(0);
     ComRef<TestDecoder<0>> decoder = Make(new TestDecoder<0>);
-    ComRef<TestRenderer> outsider = Make(new TestRenderer);
+    ComRef<TestRenderer> outsider = NewRenderer();
     graph->AddFilter(decoder.get(), L"Decoder");
     EXPECT_EQ(graph->ConnectDirect(in, in, nullptr), VFW_E_INVALID_DIRECTION);
     EXPECT_EQ(graph->ConnectDirect(out, outsider->Pin(0), nullptr), VFW_E_NOT_IN_GRAPH);
@@ -614,10 +579,10 @@ TEST_F(FilterGraphTest, CompletionComesOnceEveryRendererHasEnded)
     EXPECT_EQ(Completion(0, VFW_E_WRONG_STATE), 0);
     sources[1]->pin->gate.Allow(1);  // enough to cue, not to end
     ASSERT_TRUE(SUCCEEDED(control->Run()));
-    std::vector<Rendered> rendered;
-    ASSERT_TRUE(renderers[0]->WaitFor(3, &rendered));
-    for (LONGLONG i = 0; i < 3; ++i)
-        EXPECT_EQ(rendered[i].frame, i);
+    ASSERT_TRUE(renderers[0]->WaitFor(3));
+    const std::vector<Rendered> rendered = renderers[0]->Samples();
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(rendered[i].number, i);
     EXPECT_EQ(Completion(0, E_ABORT), 0);  // one renderer is still going
     sources[1]->pin->gate.Allow(-1);
     EXPECT_EQ(Completion(INFINITE, S_OK), EC_COMPLETE);
@@ -673,7 +638,7 @@ TEST_F(FilterGraphTest, DurationIsTheLongestOfTheRenderers)
     LONGLONG duration = 0;
     EXPECT_EQ(seeking->GetDuration(&duration), E_NOTIMPL);
     AddChain(MEDIASUBTYPE_RGB32, 30);
-    renderers.push_back(Make(new TestRenderer));  // unconnected: it has no say
+    renderers.push_back(NewRenderer());  // unconnected: it has no say
     graph->AddFilter(renderers.back().get(), nullptr);
     AddChain(MEDIASUBTYPE_RGB32, 50);
     EXPECT_EQ(seeking->GetDuration(&duration), S_OK);
@@ -695,13 +660,12 @@ TEST_F(FilterGraphTest, SeekWhileRunningRestartsTheSegment)
     LONGLONG current = 0;
     EXPECT_EQ(seeking->GetCurrentPosition(&current), S_OK);
     EXPECT_EQ(current, 100 * FrameTime);  // at the end: the stop position
-    std::vector<Rendered> rendered;
-    renderers[0]->WaitFor(0, &rendered);
+    const std::vector<Rendered> rendered = renderers[0]->Samples();
     ASSERT_GE(rendered.size(), 40u);
     const std::vector<Rendered> after(rendered.end() - 40, rendered.end());
     EXPECT_TRUE(after[0].discontinuity);
     for (size_t i = 0; i < after.size(); ++i) {
-        EXPECT_EQ(after[i].frame, LONGLONG(60 + i));
+        EXPECT_EQ(after[i].number, int(60 + i));
         EXPECT_EQ(after[i].start, REFERENCE_TIME(i) * FrameTime);  // times restart with the segment
     }
 
