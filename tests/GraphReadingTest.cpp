@@ -73,9 +73,15 @@ TEST_P(GraphReading, EveryFrameInOrderAndExactAfterRandomSeeks)
         const REFERENCE_TIME time = anyTime(random);
         const LONGLONG sample = time * rate / 10000000;
         ASSERT_TRUE(graph.Seek(time, sample)) << time;
+        // An end of stream that the stream before the seek sent while the graph paused is seen
+        // once, and the reader seeks again.
+        auto heldAfterSeek = [&](Ombrix_RendererFilter* renderer, LONGLONG* first = nullptr, LONG* bytes = nullptr) {
+            const BYTE* bits = CaptureGraph::Held(renderer, first, bytes);
+            return bits || !graph.Seek(time, sample) ? bits : CaptureGraph::Held(renderer, first, bytes);
+        };
         if (graph.HasVideo()) {
             const size_t covering = std::upper_bound(starts.begin(), starts.end(), time) - starts.begin() - 1;
-            const BYTE* bits = CaptureGraph::Held(graph.Video());
+            const BYTE* bits = heldAfterSeek(graph.Video());
             ASSERT_TRUE(bits) << time;
             EXPECT_TRUE(std::equal(frames[covering].begin(), frames[covering].end(), bits))
                 << "time " << time << ", frame " << covering;
@@ -83,7 +89,7 @@ TEST_P(GraphReading, EveryFrameInOrderAndExactAfterRandomSeeks)
         if (graph.HasAudio() && sample * frameBytes < LONGLONG(pcm.size())) {
             LONGLONG first;
             LONG bytes;
-            const BYTE* bits = CaptureGraph::Held(graph.Audio(), &first, &bytes);
+            const BYTE* bits = heldAfterSeek(graph.Audio(), &first, &bytes);
             ASSERT_TRUE(bits) << time;
             EXPECT_EQ(sample, first);
             const size_t count = std::min<size_t>(bytes, pcm.size() - sample * frameBytes) / 2;
