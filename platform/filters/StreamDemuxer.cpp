@@ -175,8 +175,10 @@ bool StreamDemuxer::Seek(REFERENCE_TIME time)
         m_Pending.clear();
         const int64_t first = FirstOutput();
         // Too late: the demuxer found a later key frame, or the key frame of an open GOP, whose
-        // B-frames shown before it follow it, or a place near the end from which nothing decodes.
-        if (first != AV_NOPTS_VALUE && Time(first) <= time)
+        // B-frames shown before it follow it, or a place near the end from which nothing decodes;
+        // or for audio, a place that leaves too few frames before the time to settle the decoder
+        // and the parser (which starts inside a frame after a jump).
+        if (first != AV_NOPTS_VALUE && Time(first) <= target)
             return true;
         back = back ? 2 * back : FirstStepBack;
     }
