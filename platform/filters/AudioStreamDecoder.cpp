@@ -48,6 +48,9 @@ void AudioStreamDecoder::Restart(REFERENCE_TIME segmentStart)
     avcodec_flush_buffers(m_Codec.get());
     m_Start = FloorDiv(segmentStart * m_Output.nSamplesPerSec, 10000000);
     m_Next = -1;
+    m_Held.reset();
+    m_Ready.clear();
+    m_Given = false;
     m_Draining = false;
 }
 
@@ -77,43 +80,75 @@ void AudioStreamDecoder::Drain()
     m_Draining = true;
 }
 
-// A frame is placed by its time: PCM's times are exact; other codecs' frames lie on whole frames
-// of the codec's frame size from the stream's start. A frame without a time follows the one before.
-// (After a seek the first frame's time can be another frame's, as when a parser starts inside a
-// frame; the frames after it, which are placed by their own times, are right again.)
-int64_t AudioStreamDecoder::FirstSample(const AVFrame& frame)
+// A frame's time places it: PCM's times are exact; other codecs' frames lie on whole frames of
+// the codec's frame size from the stream's start.
+int64_t AudioStreamDecoder::Placement(const AVFrame& frame)
 {
     m_FrameSize = std::max(m_FrameSize, frame.nb_samples);
     if (frame.pts == AV_NOPTS_VALUE)
-        return m_Next >= 0 ? m_Next : m_Start;
+        return -1;
     const int64_t sample = av_rescale(frame.pts, m_Output.nSamplesPerSec, 10000000);
-    const bool pcm = av_get_bits_per_sample(m_Codec->codec_id) > 0;
     const int64_t size = m_Codec->frame_size > 0 ? m_Codec->frame_size : m_FrameSize;
-    return pcm ? sample : FloorDiv(sample + size / 2, size) * size;
+    return IsPcm() ? sample : FloorDiv(sample + size / 2, size) * size;
+}
+
+// Sample n is the n-th sample a decode from the start gives, so once blocks are given, each
+// follows the one before. Right after a seek a frame's time can belong to another frame (a parser
+// that starts inside a frame gives out false frames with the times of real ones), so until the
+// first sample to give is reached, a block is placed only where its time and the block before it
+// agree; one that disagrees waits for the next. PCM's times are always right.
+void AudioStreamDecoder::Take(Block block, bool confirmed)
+{
+    if (m_Given || (m_Next >= 0 && block.first < 0)) {
+        block.first = m_Next;
+    } else if (!confirmed && block.first != m_Next) {
+        // A block without a time follows the one held.
+        if (!m_Held || (block.first >= 0 && m_Held->first + Count(*m_Held) != block.first)) {
+            m_Held = std::move(block);
+            return;
+        }
+        block.first = m_Held->first + Count(*m_Held);
+        Give(*std::exchange(m_Held, std::nullopt));
+    } else if (block.first < 0) {
+        block.first = m_Start;
+    }
+    m_Held.reset();
+    Give(std::move(block));
+}
+
+void AudioStreamDecoder::Give(Block block)
+{
+    const int64_t count = Count(block), skip = m_Start - block.first;
+    m_Next = block.first + count;
+    if (count <= 0 || skip >= count)
+        return;
+    if (skip > 0) {
+        block.pcm.erase(block.pcm.begin(), block.pcm.begin() + skip * m_Output.nBlockAlign);
+        block.first = m_Start;
+    }
+    m_Given = true;
+    m_Ready.push_back(std::move(block));
 }
 
 bool AudioStreamDecoder::Next(std::vector<uint8_t>* pcm, int64_t* first)
 {
     AVFrame* frame = m_Frame.get();
-    while (avcodec_receive_frame(m_Codec.get(), frame) == 0) {
-        const int64_t at = FirstSample(*frame);
+    while (m_Ready.empty() && avcodec_receive_frame(m_Codec.get(), frame) == 0) {
+        Block block{Placement(*frame), std::vector<uint8_t>(size_t(frame->nb_samples) * m_Output.nBlockAlign)};
+        const int converted = m_Converter.Convert(frame, block.pcm.data());
         const int count = frame->nb_samples;
-        m_Next = at + count;
-        const int64_t skip = m_Start - at;
-        if (count <= 0 || skip >= count) {
-            av_frame_unref(frame);
-            continue;
-        }
-        const size_t bytes = m_Output.nBlockAlign;
-        pcm->resize(size_t(count) * bytes);
-        const int converted = m_Converter.Convert(frame, pcm->data());
         av_frame_unref(frame);
         if (converted != count)
             return false;
-        if (skip > 0)
-            pcm->erase(pcm->begin(), pcm->begin() + skip * bytes);
-        *first = std::max(at, m_Start);
-        return true;
+        Take(std::move(block), IsPcm());
     }
-    return false;
+    // At the end of the stream a block still waiting for another stands on its own time.
+    if (m_Ready.empty() && m_Draining && m_Held)
+        Take(*std::exchange(m_Held, std::nullopt), true);
+    if (m_Ready.empty())
+        return false;
+    *pcm = std::move(m_Ready.front().pcm);
+    *first = m_Ready.front().first;
+    m_Ready.pop_front();
+    return true;
 }

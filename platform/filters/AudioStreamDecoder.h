@@ -7,6 +7,9 @@
 // frames, all of one size, are snapped to whole frames from the stream's start.
 #pragma once
 
+#include <deque>
+#include <optional>
+
 #include <memory>
 #include <vector>
 
@@ -35,16 +38,31 @@ public:
     static REFERENCE_TIME SampleTime(int64_t sample, int rate);
 
 private:
+    struct Block {
+        int64_t first;  // the number of its first sample
+        std::vector<uint8_t> pcm;
+    };
+
     AudioStreamDecoder(AvCodecContextPtr codec, const WAVEFORMATEX& output, AVSampleFormat format);
-    int64_t FirstSample(const AVFrame& frame);
+    bool IsPcm() const { return av_get_bits_per_sample(m_Codec->codec_id) > 0; }
+    // Where the frame's time places it; -1 for a frame without a time.
+    int64_t Placement(const AVFrame& frame);
+    // Takes a decoded block, placed by its time (or confirmed: always right), and gives it.
+    void Take(Block block, bool confirmed);
+    int64_t Count(const Block& block) const { return int64_t(block.pcm.size() / m_Output.nBlockAlign); }
+    // Queues what of the block lies at or after the first sample to give.
+    void Give(Block block);
 
     AvCodecContextPtr m_Codec;
     const WAVEFORMATEX m_Output;
     PcmConverter m_Converter;
     AvPacketPtr m_Packet;
     AvFramePtr m_Frame;
-    int64_t m_Start = 0;     // the first sample to give
-    int64_t m_Next = -1;     // the number of the next decoded sample; -1 until a frame places it
-    int m_FrameSize = 0;     // the largest frame decoded
+    int64_t m_Start = 0;          // the first sample to give
+    int64_t m_Next = -1;          // the number of the next decoded sample; -1 until the place is known
+    std::optional<Block> m_Held;  // a block placed by its time alone, waiting for the next to agree
+    std::deque<Block> m_Ready;
+    bool m_Given = false;  // a block has been given since the restart
+    int m_FrameSize = 0;  // the largest frame decoded
     bool m_Draining = false;
 };
