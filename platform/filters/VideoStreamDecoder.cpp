@@ -13,13 +13,14 @@ std::unique_ptr<VideoStreamDecoder> VideoStreamDecoder::Open(const AVCodecParame
     if (!codec || codec->width <= 0 || codec->height <= 0)
         return nullptr;
     std::unique_ptr<VideoStreamDecoder> decoder(new VideoStreamDecoder(std::move(codec), frameDuration));
-    if (!decoder->m_Packet || !decoder->m_Picture)
+    if (!decoder->m_Packet || !decoder->m_Picture || !decoder->m_Latest)
         return nullptr;
     return decoder;
 }
 
 VideoStreamDecoder::VideoStreamDecoder(AvCodecContextPtr codec, REFERENCE_TIME frameDuration)
-    : m_Codec(std::move(codec)), m_FrameDuration(frameDuration), m_Packet(av_packet_alloc()), m_Picture(av_frame_alloc())
+    : m_Codec(std::move(codec)), m_FrameDuration(frameDuration), m_Packet(av_packet_alloc()), m_Picture(av_frame_alloc()),
+      m_Latest(av_frame_alloc())
 {
 }
 
@@ -43,8 +44,10 @@ void VideoStreamDecoder::Restart(REFERENCE_TIME segmentStart)
 {
     avcodec_flush_buffers(m_Codec.get());
     av_frame_unref(m_Picture.get());
+    av_frame_unref(m_Latest.get());
     m_SegmentStart = segmentStart;
     m_NextStart = segmentStart;
+    m_bGiven = false;
     m_Draining = false;
 }
 
@@ -84,9 +87,21 @@ bool VideoStreamDecoder::Next(REFERENCE_TIME* start, REFERENCE_TIME* stop)
         const REFERENCE_TIME duration = picture->pkt_duration > 0 ? picture->pkt_duration : m_FrameDuration;
         *stop = *start + (duration > 0 ? duration : 1);
         m_NextStart = *stop;
-        if (*stop > m_SegmentStart)
+        if (*stop > m_SegmentStart) {
+            m_bGiven = true;
             return true;
-        av_frame_unref(picture);
+        }
+        av_frame_unref(m_Latest.get());
+        av_frame_move_ref(m_Latest.get(), picture);
+    }
+    // A segment that starts after the last picture ends still shows that picture: it stays on
+    // screen while a longer stream plays on.
+    if (m_Draining && !m_bGiven && m_Latest->data[0]) {
+        av_frame_move_ref(picture, m_Latest.get());
+        *start = m_SegmentStart;
+        *stop = m_SegmentStart + std::max<REFERENCE_TIME>(m_FrameDuration, 1);
+        m_bGiven = true;
+        return true;
     }
     return false;
 }

@@ -45,9 +45,11 @@ private:
     const REFERENCE_TIME m_FrameDuration;
     AvPacketPtr m_Packet;
     AvFramePtr m_Picture;
+    AvFramePtr m_Latest;  // the latest picture dropped before the segment
     std::optional<DibLayout> m_Layout;
     std::unique_ptr<DibConverter> m_Converter;
     REFERENCE_TIME m_SegmentStart = INT64_MIN;
     REFERENCE_TIME m_NextStart = 0;  // for a picture without a time: the end of the one before
+    bool m_bGiven = false;  // a picture has been given since the restart
     bool m_Draining = false;
 };
