@@ -5,6 +5,10 @@
 
 #include "OpenDecoder.h"
 
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
 namespace {
 
 constexpr GUID LibavcodecBase = MakeGuid("00000000-6F6D-4272-8000-4C6962617663");
@@ -51,8 +55,14 @@ StreamFormat VideoFormat(const AVStream& stream)
     bitmap.biWidth = p.width;
     bitmap.biHeight = p.height;
     bitmap.biPlanes = 1;
-    bitmap.biBitCount = WORD(p.bits_per_coded_sample ? p.bits_per_coded_sample : 24);
-    bitmap.biCompression = tag ? tag : FCC("LAVC");
+    // Uncompressed pictures keep what names their pixel format: the stream's own tag, else (RGB
+    // in RIFF files, tag 0) their bit depth.
+    const bool raw = p.codec_id == AV_CODEC_ID_RAWVIDEO;
+    const int bits = p.bits_per_coded_sample ? p.bits_per_coded_sample
+                     : raw ? av_get_bits_per_pixel(av_pix_fmt_desc_get(AVPixelFormat(p.format)))
+                           : 0;
+    bitmap.biBitCount = WORD(bits > 0 ? bits : 24);
+    bitmap.biCompression = tag ? tag : raw ? p.codec_tag : FCC("LAVC");
     StreamFormat format{MEDIATYPE_Video, subtype, FORMAT_VideoInfo, {}};
     Append(format.format, &header, sizeof header);
     Append(format.format, p.extradata, p.extradata_size);
