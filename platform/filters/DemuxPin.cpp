@@ -97,9 +97,10 @@ HRESULT DemuxPin::GetDeliveryBuffer(IMediaSample** sample, REFERENCE_TIME* start
         m_bAtEnd = !m_bHavePacket;
     }
     if (m_bHavePacket && m_pPacketAllocator) {
-        // Fails while the downstream filter still holds a sample; the thread asks again.
+        // Fails while the downstream filter still holds a sample; the thread asks again. Without
+        // the memory the packet cannot be delivered whole: FillBuffer then ends the stream.
         const HRESULT hr = m_pPacketAllocator->Enlarge(m_Packet->size);
-        if (FAILED(hr))
+        if (FAILED(hr) && hr != E_OUTOFMEMORY)
             return hr;
     }
     return CSourceStream::GetDeliveryBuffer(sample, start, end, flags);

@@ -11,10 +11,18 @@ HRESULT PacketAllocator::Enlarge(LONG size)
     const long long rounded = (whole + m_lAlignment - 1) / m_lAlignment * m_lAlignment;
     if (rounded > 0x7FFFFFFF)
         return E_OUTOFMEMORY;
+    const LONG before = m_lSize;
     m_lSize = LONG(rounded - m_lPrefix);
     m_bChanged = TRUE;
-    // Every sample is free: they are made anew at the new size, committed or not.
-    return Alloc();
+    // Every sample is free: they are made anew at the new size, committed or not. Without the
+    // memory for them the old ones come back, so that the stream can end instead of waiting.
+    const HRESULT hr = Alloc();
+    if (hr == E_OUTOFMEMORY) {
+        m_lSize = before;
+        m_bChanged = TRUE;
+        Alloc();
+    }
+    return hr;
 }
 
 HRESULT RequestBuffers(IMemAllocator* allocator, const ALLOCATOR_PROPERTIES& request, LONG count, LONG size)
