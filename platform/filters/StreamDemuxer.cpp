@@ -6,6 +6,9 @@ namespace {
 
 // Packets read at most while looking for the first picture or sound of a decode.
 constexpr int MaxProbePackets = 64;
+// Packets and bytes read ahead at most after a seek, looking for the last key frame before the time.
+constexpr size_t MaxAheadPackets = 4096;
+constexpr size_t MaxAheadBytes = 64 << 20;
 // Seeks tried at most, each further back, before reading from the beginning.
 constexpr int MaxSeeks = 4;
 constexpr REFERENCE_TIME FirstStepBack = 10000000;
@@ -147,20 +150,54 @@ int64_t StreamDemuxer::FirstOutput()
     AvFramePtr frame(av_frame_alloc());
     if (!decoder || !frame)
         return AV_NOPTS_VALUE;
-    for (int n = 0; n < MaxProbePackets; n++) {
-        AvPacketPtr packet(av_packet_alloc());
-        if (!packet)
-            return AV_NOPTS_VALUE;
-        const bool read = ReadFile(packet.get());
-        avcodec_send_packet(decoder.get(), read ? packet.get() : nullptr);
-        if (read)
-            m_Pending.push_back(std::move(packet));
+    // The packets already read ahead first, then more from the file, all kept for Read.
+    for (size_t n = 0; n < m_Pending.size() + MaxProbePackets; n++) {
+        bool read = n < m_Pending.size();
+        if (!read) {
+            AvPacketPtr packet(av_packet_alloc());
+            if (!packet)
+                return AV_NOPTS_VALUE;
+            if ((read = ReadFile(packet.get())))
+                m_Pending.push_back(std::move(packet));
+        }
+        avcodec_send_packet(decoder.get(), read ? m_Pending[n].get() : nullptr);
         if (avcodec_receive_frame(decoder.get(), frame.get()) == 0)
             return frame->best_effort_timestamp;
         if (!read)
             break;
     }
     return AV_NOPTS_VALUE;
+}
+
+void StreamDemuxer::ReadAhead(REFERENCE_TIME target)
+{
+    size_t bytes = 0, keep = 0;
+    while (m_Pending.size() < MaxAheadPackets && bytes < MaxAheadBytes) {
+        AvPacketPtr packet(av_packet_alloc());
+        if (!packet || !ReadFile(packet.get()))
+            break;
+        const REFERENCE_TIME shown = Time(packet->pts), decoded = Time(packet->dts);
+        // Decoding order only grows: a packet decoded after the time, and all after it, show after it.
+        if ((decoded != NoTime ? decoded : shown) > target) {
+            m_Pending.push_back(std::move(packet));
+            break;
+        }
+        if ((packet->flags & AV_PKT_FLAG_KEY) && shown != NoTime && shown <= target)
+            keep = m_Pending.size();
+        bytes += size_t(packet->size);
+        m_Pending.push_back(std::move(packet));
+    }
+    m_Pending.erase(m_Pending.begin(), m_Pending.begin() + std::ptrdiff_t(keep));
+}
+
+int64_t StreamDemuxer::FirstTime()
+{
+    // A stream that shows packets in the order it decodes them starts with its key packet's picture.
+    const AVStream& stream = Stream();
+    if (!m_Pending.empty() && !IsAudio(stream) && stream.codecpar->video_delay == 0 &&
+        (m_Pending.front()->flags & AV_PKT_FLAG_KEY) && m_Pending.front()->pts != AV_NOPTS_VALUE)
+        return m_Pending.front()->pts;
+    return FirstOutput();
 }
 
 bool StreamDemuxer::Seek(REFERENCE_TIME time)
@@ -173,7 +210,8 @@ bool StreamDemuxer::Seek(REFERENCE_TIME time)
         if (av_seek_frame(m_Context.get(), m_Index, at, AVSEEK_FLAG_BACKWARD) < 0)
             break;
         m_Pending.clear();
-        const int64_t first = FirstOutput();
+        ReadAhead(target);
+        const int64_t first = FirstTime();
         // Too late: the demuxer found a later key frame, or the key frame of an open GOP, whose
         // B-frames shown before it follow it, or a place near the end from which nothing decodes;
         // or for audio, a place that leaves too few frames before the time to settle the decoder

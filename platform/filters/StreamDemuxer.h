@@ -44,6 +44,12 @@ private:
     // Decodes from the current position, keeping the packets read for Read, until the first
     // picture or sound; its time (stream time base), AV_NOPTS_VALUE if none comes.
     int64_t FirstOutput();
+    // After a seek, which can land well before the time (where an index is coarse): the packets
+    // from the last key frame at or before the time on, read and kept for Read.
+    void ReadAhead(REFERENCE_TIME target);
+    // The time of the first picture or sound from the kept packets on, decoding only when the
+    // stream may show pictures in another order than it decodes them.
+    int64_t FirstTime();
     // For PCM timed coarser than its samples (DV counts frames): the repeating sample counts of its
     // packets, read from the start, so that each packet's time is its first sample's exactly.
     void LearnPacketPattern();
