@@ -34,7 +34,8 @@ public:
     HRESULT SetMediaType(const CMediaType* type) override
     {
         std::lock_guard<std::mutex> lock(m_Lock);
-        m_Type = *type;
+        m_bVideo = type->majortype == MEDIATYPE_Video;
+        m_Format.assign(type->pbFormat, type->pbFormat + type->cbFormat);
         return S_OK;
     }
     HRESULT DoRenderSample(IMediaSample* sample) override
@@ -52,25 +53,26 @@ public:
         std::lock_guard<std::mutex> lock(m_Lock);
         return std::exchange(m_Records, {});
     }
-    // The format block of the type it renders: VIDEOINFOHEADER or WAVEFORMATEX; IsVideo() tells which.
+    bool IsVideo()
+    {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        return m_bVideo;
+    }
+    // The format block of the type it renders: VIDEOINFOHEADER or WAVEFORMATEX.
     template <class Format>
     Format FormatOf()
     {
         std::lock_guard<std::mutex> lock(m_Lock);
         Format format;
-        std::memcpy(&format, m_Type.pbFormat, sizeof format);
+        std::memcpy(&format, m_Format.data(), sizeof format);
         return format;
-    }
-    bool IsVideo()
-    {
-        std::lock_guard<std::mutex> lock(m_Lock);
-        return m_Type.majortype == MEDIATYPE_Video;
     }
 
 private:
     std::mutex m_Lock;
     std::vector<Record> m_Records;
-    CMediaType m_Type;
+    bool m_bVideo = false;
+    Bytes m_Format;
 };
 
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
@@ -142,22 +144,35 @@ struct Graph {
     }
 };
 
+// The samples after the last discontinuity.
+std::vector<Record> lastSegment(std::vector<Record> records)
+{
+    const auto mark = std::find_if(records.rbegin(), records.rend(), [](const Record& r) { return r.discontinuity; });
+    return {mark == records.rend() ? records.end() : std::prev(mark.base()), records.end()};
+}
+
 class GraphFilterFiles : public testing::TestWithParam<MediaFile> {};
 
-// A whole run: the pins, every picture once at its place in time, blocks that follow each other
-// sample for sample, the first of each stream marked. Then a seek while paused: the picture that
-// covers the time first, marked and starting at or before zero, and all after it; audio from the
-// time's exact sample to the end.
-TEST_P(GraphFilterFiles, PinsTimesAndAllAfterAPausedSeek)
+// A whole run: the pins, each stream as long as ffprobe gives it (PCM in AVI, which has no length
+// of its own, as long as its samples), every picture once at its place in time, blocks that follow
+// each other sample for sample, the first of each stream marked. Then two seeks to one time while the graph
+// runs (it pauses, seeks and runs again; what the first started, the second flushes): from the last
+// mark on, the picture covering the time, starting at or before zero, and every picture after it;
+// audio from the time's exact sample to the end.
+TEST_P(GraphFilterFiles, PinsTimesAndAllAfterASeekWhileRunning)
 {
     const MediaFile& file = GetParam();
     Graph g(file.path());
     std::vector<std::wstring> names;
-    for (const ComRef<IPin>& pin : PinsOf(g.source.get())) {
+    const std::vector<ComRef<IPin>> pins = PinsOf(g.source.get());
+    for (size_t n = 0; n < pins.size(); n++) {
         PIN_INFO info;
-        pin->QueryPinInfo(&info);
+        pins[n]->QueryPinInfo(&info);
         SafeRelease(info.pFilter);
         names.push_back(info.achName);
+        LONGLONG duration = 0;
+        EXPECT_EQ(QueryRef<IMediaSeeking>(pins[n].get(), IID_IMediaSeeking)->GetDuration(&duration), S_OK);
+        EXPECT_NEAR(double(duration) / 1e7, ffprobeSeconds(file, int(n)), 1e-6) << "stream " << n;
     }
     EXPECT_EQ(names, file.pins);
 
@@ -179,13 +194,14 @@ TEST_P(GraphFilterFiles, PinsTimesAndAllAfterAPausedSeek)
     LONGLONG duration = 0;
     ASSERT_EQ(g.seeking->GetDuration(&duration), S_OK);
     const REFERENCE_TIME t = duration * 3 / 5 + 1234;
-    ASSERT_TRUE(SUCCEEDED(g.control->Pause()));
-    ASSERT_EQ(g.Seek(t), S_OK);
-    g.RunToEnd();
+    ASSERT_TRUE(SUCCEEDED(g.Seek(t)));
+    g.Take(true);
+    g.Take(false);
+    ASSERT_TRUE(SUCCEEDED(g.Seek(t)));
+    g.WaitForEnd();
     if (!pictures.empty()) {
-        const std::vector<Record> after = g.Take(true);
+        const std::vector<Record> after = lastSegment(g.Take(true));
         ASSERT_FALSE(after.empty());
-        EXPECT_TRUE(after[0].discontinuity);
         EXPECT_LE(after[0].start, 0);
         EXPECT_GT(after[0].stop, 0);
         const auto covering = std::find_if(pictures.begin(), pictures.end(), [&](const Record& r) { return r.stop > t; });
@@ -193,7 +209,7 @@ TEST_P(GraphFilterFiles, PinsTimesAndAllAfterAPausedSeek)
                                [](const Record& a, const Record& b) { return a.data == b.data; }));
     }
     if (!blocks.empty()) {
-        const std::vector<Record> after = g.Take(false);
+        const std::vector<Record> after = lastSegment(g.Take(false));
         ASSERT_FALSE(after.empty());
         // The first sample given is the one whose time span holds t.
         EXPECT_LE(after[0].start, 0);
@@ -209,37 +225,6 @@ TEST_P(GraphFilterFiles, PinsTimesAndAllAfterAPausedSeek)
 
 INSTANTIATE_TEST_SUITE_P(GraphFilters, GraphFilterFiles, testing::ValuesIn(mediaFiles),
                          [](const auto& info) { return std::string(info.param.name); });
-
-// A seek while the graph runs (the graph pauses, seeks and runs again) restarts both streams at t.
-TEST(GraphFiltersSeeking, WhileRunningBothStreamsRestartAtTheTime)
-{
-    Graph g(mediaFile("GraphFfv1Flac").path());
-    g.RunToEnd();
-    const std::vector<Record> pictures = g.Take(true);
-    const Bytes pcm = joined(g.Take(false));
-    ASSERT_TRUE(SUCCEEDED(g.control->Run()));
-    ASSERT_TRUE(SUCCEEDED(g.Seek(5000000)));
-    g.Take(true);
-    g.Take(false);
-    // Once more from the same place: everything rendered now comes after this seek.
-    ASSERT_TRUE(SUCCEEDED(g.Seek(5000000)));
-    g.WaitForEnd();
-    std::vector<Record> videoAfter = g.Take(true), audioAfter = g.Take(false);
-    // Samples of the first seek that were under way when the second came are dropped by the flush;
-    // what comes after the last discontinuity is the second segment.
-    auto lastSegment = [](std::vector<Record>& records) {
-        auto start = std::find_if(records.rbegin(), records.rend(), [](const Record& r) { return r.discontinuity; });
-        ASSERT_NE(start, records.rend());
-        records.erase(records.begin(), start.base() - 1);
-    };
-    lastSegment(videoAfter);
-    lastSegment(audioAfter);
-    ASSERT_EQ(videoAfter.size(), pictures.size() - 12);  // from picture 12, at 25 a second
-    EXPECT_TRUE(videoAfter[0].data == pictures[12].data);
-    const WAVEFORMATEX wave = g.Of(false)->FormatOf<WAVEFORMATEX>();
-    ASSERT_EQ(wave.nSamplesPerSec, 44100u);
-    EXPECT_TRUE(joined(audioAfter) == Bytes(pcm.begin() + 22050 * wave.nBlockAlign, pcm.end()));
-}
 
 // Each display size of the DV decoder, asked for once the graph is connected: every picture comes
 // at that size, as FFmpeg decodes it at that size.

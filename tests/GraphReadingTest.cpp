@@ -30,11 +30,6 @@ TEST_P(GraphReading, EveryFrameInOrderAndExactAfterRandomSeeks)
     ASSERT_TRUE(graph.Ok());
     EXPECT_EQ(file.video >= 0, graph.HasVideo());
     EXPECT_EQ(file.audio >= 0, graph.HasAudio());
-    double longest = 0;
-    for (int index : {file.video, file.audio})
-        if (index >= 0)
-            longest = std::max(longest, ffprobeSeconds(file, index));
-    EXPECT_NEAR(double(graph.Duration()) / 1e7, longest, 1e-3);
 
     // In order: every frame once, as FFmpeg decodes it (and as the ffmpeg tool does, where it
     // only repacks them).

@@ -1,25 +1,12 @@
-// The FFmpeg engine under the sources and decoders, where a graph does not reach it: each stream's
-// own length, and compressed media types that carry a codec's parameters through to a decoder.
-// Pictures and samples are read through graphs over the same files (GraphReadingTest).
-#include "GraphMediaFiles.h"
+// Compressed media types, which carry a codec's parameters from a source to a decoder. The engine
+// under the sources and decoders is read through graphs (GraphReadingTest, GraphFiltersTest).
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+#include "platform/ffmpeg/AvPointers.h"
 #include "platform/filters/MediaTypes.h"
-#include "platform/filters/StreamDemuxer.h"
 
 namespace {
-
-// A graph gives the longest stream's length; each stream's own is as ffprobe gives it (the
-// stream's own, else the file's). PCM in AVI, which has neither, is as long as its samples.
-TEST(StreamDemuxer, DurationsAsFfprobeGivesThem)
-{
-    for (const MediaFile& file : mediaFiles)
-        for (int index : {file.video, file.audio})
-            if (index >= 0) {
-                std::unique_ptr<StreamDemuxer> demuxer = StreamDemuxer::Open(file.path(), index);
-                ASSERT_TRUE(demuxer) << file.name;
-                EXPECT_NEAR(double(demuxer->Duration()) / 1e7, ffprobeSeconds(file, index), 1e-6)
-                    << file.name << " stream " << index;
-            }
-}
 
 // Types round trip: the codec, its parameters and set-up bytes come back from the media type alone,
 // for RIFF-tagged codecs, PCM of each size, and a codec no RIFF table names.
