@@ -1,8 +1,8 @@
 // The system filters in a real filter graph over files the ffmpeg tool writes: the file source (or
 // the ASF Reader) connected by intelligent connect, through the decoders it finds, to a renderer
 // that records every sample. What such a renderer sees is checked here: the pins, each sample's
-// time and discontinuity, all that follows a seek while paused or running, the DV decoder's display
-// sizes, the loads that fail. The pictures and samples themselves are compared with FFmpeg's
+// time and discontinuity, the streams' lengths, all that follows a seek while running, the DV
+// decoder's display sizes, the loads that fail. The pictures and samples themselves are compared with FFmpeg's
 // through the capture renderers (GraphReadingTest).
 #include <mutex>
 
