@@ -1,6 +1,6 @@
-// Files of many kinds written by the ffmpeg tool, for the graph path, and FFmpeg's own decoding of
-// them in order: the reference that pictures and samples read through sources, decoders and
-// renderers are compared with.
+// Files of many kinds written by the ffmpeg tool, for the graph path's sources and decoders, and
+// what is read from them is compared with: FFmpeg's own decoding in order, the ffmpeg tool's
+// decoding and ffprobe's lengths.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,52 +16,59 @@ struct MediaFile {
     std::string command;
     int video;  // stream numbers, -1 for none
     int audio;
-    FOURCC output;  // the pictures' DIB: UYVY, YUY2, or BI_RGB
+    std::vector<std::wstring> pins;  // the source's output pins, in order
+    FOURCC output;                   // the pictures' DIB: UYVY, YUY2, or BI_RGB
     WORD bits;
     // How far samples after a seek may stray from a decode from the start: AAC's and MPEG audio's
     // decoders keep state that a flush does not reset (up to 6 seen); a misplaced block differs
     // by thousands.
     int audioSlack = 0;
+    // 4:2:2 pictures, which the ffmpeg tool repacks to UYVY as they are: a check of the drawing
+    // that does not go through the library's converter.
+    bool toolPixels = false;
     std::string path() const { return make(name, extension, command); }
 };
 inline void PrintTo(const MediaFile& file, std::ostream* out) { *out << file.name; }
 
-inline const std::string picture = testsrc("320x240", "25"), tone44k = lavfi("sine=frequency=440:sample_rate=44100");
+inline const std::string picture = testsrc("160x120", "25"), tone = lavfi("sine=frequency=440:sample_rate=44100");
 inline const std::string gop = " -g 12 -bf 2";
+inline const std::vector<std::wstring> videoAudio = {L"Video", L"Audio"};
 
 // DV pictures have one size per system.
 inline MediaFile dv(const char* name, const std::string& size, const std::string& rate, const std::string& format)
 {
-    return {name, ".dv", ffmpeg(testsrc(size, rate) + lavfi("sine=frequency=440:sample_rate=48000"),
-                                "-t 1.6 -c:v dvvideo -pix_fmt " + format + " -ac 2 -f dv"), 0, 1, FCC("UYVY"), 16};
+    return {name, ".dv", ffmpeg(testsrc(size, rate) + lavfi("sine=frequency=440:sample_rate=48000"), "-t 1 -pix_fmt " + format + " -ac 2 -f dv"),
+            0, 1, videoAudio, FCC("UYVY"), 16};
 }
 
 inline const MediaFile mediaFiles[] = {
-    {"Wmv2Wma2", ".wmv", ffmpeg(picture + tone44k, "-t 3 -c:v wmv2 -c:a wmav2 -ac 2"), 0, 1, FCC("YUY2"), 16},
-    {"Wmv1", ".wmv", ffmpeg(picture, "-t 2 -c:v wmv1"), 0, -1, BI_RGB, 24},
-    {"Wma2", ".wma", ffmpeg(lavfi("sine=frequency=300:sample_rate=22050"), "-t 3 -c:a wmav2"), -1, 0, 0, 0},
-    {"H264Aac", ".mp4", ffmpeg(picture + tone44k, "-t 3 -c:v libx264 -preset veryfast" + gop + " -c:a aac"), 0, 1,
-     BI_RGB, 32, 8},
-    {"Ffv1Flac", ".mkv", ffmpeg(picture + tone44k, "-t 2 -c:v ffv1 -pix_fmt yuv422p -c:a flac"), 0, 1, FCC("UYVY"), 16},
-    {"Mpeg2Mp2", ".mpg", ffmpeg(picture + tone44k, "-t 3 -c:v mpeg2video" + gop + " -c:a mp2 -f mpeg"), 0, 1,
-     FCC("UYVY"), 16, 8},
-    dv("DvPal", "720x576", "25", "yuv420p"),
-    dv("DvNtsc", "720x480", "30000/1001", "yuv411p"),
-    {"Mpeg4Pcm", ".avi", ffmpeg(picture + tone44k, "-t 3 -c:v mpeg4" + gop + " -c:a pcm_s16le"), 0, 1, FCC("YUY2"), 16},
+    {"GraphWmv2Wma2", ".wmv", ffmpeg(picture + tone, "-t 2 -c:v wmv2 -c:a wmav2 -ac 2"), 0, 1,
+     {L"Raw Video 0", L"Raw Audio 1"}, FCC("YUY2"), 16},
+    {"GraphWmv1", ".wmv", ffmpeg(picture, "-t 2 -c:v wmv1"), 0, -1, {L"Raw Video 0"}, BI_RGB, 24},
+    {"GraphWma2", ".wma", ffmpeg(lavfi("sine=frequency=300:sample_rate=22050"), "-t 2 -c:a wmav2"), -1, 0,
+     {L"Raw Audio 0"}, 0, 0},
+    {"GraphH264Aac", ".mp4", ffmpeg(picture + tone, "-t 2 -c:v libx264 -preset veryfast" + gop + " -c:a aac"), 0, 1,
+     videoAudio, BI_RGB, 32, 8},
+    {"GraphFfv1Flac", ".mkv", ffmpeg(picture + tone, "-t 2 -c:v ffv1 -pix_fmt yuv422p -c:a flac"), 0, 1, videoAudio,
+     FCC("UYVY"), 16, 0, true},
+    {"GraphMpeg2Mp2", ".mpg", ffmpeg(picture + tone, "-t 2 -c:v mpeg2video" + gop + " -c:a mp2 -f mpeg"), 0, 1,
+     videoAudio, FCC("UYVY"), 16, 8},
+    dv("GraphDvPal", "720x576", "25", "yuv420p"),
+    dv("GraphDvNtsc", "720x480", "30000/1001", "yuv411p"),
+    {"GraphMpeg4Pcm", ".avi", ffmpeg(picture + tone, "-t 2 -c:v mpeg4" + gop + " -c:a pcm_s16le -ac 2"), 0, 1,
+     videoAudio, FCC("YUY2"), 16},
+    // Raw RGB in AVI: its type names the pixel format by bit depth alone.
+    {"GraphRawBgr", ".avi", ffmpeg(picture, "-t 1 -c:v rawvideo -pix_fmt bgr24"), 0, -1, {L"Video"}, BI_RGB, 24},
+    // Audio packets larger than a source's first buffers: a second of PCM each.
+    {"GraphFfv1LongPcm", ".nut",
+     ffmpeg(picture + lavfi("sine=frequency=440:sample_rate=44100:samples_per_frame=44100"),
+            "-t 2 -c:v ffv1 -pix_fmt yuv422p -c:a pcm_s16le -ac 2"),
+     0, 1, videoAudio, FCC("UYVY"), 16, 0, true},
 };
 
-inline std::vector<MediaFile> filesWith(int MediaFile::*stream)
+inline const MediaFile& mediaFile(const std::string& name)
 {
-    std::vector<MediaFile> found;
-    for (const MediaFile& file : mediaFiles)
-        if (file.*stream >= 0)
-            found.push_back(file);
-    return found;
-}
-
-inline BITMAPINFOHEADER dib(int width, int height, FOURCC compression, WORD bits)
-{
-    return {40, width, height, 1, bits, compression, DWORD((width * bits + 31) / 32 * 4 * height), 0, 0, 0, 0};
+    return *std::find_if(std::begin(mediaFiles), std::end(mediaFiles), [&](const MediaFile& f) { return f.name == name; });
 }
 
 // FFmpeg's decoding of the file's stream from its start, in order, drawn by the same converter.
@@ -98,15 +105,15 @@ inline std::vector<Bytes> ffmpegPictures(const std::string& path, int index, con
     return pictures;
 }
 
-// The ffmpeg tool's decoding of the file's audio stream to 16-bit PCM.
-inline Bytes ffmpegPcm(const MediaFile& file)
+// The ffmpeg tool's decoding of a file's first stream of a kind, as raw UYVY or 16-bit PCM.
+inline Bytes toolDecode(const MediaFile& file, bool video)
 {
-    return readFile(make(std::string(file.name) + "Pcm", ".raw", "ffmpeg -v error -i " + quote(file.path()) + " -map 0:" +
-                                                                     std::to_string(file.audio) +
-                                                                     " -f s16le -c:a pcm_s16le -y {out}"));
+    const std::string options = video ? "-map 0:v:0 -vsync passthrough -f rawvideo -pix_fmt uyvy422" : "-map 0:a:0 -f s16le -c:a pcm_s16le";
+    return readFile(make(std::string(file.name) + (video ? "Uyvy" : "Pcm"), ".raw",
+                         "ffmpeg -nostdin -v error -i " + quote(file.path()) + " " + options + " -y {out}"));
 }
 
-// The length of the file's longest stream as ffprobe gives it (the streams' own, else the file's).
+// The length of a stream as ffprobe gives it (the stream's own, else the file's).
 inline double ffprobeSeconds(const MediaFile& file, int index)
 {
     std::string text;
