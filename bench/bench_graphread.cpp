@@ -1,0 +1,289 @@
+// The graph path end to end (source, decoder, capture renderer, driven as the graph reader drives
+// it), each against a reference measured in the same run:
+//  1. every video frame of a 1280x720 WMV2 .wmv and a 1280x720 H.264 .mp4 with B-frames through a
+//     CaptureGraph (UYVY; each held sample taken and released at once; audio left parked on its
+//     first sample) against libavcodec + libswscale decoding the same packets from memory to UYVY,
+//     both decoders set up alike (slice threading, which neither file's codec or slicing can use:
+//     one decoding thread on both sides), in frames per second, best of several rounds;
+//  2. 300 seeded random frames of the WMV2 file, each a Seek to the middle of the frame and its
+//     held video sample, against FFMS2's FFMS_GetFrame of the same frames (one decoding thread,
+//     UYVY output), in requests per second; then, untimed, every one of those frames of ours
+//     against FFmpeg's decoding of the file in order through the same converter, byte for byte;
+//  3. opening: the CaptureGraph's construction (graph built, first frame held) against FFMS2's
+//     indexing, video source and first frame, in milliseconds, median of several rounds.
+// Ratios are ours over theirs for rates and theirs over ours for times: above 1, we are faster.
+#include <ffms.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "BenchData.h"
+#include "tests/CaptureGraph.h"
+#include "tests/GraphMediaFiles.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int sequentialRounds = 5;
+constexpr int openingRounds = 5;
+constexpr size_t randomRequests = 300;
+constexpr REFERENCE_TIME frameLength = 400000;  // both files are 25 frames per second
+volatile unsigned sink;  // keeps the read bytes used
+
+fs::path Wmv2File()
+{
+    return bench::makeOnce("wmv2-wma2-720p-20s-gop50.wmv",
+                           "ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=1280x720:rate=25 -f lavfi -i "
+                           "sine=frequency=440:sample_rate=44100 -t 20 -c:v wmv2 -g 50 -b:v 6M -c:a wmav2 -ac 2 "
+                           "-b:a 128k -f asf {out}");
+}
+
+fs::path H264File()
+{
+    return bench::makeOnce("h264-aac-720p-20s-gop50-bf3.mp4",
+                           "ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=1280x720:rate=25 -f lavfi -i "
+                           "sine=frequency=440:sample_rate=44100 -t 20 -c:v libx264 -preset veryfast -crf 20 "
+                           "-pix_fmt yuv420p -g 50 -bf 3 -c:a aac -ac 2 -f mp4 {out}");
+}
+
+// A graph over the file, or an exception saying why there is none.
+struct OpenGraph : CaptureGraph {
+    explicit OpenGraph(const fs::path& file) : CaptureGraph(file.string(), MEDIASUBTYPE_UYVY)
+    {
+        if (!Ok() || !HasVideo() || !Video()->Ombrix_RendererFilter_GetVideoInformation())
+            throw std::runtime_error("the graph gives no UYVY video for " + file.filename().string());
+    }
+};
+
+// The FFMS2 video source of the file's first video track: one decoding thread, UYVY out.
+class FfmsVideo {
+public:
+    explicit FfmsVideo(const fs::path& file)
+    {
+        FFMS_Init(0, 0);
+        const std::string name = file.string();
+        FFMS_Indexer* indexer = FFMS_CreateIndexer(name.c_str(), &m_Error);
+        m_pIndex = indexer ? FFMS_DoIndexing2(indexer, FFMS_IEH_ABORT, &m_Error) : nullptr;
+        const int track = m_pIndex ? FFMS_GetFirstTrackOfType(m_pIndex, FFMS_TYPE_VIDEO, &m_Error) : -1;
+        m_pSource = track >= 0 ? FFMS_CreateVideoSource(name.c_str(), track, m_pIndex, 1, FFMS_SEEK_NORMAL, &m_Error)
+                               : nullptr;
+        const FFMS_Frame* first = m_pSource ? FFMS_GetFrame(m_pSource, 0, &m_Error) : nullptr;
+        const int formats[] = {AV_PIX_FMT_UYVY422, -1};
+        if (!first || FFMS_SetOutputFormatV2(m_pSource, formats, first->EncodedWidth, first->EncodedHeight,
+                                             FFMS_RESIZER_BICUBIC, &m_Error) != 0 ||
+            !Frame(0))
+            throw std::runtime_error("FFMS2 cannot read " + name + ": " + m_Message);
+    }
+    ~FfmsVideo()
+    {
+        if (m_pSource)
+            FFMS_DestroyVideoSource(m_pSource);
+        if (m_pIndex)
+            FFMS_DestroyIndex(m_pIndex);
+    }
+    FfmsVideo(const FfmsVideo&) = delete;
+    FfmsVideo& operator=(const FfmsVideo&) = delete;
+
+    const FFMS_Frame* Frame(int n) { return FFMS_GetFrame(m_pSource, n, &m_Error); }
+
+private:
+    char m_Message[1024] = "";
+    FFMS_ErrorInfo m_Error{FFMS_ERROR_SUCCESS, FFMS_ERROR_SUCCESS, sizeof m_Message, m_Message};
+    FFMS_Index* m_pIndex = nullptr;
+    FFMS_VideoSource* m_pSource = nullptr;
+};
+
+void PrintHeader(const char* unit)
+{
+    std::printf("  %-52s %10s %10s\n", "", unit, "ratio");
+}
+
+void PrintLine(const char* what, double value, double ratio, const std::string& note = "")
+{
+    std::printf("  %-52s %10.1f %10.2f%s\n", what, value, ratio, note.c_str());
+}
+
+// ---- 1. sequential decoding ----
+
+// Frames per second of every video frame through a graph; the first, decoded while the graph
+// was built, is not counted.
+double GraphSequential(const fs::path& file, size_t& frames)
+{
+    OpenGraph graph(file);
+    frames = 0;
+    unsigned sum = 0;
+    const double ms = bench::milliseconds([&] {
+        graph.ReadAll(graph.Video(), [&](BYTE* bits, LONG bytes, LONGLONG, LONGLONG) {
+            sum += bits[0] + bits[bytes - 1];
+            frames++;
+        });
+    });
+    sink = sum;
+    return frames > 1 ? (frames - 1) * 1000 / ms : 0;
+}
+
+void Sequential(const char* label, const fs::path& file)
+{
+    av_log_set_level(AV_LOG_ERROR);
+    const bench::Stream stream = bench::loadStream(file);
+    std::vector<uint8_t> picture(stream.pictureSize() + 256);
+    std::vector<double> ours, theirs;
+    size_t frames = 0, pictures = 0;
+    // Rounds alternate, the first warms up; decoding is bound by the processor, so the best round
+    // of each stands (the others lost time to whatever else the machine ran).
+    for (int r = 0; r <= sequentialRounds; r++) {
+        for (int which = 0; which < 2; which++) {
+            if ((which == 0) == (r % 2 == 0)) {
+                const double rate = GraphSequential(file, frames);
+                if (r > 0)
+                    ours.push_back(rate);
+            } else {
+                pictures = 0;
+                const double ms = bench::plainFFmpeg(stream, picture, [&](size_t) { pictures++; });
+                if (r > 0)
+                    theirs.push_back(pictures * 1000 / ms);
+            }
+        }
+    }
+    const double a = *std::max_element(ours.begin(), ours.end()), b = *std::max_element(theirs.begin(), theirs.end());
+    std::printf("1. sequential, every frame of the %ux%u %s, UYVY out, best of %d rounds\n", stream.header().biWidth,
+                stream.header().biHeight, label, sequentialRounds);
+    PrintHeader("frames/s");
+    PrintLine("CaptureGraph, video only, each sample released at once", a, a / b,
+              "  (target >= 0.9; " + std::to_string(frames) + " frames)");
+    PrintLine("libavcodec + libswscale, packets in memory", b, 1.0, "  (" + std::to_string(pictures) + " pictures)");
+}
+
+// ---- 2. random access ----
+
+// The video sample the graph holds after the graph reader's seek to frame n; null when none came.
+const BYTE* SeekFrame(CaptureGraph& graph, size_t n, DWORD sampleRate, LONG& bytes)
+{
+    const REFERENCE_TIME time = REFERENCE_TIME(n) * frameLength + frameLength / 2;
+    const LONGLONG sample = LONGLONG(time * double(sampleRate) / 10000000);
+    if (!graph.Seek(time, sample))
+        return nullptr;
+    return CaptureGraph::Held(graph.Video(), nullptr, &bytes);
+}
+
+void RandomAccess()
+{
+    const fs::path file = Wmv2File();
+    OpenGraph graph(file);
+    const BITMAPINFOHEADER output = graph.Video()->Ombrix_RendererFilter_GetVideoInformation()->bmiHeader;
+    const WAVEFORMATEX* audio = graph.HasAudio() ? graph.Audio()->Ombrix_RendererFilter_GetAudioInformation() : nullptr;
+    const DWORD sampleRate = audio ? audio->nSamplesPerSec : 0;
+    const std::vector<Bytes> expected = ffmpegPictures(file.string(), 0, output);
+    if (expected.empty())
+        throw std::runtime_error("FFmpeg decodes no picture of " + file.string());
+
+    std::mt19937 random(20240611);
+    std::vector<size_t> frames(randomRequests);
+    for (size_t& f : frames)
+        f = std::uniform_int_distribution<size_t>(0, expected.size() - 1)(random);
+
+    unsigned sum = 0, failures = 0, theirFailures = 0;
+    LONG bytes = 0;
+    const double ours = bench::milliseconds([&] {
+        for (size_t f : frames) {
+            const BYTE* bits = SeekFrame(graph, f, sampleRate, bytes);
+            failures += !bits;
+            sum += bits ? bits[0] : 0;
+        }
+    });
+
+    FfmsVideo ffms(file);
+    const double theirs = bench::milliseconds([&] {
+        for (size_t f : frames) {
+            const FFMS_Frame* frame = ffms.Frame(int(f));
+            theirFailures += !frame;
+            sum += frame ? frame->Data[0][0] : 0;
+        }
+    });
+    sink = sum;
+
+    // Not timed: the same requests again, each picture against FFmpeg's.
+    unsigned different = 0;
+    for (size_t f : frames) {
+        const BYTE* bits = SeekFrame(graph, f, sampleRate, bytes);
+        different += !bits || size_t(bytes) != expected[f].size() || std::memcmp(bits, expected[f].data(), bytes) != 0;
+    }
+
+    const double a = frames.size() * 1000 / ours, b = frames.size() * 1000 / theirs;
+    std::printf("2. random access, %zu seeded random frames of the %dx%d WMV2 .wmv (GOP 50, %zu frames), UYVY out\n",
+                frames.size(), output.biWidth, output.biHeight, expected.size());
+    PrintHeader("requests/s");
+    PrintLine("CaptureGraph Seek + held video sample", a, a / b,
+              "  (target >= 1.5" + std::string(failures ? "; some seeks gave no sample)" : ")"));
+    PrintLine("FFMS2 FFMS_GetFrame, 1 thread", b, 1.0, theirFailures ? "  (some frames failed)" : "");
+    std::printf("  frames differing from FFmpeg's decoding in order, same converter: %u of %zu (must be 0)\n", different,
+                frames.size());
+}
+
+// ---- 3. opening ----
+
+void Opening(const char* label, const fs::path& file)
+{
+    std::vector<double> ours, theirs;
+    for (int r = 0; r <= openingRounds; r++) {
+        for (int which = 0; which < 2; which++) {
+            double ms;
+            if ((which == 0) == (r % 2 == 0)) {
+                std::unique_ptr<OpenGraph> graph;
+                ms = bench::milliseconds([&] { graph = std::make_unique<OpenGraph>(file); });
+                if (r > 0)
+                    ours.push_back(ms);
+            } else {
+                std::unique_ptr<FfmsVideo> ffms;
+                ms = bench::milliseconds([&] { ffms = std::make_unique<FfmsVideo>(file); });
+                if (r > 0)
+                    theirs.push_back(ms);
+            }
+        }
+    }
+    const double a = bench::median(ours), b = bench::median(theirs);
+    std::printf("3. opening the %s: built and first frame held, median of %d rounds\n", label, openingRounds);
+    PrintHeader("ms");
+    PrintLine("CaptureGraph constructor", a, b / a);
+    PrintLine("FFMS2 indexing + video source + first frame", b, 1.0);
+}
+
+}  // namespace
+
+// With arguments, only the named parts run: sequential, random, opening.
+int main(int argc, char** argv)
+{
+    auto wanted = [&](const char* part) {
+        if (argc < 2)
+            return true;
+        for (int i = 1; i < argc; i++)
+            if (std::strcmp(argv[i], part) == 0)
+                return true;
+        return false;
+    };
+    std::printf("build/bench/bench_graphread%s\n", argc < 2 ? "  [sequential | random | opening]" : "");
+    try {
+        const struct {
+            const char* label;
+            fs::path file;
+        } files[] = {{"WMV2 .wmv (GOP 50, WMA2 audio)", Wmv2File()}, {"H.264 .mp4 (GOP 50, 3 B-frames, AAC)", H264File()}};
+        if (wanted("sequential"))
+            for (const auto& f : files)
+                Sequential(f.label, f.file);
+        if (wanted("random"))
+            RandomAccess();
+        if (wanted("opening"))
+            for (const auto& f : files)
+                Opening(f.label, f.file);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench_graphread: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
