@@ -6,6 +6,9 @@
 #include "SystemDeviceEnum.h"
 #include "platform/dshow/FilterGraph.h"
 #include "platform/dshow/Strmif.h"
+#include "platform/filters/AudioDecoder.h"
+#include "platform/filters/DVVideoDecoder.h"
+#include "platform/filters/DemuxSource.h"
 #include "platform/filters/MediaDet.h"
 
 namespace {
@@ -19,6 +22,14 @@ std::vector<ClassEntry>& Table()
         {CLSID_FilterGraph, L"Filter Graph", MERIT_DO_NOT_USE, {}, FilterGraph::CreateInstance},
         {CLSID_SystemDeviceEnum, L"System Device Enumerator", MERIT_DO_NOT_USE, {}, SystemDeviceEnum::CreateInstance},
         {CLSID_MediaDet, L"MediaDet", MERIT_DO_NOT_USE, {}, MediaDet::CreateInstance},
+        // Sources are added by name, never put in by intelligent connect.
+        {CLSID_AsyncReader, L"File Source", MERIT_DO_NOT_USE, {}, DemuxSource::CreateFileSource},
+        {CLSID_WMAsfReader, L"WM ASF Reader", MERIT_DO_NOT_USE, {}, DemuxSource::CreateAsfReader},
+        // Each decoder checks that it can open a decoder for the type itself; DV goes to its own.
+        {CLSID_DVVideoCodec, L"DV Video Decoder", MERIT_NORMAL, {{MEDIATYPE_Video, MEDIASUBTYPE_dvsd}},
+         DVVideoDecoder::CreateInstance},
+        {CLSID_VideoDecoder, L"Video Decoder", MERIT_UNLIKELY, {{MEDIATYPE_Video, GUID_NULL}}, VideoDecoder::CreateInstance},
+        {CLSID_AudioDecoder, L"Audio Decoder", MERIT_UNLIKELY, {{MEDIATYPE_Audio, GUID_NULL}}, AudioDecoder::CreateInstance},
     };
     return table;
 }

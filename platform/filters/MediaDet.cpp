@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "platform/win32/CodePage.h"
+#include "FileName.h"
 
 namespace {
 
@@ -32,17 +32,6 @@ double Length(const AVFormatContext* file, const AVStream* stream)
     return length > 0 ? length : 0;
 }
 
-// The UTF-8 form of a wide file name; empty when it has none.
-std::string Narrow(LPCWSTR name)
-{
-    const int size = WideCharToMultiByte(CP_UTF8, 0, name, -1, nullptr, 0, nullptr, nullptr);
-    std::string text(size_t(size > 0 ? size : 0), '\0');
-    if (size <= 0 || WideCharToMultiByte(CP_UTF8, 0, name, -1, text.data(), size, nullptr, nullptr) != size)
-        return {};
-    text.pop_back();  // the terminator, which std::string keeps itself
-    return text;
-}
-
 }  // namespace
 
 CUnknown* MediaDet::CreateInstance(IUnknown* outer, HRESULT*) { return new MediaDet(outer); }
@@ -70,7 +59,7 @@ HRESULT MediaDet::put_Filename(BSTR fileName)
     m_Current = -1;
     m_FileName.clear();
 
-    const std::string path = Narrow(fileName);
+    const std::string path = NarrowFileName(fileName);
     if (path.empty())
         return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     AVFormatContext* opened = nullptr;
