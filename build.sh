@@ -67,12 +67,13 @@ case "${1:-}" in
     done
     ;;
   tsan)
-    # The reader's thread tests and the file reader under ThreadSanitizer; any report fails.
+    # The readers' thread tests, the file reader and the DirectShow runtime under ThreadSanitizer;
+    # any report fails.
     ensure_packages "${PACKAGES[@]}"
     cmake -S . -B build-tsan -G Ninja -DOMBRIX_TSAN=ON
     cmake --build build-tsan --target ombrix_tests
     TSAN_OPTIONS="second_deadlock_stack=1 ${TSAN_OPTIONS:-}" \
-      build-tsan/tests/ombrix_tests --gtest_filter='AVIReaderThreads*:FileIO*'
+      build-tsan/tests/ombrix_tests --gtest_filter='AVIReaderThreads*:FileIO*:Event*:DShow*:FilterGraph*:RendererFilter*:GraphThreads*'
     ;;
   *)
     echo "usage: $0 test | demo | fuzz [SECONDS] | bench | tsan" >&2

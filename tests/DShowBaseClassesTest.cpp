@@ -111,8 +111,9 @@ TEST(DShowMediaSample, TimesFlagsAndLengths)
 
 TEST(DShowAllocator, SetPropertiesChecksAndRounds)
 {
-    auto* allocator = new CMemAllocator("test", nullptr, nullptr);
-    allocator->AddRef();
+    IMemAllocator* allocator = nullptr;  // the class table makes the same allocator
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
+                                     reinterpret_cast<void**>(&allocator)));
     struct Case {
         ALLOCATOR_PROPERTIES request;
         HRESULT result;

@@ -5,6 +5,7 @@
 
 #include <gmock/gmock.h>
 
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -14,11 +15,11 @@
 
 namespace dshowtest {
 
-// The one type the test filters use: 32-bit RGB, 8x2.
-inline CMediaType TestType(LONG width = 8)
+// The one type the test filters use: 32-bit RGB (or another subtype), 8x2.
+inline CMediaType TestType(LONG width = 8, REFGUID subtype = MEDIASUBTYPE_RGB32)
 {
     CMediaType type(&MEDIATYPE_Video);
-    type.SetSubtype(&MEDIASUBTYPE_RGB32);
+    type.SetSubtype(&subtype);
     type.SetFormatType(&FORMAT_VideoInfo);
     VIDEOINFOHEADER header{};
     header.bmiHeader.biSize = 40;
@@ -37,6 +38,13 @@ inline int NumberOf(IMediaSample* sample)
     int number;
     std::memcpy(&number, data, sizeof number);
     return number;
+}
+
+inline void SetNumber(IMediaSample* sample, int number)
+{
+    BYTE* data = nullptr;
+    sample->GetPointer(&data);
+    std::memcpy(data, &number, sizeof number);
 }
 
 struct MockSeeking : IMediaSeeking {
@@ -90,9 +98,7 @@ protected:
     {
         if (m_Next == m_Count)
             return S_FALSE;
-        BYTE* data = nullptr;
-        sample->GetPointer(&data);
-        std::memcpy(data, &m_Next, sizeof m_Next);
+        SetNumber(sample, m_Next);
         REFERENCE_TIME start = m_TimeOffset + m_Next * 100, end = start + 100;
         sample->SetTime(&start, &end);
         ++m_Next;
@@ -141,8 +147,12 @@ public:
     HRESULT DoRenderSample(IMediaSample* sample) override
     {
         {
+            Sample rendered{NumberOf(sample), -1, sample->IsDiscontinuity() == S_OK};
+            REFERENCE_TIME end;
+            sample->GetTime(&rendered.start, &end);
             std::lock_guard<std::mutex> lock(m_RecordLock);
-            m_Rendered.push_back(NumberOf(sample));
+            m_Rendered.push_back(rendered);
+            m_Changed.notify_all();
             m_bLocksHeld = m_bLocksHeld && CritCheckIn(&m_InterfaceLock) && CritCheckIn(&m_RendererLock);
             m_bOnOtherThread = m_bOnOtherThread && std::this_thread::get_id() != m_TestThread;
         }
@@ -152,10 +162,28 @@ public:
         }
         return S_OK;
     }
+    struct Sample {
+        int number;
+        REFERENCE_TIME start;
+        bool discontinuity;
+    };
     std::vector<int> Rendered()
+    {
+        std::vector<int> numbers;
+        for (const Sample& sample : Samples())
+            numbers.push_back(sample.number);
+        return numbers;
+    }
+    std::vector<Sample> Samples()
     {
         std::lock_guard<std::mutex> lock(m_RecordLock);
         return m_Rendered;
+    }
+    // Whether `count` samples were rendered within ten seconds.
+    bool WaitFor(size_t count)
+    {
+        std::unique_lock<std::mutex> lock(m_RecordLock);
+        return m_Changed.wait_for(lock, std::chrono::seconds(10), [&] { return m_Rendered.size() >= count; });
     }
 
     HRESULT m_Result = S_OK;
@@ -170,7 +198,8 @@ public:
 
 private:
     std::mutex m_RecordLock;
-    std::vector<int> m_Rendered;
+    std::condition_variable m_Changed;
+    std::vector<Sample> m_Rendered;
 };
 
 // The graph as filters see it: an event sink that keeps what it is told.

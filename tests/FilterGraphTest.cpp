@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <optional>
 #include <mutex>
@@ -13,6 +11,8 @@
 #include <string>
 #include <thread>
 
+#include "DShowTestFilters.h"
+#include "TestSupport.h"
 #include "platform/com/ClassTable.h"
 #include "platform/com/ComRef.h"
 #include "platform/dshow/BaseRenderer.h"
@@ -23,7 +23,6 @@ namespace {
 
 constexpr GUID MEDIASUBTYPE_TestCoded = MakeGuid("9B2D07E1-3C4A-4F1E-8D6B-2A7C5E1F0A01");
 constexpr CLSID CLSID_TestSource = MakeGuid("9B2D07E1-3C4A-4F1E-8D6B-2A7C5E1F0A02");
-constexpr CLSID CLSID_TestRenderer = MakeGuid("9B2D07E1-3C4A-4F1E-8D6B-2A7C5E1F0A03");
 constexpr CLSID CLSID_TestFileSource = MakeGuid("9B2D07E1-3C4A-4F1E-8D6B-2A7C5E1F0A04");
 // Registered decoders: [0] outputs what the renderer takes, [1] a type it refuses.
 constexpr CLSID CLSID_TestDecoder[2] = {MakeGuid("9B2D07E1-3C4A-4F1E-8D6B-2A7C5E1F0A10"),
@@ -92,13 +91,6 @@ HRESULT TwoBuffers(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request)
     return allocator->SetProperties(request, &actual);
 }
 
-void SetVideo(CMediaType* type, REFGUID subtype)
-{
-    type->SetType(&MEDIATYPE_Video);
-    type->SetSubtype(&subtype);
-    type->SetFormatType(&FORMAT_None);
-}
-
 class CountingSource;
 
 // Frames 0..count-1, FrameTime each, times counted from the segment's start; it seeks on its pin.
@@ -114,7 +106,7 @@ public:
         return iid == IID_IMediaSeeking ? GetInterface(static_cast<IMediaSeeking*>(this), object)
                                         : CSourceStream::NonDelegatingQueryInterface(iid, object);
     }
-    HRESULT GetMediaType(CMediaType* type) override { return SetVideo(type, m_Subtype), S_OK; }
+    HRESULT GetMediaType(CMediaType* type) override { return type->Set(dshowtest::TestType(8, m_Subtype)); }
     HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override
     {
         return TwoBuffers(allocator, request);
@@ -129,6 +121,7 @@ public:
         LONGLONG frame = m_Next++, next = frame + 1;
         sample->SetTime(&start, &end);
         sample->SetMediaTime(&frame, &next);
+        dshowtest::SetNumber(sample, int(frame));
         sample->SetDiscontinuity(std::exchange(m_bNewSegment, false));
         return S_OK;
     }
@@ -202,46 +195,14 @@ public:
     CountingPin* const pin;  // deleted by CSource
 };
 
-struct Rendered {
-    LONGLONG frame;
-    REFERENCE_TIME start;
-    bool discontinuity;
-};
-
-// Takes video of one subtype and records each sample it renders.
-class TestRenderer final : public Tracked<CBaseRenderer> {
+// The shared renderer, counted and logged; it takes only RGB32. Made with a reference of its own.
+class TestRenderer final : public Tracked<dshowtest::TestRenderer> {
 public:
-    explicit TestRenderer(char tag = 'R') : Tracked(tag, CLSID_TestRenderer, "TestRenderer", nullptr, &ignored) {}
-    HRESULT CheckMediaType(const CMediaType* type) override
-    {
-        return *type->Type() == MEDIATYPE_Video && *type->Subtype() == MEDIASUBTYPE_RGB32 ? S_OK : E_FAIL;
-    }
-    HRESULT DoRenderSample(IMediaSample* sample) override
-    {
-        Rendered r{0, 0, sample->IsDiscontinuity() == S_OK};
-        LONGLONG end;
-        sample->GetMediaTime(&r.frame, &end);
-        sample->GetTime(&r.start, &end);
-        std::lock_guard<std::mutex> lock(m_Lock);
-        m_Rendered.push_back(r);
-        m_Changed.notify_all();
-        return S_OK;
-    }
-    // What was rendered once there are `count` samples (false if they never come).
-    bool WaitFor(size_t count, std::vector<Rendered>* rendered = nullptr)
-    {
-        std::unique_lock<std::mutex> lock(m_Lock);
-        const bool came = m_Changed.wait_for(lock, std::chrono::seconds(10), [&] { return m_Rendered.size() >= count; });
-        if (rendered)
-            *rendered = m_Rendered;
-        return came;
-    }
-
-private:
-    std::mutex m_Lock;
-    std::condition_variable m_Changed;
-    std::vector<Rendered> m_Rendered;
+    explicit TestRenderer(char tag) : Tracked(tag) {}
 };
+using Rendered = dshowtest::TestRenderer::Sample;
+
+ComRef<TestRenderer> NewRenderer(char tag = 'R') { return ComRef<TestRenderer>::Adopt(new TestRenderer(tag)); }
 
 // Turns the private coded subtype into RGB32 ([0]) or YUY2 ([1]); made through the class table.
 std::atomic<int> decodersMade[2];
@@ -270,9 +231,13 @@ public:
     }
     HRESULT GetMediaType(int position, CMediaType* type) override
     {
-        return position ? VFW_S_NO_MORE_ITEMS : (SetVideo(type, Output()), S_OK);
+        return position ? VFW_S_NO_MORE_ITEMS : type->Set(dshowtest::TestType(8, Output()));
     }
-    HRESULT Transform(IMediaSample*, IMediaSample*) override { return S_OK; }
+    HRESULT Transform(IMediaSample* in, IMediaSample* out) override
+    {
+        dshowtest::SetNumber(out, dshowtest::NumberOf(in));
+        return S_OK;
+    }
 
 private:
     static GUID Output() { return Kind == 0 ? MEDIASUBTYPE_RGB32 : MEDIASUBTYPE_YUY2; }
@@ -353,12 +318,21 @@ protected:
     // already gives what the renderer takes.
     void AddChain(GUID subtype, LONGLONG frames, bool connect = true)
     {
-        renderers.push_back(Make(new TestRenderer(char('R' + renderers.size()))));
+        renderers.push_back(NewRenderer(char('R' + renderers.size())));
         sources.push_back(Make(new CountingSource(subtype, frames, char('S' + sources.size()))));
         ASSERT_TRUE(SUCCEEDED(graph->AddFilter(renderers.back().get(), nullptr)));
         ASSERT_TRUE(SUCCEEDED(graph->AddFilter(sources.back().get(), nullptr)));
-        if (connect)
+        if (connect) {
             ASSERT_EQ(graph->Connect(sources.back()->pin, renderers.back()->Pin(0)), S_OK);
+        }
+    }
+    // Source → registered decoder → renderer, endless.
+    void AddDecodedChain()
+    {
+        AddClass({CLSID_TestDecoder[0], L"Test Decoder", MERIT_NORMAL, {{MEDIATYPE_Video, MEDIASUBTYPE_TestCoded}},
+                  TestDecoder<0>::Create});
+        AddChain(MEDIASUBTYPE_TestCoded, 1000000);
+        RemoveClass(CLSID_TestDecoder[0]);
     }
     FILTER_STATE State(LONG wait, HRESULT expected = S_OK)
     {
@@ -383,10 +357,17 @@ protected:
 
 // Names, enumeration and removal
 
-TEST_F(FilterGraphTest, NamesAreMadeUniqueAndFound)
+TEST_F(FilterGraphTest, NamesEnumerationAndRemoval)
 {
-    ComRef<TestRenderer> f[4] = {Make(new TestRenderer), Make(new TestRenderer), Make(new TestRenderer),
-                                 Make(new TestRenderer)};
+    ComRef<TestRenderer> f[4] = {NewRenderer(), NewRenderer(), NewRenderer(), NewRenderer()};
+    ComRef<IEnumFilters> list;
+    ASSERT_EQ(graph->EnumFilters(list.out()), S_OK);
+    IBaseFilter* got[4] = {};
+    ULONG fetched = 9;
+    EXPECT_EQ(list->Next(1, got, &fetched), S_FALSE);
+    EXPECT_EQ(fetched, 0u);
+    EXPECT_EQ(list->Skip(1), E_INVALIDARG);
+
     EXPECT_EQ(graph->AddFilter(nullptr, L"x"), E_POINTER);
     EXPECT_EQ(graph->AddFilter(f[0].get(), nullptr), S_OK);
     EXPECT_EQ(graph->AddFilter(f[1].get(), nullptr), S_OK);
@@ -402,24 +383,12 @@ TEST_F(FilterGraphTest, NamesAreMadeUniqueAndFound)
     IBaseFilter* missing = f[0].get();
     EXPECT_EQ(graph->FindFilterByName(L"render", &missing), VFW_E_NOT_FOUND);
     EXPECT_EQ(missing, nullptr);
-}
 
-TEST_F(FilterGraphTest, EnumerationIsNewestFirstAndGoesStaleOnChange)
-{
-    ComRef<TestRenderer> f[3] = {Make(new TestRenderer), Make(new TestRenderer), Make(new TestRenderer)};
-    ComRef<IEnumFilters> list;
-    ASSERT_EQ(graph->EnumFilters(list.out()), S_OK);
-    IBaseFilter* got[4] = {};
-    ULONG fetched = 9;
-    EXPECT_EQ(list->Next(1, got, &fetched), S_FALSE);
-    EXPECT_EQ(fetched, 0u);
-    EXPECT_EQ(list->Skip(1), E_INVALIDARG);
-    for (auto& filter : f)
-        graph->AddFilter(filter.get(), nullptr);
+    // The enumeration went stale; it lists the newest first.
     EXPECT_EQ(list->Next(1, got, &fetched), VFW_E_ENUM_OUT_OF_SYNC);
     EXPECT_EQ(list->Skip(1), VFW_E_ENUM_OUT_OF_SYNC);
     EXPECT_EQ(list->Reset(), S_OK);
-    EXPECT_EQ(list->Skip(1), S_OK);
+    EXPECT_EQ(list->Skip(2), S_OK);
     EXPECT_EQ(list->Next(4, got, &fetched), S_FALSE);
     ASSERT_EQ(fetched, 2u);
     EXPECT_EQ(got[0], static_cast<IBaseFilter*>(f[1].get()));
@@ -449,7 +418,7 @@ TEST_F(FilterGraphTest, DirectConnectionsAndRefusals)
     IPin* out = sources[0]->pin;
     IPin* in = renderers[0]->Pin(0);
     ComRef<TestDecoder<0>> decoder = Make(new TestDecoder<0>);
-    ComRef<TestRenderer> outsider = Make(new TestRenderer);
+    ComRef<TestRenderer> outsider = NewRenderer();
     graph->AddFilter(decoder.get(), L"Decoder");
     EXPECT_EQ(graph->ConnectDirect(in, in, nullptr), VFW_E_INVALID_DIRECTION);
     EXPECT_EQ(graph->ConnectDirect(out, outsider->Pin(0), nullptr), VFW_E_NOT_IN_GRAPH);
@@ -526,11 +495,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(FilterGraphTest, AddSourceFilter)
 {
-    const std::filesystem::path folder = std::filesystem::temp_directory_path();
-    const std::wstring file = (folder / "ombrix_graph_source.avi").wstring();
-    const std::wstring bad = (folder / "ombrix_graph_source.bad").wstring();
-    std::ofstream(folder / "ombrix_graph_source.avi") << "x";
-    std::ofstream(folder / "ombrix_graph_source.bad") << "x";
+    ScratchDir dir;
+    const std::string good = dir.write("source.avi", {'x'}), refused = dir.write("source.bad", {'x'});
+    const std::wstring file(good.begin(), good.end()), bad(refused.begin(), refused.end());
     const std::optional<ClassEntry> original = FindClass(CLSID_AsyncReader);
     AddClass({CLSID_AsyncReader, L"File Source", MERIT_NORMAL, {}, TestFileSource::Create});
     IBaseFilter* source = nullptr;
@@ -547,17 +514,13 @@ TEST_F(FilterGraphTest, AddSourceFilter)
     source->Release();
     EXPECT_EQ(graph->FindFilterByName(bad.c_str(), &source), VFW_E_NOT_FOUND);  // refused, not added
     original ? AddClass(*original) : RemoveClass(CLSID_AsyncReader);
-    std::filesystem::remove(folder / "ombrix_graph_source.avi");
-    std::filesystem::remove(folder / "ombrix_graph_source.bad");
 }
 
 // State changes
 
 TEST_F(FilterGraphTest, EveryTransitionReachesEveryFilterRenderersFirst)
 {
-    AddClass({CLSID_TestDecoder[0], L"Test Decoder", MERIT_NORMAL, {{MEDIATYPE_Video, MEDIASUBTYPE_TestCoded}}, TestDecoder<0>::Create});
-    AddChain(MEDIASUBTYPE_TestCoded, 1000000);
-    RemoveClass(CLSID_TestDecoder[0]);
+    AddDecodedChain();
     std::vector<ComRef<IBaseFilter>> filters;
     ComRef<IEnumFilters> list;
     graph->EnumFilters(list.out());
@@ -616,10 +579,10 @@ TEST_F(FilterGraphTest, CompletionComesOnceEveryRendererHasEnded)
     EXPECT_EQ(Completion(0, VFW_E_WRONG_STATE), 0);
     sources[1]->pin->gate.Allow(1);  // enough to cue, not to end
     ASSERT_TRUE(SUCCEEDED(control->Run()));
-    std::vector<Rendered> rendered;
-    ASSERT_TRUE(renderers[0]->WaitFor(3, &rendered));
-    for (LONGLONG i = 0; i < 3; ++i)
-        EXPECT_EQ(rendered[i].frame, i);
+    ASSERT_TRUE(renderers[0]->WaitFor(3));
+    const std::vector<Rendered> rendered = renderers[0]->Samples();
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(rendered[i].number, i);
     EXPECT_EQ(Completion(0, E_ABORT), 0);  // one renderer is still going
     sources[1]->pin->gate.Allow(-1);
     EXPECT_EQ(Completion(INFINITE, S_OK), EC_COMPLETE);
@@ -675,7 +638,7 @@ TEST_F(FilterGraphTest, DurationIsTheLongestOfTheRenderers)
     LONGLONG duration = 0;
     EXPECT_EQ(seeking->GetDuration(&duration), E_NOTIMPL);
     AddChain(MEDIASUBTYPE_RGB32, 30);
-    renderers.push_back(Make(new TestRenderer));  // unconnected: it has no say
+    renderers.push_back(NewRenderer());  // unconnected: it has no say
     graph->AddFilter(renderers.back().get(), nullptr);
     AddChain(MEDIASUBTYPE_RGB32, 50);
     EXPECT_EQ(seeking->GetDuration(&duration), S_OK);
@@ -697,13 +660,12 @@ TEST_F(FilterGraphTest, SeekWhileRunningRestartsTheSegment)
     LONGLONG current = 0;
     EXPECT_EQ(seeking->GetCurrentPosition(&current), S_OK);
     EXPECT_EQ(current, 100 * FrameTime);  // at the end: the stop position
-    std::vector<Rendered> rendered;
-    renderers[0]->WaitFor(0, &rendered);
+    const std::vector<Rendered> rendered = renderers[0]->Samples();
     ASSERT_GE(rendered.size(), 40u);
     const std::vector<Rendered> after(rendered.end() - 40, rendered.end());
     EXPECT_TRUE(after[0].discontinuity);
     for (size_t i = 0; i < after.size(); ++i) {
-        EXPECT_EQ(after[i].frame, LONGLONG(60 + i));
+        EXPECT_EQ(after[i].number, int(60 + i));
         EXPECT_EQ(after[i].start, REFERENCE_TIME(i) * FrameTime);  // times restart with the segment
     }
 
@@ -718,9 +680,7 @@ TEST_F(FilterGraphTest, SeekWhileRunningRestartsTheSegment)
 
 TEST_F(FilterGraphTest, ReleasingARunningGraphStopsAndFreesEveryFilter)
 {
-    AddClass({CLSID_TestDecoder[0], L"Test Decoder", MERIT_NORMAL, {{MEDIATYPE_Video, MEDIASUBTYPE_TestCoded}}, TestDecoder<0>::Create});
-    AddChain(MEDIASUBTYPE_TestCoded, 1000000);
-    RemoveClass(CLSID_TestDecoder[0]);
+    AddDecodedChain();
     ASSERT_TRUE(SUCCEEDED(control->Run()));
     ASSERT_TRUE(renderers[0]->WaitFor(2));
     ComRef<TestRenderer> kept = renderers[0];
@@ -745,8 +705,9 @@ TEST_F(FilterGraphTest, RunSeekAndStopFromTwoThreads)
             EXPECT_TRUE(SUCCEEDED(seeking->SetPositions(&position, AM_SEEKING_AbsolutePositioning, nullptr, 0)));
             OAFilterState state;
             control->GetState(0, &state);
-            if (i % 4 == seed)
+            if (i % 4 == seed) {
                 EXPECT_EQ(control->Stop(), S_OK);
+            }
         }
     };
     std::thread other(work, 1);

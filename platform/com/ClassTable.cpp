@@ -5,6 +5,7 @@
 
 #include "SystemDeviceEnum.h"
 #include "platform/dshow/FilterGraph.h"
+#include "platform/dshow/MemAllocator.h"
 #include "platform/dshow/Strmif.h"
 #include "platform/filters/AudioDecoder.h"
 #include "platform/filters/DVVideoDecoder.h"
@@ -22,6 +23,7 @@ std::vector<ClassEntry>& Table()
         {CLSID_FilterGraph, L"Filter Graph", MERIT_DO_NOT_USE, {}, FilterGraph::CreateInstance},
         {CLSID_SystemDeviceEnum, L"System Device Enumerator", MERIT_DO_NOT_USE, {}, SystemDeviceEnum::CreateInstance},
         {CLSID_MediaDet, L"MediaDet", MERIT_DO_NOT_USE, {}, MediaDet::CreateInstance},
+        {CLSID_MemoryAllocator, L"Memory Allocator", MERIT_DO_NOT_USE, {}, CMemAllocator::CreateInstance},
         // Sources are added by name, never put in by intelligent connect.
         {CLSID_AsyncReader, L"File Source", MERIT_DO_NOT_USE, {}, DemuxSource::CreateFileSource},
         {CLSID_WMAsfReader, L"WM ASF Reader", MERIT_DO_NOT_USE, {}, DemuxSource::CreateAsfReader},

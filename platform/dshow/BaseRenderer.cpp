@@ -215,8 +215,8 @@ HRESULT CBaseRenderer::Stop()
 
 HRESULT CBaseRenderer::Inactive()
 {
-    if (m_pPosition)
-        m_pPosition->ResetMediaTime();
+    if (CRendererPosPassThru* position = m_pPosition)
+        position->ResetMediaTime();
     ClearPendingSample();
     return S_OK;
 }
@@ -334,8 +334,8 @@ HRESULT CBaseRenderer::PrepareReceive(IMediaSample* sample)
         m_bInReceive = false;
         return E_UNEXPECTED;
     }
-    if (m_pPosition)
-        m_pPosition->RegisterMediaTime(sample);
+    if (CRendererPosPassThru* position = m_pPosition)
+        position->RegisterMediaTime(sample);
     if (m_bStreaming && !ScheduleSample(sample)) {
         m_bInReceive = false;
         return VFW_E_SAMPLE_REJECTED;
@@ -424,8 +424,8 @@ HRESULT CBaseRenderer::NotifyEndOfStream()
     CAutoLock lock(&m_RendererLock);
     if (!m_bStreaming)
         return S_OK;
-    if (m_pPosition)
-        m_pPosition->EOS();
+    if (CRendererPosPassThru* position = m_pPosition)
+        position->EOS();
     m_bEOSDelivered = true;
     return NotifyEvent(EC_COMPLETE, S_OK, 0);
 }
@@ -451,8 +451,8 @@ HRESULT CBaseRenderer::BeginFlush()
 
 HRESULT CBaseRenderer::EndFlush()
 {
-    if (m_pPosition)
-        m_pPosition->ResetMediaTime();
+    if (CRendererPosPassThru* position = m_pPosition)
+        position->ResetMediaTime();
     SourceThreadCanWait(TRUE);
     return S_OK;
 }

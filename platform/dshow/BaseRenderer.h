@@ -127,7 +127,9 @@ private:
 
     CCritSec m_ObjectCreationLock;
     CRendererInputPin* m_pOwnPin = nullptr;         // made by GetPin when no derived pin was set
-    CRendererPosPassThru* m_pPosition = nullptr;    // made on first IMediaSeeking request
+    // Made on first IMediaSeeking request, under the creation lock; the streaming thread reads it
+    // without that lock.
+    std::atomic<CRendererPosPassThru*> m_pPosition{nullptr};
     CAMEvent m_evComplete{TRUE, TRUE};              // set when a state change is complete
     CAMEvent m_ThreadSignal{TRUE, TRUE};            // set when a streaming thread may not wait
     CAMEvent m_RenderEvent;                         // the pending sample is due

@@ -10,6 +10,11 @@ CMemAllocator::CMemAllocator(const char* name, IUnknown* outer, HRESULT* result)
 
 CMemAllocator::~CMemAllocator() { ReallyFree(); }
 
+CUnknown* CMemAllocator::CreateInstance(IUnknown* outer, HRESULT* result)
+{
+    return new CMemAllocator("CMemAllocator", outer, result);
+}
+
 HRESULT CMemAllocator::SetProperties(ALLOCATOR_PROPERTIES* request, ALLOCATOR_PROPERTIES* actual)
 {
     if (!request || !actual)

@@ -8,6 +8,8 @@ class CMemAllocator : public CBaseAllocator {
 public:
     CMemAllocator(const char* name, IUnknown* outer, HRESULT* result);
     ~CMemAllocator() override;
+    // For CoCreateInstance of CLSID_MemoryAllocator.
+    static CUnknown* CreateInstance(IUnknown* outer, HRESULT* result);
 
     // The alignment must be a power of two up to 64 KiB (VFW_E_BADALIGN). The buffer size granted
     // is the request rounded so that prefix and buffer together fill whole alignment units.

@@ -5,6 +5,8 @@
 // processed on the streaming thread.
 #pragma once
 
+#include <atomic>
+
 #include "BaseInputPin.h"
 #include "BaseOutputPin.h"
 #include "PosPassThru.h"
@@ -105,5 +107,7 @@ protected:
     CTransformInputPin* m_pInput = nullptr;
     CTransformOutputPin* m_pOutput = nullptr;
     bool m_bEOSDelivered = false;
-    bool m_bSampleSkipped = false;  // the last Transform dropped its sample
+    // The last Transform dropped its sample; written by Receive and cleared by Pause, which must not
+    // wait for the receive lock (a Receive may be blocked downstream).
+    std::atomic<bool> m_bSampleSkipped{false};
 };

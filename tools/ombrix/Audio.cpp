@@ -32,6 +32,7 @@ void putTag(std::vector<uint8_t>& out, const char* tag) { out.insert(out.end(), 
 std::vector<uint8_t> wavHeader(const Ombrix_FileInfo& record, unsigned int blockAlign, uint32_t dataSize)
 {
     std::vector<uint8_t> h;
+    h.reserve(44);  // a PCM WAVE header
     putTag(h, "RIFF");
     put32(h, 36 + dataSize + (dataSize & 1));  // an odd data chunk is followed by a pad byte
     putTag(h, "WAVE");
