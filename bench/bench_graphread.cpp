@@ -4,7 +4,9 @@
 //     CaptureGraph (UYVY; each held sample taken and released at once; audio left parked on its
 //     first sample) against libavcodec + libswscale decoding the same packets from memory to UYVY,
 //     both decoders set up alike (slice threading, which neither file's codec or slicing can use:
-//     one decoding thread on both sides), in frames per second, best of several rounds;
+//     one decoding thread on both sides), in frames per second and in processor time per frame
+//     of all threads (what the hand-offs between threads cost beyond the work), best of several
+//     rounds;
 //  2. 300 seeded random frames of the WMV2 file, each a Seek to the middle of the frame and its
 //     held video sample, against FFMS2's FFMS_GetFrame of the same frames (one decoding thread,
 //     UYVY output), in requests per second, with the decoding floor beside them (libavcodec from
@@ -17,6 +19,8 @@
 #include <ffms.h>
 
 #include <algorithm>
+#include <cmath>
+#include <ctime>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -33,7 +37,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int sequentialRounds = 5;
+constexpr int sequentialRounds = 7;
 constexpr int openingRounds = 5;
 constexpr size_t randomRequests = 300;
 constexpr REFERENCE_TIME frameLength = 400000;  // both files are 25 frames per second
@@ -114,21 +118,39 @@ void PrintLine(const char* what, double value, double ratio, const std::string& 
 
 // ---- 1. sequential decoding ----
 
-// Frames per second of every video frame through a graph; the first, decoded while the graph
-// was built, is not counted.
-double GraphSequential(const fs::path& file, size_t& frames)
+// Milliseconds of processor time that all threads of the process spent while work ran.
+template <class Work>
+double processorMilliseconds(Work work)
+{
+    timespec start, end;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &start);
+    work();
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &end);
+    return (end.tv_sec - start.tv_sec) * 1e3 + (end.tv_nsec - start.tv_nsec) / 1e6;
+}
+
+// A round's frames per second, and the processor time per frame of all threads.
+struct Round {
+    double rate = 0, processor = 0;
+};
+
+// Every video frame through a graph; the first, decoded while the graph was built, is not counted.
+Round GraphSequential(const fs::path& file, size_t& frames)
 {
     OpenGraph graph(file);
     frames = 0;
     unsigned sum = 0;
-    const double ms = bench::milliseconds([&] {
-        graph.ReadAll(graph.Video(), [&](BYTE* bits, LONG bytes, LONGLONG, LONGLONG) {
-            sum += bits[0] + bits[bytes - 1];
-            frames++;
+    double ms = 0;
+    const double processor = processorMilliseconds([&] {
+        ms = bench::milliseconds([&] {
+            graph.ReadAll(graph.Video(), [&](BYTE* bits, LONG bytes, LONGLONG, LONGLONG) {
+                sum += bits[0] + bits[bytes - 1];
+                frames++;
+            });
         });
     });
     sink = sum;
-    return frames > 1 ? (frames - 1) * 1000 / ms : 0;
+    return frames > 1 ? Round{(frames - 1) * 1000 / ms, processor / (frames - 1)} : Round{};
 }
 
 void Sequential(const char* label, const fs::path& file)
@@ -136,31 +158,40 @@ void Sequential(const char* label, const fs::path& file)
     av_log_set_level(AV_LOG_ERROR);
     const bench::Stream stream = bench::loadStream(file);
     std::vector<uint8_t> picture(stream.pictureSize() + 256);
-    std::vector<double> ours, theirs;
+    Round ours{0, HUGE_VAL}, theirs{0, HUGE_VAL};
+    const auto keepBest = [](Round& best, const Round& round) {
+        best.rate = std::max(best.rate, round.rate);
+        best.processor = std::min(best.processor, round.processor);
+    };
     size_t frames = 0, pictures = 0;
     // Rounds alternate, the first warms up; decoding is bound by the processor, so the best round
     // of each stands (the others lost time to whatever else the machine ran).
     for (int r = 0; r <= sequentialRounds; r++) {
         for (int which = 0; which < 2; which++) {
             if ((which == 0) == (r % 2 == 0)) {
-                const double rate = GraphSequential(file, frames);
+                const Round round = GraphSequential(file, frames);
                 if (r > 0)
-                    ours.push_back(rate);
+                    keepBest(ours, round);
             } else {
                 pictures = 0;
-                const double ms = bench::plainFFmpeg(stream, picture, [&](size_t) { pictures++; });
+                double ms = 0;
+                const double processor = processorMilliseconds(
+                    [&] { ms = bench::plainFFmpeg(stream, picture, [&](size_t) { pictures++; }); });
                 if (r > 0)
-                    theirs.push_back(pictures * 1000 / ms);
+                    keepBest(theirs, {pictures * 1000 / ms, processor / pictures});
             }
         }
     }
-    const double a = *std::max_element(ours.begin(), ours.end()), b = *std::max_element(theirs.begin(), theirs.end());
     std::printf("1. sequential, every frame of the %ux%u %s, UYVY out, best of %d rounds\n", stream.header().biWidth,
                 stream.header().biHeight, label, sequentialRounds);
-    PrintHeader("frames/s");
-    PrintLine("CaptureGraph, video only, each sample released at once", a, a / b,
-              "  (target >= 0.9; " + std::to_string(frames) + " frames)");
-    PrintLine("libavcodec + libswscale, packets in memory", b, 1.0, "  (" + std::to_string(pictures) + " pictures)");
+    std::printf("  %-52s %10s %10s %14s %10s\n", "", "frames/s", "ratio", "CPU ms/frame", "ratio");
+    const auto print = [&](const char* what, const Round& round, const std::string& note) {
+        std::printf("  %-52s %10.1f %10.2f %14.3f %10.2f%s\n", what, round.rate, round.rate / theirs.rate,
+                    round.processor, theirs.processor / round.processor, note.c_str());
+    };
+    print("CaptureGraph, video only, each sample released at once", ours,
+          "  (target >= 0.9; " + std::to_string(frames) + " frames)");
+    print("libavcodec + libswscale, packets in memory", theirs, "  (" + std::to_string(pictures) + " pictures)");
 }
 
 // ---- 2. random access ----
