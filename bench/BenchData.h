@@ -5,6 +5,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -106,6 +107,13 @@ inline Stream loadStream(const std::filesystem::path& file)
     return stream;
 }
 
+inline double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
 template <class Work>
 double milliseconds(Work work)
 {
@@ -114,51 +122,76 @@ double milliseconds(Work work)
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
-// Milliseconds to decode every packet to UYVY with the decoder set up as the library's
-// decompressor sets it up, pictures converted straight into picture (which needs room for
-// libswscale's writes past the last row), the pictures held back at the end drained too.
-// onPicture(n) sees picture n, in display order.
+// libavcodec set up as the library's decompressor sets it up, and libswscale converting to UYVY.
+class PlainDecoder {
+public:
+    explicit PlainDecoder(const Stream& stream) : m_Header(stream.header())
+    {
+        const AVCodec* codec = avcodec_find_decoder(stream.codec);
+        m_Context.reset(avcodec_alloc_context3(codec));
+        m_Context->codec_tag = m_Header.biCompression;
+        m_Context->width = m_Header.biWidth;
+        m_Context->height = m_Header.biHeight;
+        m_Context->bits_per_coded_sample = m_Header.biBitCount;
+        m_Context->thread_type = FF_THREAD_SLICE;
+        m_Context->thread_count = 0;
+        const size_t extraBytes = stream.format.size() - sizeof m_Header;
+        m_Context->extradata = (uint8_t*)av_mallocz(extraBytes + AV_INPUT_BUFFER_PADDING_SIZE);
+        memcpy(m_Context->extradata, &stream.header() + 1, extraBytes);
+        m_Context->extradata_size = int(extraBytes);
+        if (avcodec_open2(m_Context.get(), codec, nullptr) < 0)
+            throw std::runtime_error("libavcodec does not open the decoder");
+    }
+
+    void Flush() { avcodec_flush_buffers(m_Context.get()); }
+
+    // Sends the packet (null: the end of the stream) and hands each picture that comes out to
+    // take(frame).
+    template <class Take>
+    void Send(const AVPacket* packet, Take take)
+    {
+        if (avcodec_send_packet(m_Context.get(), packet) < 0 && packet)
+            throw std::runtime_error("libavcodec refuses a packet");
+        while (avcodec_receive_frame(m_Context.get(), m_Frame.get()) == 0) {
+            take(*m_Frame);
+            av_frame_unref(m_Frame.get());
+        }
+    }
+
+    // Draws the frame straight into picture, which needs room for libswscale's writes past the
+    // last row.
+    void Convert(const AVFrame& frame, uint8_t* picture)
+    {
+        m_Scaler.reset(sws_getCachedContext(m_Scaler.release(), frame.width, frame.height, AVPixelFormat(frame.format),
+                                            m_Header.biWidth, m_Header.biHeight, AV_PIX_FMT_UYVY422, DibConverter::Flags,
+                                            nullptr, nullptr, nullptr));
+        uint8_t* const planes[4] = {picture};
+        const int strides[4] = {m_Header.biWidth * 2};
+        sws_scale(m_Scaler.get(), frame.data, frame.linesize, 0, frame.height, planes, strides);
+    }
+
+private:
+    const BITMAPINFOHEADER m_Header;
+    AvCodecContextPtr m_Context;
+    AvFramePtr m_Frame{av_frame_alloc()};
+    SwsContextPtr m_Scaler;
+};
+
+// Milliseconds to decode every packet to UYVY, the decoder opened beforehand, the pictures held
+// back at the end drained too. onPicture(n) sees picture n, in display order.
 template <class OnPicture = void (*)(size_t)>
 double plainFFmpeg(const Stream& stream, std::vector<uint8_t>& picture, OnPicture onPicture = [](size_t) {})
 {
-    const BITMAPINFOHEADER& header = stream.header();
-    const AVCodec* codec = avcodec_find_decoder(stream.codec);
-    AvCodecContextPtr context(avcodec_alloc_context3(codec));
-    context->codec_tag = header.biCompression;
-    context->width = header.biWidth;
-    context->height = header.biHeight;
-    context->bits_per_coded_sample = header.biBitCount;
-    context->thread_type = FF_THREAD_SLICE;
-    context->thread_count = 0;
-    const size_t extraBytes = stream.format.size() - sizeof header;
-    context->extradata = (uint8_t*)av_mallocz(extraBytes + AV_INPUT_BUFFER_PADDING_SIZE);
-    memcpy(context->extradata, &header + 1, extraBytes);
-    context->extradata_size = int(extraBytes);
-    if (avcodec_open2(context.get(), codec, nullptr) < 0)
-        throw std::runtime_error("libavcodec does not open the decoder");
-    AvFramePtr frame(av_frame_alloc());
-    SwsContextPtr scaler;
-    uint8_t* const planes[4] = {picture.data()};
-    const int strides[4] = {header.biWidth * 2};
+    PlainDecoder decoder(stream);
     size_t pictures = 0;
-    const auto receive = [&] {
-        while (avcodec_receive_frame(context.get(), frame.get()) == 0) {
-            scaler.reset(sws_getCachedContext(scaler.release(), frame->width, frame->height,
-                                              AVPixelFormat(frame->format), header.biWidth, header.biHeight,
-                                              AV_PIX_FMT_UYVY422, DibConverter::Flags, nullptr, nullptr, nullptr));
-            sws_scale(scaler.get(), frame->data, frame->linesize, 0, frame->height, planes, strides);
-            av_frame_unref(frame.get());
-            onPicture(pictures++);
-        }
+    const auto take = [&](const AVFrame& frame) {
+        decoder.Convert(frame, picture.data());
+        onPicture(pictures++);
     };
     return milliseconds([&] {
-        for (size_t n = 0; n < stream.packets.size(); n++) {
-            if (avcodec_send_packet(context.get(), stream.packets[n].get()) < 0)
-                throw std::runtime_error("libavcodec refuses a packet");
-            receive();
-        }
-        avcodec_send_packet(context.get(), nullptr);
-        receive();
+        for (const AvPacketPtr& packet : stream.packets)
+            decoder.Send(packet.get(), take);
+        decoder.Send(nullptr, take);
     });
 }
 

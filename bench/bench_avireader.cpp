@@ -50,13 +50,6 @@ double Seconds(Clock::time_point since)
     return std::chrono::duration<double>(Clock::now() - since).count();
 }
 
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
 // Bytes per second that `dd bs=4M iflag=direct` reports for the whole file.
 double DdRate(const fs::path& path)
 {
@@ -159,7 +152,7 @@ void SequentialVideo()
                 dd.push_back(DdRate(file));
         }
     }
-    const double a = Median(ours), b = Median(dd);
+    const double a = bench::median(ours), b = bench::median(dd);
     std::printf("1. sequential 1920x1080 UYVY AVI, %u frames, %.2f GB (OpenDML), %d rounds, medians\n", last.frames,
                 fs::file_size(file) / 1e9, rounds);
     std::printf("  %-44s %9s %9s\n", "", "MB/s", "ratio");
@@ -310,7 +303,7 @@ void DVAudio()
         }
     }
     got.resize(size_t(samples) * 4);
-    const double a = Median(ours), b = Median(dd);
+    const double a = bench::median(ours), b = bench::median(dd);
     std::printf("2. DV audio, 60 s type-1 DV AVI (%.0f MB), LoadAudioSamples in %u-frame requests, %d rounds, medians\n",
                 bytes / 1e6, request, rounds);
     std::printf("  %-44s %9s %9s\n", "", "MB/s", "ratio");
