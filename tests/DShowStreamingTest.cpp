@@ -16,7 +16,12 @@ constexpr DWORD Patience = 10000;  // bounds every wait; never reached when the 
 // Passes samples on, emitting sample n (n % 3) times: none, one or two outputs per input.
 class TestTransform : public CTransformFilter {
 public:
-    TestTransform() : CTransformFilter("TestTransform", nullptr, GUID_NULL) { AddRef(); }
+    explicit TestTransform(bool queued = false) : CTransformFilter("TestTransform", nullptr, GUID_NULL)
+    {
+        if (queued)
+            OutputPin()->UseQueue();
+        AddRef();
+    }
 
     HRESULT CheckInputType(const CMediaType* type) override { return *type == TestType() ? S_OK : E_FAIL; }
     HRESULT CheckTransform(const CMediaType* in, const CMediaType* out) override { return *out == TestType() ? S_OK : E_FAIL; }
@@ -26,13 +31,14 @@ public:
     }
     HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override
     {
-        request->cBuffers = 1;
+        request->cBuffers = 3;
         request->cbBuffer = 16;
         ALLOCATOR_PROPERTIES actual;
         return allocator->SetProperties(request, &actual);
     }
     HRESULT Receive(IMediaSample* sample) override
     {
+        ++m_Received;
         const int number = NumberOf(sample);
         for (int copy = 0; copy < number % 3; ++copy) {
             IMediaSample* out;
@@ -50,6 +56,7 @@ public:
         }
         return S_OK;
     }
+    std::atomic<int> m_Received{0};
 };
 
 }  // namespace
@@ -248,3 +255,38 @@ TEST_F(DShowStreaming, TransformEmitsFreelyAndPassesSeekingAndTheEnd)
     renderer->m_Pin.Disconnect();
     EXPECT_EQ(0u, transform->Release());
 }
+
+namespace {
+
+// A queued output goes on taking input while the renderer holds a sample, delivers in order, and
+// stops cleanly.
+TEST_F(DShowStreaming, AQueuedTransformWorksOnWhileTheRendererHolds)
+{
+    auto* transform = new TestTransform(true);
+    transform->JoinFilterGraph(&graph, L"transform");
+    ASSERT_EQ(S_OK, source->m_pStream->Connect(transform->InputPin(), nullptr));
+    ASSERT_EQ(S_OK, transform->OutputPin()->Connect(&renderer->m_Pin, nullptr));
+    renderer->m_bBlock = true;
+    renderer->Run(0);
+    transform->Run(0);
+    source->Run(0);
+    ASSERT_TRUE(renderer->m_Entered.Wait(Patience));
+    // Held: output 1 (input 1). Unqueued, the transform would wait in its delivery of it.
+    for (int i = 0; i < int(Patience) && transform->m_Received < 3; ++i)
+        Sleep(1);
+    EXPECT_GE(transform->m_Received, 3);
+    renderer->m_bBlock = false;
+    renderer->m_Gate.Set();
+    ASSERT_TRUE(Completed());
+    EXPECT_EQ((std::vector<int>{1, 2, 2, 4}), renderer->Rendered());
+    renderer->Stop();
+    transform->Stop();
+    source->Stop();
+    source->m_pStream->Disconnect();
+    transform->InputPin()->Disconnect();
+    transform->OutputPin()->Disconnect();
+    renderer->m_Pin.Disconnect();
+    EXPECT_EQ(0u, transform->Release());
+}
+
+}  // namespace

@@ -141,6 +141,65 @@ HRESULT CTransformOutputPin::GetMediaType(int position, CMediaType* type)
     return m_pTransformFilter->GetMediaType(position, type);
 }
 
+std::shared_ptr<COutputQueue> CTransformOutputPin::Queue()
+{
+    std::lock_guard<std::mutex> lock(m_QueueLock);
+    return m_pQueue;
+}
+
+HRESULT CTransformOutputPin::Active()
+{
+    const HRESULT hr = CBaseOutputPin::Active();
+    if (SUCCEEDED(hr) && m_bQueued && m_Connected && m_pInputPin) {
+        std::lock_guard<std::mutex> lock(m_QueueLock);
+        m_pQueue = std::make_shared<COutputQueue>(m_Connected, m_pInputPin);
+    }
+    return hr;
+}
+
+HRESULT CTransformOutputPin::Inactive()
+{
+    // The decommit frees a filter waiting for a buffer; the filter below, stopped first, no
+    // longer holds a delivery, so the queue's thread ends.
+    const HRESULT hr = CBaseOutputPin::Inactive();
+    std::shared_ptr<COutputQueue> queue;
+    {
+        std::lock_guard<std::mutex> lock(m_QueueLock);
+        queue.swap(m_pQueue);
+    }
+    return hr;
+}
+
+HRESULT CTransformOutputPin::Deliver(IMediaSample* sample)
+{
+    const std::shared_ptr<COutputQueue> queue = Queue();
+    return queue ? queue->Receive(sample) : CBaseOutputPin::Deliver(sample);
+}
+
+HRESULT CTransformOutputPin::DeliverEndOfStream()
+{
+    const std::shared_ptr<COutputQueue> queue = Queue();
+    return queue ? queue->EndOfStream() : CBaseOutputPin::DeliverEndOfStream();
+}
+
+HRESULT CTransformOutputPin::DeliverBeginFlush()
+{
+    const std::shared_ptr<COutputQueue> queue = Queue();
+    return queue ? queue->BeginFlush() : CBaseOutputPin::DeliverBeginFlush();
+}
+
+HRESULT CTransformOutputPin::DeliverEndFlush()
+{
+    const std::shared_ptr<COutputQueue> queue = Queue();
+    return queue ? queue->EndFlush() : CBaseOutputPin::DeliverEndFlush();
+}
+
+HRESULT CTransformOutputPin::DeliverNewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate)
+{
+    const std::shared_ptr<COutputQueue> queue = Queue();
+    return queue ? queue->NewSegment(start, stop, rate) : CBaseOutputPin::DeliverNewSegment(start, stop, rate);
+}
+
 HRESULT CTransformOutputPin::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request)
 {
     return m_pTransformFilter->DecideBufferSize(allocator, request);

@@ -5,6 +5,11 @@
 // processed on the streaming thread.
 #pragma once
 
+#include <memory>
+#include <mutex>
+
+#include "OutputQueue.h"
+
 #include <atomic>
 
 #include "BaseInputPin.h"
@@ -53,9 +58,25 @@ public:
     HRESULT GetMediaType(int position, CMediaType* type) override;
     HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
 
+    // With a queue, what the filter delivers goes downstream on a thread of the pin's own while
+    // the pin is active (see COutputQueue).
+    void UseQueue() { m_bQueued = true; }
+    HRESULT Active() override;
+    HRESULT Inactive() override;
+    HRESULT Deliver(IMediaSample* sample) override;
+    HRESULT DeliverEndOfStream() override;
+    HRESULT DeliverBeginFlush() override;
+    HRESULT DeliverEndFlush() override;
+    HRESULT DeliverNewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
+
 private:
+    std::shared_ptr<COutputQueue> Queue();
+
     CTransformFilter* const m_pTransformFilter;
     CPosPassThru* const m_pPosition;
+    bool m_bQueued = false;
+    std::mutex m_QueueLock;
+    std::shared_ptr<COutputQueue> m_pQueue;  // while active, when queued
 };
 
 class CTransformFilter : public CBaseFilter {

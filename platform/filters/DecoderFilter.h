@@ -18,7 +18,11 @@ public:
     HRESULT NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
 
 protected:
-    DecoderFilter(const char* name, IUnknown* outer, REFCLSID clsid) : CTransformFilter(name, outer, clsid) {}
+    // Decoding goes on while the filter below holds a sample (a renderer waiting for its reader).
+    DecoderFilter(const char* name, IUnknown* outer, REFCLSID clsid) : CTransformFilter(name, outer, clsid)
+    {
+        OutputPin()->UseQueue();
+    }
 
     // The decoder's side, on the streaming thread under the receive lock; times are absolute.
     virtual void Restart(REFERENCE_TIME segmentStart) = 0;
