@@ -3,6 +3,8 @@
 // the filters that answer for positions, and the events the filters send.
 #pragma once
 
+#include "MediaTimeSeeking.h"
+
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -19,7 +21,7 @@ class FilterGraph final : public CUnknown,
                           public IGraphBuilder,
                           public IMediaControl,
                           public IMediaFilter,
-                          public IMediaSeeking,
+                          public CMediaTimeSeeking,
                           public IMediaEventEx,
                           public IMediaEventSink {
 public:
@@ -65,16 +67,9 @@ public:
     // IMediaSeeking, in media time only
     HRESULT GetCapabilities(DWORD* capabilities) override;
     HRESULT CheckCapabilities(DWORD* capabilities) override;
-    HRESULT IsFormatSupported(const GUID* format) override;
-    HRESULT QueryPreferredFormat(GUID* format) override;
-    HRESULT GetTimeFormat(GUID* format) override;
-    HRESULT IsUsingTimeFormat(const GUID* format) override;
-    HRESULT SetTimeFormat(const GUID* format) override;
     HRESULT GetDuration(LONGLONG* duration) override;
     HRESULT GetStopPosition(LONGLONG* stop) override;
     HRESULT GetCurrentPosition(LONGLONG* current) override;
-    HRESULT ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
-                              const GUID* sourceFormat) override;
     HRESULT SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) override;
     HRESULT GetPositions(LONGLONG* current, LONGLONG* stop) override;
     HRESULT GetAvailable(LONGLONG* earliest, LONGLONG* latest) override;

@@ -4,12 +4,6 @@
 
 #include "FilterGraph.h"
 
-namespace {
-
-bool IsMediaTime(const GUID* format) { return format && *format == TIME_FORMAT_MEDIA_TIME; }
-
-}  // namespace
-
 std::vector<ComRef<IMediaSeeking>> FilterGraph::Seekers()
 {
     std::vector<ComRef<IMediaSeeking>> seekers;
@@ -185,45 +179,3 @@ HRESULT FilterGraph::GetRate(double* rate)
     return S_OK;
 }
 
-HRESULT FilterGraph::IsFormatSupported(const GUID* format)
-{
-    if (!format)
-        return E_POINTER;
-    return IsMediaTime(format) ? S_OK : S_FALSE;
-}
-
-HRESULT FilterGraph::QueryPreferredFormat(GUID* format) { return GetTimeFormat(format); }
-
-HRESULT FilterGraph::GetTimeFormat(GUID* format)
-{
-    if (!format)
-        return E_POINTER;
-    *format = TIME_FORMAT_MEDIA_TIME;
-    return S_OK;
-}
-
-HRESULT FilterGraph::IsUsingTimeFormat(const GUID* format)
-{
-    if (!format)
-        return E_POINTER;
-    return IsMediaTime(format) ? S_OK : S_FALSE;
-}
-
-HRESULT FilterGraph::SetTimeFormat(const GUID* format)
-{
-    if (!format)
-        return E_POINTER;
-    return IsMediaTime(format) ? S_OK : E_INVALIDARG;
-}
-
-HRESULT FilterGraph::ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
-                                       const GUID* sourceFormat)
-{
-    if (!target)
-        return E_POINTER;
-    // A null format is the one in use, media time.
-    if ((targetFormat && !IsMediaTime(targetFormat)) || (sourceFormat && !IsMediaTime(sourceFormat)))
-        return E_INVALIDARG;
-    *target = source;
-    return S_OK;
-}

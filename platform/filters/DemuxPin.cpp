@@ -11,8 +11,6 @@ constexpr LONG BufferCount = 2;
 constexpr DWORD Capabilities = AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanSeekForwards | AM_SEEKING_CanSeekBackwards |
                                AM_SEEKING_CanGetStopPos | AM_SEEKING_CanGetDuration;
 
-bool IsMediaTime(const GUID* format) { return format && *format == TIME_FORMAT_MEDIA_TIME; }
-
 // A first guess at the largest packet: a picture's worth of two bytes a pixel; buffers grow past it.
 LONG FirstBufferSize(const AVCodecParameters& p)
 {
@@ -229,32 +227,6 @@ HRESULT DemuxPin::CheckCapabilities(DWORD* capabilities)
     return *capabilities == asked ? S_OK : *capabilities ? S_FALSE : E_FAIL;
 }
 
-HRESULT DemuxPin::IsFormatSupported(const GUID* format)
-{
-    if (!format)
-        return E_POINTER;
-    return IsMediaTime(format) ? S_OK : S_FALSE;
-}
-
-HRESULT DemuxPin::QueryPreferredFormat(GUID* format) { return GetTimeFormat(format); }
-
-HRESULT DemuxPin::GetTimeFormat(GUID* format)
-{
-    if (!format)
-        return E_POINTER;
-    *format = TIME_FORMAT_MEDIA_TIME;
-    return S_OK;
-}
-
-HRESULT DemuxPin::IsUsingTimeFormat(const GUID* format) { return IsFormatSupported(format); }
-
-HRESULT DemuxPin::SetTimeFormat(const GUID* format)
-{
-    if (!format)
-        return E_POINTER;
-    return IsMediaTime(format) ? S_OK : E_INVALIDARG;
-}
-
 HRESULT DemuxPin::GetDuration(LONGLONG* duration)
 {
     if (!duration)
@@ -272,17 +244,6 @@ HRESULT DemuxPin::GetStopPosition(LONGLONG* stop)
 }
 
 HRESULT DemuxPin::GetCurrentPosition(LONGLONG*) { return E_NOTIMPL; }
-
-HRESULT DemuxPin::ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
-                                    const GUID* sourceFormat)
-{
-    if (!target)
-        return E_POINTER;
-    if ((targetFormat && !IsMediaTime(targetFormat)) || (sourceFormat && !IsMediaTime(sourceFormat)))
-        return E_INVALIDARG;
-    *target = source;
-    return S_OK;
-}
 
 HRESULT DemuxPin::GetAvailable(LONGLONG* earliest, LONGLONG* latest)
 {

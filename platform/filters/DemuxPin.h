@@ -8,6 +8,8 @@
 // a sync point for a key packet, a discontinuity on the first after a (re)start.
 #pragma once
 
+#include "platform/dshow/MediaTimeSeeking.h"
+
 #include <atomic>
 #include <memory>
 
@@ -16,7 +18,7 @@
 #include "StreamDemuxer.h"
 #include "platform/dshow/SourceStream.h"
 
-class DemuxPin final : public CSourceStream, public IMediaSeeking {
+class DemuxPin final : public CSourceStream, public CMediaTimeSeeking {
 public:
     DemuxPin(CSource* filter, LPCWSTR name, std::unique_ptr<StreamDemuxer> demuxer, StreamFormat format,
              HRESULT* result);
@@ -37,16 +39,9 @@ public:
     // Media time only; the duration is the stream's. The current position is the renderers' to tell.
     HRESULT GetCapabilities(DWORD* capabilities) override;
     HRESULT CheckCapabilities(DWORD* capabilities) override;
-    HRESULT IsFormatSupported(const GUID* format) override;
-    HRESULT QueryPreferredFormat(GUID* format) override;
-    HRESULT GetTimeFormat(GUID* format) override;
-    HRESULT IsUsingTimeFormat(const GUID* format) override;
-    HRESULT SetTimeFormat(const GUID* format) override;
     HRESULT GetDuration(LONGLONG* duration) override;
     HRESULT GetStopPosition(LONGLONG* stop) override;
     HRESULT GetCurrentPosition(LONGLONG* current) override;
-    HRESULT ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
-                              const GUID* sourceFormat) override;
     // A new current position (clamped to the stream) flushes downstream, stops the thread, moves
     // the demuxer and restarts with the new segment; a stop position ends the stream at the first
     // packet decoded at or after it. A failure when the demuxer cannot move.
