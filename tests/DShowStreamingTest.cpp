@@ -85,6 +85,32 @@ protected:
         ASSERT_EQ(S_OK, source->Pause());
     }
     bool Completed() { return graph.m_Complete.Wait(Patience); }
+    // Source, transform and renderer in a row: connected, and made to stream.
+    TestTransform* Chain(bool queued)
+    {
+        auto* transform = new TestTransform(queued);
+        transform->JoinFilterGraph(&graph, L"transform");
+        EXPECT_EQ(S_OK, source->m_pStream->Connect(transform->InputPin(), nullptr));
+        EXPECT_EQ(S_OK, transform->OutputPin()->Connect(&renderer->m_Pin, nullptr));
+        return transform;
+    }
+    void Run(TestTransform* transform)
+    {
+        renderer->Run(0);
+        transform->Run(0);
+        source->Run(0);
+    }
+    void StopAndRelease(TestTransform* transform)
+    {
+        renderer->Stop();
+        transform->Stop();
+        source->Stop();
+        source->m_pStream->Disconnect();
+        transform->InputPin()->Disconnect();
+        transform->OutputPin()->Disconnect();
+        renderer->m_Pin.Disconnect();
+        EXPECT_EQ(0u, transform->Release());
+    }
     std::vector<int> Numbers(int count)
     {
         std::vector<int> numbers;
@@ -222,10 +248,7 @@ TEST_F(DShowStreaming, SeekingPassesUpstreamOrIsNotImplemented)
 
 TEST_F(DShowStreaming, TransformEmitsFreelyAndPassesSeekingAndTheEnd)
 {
-    auto* transform = new TestTransform;
-    transform->JoinFilterGraph(&graph, L"transform");
-    ASSERT_EQ(S_OK, source->m_pStream->Connect(transform->InputPin(), nullptr));
-    ASSERT_EQ(S_OK, transform->OutputPin()->Connect(&renderer->m_Pin, nullptr));
+    TestTransform* transform = Chain(false);
     // The output has an allocator of its own.
     EXPECT_NE(source->m_pStream->Allocator(), transform->OutputPin()->Allocator());
 
@@ -240,36 +263,19 @@ TEST_F(DShowStreaming, TransformEmitsFreelyAndPassesSeekingAndTheEnd)
     EXPECT_EQ(99, stop);
     seeking->Release();
 
-    renderer->Run(0);
-    transform->Run(0);
-    source->Run(0);
+    Run(transform);
     ASSERT_TRUE(Completed());
     EXPECT_EQ((std::vector<int>{1, 2, 2, 4}), renderer->Rendered());
-
-    renderer->Stop();
-    transform->Stop();
-    source->Stop();
-    source->m_pStream->Disconnect();
-    transform->InputPin()->Disconnect();
-    transform->OutputPin()->Disconnect();
-    renderer->m_Pin.Disconnect();
-    EXPECT_EQ(0u, transform->Release());
+    StopAndRelease(transform);
 }
-
-namespace {
 
 // A queued output goes on taking input while the renderer holds a sample, delivers in order, and
 // stops cleanly.
 TEST_F(DShowStreaming, AQueuedTransformWorksOnWhileTheRendererHolds)
 {
-    auto* transform = new TestTransform(true);
-    transform->JoinFilterGraph(&graph, L"transform");
-    ASSERT_EQ(S_OK, source->m_pStream->Connect(transform->InputPin(), nullptr));
-    ASSERT_EQ(S_OK, transform->OutputPin()->Connect(&renderer->m_Pin, nullptr));
+    TestTransform* transform = Chain(true);
     renderer->m_bBlock = true;
-    renderer->Run(0);
-    transform->Run(0);
-    source->Run(0);
+    Run(transform);
     ASSERT_TRUE(renderer->m_Entered.Wait(Patience));
     // Held: output 1 (input 1). Unqueued, the transform would wait in its delivery of it.
     for (int i = 0; i < int(Patience) && transform->m_Received < 3; ++i)
@@ -279,14 +285,5 @@ TEST_F(DShowStreaming, AQueuedTransformWorksOnWhileTheRendererHolds)
     renderer->m_Gate.Set();
     ASSERT_TRUE(Completed());
     EXPECT_EQ((std::vector<int>{1, 2, 2, 4}), renderer->Rendered());
-    renderer->Stop();
-    transform->Stop();
-    source->Stop();
-    source->m_pStream->Disconnect();
-    transform->InputPin()->Disconnect();
-    transform->OutputPin()->Disconnect();
-    renderer->m_Pin.Disconnect();
-    EXPECT_EQ(0u, transform->Release());
+    StopAndRelease(transform);
 }
-
-}  // namespace
