@@ -131,7 +131,8 @@ TEST_F(RendererFilter, AudioRatesAndFrameSizes)
     // Only the 18 bytes of the structure are kept, whatever follows.
     const CMediaType longer = AudioType(2, 16, 44100, sizeof(WAVEFORMATEX) + 4);
     ASSERT_EQ(S_OK, filter->SetMediaType(&longer));
-    EXPECT_EQ(44100u, filter->Ombrix_RendererFilter_GetAudioInformation()->nSamplesPerSec);
+    const DWORD rate = filter->Ombrix_RendererFilter_GetAudioInformation()->nSamplesPerSec;  // packed: by value
+    EXPECT_EQ(44100u, rate);
 }
 
 TEST_F(RendererFilter, PinProposesOneTypeWithoutFormatAndAsksForThreeBytes)
