@@ -237,3 +237,9 @@ HRESULT Ombrix_RendererFilter::EndOfStream()
     SetEvent(m_hEndOfStream);
     return CBaseRenderer::EndOfStream();
 }
+
+HRESULT Ombrix_RendererFilter::EndFlush()
+{
+    ResetEvent(m_hEndOfStream);
+    return CBaseRenderer::EndFlush();
+}

@@ -47,6 +47,8 @@ public:
     void ResetEndOfStreamNotification();
 
     HRESULT EndOfStream() override;
+    // An end of stream that came before or during a flush belongs to the stream flushed away.
+    HRESULT EndFlush() override;
     HRESULT SetMediaType(const CMediaType* type) override;
     HRESULT DoRenderSample(IMediaSample* sample) override;
     HRESULT CheckMediaType(const CMediaType* type) override;

@@ -240,6 +240,14 @@ TEST_F(RendererFilter, EndOfStreamWinsUntilResetOrTheNextSample)
     filter->EndOfStream();
     filter->ReleaseSample();
     streaming.wait();
+    // A flush takes an end that came before it away.
+    filter->EndOfStream();
+    filter->BeginFlush();
+    filter->EndFlush();
+    std::future<bool> reader = std::async(std::launch::async, [this] { return filter->WaitForSampleOrEOS(); });
+    EXPECT_EQ(std::future_status::timeout, reader.wait_for(Glance)) << "an end flushed away was reported";
+    filter->EndOfStream();
+    EXPECT_FALSE(reader.get());
     // A sample after the end cancels it, once the streaming thread has it.
     streaming = Deliver(Sample(16, 100, 200));
     bool offered = false;
