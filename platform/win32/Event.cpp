@@ -1,21 +1,23 @@
 #include "Event.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <vector>
 
 namespace {
 
-// Every event shares one lock and one condition: a set wakes the waiters, which look again.
-// Waits are few (a streaming thread and a host thread per hand-off), so the simple scheme costs
-// nothing measurable and cannot lose a wake-up between two events.
+// Every event shares one lock, so that a wait on several events cannot miss a set between
+// looking at two of them; each wait has a condition of its own, on which only a set of one of
+// its events wakes it (a hand-off then wakes the one thread waiting for it, not every waiter).
 std::mutex eventLock;
-std::condition_variable eventChanged;
 
 struct Event : KernelObject {
     Event(bool manual, bool set) : manualReset(manual), signalled(set) {}
     const bool manualReset;
     bool signalled;
+    std::vector<std::condition_variable*> waiters;
 };
 
 Event* EventOf(HANDLE handle) { return dynamic_cast<Event*>(ObjectOf(handle)); }
@@ -27,12 +29,11 @@ BOOL Change(HANDLE handle, bool signalled)
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    {
-        std::lock_guard<std::mutex> lock(eventLock);
-        event->signalled = signalled;
-    }
+    std::lock_guard<std::mutex> lock(eventLock);
+    event->signalled = signalled;
     if (signalled)
-        eventChanged.notify_all();
+        for (std::condition_variable* waiter : event->waiters)
+            waiter->notify_one();
     return TRUE;
 }
 
@@ -77,14 +78,21 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
     };
     std::unique_lock<std::mutex> lock(eventLock);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    int which;
-    while ((which = satisfied()) < 0) {
-        if (milliseconds == INFINITE)
-            eventChanged.wait(lock);
-        else if (eventChanged.wait_until(lock, deadline) == std::cv_status::timeout && (which = satisfied()) < 0)
+    int which = satisfied();
+    if (which < 0) {
+        std::condition_variable changed;
+        for (DWORD i = 0; i < count; ++i)
+            events[i]->waiters.push_back(&changed);
+        while ((which = satisfied()) < 0) {
+            if (milliseconds == INFINITE)
+                changed.wait(lock);
+            else if (changed.wait_until(lock, deadline) == std::cv_status::timeout && (which = satisfied()) < 0)
+                break;
+        }
+        for (DWORD i = 0; i < count; ++i)
+            std::erase(events[i]->waiters, &changed);
+        if (which < 0)
             return WAIT_TIMEOUT;
-        else if (which >= 0)
-            break;
     }
     for (DWORD i = 0; i < count; ++i)
         if ((waitAll || int(i) == which) && !events[i]->manualReset)
