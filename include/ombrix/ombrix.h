@@ -4,5 +4,7 @@
 #include "ACM_Tools.h"
 #include "AVIReader.h"
 #include "Ombrix_FileInfo.h"
+#include "Ombrix_GetFileInfo.h"
+#include "OmbrixReader.h"
 #include "OmbrixTypes.h"
 #include "platform.h"

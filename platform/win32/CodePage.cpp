@@ -101,3 +101,14 @@ int WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR wide, int length, char* te
     }
     return Deliver(result, text, capacity);
 }
+
+std::wstring AnsiToWide(const char* text)
+{
+    const int length = text ? MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0) : 0;
+    if (length <= 0)
+        return std::wstring();
+    std::wstring wide(size_t(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), length);
+    wide.pop_back();  // the terminator, which the string keeps by itself
+    return wide;
+}

@@ -2,6 +2,8 @@
 // (wchar_t, one code point each).
 #pragma once
 
+#include <string>
+
 #include "Win32Types.h"
 
 typedef wchar_t WCHAR;
@@ -21,3 +23,6 @@ typedef WCHAR* LPOLESTR;
 int MultiByteToWideChar(UINT codePage, DWORD flags, const char* text, int length, LPWSTR wide, int capacity);
 int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int length, char* text, int capacity,
                         const char* defaultChar, BOOL* usedDefaultChar);
+
+// A whole 8-bit string as a wide one; empty when it is not valid in the ANSI code page.
+std::wstring AnsiToWide(const char* text);
