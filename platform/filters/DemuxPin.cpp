@@ -144,7 +144,7 @@ HRESULT DemuxPin::FillBuffer(IMediaSample* sample)
 HRESULT DemuxPin::OnThreadCreate()
 {
     if (!m_bPositioned)
-        Position(m_SegmentStart);
+        Position(0);
     return S_OK;
 }
 

@@ -55,7 +55,8 @@ public:
 
 protected:
     HRESULT FillBuffer(IMediaSample* sample) override;
-    // A new thread after a stop starts again from the segment's start.
+    // A run after a stop starts from the beginning, unless a seek came in between: the graph
+    // reader counts a restarted graph's times from 0.
     HRESULT OnThreadCreate() override;
     HRESULT OnThreadStartPlay() override;
 
