@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "FileName.h"
+#include "platform/win32/DebugChannel.h"
 
 namespace {
 
@@ -63,6 +64,7 @@ HRESULT MediaDet::put_Filename(BSTR fileName)
     if (path.empty())
         return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     AVFormatContext* opened = nullptr;
+    RouteFFmpegMessages();
     if (int error = avformat_open_input(&opened, path.c_str(), nullptr, nullptr); error < 0)
         return error == AVERROR(ENOENT) ? HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) : VFW_E_INVALID_FILE_FORMAT;
     AvFormatContextPtr file(opened);

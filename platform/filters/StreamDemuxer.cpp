@@ -1,6 +1,7 @@
 #include "StreamDemuxer.h"
 
 #include "OpenDecoder.h"
+#include "platform/win32/DebugChannel.h"
 
 namespace {
 
@@ -51,6 +52,7 @@ bool StreamDemuxer::Reopen()
     m_Pending.clear();
     m_Context.reset();
     AVFormatContext* context = nullptr;
+    RouteFFmpegMessages();
     if (avformat_open_input(&context, m_Path.c_str(), nullptr, nullptr) < 0)
         return false;
     m_Context.reset(context);
