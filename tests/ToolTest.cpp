@@ -53,7 +53,10 @@ TEST(Tool, InfoJsonAndFramesAreFfmpegsPicturesTopDown)
     for (auto [file, colorSpace] : {std::pair{"rgb.avi", "3"}, {"uyvy.avi", "1"}}) {
         auto [code, text] = ombrix("info --json " + path(file));
         ASSERT_EQ(code, 0) << text;
-        EXPECT_TRUE(std::regex_match(text, std::regex(R"(\{\n(  "\w+": [^\n]+,\n)*  "\w+": [^\n]+\n\}\n)"))) << text;
+        // The file, then an object of fields for each reader and for the query.
+        EXPECT_TRUE(std::regex_match(
+            text, std::regex(R"(\{\n  "File": [^\n]+(,\n  "\w+": \{\n(    "\w+": [^\n]+,\n)*    "\w+": [^\n]+\n  \})+\n\}\n)")))
+            << text;
         for (const std::string& field : std::vector<std::string>{"\"NumFrames\": 10,", "\"Width\": 61,",
              "\"NumSamples\": 8000,", "\"HasAudio\": true,", "\"ColorSpace\": " + std::string(colorSpace) + ","})
             EXPECT_NE(text.find(field), std::string::npos) << field;
@@ -102,8 +105,8 @@ TEST(Tool, BadInputGetsAReasonAndAnExitCode)
         {"frames " + path("rgb.avi") + " x", 2, "a frame number must be"},
         {"audio " + path("rgb.avi") + " 0 10", 2, "usage: ombrix audio"},
         {"info " + path("missing.avi"), 1, path("missing.avi") + ": no such file"},
-        {"info " + path("text.avi"), 1, path("text.avi") + ": not an AVI or WAV file"},
-        {"info " + path("cut.avi"), 1, path("cut.avi") + ": truncated"},
+        {"info " + path("text.avi"), 1, path("text.avi") + ": no reader opens it (AVIReader: not an AVI or WAV file"},
+        {"info " + path("cut.avi"), 1, path("cut.avi") + ": no reader opens it (AVIReader: truncated"},
         {"frames " + path("rgb.avi") + " 10", 1, "frame 10 is past the last frame, 9"},
         {"audio " + path("rgb.avi") + " 7999 2 -o " + path("b.wav"), 1, "reach past the last sample frame, 7999"},
     };
