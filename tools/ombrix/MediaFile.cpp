@@ -185,7 +185,9 @@ void MediaFile::Samples(void* buffer, unsigned int start, unsigned int count)
 {
     CheckSamples(start, count);
     const bool read = std::visit(
-        [&](auto& reader) { return guarded(m_Path, [&] { return reader->LoadAudioSamples(buffer, start, count, false); }); },
+        [&](auto& reader) {
+            return guarded(m_Path, [&] { return reader->LoadAudioSamples(buffer, start, count, false); });
+        },
         m_Reader);
     if (!read)
         throw Failure(m_Path + ": sample frames from " + std::to_string(start) + " cannot be read");
