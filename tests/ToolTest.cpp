@@ -192,6 +192,8 @@ TEST(Tool, BadInputGetsAReasonAndAnExitCode)
         {"frames " + path("text.avi") + " 0 --graph", 1, path("text.avi") + ": no reader opens it (OmbrixReader: "},
         {"thumbs " + path("text.wmv") + " -o " + path("c.png"), 1,
          path("text.wmv") + ": no reader opens it (OmbrixReader: FFmpeg cannot read it"},
+        {"thumbs " + mediaFile("GraphWma2").path() + " -o " + path("d.png"), 1, ".wma: has no video"},
+        {"audio " + mediaFile("GraphWmv1").path() + " 0 1 -o " + path("e.wav"), 1, ".wmv: has no audio"},
         {"frames " + path("rgb.avi") + " 10", 1, "frame 10 is past the last frame, 9"},
         {"audio " + path("rgb.avi") + " 7999 2 -o " + path("b.wav"), 1, "reach past the last sample frame, 7999"},
     };

@@ -94,6 +94,10 @@ std::unique_ptr<MediaFile> MediaFile::Open(const std::string& path, Reader reade
         // RGB first: the tool draws RGB, and an RGB file then keeps its pixels as they are.
         unsigned char rgbFirst[] = {3, 4, 1, 2};
         auto graph = std::make_unique<OmbrixReader>(name.data(), noVideo, noAudio, rgbFirst, 4, 0);
+        // Left without the one kind of stream wanted, the graph has nothing to read: opened whole,
+        // the file says which it lacks.
+        if (graph->Error() && (noVideo || noAudio))
+            graph = std::make_unique<OmbrixReader>(name.data(), false, false, rgbFirst, 4, 0);
         if (graph->Error()) {
             refusal = "FFmpeg cannot read it, or it has no video or audio stream that decodes";
             return nullptr;
