@@ -27,6 +27,7 @@ auto guarded(const std::string& path, Call call)
 
 unsigned int little32(const unsigned char* p) { return p[0] | p[1] << 8 | p[2] << 16 | (unsigned)p[3] << 24; }
 
+// A file's first 12 bytes, where a RIFF file names its form.
 struct Head {
     unsigned char bytes[12] = {};
     explicit Head(const std::string& path) { std::ifstream(path, std::ios::binary).read((char*)bytes, sizeof bytes); }
