@@ -5,8 +5,7 @@
 #include <filesystem>
 #include <regex>
 
-#include "MediaFiles.h"
-#include "TestSupport.h"
+#include "GraphMediaFiles.h"
 
 namespace {
 
@@ -33,6 +32,25 @@ std::string decode(const std::string& arguments, int n = -1)
     return out;
 }
 
+// The picture written to png is the ffmpeg tool's frame n of file, of that many pixels, to within 2.
+void expectFfmpegsFrame(const std::string& file, int n, const std::string& png, size_t pixels)
+{
+    const std::string expected = decode("-i " + quote(file), n), got = decode("-i " + quote(png), 0);
+    ASSERT_TRUE(expected.size() == pixels * 3 && got.size() == expected.size()) << png;
+    int worst = 0;
+    for (size_t i = 0; i < got.size(); i++)
+        worst = std::max(worst, std::abs(int(uint8_t(got[i])) - int(uint8_t(expected[i]))));
+    EXPECT_LE(worst, 2) << png;
+}
+
+// The sample frames of a WAV file as 16-bit PCM, resampled to rate and channels: a header
+// that does not hold them changes the samples.
+std::string pcm(const std::string& wav, int rate, int channels)
+{
+    return decode("-i " + quote(wav) + " -ar " + std::to_string(rate) + " -ac " + std::to_string(channels) +
+                  " -f s16le -");
+}
+
 // A file of the suite, whose two movies are made once: 61 pixels wide, so that RGB rows are padded
 // to 4 bytes and UYVY rows end in half a pixel pair.
 std::string path(const std::string& name)
@@ -48,12 +66,45 @@ std::string path(const std::string& name)
     return dir.path(name);
 }
 
+std::string pictureSize(const std::string& png)
+{
+    std::string size;
+    run("ffprobe -v error -show_entries stream=width,height -of csv=p=0 " + quote(png), &size);
+    return size;
+}
+
+const std::string& wmv()
+{
+    static const std::string file = mediaFile("GraphWmv2Wma2").path();
+    return file;
+}
+
+// What readEach makes.
+const char* const written[] = {"frame-0.png", "frame-5.png", "frame-9.png", "a.wav", "sheet.png"};
+
+// Runs frames (0, 5 and 9), audio (5001 sample frames from 1234) and thumbs (5 in 2 columns, 40
+// pixels wide) on a file, with words added; the folder of the files they wrote.
+std::string readEach(const std::string& file, const std::string& words)
+{
+    const std::string folder = path(std::filesystem::path(file).filename().string() + "-read" + words);
+    for (const std::string& command :
+         {"frames " + file + " 0 5 9 -o " + folder, "audio " + file + " 1234 5001 -o " + folder + "/a.wav",
+          "thumbs " + file + " --count 5 --columns 2 --width 40 -o " + folder + "/sheet.png"}) {
+        auto [code, text] = ombrix(command + " " + words);
+        EXPECT_EQ(code, 0) << command << " " << words << "\n" << text;
+    }
+    return folder + "/";
+}
+
 TEST(Tool, InfoJsonAndFramesAreFfmpegsPicturesTopDown)
 {
     for (auto [file, colorSpace] : {std::pair{"rgb.avi", "3"}, {"uyvy.avi", "1"}}) {
         auto [code, text] = ombrix("info --json " + path(file));
         ASSERT_EQ(code, 0) << text;
-        EXPECT_TRUE(std::regex_match(text, std::regex(R"(\{\n(  "\w+": [^\n]+,\n)*  "\w+": [^\n]+\n\}\n)"))) << text;
+        // The file, then an object of fields for each reader and for the query.
+        const std::regex json(R"(\{\n  "File": [^\n]+)"
+                              R"((,\n  "\w+": \{\n(    "\w+": [^\n]+,\n)*    "\w+": [^\n]+\n  \})+\n\}\n)");
+        EXPECT_TRUE(std::regex_match(text, json)) << text;
         for (const std::string& field : std::vector<std::string>{"\"NumFrames\": 10,", "\"Width\": 61,",
              "\"NumSamples\": 8000,", "\"HasAudio\": true,", "\"ColorSpace\": " + std::string(colorSpace) + ","})
             EXPECT_NE(text.find(field), std::string::npos) << field;
@@ -61,38 +112,71 @@ TEST(Tool, InfoJsonAndFramesAreFfmpegsPicturesTopDown)
         const std::string folder = path(std::string(file) + "-frames");
         std::tie(code, text) = ombrix("frames " + path(file) + " 9 0 6 -o " + folder);
         ASSERT_EQ(code, 0) << text;
-        for (int n : {0, 6, 9}) {
-            const std::string expected = decode("-i " + quote(path(file)), n);
-            const std::string got = decode("-i " + quote(folder + "/frame-" + std::to_string(n) + ".png"), 0);
-            ASSERT_TRUE(expected.size() == 61u * 45 * 3 && got.size() == expected.size()) << file << " frame " << n;
-            int worst = 0;
-            for (size_t i = 0; i < got.size(); i++)
-                worst = std::max(worst, std::abs(int(uint8_t(got[i])) - int(uint8_t(expected[i]))));
-            EXPECT_LE(worst, 2) << file << " frame " << n;
-        }
+        for (int n : {0, 6, 9})
+            expectFfmpegsFrame(path(file), n, folder + "/frame-" + std::to_string(n) + ".png", 61 * 45);
     }
 }
 
 TEST(Tool, AudioIsFfmpegsDecodeAndThumbsMakeASheet)
 {
     ASSERT_EQ(ombrix("audio " + path("rgb.avi") + " 1234 5001 -o " + path("a.wav")).first, 0);
-    // Resampling to the source's rate and channels changes nothing when the header holds them.
-    const std::string got = decode("-i " + path("a.wav") + " -ar 8000 -ac 2 -f s16le -");
     const std::string all = decode("-i " + path("rgb.avi") + " -vn -f s16le -");
     ASSERT_EQ(all.size(), 8000u * 4);
-    EXPECT_TRUE(got == all.substr(1234 * 4, 5001 * 4));
+    EXPECT_TRUE(pcm(path("a.wav"), 8000, 2) == all.substr(1234 * 4, 5001 * 4));
 
     const std::string sheet = path("sheet.png");
     ASSERT_EQ(ombrix("thumbs " + path("uyvy.avi") + " -o " + sheet + " --count 5 --columns 2 --width 40").first, 0);
     // Three rows of two 40x29 thumbnails, 4 pixels apart and around.
-    std::string size;
-    run("ffprobe -v error -show_entries stream=width,height -of csv=p=0 " + sheet, &size);
-    EXPECT_EQ(size, "92,103\n");
+    EXPECT_EQ(pictureSize(sheet), "92,103\n");
+}
+
+// Each reader's record in a column of its own, the AVI reader's for AVI and WAV files only, and
+// why a reader refused the file in its column.
+TEST(Tool, InfoShowsEachReadersRecordInItsColumn)
+{
+    // An AVI not named .avi: the AVI reader refuses it, the graph reader opens it.
+    std::filesystem::copy_file(path("rgb.avi"), path("rgb.bin"));
+    const struct { std::string arguments; std::vector<std::string> rows; } cases[] = {
+        {"info " + path("rgb.avi"),
+         {" +AVIReader +OmbrixReader +Ombrix_GetFileInfo", "Opened +yes +yes +yes", "Width +61 +61 +0",
+          "NumFrames +10 +0 +0", "ColorSpace +3 \\(RGB24\\) +3 \\(RGB24\\) +0 \\(none\\)", "IsValid +1 +0 +0"}},
+        {"info " + wmv(),
+         {" +OmbrixReader +Ombrix_GetFileInfo", "Width +160 +0", "SampleRate +44100 +0", "HasAudio +yes +yes"}},
+        {"info " + path("rgb.bin"),
+         {"Opened +no: the reader takes only files named \\.avi or \\.wav +yes +yes", "Width +- +61 +0"}},
+        {"info --json " + path("rgb.bin"),
+         {R"(  "AVIReader": \{\n    "Refused": "the reader takes only files named \.avi or \.wav"\n  \},)",
+          R"(  "OmbrixReader": \{\n    "HasVideo": true,)"}},
+    };
+    for (const auto& c : cases) {
+        auto [code, text] = ombrix(c.arguments);
+        EXPECT_EQ(code, 0) << c.arguments << "\n" << text;
+        for (const std::string& row : c.rows)
+            EXPECT_TRUE(std::regex_search(text, std::regex("\n" + row + "\n"))) << row << "\n" << text;
+    }
+}
+
+// A Windows Media file goes to the graph reader by itself: FFmpeg's pictures and samples. Through
+// the graph reader a lossless AVI gives what the AVI reader gives, byte for byte.
+TEST(Tool, GraphReaderServesFramesAudioAndThumbs)
+{
+    const std::string fromWmv = readEach(wmv(), "");
+    for (int n : {0, 5, 9})
+        expectFfmpegsFrame(wmv(), n, fromWmv + "frame-" + std::to_string(n) + ".png", 160 * 120);
+    const std::string all = decode("-i " + quote(wmv()) + " -vn -f s16le -");
+    ASSERT_GE(all.size(), (1234u + 5001) * 4);
+    EXPECT_TRUE(pcm(fromWmv + "a.wav", 44100, 2) == all.substr(1234 * 4, 5001 * 4));
+    EXPECT_EQ(pictureSize(fromWmv + "sheet.png"), "92,106\n");  // 40x30 thumbnails
+
+    const std::string avi = readEach(path("rgb.avi"), ""), graph = readEach(path("rgb.avi"), "--graph");
+    for (const char* name : written)
+        EXPECT_TRUE(!readFile(avi + name).empty() && readFile(avi + name) == readFile(graph + name)) << name;
 }
 
 TEST(Tool, BadInputGetsAReasonAndAnExitCode)
 {
     std::ofstream(path("text.avi")) << "not a movie\n";
+    std::filesystem::copy_file(path("text.avi"), path("text.wmv"));
     std::filesystem::copy_file(path("rgb.avi"), path("cut.avi"));
     // Cut inside its headers, before any stream header is whole (cut after them, it opens with its
     // whole chunks).
@@ -102,8 +186,14 @@ TEST(Tool, BadInputGetsAReasonAndAnExitCode)
         {"frames " + path("rgb.avi") + " x", 2, "a frame number must be"},
         {"audio " + path("rgb.avi") + " 0 10", 2, "usage: ombrix audio"},
         {"info " + path("missing.avi"), 1, path("missing.avi") + ": no such file"},
-        {"info " + path("text.avi"), 1, path("text.avi") + ": not an AVI or WAV file"},
-        {"info " + path("cut.avi"), 1, path("cut.avi") + ": truncated"},
+        {"info " + path("text.avi"), 1, path("text.avi") + ": no reader opens it (AVIReader: not an AVI or WAV file"},
+        {"info " + path("cut.avi"), 1, path("cut.avi") + ": no reader opens it (AVIReader: truncated"},
+        // With --graph the graph reader alone is asked.
+        {"frames " + path("text.avi") + " 0 --graph", 1, path("text.avi") + ": no reader opens it (OmbrixReader: "},
+        {"thumbs " + path("text.wmv") + " -o " + path("c.png"), 1,
+         path("text.wmv") + ": no reader opens it (OmbrixReader: FFmpeg cannot read it"},
+        {"thumbs " + mediaFile("GraphWma2").path() + " -o " + path("d.png"), 1, ".wma: has no video"},
+        {"audio " + mediaFile("GraphWmv1").path() + " 0 1 -o " + path("e.wav"), 1, ".wmv: has no audio"},
         {"frames " + path("rgb.avi") + " 10", 1, "frame 10 is past the last frame, 9"},
         {"audio " + path("rgb.avi") + " 7999 2 -o " + path("b.wav"), 1, "reach past the last sample frame, 7999"},
     };

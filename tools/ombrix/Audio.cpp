@@ -1,4 +1,4 @@
-// `ombrix audio FILE START COUNT -o out.wav`: sample frames to a PCM WAV file.
+// `ombrix audio FILE START COUNT -o out.wav [--graph]`: sample frames to a PCM WAV file.
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -86,7 +86,7 @@ struct OutputFile {
 
 int RunAudio(int argc, char** argv)
 {
-    Arguments arguments(argc, argv, {"-o"});
+    Arguments arguments(argc, argv, {"-o"}, {"--graph"});
     const auto& words = arguments.Positional();
     const auto output = arguments.Value("-o");
     if (words.size() != 3 || !output)
@@ -94,20 +94,20 @@ int RunAudio(int argc, char** argv)
     const unsigned int start = (unsigned int)Number(words[1], "START", 0, 0xFFFFFFFEu);
     const unsigned int count = (unsigned int)Number(words[2], "COUNT", 1, 0xFFFFFFFFu);
 
-    MediaFile file(words[0], true, false);
-    file.CheckSamples(start, count);
-    const unsigned int blockAlign = file.BytesPerSampleFrame();
+    const auto file = MediaFile::ForCommand(words[0], arguments.Flag("--graph"), true, false);
+    file->CheckSamples(start, count);
+    const unsigned int blockAlign = file->BytesPerSampleFrame();
     const unsigned long long dataSize = (unsigned long long)count * blockAlign;
     if (blockAlign == 0 || dataSize > 0xFFFFFFFFull - 38)
         throw Failure(*output + ": " + std::to_string(count) + " sample frames do not fit in one WAV file");
 
     OutputFile wav(*output);
-    wav.Write(wavHeader(file.Info(), blockAlign, uint32_t(dataSize)).data(), 44);
+    wav.Write(wavHeader(file->Info(), blockAlign, uint32_t(dataSize)).data(), 44);
     std::vector<uint8_t> buffer(size_t(std::min(count, ChunkFrames)) * blockAlign);
     Progress progress("audio", count);
     for (unsigned int done = 0; done < count;) {
         const unsigned int n = std::min(count - done, ChunkFrames);
-        file.Samples(buffer.data(), start + done, n);
+        file->Samples(buffer.data(), start + done, n);
         wav.Write(buffer.data(), size_t(n) * blockAlign);
         done += n;
         progress.Advance(n);

@@ -27,7 +27,7 @@ RgbPicture ContactSheet(MediaFile& file, unsigned int count, unsigned int column
     file.CheckFrame(0);
     if (info.Width <= 0)
         throw Failure(file.Path() + ": has no picture width");
-    count = std::min(count, info.NumFrames);
+    count = std::min(count, file.Frames());
     columns = std::min(columns, count);
     const unsigned int rows = (count + columns - 1) / columns;
     const int height = (int)std::clamp((long long)width * std::abs(info.Height) / info.Width, 1ll, MaxSide);
@@ -41,7 +41,7 @@ RgbPicture ContactSheet(MediaFile& file, unsigned int count, unsigned int column
     Progress progress("thumbs", count);
     for (unsigned int i = 0; i < count; i++) {
         const unsigned int frame =
-            count == 1 ? 0 : (unsigned int)((unsigned long long)i * (info.NumFrames - 1) / (count - 1));
+            count == 1 ? 0 : (unsigned int)((unsigned long long)i * (file.Frames() - 1) / (count - 1));
         paste(sheet, Scaled(file.Frame(frame), width, height), Gap + int(i % columns) * (width + Gap),
               Gap + int(i / columns) * (height + Gap));
         progress.Advance();

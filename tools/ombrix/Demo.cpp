@@ -85,9 +85,9 @@ void readAll(MediaFile& file)
     const Ombrix_FileInfo& info = file.Info();
     printf("  reader: %s\n", Summary(info).c_str());
     if (info.HasVideo) {
-        for (unsigned int n = 0; n < info.NumFrames; n++)
+        for (unsigned int n = 0; n < file.Frames(); n++)
             file.Frame(n, true);
-        printf("  read all %u frames\n", info.NumFrames);
+        printf("  read all %u frames\n", file.Frames());
     }
     if (info.HasAudio) {
         const unsigned int step = info.SampleRate ? info.SampleRate : 1;
@@ -120,13 +120,13 @@ int RunDemo(int argc, char**)
         }
         const bool parsedAudio = describe(path);
         try {
-            MediaFile file(path);
-            readAll(file);
-            if (parsedAudio && !file.Info().HasAudio)
+            const auto file = MediaFile::ForCommand(path, false);
+            readAll(*file);
+            if (parsedAudio && !file->Info().HasAudio)
                 printf("  the reader does not serve this audio: nothing decodes its format\n");
             if (&e == &examples[0]) {
                 const std::string sheet = folder + "/contact-sheet.png";
-                WritePng(ContactSheet(file, 12, 4, 240), sheet);
+                WritePng(ContactSheet(*file, 12, 4, 240), sheet);
                 printf("  contact sheet: %s\n", sheet.c_str());
             }
         } catch (const std::exception& failure) {

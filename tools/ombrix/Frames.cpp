@@ -1,4 +1,4 @@
-// `ombrix frames FILE N... [-o DIR]`: file frames as DIR/frame-N.png, top-down RGB.
+// `ombrix frames FILE N... [-o DIR] [--graph]`: file frames as DIR/frame-N.png, top-down RGB.
 #include <cstdio>
 #include <filesystem>
 #include <vector>
@@ -10,7 +10,7 @@
 
 int RunFrames(int argc, char** argv)
 {
-    Arguments arguments(argc, argv, {"-o"});
+    Arguments arguments(argc, argv, {"-o"}, {"--graph"});
     const auto& words = arguments.Positional();
     if (words.size() < 2)
         throw UsageError("frames takes a file and at least one frame number");
@@ -19,9 +19,9 @@ int RunFrames(int argc, char** argv)
         numbers.push_back((unsigned int)Number(words[i], "a frame number", 0, 0xFFFFFFFEu));
     const std::filesystem::path folder = arguments.Value("-o").value_or(".");
 
-    MediaFile file(words[0], false, true);
+    const auto file = MediaFile::ForCommand(words[0], arguments.Flag("--graph"), false, true);
     for (unsigned int n : numbers)  // all checked before anything is written
-        file.CheckFrame(n);
+        file->CheckFrame(n);
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     if (error)
@@ -30,7 +30,7 @@ int RunFrames(int argc, char** argv)
     Progress progress("frames", numbers.size());
     for (unsigned int n : numbers) {
         const std::string path = (folder / ("frame-" + std::to_string(n) + ".png")).string();
-        WritePng(file.Frame(n), path);
+        WritePng(file->Frame(n), path);
         progress.Advance();
         printf("%s\n", path.c_str());
     }

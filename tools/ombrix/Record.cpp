@@ -1,6 +1,6 @@
 #include "Record.h"
 
-#include <vector>
+#include <algorithm>
 
 namespace {
 
@@ -83,18 +83,48 @@ const char* ColorSpaceName(unsigned char code)
     return code < sizeof names / sizeof *names ? names[code] : "unknown";
 }
 
-void PrintTable(FILE* out, const std::string& path, const Ombrix_FileInfo& record)
+void PrintTable(FILE* out, const std::string& path, const std::vector<Column>& columns)
 {
-    fprintf(out, "%-16s %s\n", "File", path.c_str());
-    for (const Field& f : fields(record))
-        fprintf(out, "%-16s %s\n", f.name, f.table.c_str());
+    // The titles, whether each opened the file, then the fields; "-" in a column with no record.
+    std::vector<std::vector<std::string>> rows = {{""}, {"Opened"}};
+    for (const Field& f : fields(Ombrix_FileInfo()))
+        rows.push_back({f.name});
+    for (const Column& column : columns) {
+        rows[0].push_back(column.title);
+        rows[1].push_back(column.record ? "yes" : "no: " + column.refusal);
+        const std::vector<Field> values = fields(column.record.value_or(Ombrix_FileInfo()));
+        for (size_t i = 0; i < values.size(); i++)
+            rows[i + 2].push_back(column.record ? values[i].table : "-");
+    }
+    std::vector<size_t> widths(rows[0].size());
+    for (const auto& row : rows)
+        for (size_t c = 0; c < row.size(); c++)
+            widths[c] = std::max(widths[c], row[c].size());
+    fprintf(out, "%-*s  %s\n", int(widths[0]), "File", path.c_str());
+    for (const auto& row : rows) {
+        std::string line;
+        for (size_t c = 0; c < row.size(); c++)
+            line += row[c] + std::string(c + 1 < row.size() ? widths[c] + 2 - row[c].size() : 0, ' ');
+        fprintf(out, "%s\n", line.c_str());
+    }
 }
 
-void PrintJson(FILE* out, const std::string& path, const Ombrix_FileInfo& record)
+void PrintJson(FILE* out, const std::string& path, const std::vector<Column>& columns)
 {
     fprintf(out, "{\n  \"File\": %s", jsonString(path).c_str());
-    for (const Field& f : fields(record))
-        fprintf(out, ",\n  \"%s\": %s", f.name, f.json.c_str());
+    for (const Column& column : columns) {
+        fprintf(out, ",\n  \"%s\": {", column.title.c_str());
+        if (column.record) {
+            const char* separator = "\n";
+            for (const Field& f : fields(*column.record)) {
+                fprintf(out, "%s    \"%s\": %s", separator, f.name, f.json.c_str());
+                separator = ",\n";
+            }
+        } else {
+            fprintf(out, "\n    \"Refused\": %s", jsonString(column.refusal).c_str());
+        }
+        fprintf(out, "\n  }");
+    }
     fprintf(out, "\n}\n");
 }
 

@@ -16,10 +16,15 @@ struct Command {
 };
 
 const Command commands[] = {
-    {"info", "info FILE [--json]", "the file information record, as a table or JSON", RunInfo},
-    {"frames", "frames FILE N... [-o DIR]", "file frames N as DIR/frame-N.png (DIR defaults to .)", RunFrames},
-    {"audio", "audio FILE START COUNT -o OUT.wav", "COUNT sample frames from START as a PCM WAV file", RunAudio},
-    {"thumbs", "thumbs FILE -o SHEET.png [--count N] [--columns C] [--width W]",
+    {"info", "info FILE [--json]",
+     "the file information records of AVIReader (AVI and WAV files), OmbrixReader and\n"
+     "      Ombrix_GetFileInfo side by side, as a table or JSON",
+     RunInfo},
+    {"frames", "frames FILE N... [-o DIR] [--graph]", "file frames N as DIR/frame-N.png (DIR defaults to .)",
+     RunFrames},
+    {"audio", "audio FILE START COUNT -o OUT.wav [--graph]", "COUNT sample frames from START as a PCM WAV file",
+     RunAudio},
+    {"thumbs", "thumbs FILE -o SHEET.png [--count N] [--columns C] [--width W] [--graph]",
      "a contact sheet of N evenly spaced frames (12, 4 columns, 240 pixels wide)", RunThumbs},
     {"demo", "demo", "make example files, read them through the library and show what it finds", RunDemo},
 };
@@ -29,7 +34,10 @@ void usage(FILE* out)
     fprintf(out, "usage: ombrix COMMAND ...\n");
     for (const Command& c : commands)
         fprintf(out, "  ombrix %s\n      %s\n", c.synopsis, c.purpose);
-    fprintf(out, "Exit codes: 0 done, 1 the file or the work failed, 2 usage error.\n");
+    fprintf(out,
+            "frames, audio and thumbs read the AVI and WAV files AVIReader opens through it, and any\n"
+            "other file FFmpeg reads through OmbrixReader; --graph reads every file through OmbrixReader.\n"
+            "Exit codes: 0 done, 1 the file or the work failed, 2 usage error.\n");
 }
 
 }  // namespace
