@@ -48,7 +48,7 @@ public:
         m_Frames = info.GetNoFrames(info.Rate, info.Scale);
     }
 
-    // Frame n's first byte, or false when no frame came.
+    // Adds frame n's first byte to sum; false when no frame came.
     bool Touch(size_t n, unsigned& sum)
     {
         unsigned char* bits = Load(n);
@@ -100,8 +100,6 @@ private:
     size_t m_Frames = 0;
 };
 
-// ---- 1. random access ----
-
 void PrintDifferent(unsigned different, size_t of)
 {
     std::printf("  frames of ours differing from FFmpeg's decoding in order, same converter: %u of %zu (must be 0)\n",
@@ -116,6 +114,8 @@ std::vector<Bytes> Expected(const fs::path& file)
         throw std::runtime_error("FFmpeg decodes no picture of " + file.string());
     return pictures;
 }
+
+// ---- 1. random access ----
 
 void RandomAccess(const char* label, const fs::path& file, const std::vector<Bytes>& expected)
 {
