@@ -16,14 +16,10 @@
 //  3. opening: the CaptureGraph's construction (graph built, first frame held) against FFMS2's
 //     indexing, video source and first frame, in milliseconds, median of several rounds.
 // Ratios are ours over theirs for rates and theirs over ours for times: above 1, we are faster.
-#include <ffms.h>
 
 #include <algorithm>
-#include <cmath>
-#include <ctime>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -43,22 +39,6 @@ constexpr size_t randomRequests = 300;
 constexpr REFERENCE_TIME frameLength = 400000;  // both files are 25 frames per second
 volatile unsigned sink;  // keeps the read bytes used
 
-fs::path Wmv2File()
-{
-    return bench::makeOnce("wmv2-wma2-720p-20s-gop50.wmv",
-                           "ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=1280x720:rate=25 -f lavfi -i "
-                           "sine=frequency=440:sample_rate=44100 -t 20 -c:v wmv2 -g 50 -b:v 6M -c:a wmav2 -ac 2 "
-                           "-b:a 128k -f asf {out}");
-}
-
-fs::path H264File()
-{
-    return bench::makeOnce("h264-aac-720p-20s-gop50-bf3.mp4",
-                           "ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=1280x720:rate=25 -f lavfi -i "
-                           "sine=frequency=440:sample_rate=44100 -t 20 -c:v libx264 -preset veryfast -crf 20 "
-                           "-pix_fmt yuv420p -g 50 -bf 3 -c:a aac -ac 2 -f mp4 {out}");
-}
-
 // A graph over the file, or an exception saying why there is none.
 struct OpenGraph : CaptureGraph {
     explicit OpenGraph(const fs::path& file) : CaptureGraph(file.string(), MEDIASUBTYPE_UYVY)
@@ -68,80 +48,16 @@ struct OpenGraph : CaptureGraph {
     }
 };
 
-// The FFMS2 video source of the file's first video track: one decoding thread, UYVY out.
-class FfmsVideo {
-public:
-    explicit FfmsVideo(const fs::path& file)
-    {
-        FFMS_Init(0, 0);
-        const std::string name = file.string();
-        FFMS_Indexer* indexer = FFMS_CreateIndexer(name.c_str(), &m_Error);
-        m_pIndex = indexer ? FFMS_DoIndexing2(indexer, FFMS_IEH_ABORT, &m_Error) : nullptr;
-        const int track = m_pIndex ? FFMS_GetFirstTrackOfType(m_pIndex, FFMS_TYPE_VIDEO, &m_Error) : -1;
-        m_pSource = track >= 0 ? FFMS_CreateVideoSource(name.c_str(), track, m_pIndex, 1, FFMS_SEEK_NORMAL, &m_Error)
-                               : nullptr;
-        const FFMS_Frame* first = m_pSource ? FFMS_GetFrame(m_pSource, 0, &m_Error) : nullptr;
-        const int formats[] = {AV_PIX_FMT_UYVY422, -1};
-        if (!first || FFMS_SetOutputFormatV2(m_pSource, formats, first->EncodedWidth, first->EncodedHeight,
-                                             FFMS_RESIZER_BICUBIC, &m_Error) != 0 ||
-            !Frame(0))
-            throw std::runtime_error("FFMS2 cannot read " + name + ": " + m_Message);
-    }
-    ~FfmsVideo()
-    {
-        if (m_pSource)
-            FFMS_DestroyVideoSource(m_pSource);
-        if (m_pIndex)
-            FFMS_DestroyIndex(m_pIndex);
-    }
-    FfmsVideo(const FfmsVideo&) = delete;
-    FfmsVideo& operator=(const FfmsVideo&) = delete;
-
-    const FFMS_Frame* Frame(int n) { return FFMS_GetFrame(m_pSource, n, &m_Error); }
-
-private:
-    char m_Message[1024] = "";
-    FFMS_ErrorInfo m_Error{FFMS_ERROR_SUCCESS, FFMS_ERROR_SUCCESS, sizeof m_Message, m_Message};
-    FFMS_Index* m_pIndex = nullptr;
-    FFMS_VideoSource* m_pSource = nullptr;
-};
-
-void PrintHeader(const char* unit)
-{
-    std::printf("  %-52s %10s %10s\n", "", unit, "ratio");
-}
-
-void PrintLine(const char* what, double value, double ratio, const std::string& note = "")
-{
-    std::printf("  %-52s %10.1f %10.2f%s\n", what, value, ratio, note.c_str());
-}
-
 // ---- 1. sequential decoding ----
 
-// Milliseconds of processor time that all threads of the process spent while work ran.
-template <class Work>
-double processorMilliseconds(Work work)
-{
-    timespec start, end;
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &start);
-    work();
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &end);
-    return (end.tv_sec - start.tv_sec) * 1e3 + (end.tv_nsec - start.tv_nsec) / 1e6;
-}
-
-// A round's frames per second, and the processor time per frame of all threads.
-struct Round {
-    double rate = 0, processor = 0;
-};
-
 // Every video frame through a graph; the first, decoded while the graph was built, is not counted.
-Round GraphSequential(const fs::path& file, size_t& frames)
+bench::Pace GraphSequential(const fs::path& file, size_t& frames)
 {
     OpenGraph graph(file);
     frames = 0;
     unsigned sum = 0;
     double ms = 0;
-    const double processor = processorMilliseconds([&] {
+    const double processor = bench::processorMilliseconds([&] {
         ms = bench::milliseconds([&] {
             graph.ReadAll(graph.Video(), [&](BYTE* bits, LONG bytes, LONGLONG, LONGLONG) {
                 sum += bits[0] + bits[bytes - 1];
@@ -150,7 +66,7 @@ Round GraphSequential(const fs::path& file, size_t& frames)
         });
     });
     sink = sum;
-    return frames > 1 ? Round{(frames - 1) * 1000 / ms, processor / (frames - 1)} : Round{};
+    return frames > 1 ? bench::Pace{(frames - 1) * 1000 / ms, processor / (frames - 1)} : bench::Pace{};
 }
 
 void Sequential(const char* label, const fs::path& file)
@@ -158,40 +74,30 @@ void Sequential(const char* label, const fs::path& file)
     av_log_set_level(AV_LOG_ERROR);
     const bench::Stream stream = bench::loadStream(file);
     std::vector<uint8_t> picture(stream.pictureSize() + 256);
-    Round ours{0, HUGE_VAL}, theirs{0, HUGE_VAL};
-    const auto keepBest = [](Round& best, const Round& round) {
-        best.rate = std::max(best.rate, round.rate);
-        best.processor = std::min(best.processor, round.processor);
-    };
+    bench::Pace ours, theirs;
     size_t frames = 0, pictures = 0;
-    // Rounds alternate, the first warms up; decoding is bound by the processor, so the best round
-    // of each stands (the others lost time to whatever else the machine ran).
-    for (int r = 0; r <= sequentialRounds; r++) {
-        for (int which = 0; which < 2; which++) {
-            if ((which == 0) == (r % 2 == 0)) {
-                const Round round = GraphSequential(file, frames);
-                if (r > 0)
-                    keepBest(ours, round);
-            } else {
-                pictures = 0;
-                double ms = 0;
-                const double processor = processorMilliseconds(
-                    [&] { ms = bench::plainFFmpeg(stream, picture, [&](size_t) { pictures++; }); });
-                if (r > 0)
-                    keepBest(theirs, {pictures * 1000 / ms, processor / pictures});
-            }
-        }
-    }
+    bench::alternateRounds(
+        sequentialRounds,
+        [&](bool counted) {
+            const bench::Pace round = GraphSequential(file, frames);
+            if (counted)
+                ours.KeepBest(round);
+        },
+        [&](bool counted) {
+            pictures = 0;
+            double ms = 0;
+            const double processor = bench::processorMilliseconds(
+                [&] { ms = bench::plainFFmpeg(stream, picture, [&](size_t) { pictures++; }); });
+            if (counted)
+                theirs.KeepBest({pictures * 1000 / ms, processor / pictures});
+        });
     std::printf("1. sequential, every frame of the %ux%u %s, UYVY out, best of %d rounds\n", stream.header().biWidth,
                 stream.header().biHeight, label, sequentialRounds);
-    std::printf("  %-52s %10s %10s %14s %10s\n", "", "frames/s", "ratio", "CPU ms/frame", "ratio");
-    const auto print = [&](const char* what, const Round& round, const std::string& note) {
-        std::printf("  %-52s %10.1f %10.2f %14.3f %10.2f%s\n", what, round.rate, round.rate / theirs.rate,
-                    round.processor, theirs.processor / round.processor, note.c_str());
-    };
-    print("CaptureGraph, video only, each sample released at once", ours,
-          "  (target >= 0.9; " + std::to_string(frames) + " frames)");
-    print("libavcodec + libswscale, packets in memory", theirs, "  (" + std::to_string(pictures) + " pictures)");
+    bench::printPaceHeader();
+    bench::printPace("CaptureGraph, video only, each sample released at once", ours, theirs,
+                     "  (target >= 0.9; " + std::to_string(frames) + " frames)");
+    bench::printPace("libavcodec + libswscale, packets in memory", theirs, theirs,
+                     "  (" + std::to_string(pictures) + " pictures)");
 }
 
 // ---- 2. random access ----
@@ -236,17 +142,9 @@ private:
     std::vector<uint8_t> m_Picture;
 };
 
-// One way of answering the requests, and the time it took over all of them.
-struct Requester {
-    const char* name;
-    std::function<bool(size_t frame)> request;  // false: no picture came
-    double ms = 0;
-    unsigned failures = 0;
-};
-
 void RandomAccess()
 {
-    const fs::path file = Wmv2File();
+    const fs::path file = bench::wmv2File();
     OpenGraph graph(file);
     const BITMAPINFOHEADER output = graph.Video()->Ombrix_RendererFilter_GetVideoInformation()->bmiHeader;
     const WAVEFORMATEX* audio = graph.HasAudio() ? graph.Audio()->Ombrix_RendererFilter_GetAudioInformation() : nullptr;
@@ -260,12 +158,12 @@ void RandomAccess()
     for (size_t& f : frames)
         f = std::uniform_int_distribution<size_t>(0, expected.size() - 1)(random);
 
-    FfmsVideo ffms(file);
+    bench::FfmsVideo ffms(file);
     const bench::Stream stream = bench::loadStream(file);
     PlainSeeker plain(stream);
     unsigned sum = 0;
     LONG bytes = 0;
-    Requester requesters[] = {
+    std::vector<bench::Requester> requesters = {
         {"CaptureGraph Seek + held video sample",
          [&](size_t f) {
              const BYTE* bits = SeekFrame(graph, f, sampleRate, bytes);
@@ -282,18 +180,8 @@ void RandomAccess()
              return true;
          }},
     };
-    // The requests go in chunks, each answered by every requester in turn, the order rotating:
-    // whatever else the machine runs weighs on all alike.
     constexpr size_t chunk = 25;
-    constexpr size_t count = sizeof requesters / sizeof requesters[0];
-    for (size_t at = 0; at < frames.size(); at += chunk)
-        for (size_t k = 0; k < count; k++) {
-            Requester& requester = requesters[(k + at / chunk) % count];
-            requester.ms += bench::milliseconds([&] {
-                for (size_t i = at; i < std::min(at + chunk, frames.size()); i++)
-                    requester.failures += !requester.request(frames[i]);
-            });
-        }
+    bench::takeInChunks(frames, requesters, chunk);
     sink = sum;
 
     // Not timed: the same requests again, each picture against FFmpeg's.
@@ -307,13 +195,13 @@ void RandomAccess()
     std::printf("2. random access, %zu seeded random frames of the %dx%d WMV2 .wmv (GOP 50, %zu frames), UYVY out,\n"
                 "   in chunks of %zu taken by each in turn\n",
                 frames.size(), output.biWidth, output.biHeight, expected.size(), chunk);
-    PrintHeader("requests/s");
-    for (const Requester& requester : requesters) {
+    bench::printHeader("requests/s");
+    for (const bench::Requester& requester : requesters) {
         const double rate = frames.size() * 1000 / requester.ms;
         std::string note = &requester == &requesters[0] ? "  (target >= 1.5)" : "";
         if (requester.failures)
             note += "  (" + std::to_string(requester.failures) + " requests gave no picture)";
-        PrintLine(requester.name, rate, rate / ffmsRate, note);
+        bench::printLine(requester.name, rate, rate / ffmsRate, note);
     }
     std::printf("  frames of ours differing from FFmpeg's decoding in order, same converter: %u of %zu (must be 0)\n",
                 different, frames.size());
@@ -323,28 +211,13 @@ void RandomAccess()
 
 void Opening(const char* label, const fs::path& file)
 {
-    std::vector<double> ours, theirs;
-    for (int r = 0; r <= openingRounds; r++) {
-        for (int which = 0; which < 2; which++) {
-            double ms;
-            if ((which == 0) == (r % 2 == 0)) {
-                std::unique_ptr<OpenGraph> graph;
-                ms = bench::milliseconds([&] { graph = std::make_unique<OpenGraph>(file); });
-                if (r > 0)
-                    ours.push_back(ms);
-            } else {
-                std::unique_ptr<FfmsVideo> ffms;
-                ms = bench::milliseconds([&] { ffms = std::make_unique<FfmsVideo>(file); });
-                if (r > 0)
-                    theirs.push_back(ms);
-            }
-        }
-    }
-    const double a = bench::median(ours), b = bench::median(theirs);
+    const auto [a, b] = bench::medianOpenings(
+        openingRounds, [&] { return std::make_unique<OpenGraph>(file); },
+        [&] { return std::make_unique<bench::FfmsVideo>(file); });
     std::printf("3. opening the %s: built and first frame held, median of %d rounds\n", label, openingRounds);
-    PrintHeader("ms");
-    PrintLine("CaptureGraph constructor", a, b / a);
-    PrintLine("FFMS2 indexing + video source + first frame", b, 1.0);
+    bench::printHeader("ms");
+    bench::printLine("CaptureGraph constructor", a, b / a);
+    bench::printLine("FFMS2 indexing + video source + first frame", b, 1.0);
 }
 
 }  // namespace
@@ -365,7 +238,7 @@ int main(int argc, char** argv)
         const struct {
             const char* label;
             fs::path file;
-        } files[] = {{"WMV2 .wmv (GOP 50, WMA2 audio)", Wmv2File()}, {"H.264 .mp4 (GOP 50, 3 B-frames, AAC)", H264File()}};
+        } files[] = {{"WMV2 .wmv (GOP 50, WMA2 audio)", bench::wmv2File()}, {"H.264 .mp4 (GOP 50, 3 B-frames, AAC)", bench::h264File()}};
         if (wanted("sequential"))
             for (const auto& f : files)
                 Sequential(f.label, f.file);
