@@ -1,5 +1,7 @@
 #include "StreamDemuxer.h"
 
+#include <algorithm>
+
 #include "OpenDecoder.h"
 #include "platform/win32/DebugChannel.h"
 
@@ -43,6 +45,9 @@ std::unique_ptr<StreamDemuxer> StreamDemuxer::Open(const std::string& path, int 
         return nullptr;
     const int64_t first = demuxer->FirstOutput();
     demuxer->m_Origin = first != AV_NOPTS_VALUE ? first : stream.start_time != AV_NOPTS_VALUE ? stream.start_time : 0;
+    // A decoder that gives nothing for its first packets (WMA) starts that much before its output.
+    if (!demuxer->m_Pending.empty() && demuxer->m_Pending.front()->pts != AV_NOPTS_VALUE)
+        demuxer->m_StartDelay = std::max<REFERENCE_TIME>(0, -demuxer->Time(demuxer->m_Pending.front()->pts));
     demuxer->LearnPacketPattern();
     return demuxer;
 }
@@ -212,7 +217,7 @@ bool StreamDemuxer::Seek(REFERENCE_TIME time)
         if (av_seek_frame(m_Context.get(), m_Index, at, AVSEEK_FLAG_BACKWARD) < 0)
             break;
         m_Pending.clear();
-        ReadAhead(target);
+        ReadAhead(target - back - m_StartDelay);
         const int64_t first = FirstTime();
         // Too late: the demuxer found a later key frame, or the key frame of an open GOP, whose
         // B-frames shown before it follow it, or a place near the end from which nothing decodes;
