@@ -64,6 +64,11 @@ bool VideoStreamDecoder::Send(const uint8_t* data, size_t size, REFERENCE_TIME s
     memcpy(packet->data, data, size);
     packet->pts = start == NoTime ? AV_NOPTS_VALUE : start;
     packet->dts = decode == NoTime ? AV_NOPTS_VALUE : decode;
+    // A picture that ends before the segment is dropped anyway: when nothing refers to it either
+    // (a B-frame), it need not be decoded at all.
+    m_Codec->skip_frame = start != NoTime && start + std::max<REFERENCE_TIME>(m_FrameDuration, 1) <= m_SegmentStart
+                              ? AVDISCARD_NONREF
+                              : AVDISCARD_DEFAULT;
     const int sent = avcodec_send_packet(m_Codec.get(), packet);
     av_packet_unref(packet);
     // A damaged packet is skipped, as the decoder skips damaged parts of a packet.
