@@ -93,6 +93,9 @@ WindowsMediaAVFile::WindowsMediaAVFile(const char* fileName, bool noVideo, bool 
 WindowsMediaAVFile::~WindowsMediaAVFile()
 {
     if (!m_bError) {
+        // A frame still out dies with the reader; the last release would wait for it forever.
+        if (m_StartCount > 0)
+            VideoUnBlock();
         while (m_StartCount > 0)
             ReleaseStart();
         m_pControl->Stop();
