@@ -93,6 +93,9 @@ WindowsMediaAVFile::WindowsMediaAVFile(const char* fileName, bool noVideo, bool 
 WindowsMediaAVFile::~WindowsMediaAVFile()
 {
     if (!m_bError) {
+        // A frame still out dies with the reader; the last release would wait for it forever.
+        if (m_StartCount > 0)
+            VideoUnBlock();
         while (m_StartCount > 0)
             ReleaseStart();
         m_pControl->Stop();
@@ -473,7 +476,9 @@ IMediaSample* WindowsMediaAVFile::l_LoadAudioSamples(unsigned& position, unsigne
         position = count = 0;
         return nullptr;
     }
-    const LONGLONG t = LONGLONG(ULONGLONG(position) * Units / m_Info.SampleRate);
+    // Rounded up: the decoders start a seek at the sample under the time, which for a time
+    // rounded down is the one before position.
+    const LONGLONG t = LONGLONG((ULONGLONG(position) * Units + m_Info.SampleRate - 1) / m_Info.SampleRate);
     bool endSeen = false;
     for (;;) {
         if (!m_pAudioRenderer->WaitForSampleOrEOS()) {

@@ -1,0 +1,230 @@
+// The reader's use count, watched through the graph of the file source it made; loads while
+// stopped; a graph that cannot be put together again; a source that takes no position; readers
+// destroyed in use.
+#include "DShowTestFilters.h"
+#include "InChild.h"
+#include "OmbrixReaderSupport.h"
+#include "graphread/WindowsMediaAVFile.h"
+#include "platform/com/ClassTable.h"
+#include "platform/com/ComRef.h"
+
+namespace {
+
+using testing::Return;
+
+// While it lives, the file sources are made through it, and the last one's graph can be watched.
+class GraphProbe {
+public:
+    GraphProbe()
+    {
+        originals[0] = *FindClass(CLSID_AsyncReader);
+        originals[1] = *FindClass(CLSID_WMAsfReader);
+        AddClass(ClassEntry{originals[0].clsid, originals[0].name, originals[0].merit, {}, Make<0>});
+        AddClass(ClassEntry{originals[1].clsid, originals[1].name, originals[1].merit, {}, Make<1>});
+    }
+    ~GraphProbe()
+    {
+        for (const ClassEntry& entry : originals)
+            AddClass(entry);
+    }
+    ComRef<IFilterGraph> Graph() const
+    {
+        FILTER_INFO info{};
+        ComRef<IBaseFilter> source;
+        made->NonDelegatingQueryInterface(IID_IBaseFilter, reinterpret_cast<void**>(source.out()));
+        source->QueryFilterInfo(&info);
+        return ComRef<IFilterGraph>::Adopt(info.pGraph);
+    }
+    OAFilterState State() const
+    {
+        OAFilterState state = -1;
+        QueryRef<IMediaControl>(Graph().get(), IID_IMediaControl)->GetState(0, &state);
+        return state;
+    }
+    // Whether any pin of the graph is connected.
+    bool Connected() const
+    {
+        ComRef<IEnumFilters> filters;
+        Graph()->EnumFilters(filters.out());
+        bool connected = false;
+        for (IBaseFilter* filter; filters->Next(1, &filter, nullptr) == S_OK; filter->Release()) {
+            ComRef<IEnumPins> pins;
+            filter->EnumPins(pins.out());
+            for (IPin* pin; pins->Next(1, &pin, nullptr) == S_OK; pin->Release()) {
+                ComRef<IPin> peer;
+                connected |= pin->ConnectedTo(peer.out()) == S_OK;
+            }
+        }
+        return connected;
+    }
+
+private:
+    template <int I>
+    static CUnknown* Make(IUnknown* outer, HRESULT* result)
+    {
+        return made = originals[I].create(outer, result);
+    }
+    static inline ClassEntry originals[2];
+    static inline CUnknown* made = nullptr;
+};
+
+struct StartCase {
+    const char* name;
+    bool keptConnected;  // the ASF Reader's graph stays connected while stopped
+};
+
+class OmbrixReaderStarts : public testing::TestWithParam<StartCase> {};
+
+TEST_P(OmbrixReaderStarts, CountsStopTheGraphAndStartItAgain)
+{
+    GraphProbe probe;
+    const auto reader = openReader(mediaFile(GetParam().name).path());
+    ASSERT_FALSE(reader->Error());
+    EXPECT_EQ(State_Running, probe.State());
+    const Bytes frame = copyFrame(*reader, 7, 25, 1);
+    ASSERT_FALSE(frame.empty());
+    Bytes pcm(4000), again(4000);
+    ASSERT_TRUE(reader->LoadAudioSamples(pcm.data(), 1000, 1000, false));
+    reader->ReleaseVideoFrame(nullptr);
+    reader->AddStart();
+    reader->AddStart();
+    reader->ReleaseStart();
+    reader->ReleaseStart();
+    EXPECT_EQ(State_Running, probe.State());
+    // The constructor's count, the last one.
+    reader->ReleaseStart();
+    EXPECT_EQ(State_Stopped, probe.State());
+    EXPECT_EQ(GetParam().keptConnected, probe.Connected());
+    // A load starts the graph for itself, and a frame out keeps it running.
+    unsigned char* bits = reader->LoadVideoFrame(7, 25, 1, false);
+    ASSERT_TRUE(bits);
+    EXPECT_TRUE(std::equal(frame.begin(), frame.end(), bits));
+    EXPECT_EQ(State_Running, probe.State());
+    reader->ReleaseVideoFrame(bits);
+    EXPECT_EQ(State_Stopped, probe.State());
+    reader->AddStart();
+    EXPECT_TRUE(probe.Connected());
+    EXPECT_TRUE(reader->LoadAudioSamples(again.data(), 1000, 1000, false));
+    EXPECT_EQ(0, std::mismatch(again.begin(), again.end(), pcm.begin()).first - again.begin());
+    EXPECT_EQ(frame, copyFrame(*reader, 7, 25, 1));
+}
+
+INSTANTIATE_TEST_SUITE_P(OmbrixReader, OmbrixReaderStarts,
+                         testing::Values(StartCase{"GraphWmv2Wma2", true}, StartCase{"GraphH264Aac", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Stopped, the graph reader answers at once: no frame, and silence.
+TEST(OmbrixReaderStopped, LoadsWhileStoppedAndTimelinesWithoutFrames)
+{
+    expectInChild([] {
+        WindowsMediaAVFile reader(mediaFile("GraphMpeg4Pcm").path().c_str(), false, false, nullptr, 0, 0);
+        reader.ReleaseStart();
+        Bytes pcm(4000, 0xAA);
+        bool ok = !reader.LoadVideoFrame(0, 25, 1) && reader.LoadAudioSamples(pcm.data(), 0, 1000) &&
+                  pcm == Bytes(4000, 0);
+        reader.AddStart();
+        BYTE* frame = reader.LoadVideoFrame(0, 25, 1);
+        reader.ReleaseVideoFrame(frame);
+        return ok && frame && !reader.LoadVideoFrame(0, 0, 1) && !reader.LoadVideoFrame(0, -25, 1);
+    }, "loads while stopped");
+}
+
+// The audio decoder taken out of the stopped graph and out of the class table: the reader stays
+// stopped and taken apart, and tries again at the next start.
+TEST(OmbrixReaderReconnect, FailedReconnectionLeavesTheReaderStopped)
+{
+    expectInChild([] {
+        GraphProbe probe;
+        const auto reader = openReader(mediaFile("GraphH264Aac").path());
+        const Bytes frame = copyFrame(*reader, 5, 25, 1);
+        reader->ReleaseStart();
+        ComRef<IBaseFilter> decoder;
+        probe.Graph()->FindFilterByName(L"Audio Decoder", decoder.out());
+        probe.Graph()->RemoveFilter(decoder.get());
+        const ClassEntry audioDecoder = *FindClass(CLSID_AudioDecoder);
+        RemoveClass(CLSID_AudioDecoder);
+        bool thrown = false;
+        try {
+            reader->AddStart();
+        } catch (const char* text) {
+            thrown = std::string(text) == "Cannot re-connect audio pin.";
+        }
+        const bool stopped = probe.State() == State_Stopped && !probe.Connected();
+        AddClass(audioDecoder);
+        reader->AddStart();
+        return thrown && stopped && !frame.empty() && copyFrame(*reader, 5, 25, 1) == frame;
+    }, "reconnection");
+}
+
+struct DestroyCase {
+    const char* what;
+    bool frameOut, held;
+};
+
+class OmbrixReaderDestroyed : public testing::TestWithParam<DestroyCase> {};
+
+TEST_P(OmbrixReaderDestroyed, LeaksNothingAndReturns)
+{
+    expectInChild([] {
+        auto reader = openReader(mediaFile("GraphH264Aac").path());
+        if (GetParam().frameOut && !reader->LoadVideoFrame(3, 25, 1, false))
+            return false;
+        if (GetParam().held)
+            reader->AddStart();
+        reader.reset();
+        return true;
+    }, GetParam().what);
+}
+
+INSTANTIATE_TEST_SUITE_P(OmbrixReader, OmbrixReaderDestroyed,
+                         testing::Values(DestroyCase{"FrameOut", true, false}, DestroyCase{"StreamHeld", false, true},
+                                         DestroyCase{"Both", true, true}),
+                         [](const auto& info) { return std::string(info.param.what); });
+
+// A file source of Frames pictures of 8x2 RGB32, 100 units each (a whole file shorter than 10 ms),
+// that takes no position.
+constexpr int Frames = 100;
+
+struct RefusingSeeking {
+    testing::NiceMock<dshowtest::MockSeeking> seeking;
+};
+
+class UnseekableSource final : RefusingSeeking, public CSource, public IFileSourceFilter {
+public:
+    static CUnknown* Create(IUnknown*, HRESULT* result) { return *result = S_OK, new UnseekableSource; }
+    DECLARE_IUNKNOWN
+    HRESULT NonDelegatingQueryInterface(REFIID iid, void** object) override
+    {
+        return iid == IID_IFileSourceFilter ? GetInterface(static_cast<IFileSourceFilter*>(this), object)
+                                            : CSource::NonDelegatingQueryInterface(iid, object);
+    }
+    HRESULT Load(LPCOLESTR, const AM_MEDIA_TYPE*) override { return S_OK; }
+    HRESULT GetCurFile(LPOLESTR*, AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+
+private:
+    UnseekableSource() : CSource("UnseekableSource", nullptr, CLSID_AsyncReader)
+    {
+        ON_CALL(seeking, SetPositions).WillByDefault(Return(E_FAIL));
+        ON_CALL(seeking, GetCapabilities).WillByDefault(Return(E_NOTIMPL));
+        ON_CALL(seeking, GetDuration).WillByDefault(testing::DoAll(testing::SetArgPointee<0>(Frames * 100), Return(S_OK)));
+        HRESULT ignored = S_OK;
+        (new dshowtest::TestStream(&ignored, this, Frames))->m_pSeeking = &seeking;
+    }
+};
+
+TEST(OmbrixReaderLimits, UnseekableShortSource)
+{
+    ScratchDir dir;
+    const std::string path = dir.write("short.raw", Bytes(1234));
+    expectInChild([&] {
+        AddClass({CLSID_AsyncReader, L"File Source", MERIT_DO_NOT_USE, {}, UnseekableSource::Create});
+        const auto reader = openReader(path, {4});
+        const Ombrix_FileInfo& info = reader->GetInfo();
+        const bool described = !reader->Error() && info.HasVideo && !info.HasAudio && info.VideoDuration == Frames * 100 &&
+                               info.DataRate == 1234LL * 10000000 / (Frames * 100);
+        // Frame 0 is held; half-way needs a seek, which fails.
+        return described && !copyFrame(*reader, 0, 100000, 1).empty() && copyFrame(*reader, Frames / 2, 100000, 1).empty();
+    }, "unseekable source");
+}
+
+}  // namespace

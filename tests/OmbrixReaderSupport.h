@@ -1,0 +1,32 @@
+// What the reader suites share: a facade opened on a file, and FFmpeg's pictures in the format
+// its record reports.
+#pragma once
+
+#include <memory>
+
+#include "GraphMediaFiles.h"
+#include "ombrix/OmbrixReader.h"
+
+inline std::unique_ptr<OmbrixReader> openReader(const std::string& path, std::vector<unsigned char> colors = {})
+{
+    return std::make_unique<OmbrixReader>(const_cast<char*>(path.c_str()), false, false,
+                                          colors.empty() ? nullptr : colors.data(), unsigned(colors.size()), 0);
+}
+
+inline std::vector<Bytes> expectedFrames(const MediaFile& file, const Ombrix_FileInfo& info)
+{
+    const FOURCC compression[] = {0, FCC("UYVY"), FCC("YUY2"), BI_RGB, BI_RGB};
+    const WORD bits[] = {0, 16, 16, 24, 32};
+    const BITMAPINFOHEADER header = {40, info.Width, info.BottomUp ? info.Height : -info.Height, 1,
+                                     bits[info.ColorSpace % 5], compression[info.ColorSpace % 5], DWORD(frameBytes(info)), 0, 0, 0, 0};
+    return ffmpegPictures(file.path(), file.video, header);
+}
+
+// A copy of the frame, empty when none came.
+inline Bytes copyFrame(OmbrixReader& reader, long long n, long long rate, long long scale)
+{
+    unsigned char* bits = reader.LoadVideoFrame(n, rate, scale, false);
+    Bytes frame = bits ? Bytes(bits, bits + frameBytes(reader.GetInfo())) : Bytes();
+    reader.ReleaseVideoFrame(bits);
+    return frame;
+}
