@@ -105,7 +105,10 @@ TEST_P(OmbrixReaderStarts, CountsStopTheGraphAndStartItAgain)
     reader->AddStart();
     EXPECT_TRUE(probe.Connected());
     EXPECT_TRUE(reader->LoadAudioSamples(again.data(), 1000, 1000, false));
-    EXPECT_EQ(0, std::mismatch(again.begin(), again.end(), pcm.begin()).first - again.begin());
+    // AAC's decoder keeps state that a restart does not reset (see the file table's slack).
+    const int slack = mediaFile(GetParam().name).audioSlack;
+    const int16_t *before = reinterpret_cast<const int16_t*>(pcm.data()), *after = reinterpret_cast<const int16_t*>(again.data());
+    EXPECT_TRUE(std::equal(after, after + again.size() / 2, before, [&](int a, int b) { return std::abs(a - b) <= slack; }));
     EXPECT_EQ(frame, copyFrame(*reader, 7, 25, 1));
 }
 
