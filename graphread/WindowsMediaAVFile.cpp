@@ -413,7 +413,7 @@ IMediaSample* WindowsMediaAVFile::l_LoadVideoFrame(LONGLONG frame, LONGLONG rate
     LONGLONG a = t0 + length / 8, b = t1 - length / 8;
     if (b < a)
         a = b = (a + b) / 2;
-    bool endSeen = false;
+    bool endSeen = false, seekedPast = false;
     for (;;) {
         if (!m_pVideoRenderer->WaitForSampleOrEOS()) {
             if (endSeen || !SeekToPosition(t0, 0xFFFFFFFF))
@@ -436,11 +436,14 @@ IMediaSample* WindowsMediaAVFile::l_LoadVideoFrame(LONGLONG frame, LONGLONG rate
                 m_pAudioRenderer->ReleaseSample();
             }
             Sleep(1);
-        } else if (start > b) {
+        } else if (start > b && !seekedPast) {
             if (!SeekToPosition(t0, 0xFFFFFFFF))
                 break;
+            seekedPast = true;
             Sleep(1);
         } else {
+            // A seek that lands after the window again (a stream whose last frame starts at its
+            // stated length) would loop for ever: the frame it gives is the nearest there is.
             return sample;
         }
     }

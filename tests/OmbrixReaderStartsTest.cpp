@@ -132,6 +132,20 @@ TEST(OmbrixReaderStopped, LoadsWhileStoppedAndTimelinesWithoutFrames)
     }, "loads while stopped");
 }
 
+// A stream whose last frame starts at its stated length: a seek to it lands after the frame's
+// window every time; the reader gives the frame it lands on instead of seeking for ever.
+TEST(OmbrixReaderLimits, ASeekThatLandsAfterTheWindowAgainEnds)
+{
+    expectInChild([] {
+        WindowsMediaAVFile reader(mediaFile("GraphFfv1LongPcm").path().c_str(), false, false, nullptr, 0, 0);
+        BYTE* frames[2] = {reader.LoadVideoFrame(20, 25, 1), nullptr};
+        reader.ReleaseVideoFrame(frames[0]);
+        frames[1] = reader.LoadVideoFrame(49, 25, 1);
+        reader.ReleaseVideoFrame(frames[1]);
+        return frames[0] && frames[1];
+    }, "the last frame of a stream stated one frame short");
+}
+
 // The audio decoder taken out of the stopped graph and out of the class table: the reader stays
 // stopped and taken apart, and tries again at the next start.
 TEST(OmbrixReaderReconnect, FailedReconnectionLeavesTheReaderStopped)
