@@ -152,8 +152,14 @@ bool StreamDemuxer::ReadFile(AVPacket* packet)
 
 int64_t StreamDemuxer::FirstOutput()
 {
+    // One decoder serves every look, flushed in between: opening one for each seek cost a tenth
+    // of a random request.
     const AVStream& stream = Stream();
-    AvCodecContextPtr decoder = OpenDecoder(*stream.codecpar, stream.time_base);
+    if (m_Probe)
+        avcodec_flush_buffers(m_Probe.get());
+    else
+        m_Probe = OpenDecoder(*stream.codecpar, stream.time_base);
+    AVCodecContext* decoder = m_Probe.get();
     AvFramePtr frame(av_frame_alloc());
     if (!decoder || !frame)
         return AV_NOPTS_VALUE;
@@ -167,8 +173,8 @@ int64_t StreamDemuxer::FirstOutput()
             if ((read = ReadFile(packet.get())))
                 m_Pending.push_back(std::move(packet));
         }
-        avcodec_send_packet(decoder.get(), read ? m_Pending[n].get() : nullptr);
-        if (avcodec_receive_frame(decoder.get(), frame.get()) == 0)
+        avcodec_send_packet(decoder, read ? m_Pending[n].get() : nullptr);
+        if (avcodec_receive_frame(decoder, frame.get()) == 0)
             return frame->best_effort_timestamp;
         if (!read)
             break;

@@ -58,7 +58,8 @@ private:
     const int m_Index;
     AvFormatContextPtr m_Context;
     int64_t m_Origin = 0;  // the stream's start, in its time base
-    REFERENCE_TIME m_StartDelay = 0;  // how long before its first output a decode starts
+    REFERENCE_TIME m_StartDelay = 0;
+    AvCodecContextPtr m_Probe;  // the decoder FirstOutput looks with  // how long before its first output a decode starts
     std::deque<AvPacketPtr> m_Pending;
     std::vector<int64_t> m_Pattern;  // samples before each packet of one period, and the period's total
 };
