@@ -32,6 +32,25 @@ extern "C" {
 
 namespace bench {
 
+// The parts of a benchmark that its arguments name; all of them without arguments.
+class Parts {
+public:
+    Parts(int argc, char** argv) : m_Count(argc), m_Arguments(argv) {}
+    bool operator()(const char* part) const
+    {
+        if (m_Count < 2)
+            return true;
+        for (int i = 1; i < m_Count; i++)
+            if (std::strcmp(m_Arguments[i], part) == 0)
+                return true;
+        return false;
+    }
+
+private:
+    const int m_Count;
+    char** const m_Arguments;
+};
+
 inline std::filesystem::path dataDirectory()
 {
     std::filesystem::path dir = std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "bench-data";

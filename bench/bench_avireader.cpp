@@ -549,14 +549,7 @@ void SequentialMPEG4()
 // MPEG-4 files), mpeg4seq (part 4).
 int main(int argc, char** argv)
 {
-    auto wanted = [&](const char* part) {
-        if (argc < 2)
-            return true;
-        for (int i = 1; i < argc; i++)
-            if (std::strcmp(argv[i], part) == 0)
-                return true;
-        return false;
-    };
+    const bench::Parts wanted(argc, argv);
     try {
         if (wanted("video"))
             SequentialVideo();

@@ -247,14 +247,7 @@ void Opening(const char* label, const fs::path& file)
 // With arguments, only the named parts run: random, sequential, opening.
 int main(int argc, char** argv)
 {
-    auto wanted = [&](const char* part) {
-        if (argc < 2)
-            return true;
-        for (int i = 1; i < argc; i++)
-            if (std::strcmp(argv[i], part) == 0)
-                return true;
-        return false;
-    };
+    const bench::Parts wanted(argc, argv);
     std::printf("build/bench/bench_ombrixreader%s\n", argc < 2 ? "  [random | sequential | opening]" : "");
     try {
         av_log_set_level(AV_LOG_ERROR);
