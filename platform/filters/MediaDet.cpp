@@ -121,42 +121,44 @@ HRESULT MediaDet::put_CurrentStream(LONG stream)
     return S_OK;
 }
 
-HRESULT MediaDet::get_StreamType(GUID* type)
+template <class Out, class Answer>
+HRESULT MediaDet::AboutCurrent(Out* out, Answer answer)
 {
-    if (!type)
+    if (!out)
         return E_POINTER;
     std::lock_guard<std::mutex> lock(m_Lock);
     const AVStream* stream = Current();
-    if (!stream)
-        return E_INVALIDARG;
-    *type = stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO ? MEDIATYPE_Video : MEDIATYPE_Audio;
-    return S_OK;
+    return stream ? answer(*stream) : E_INVALIDARG;
+}
+
+HRESULT MediaDet::get_StreamType(GUID* type)
+{
+    return AboutCurrent(type, [&](const AVStream& stream) {
+        *type = stream.codecpar->codec_type == AVMEDIA_TYPE_VIDEO ? MEDIATYPE_Video : MEDIATYPE_Audio;
+        return S_OK;
+    });
 }
 
 HRESULT MediaDet::get_StreamLength(double* seconds)
 {
-    if (!seconds)
-        return E_POINTER;
-    std::lock_guard<std::mutex> lock(m_Lock);
-    const AVStream* stream = Current();
-    if (!stream)
-        return E_INVALIDARG;
-    *seconds = Length(m_File.get(), stream);
-    return S_OK;
+    return AboutCurrent(seconds, [&](const AVStream& stream) {
+        *seconds = Length(m_File.get(), &stream);
+        return S_OK;
+    });
 }
 
 HRESULT MediaDet::get_FrameRate(double* rate)
 {
-    if (!rate)
-        return E_POINTER;
-    std::lock_guard<std::mutex> lock(m_Lock);
-    *rate = 0;
-    const AVStream* stream = Current();
-    if (!stream)
-        return E_INVALIDARG;
-    if (stream->codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
+    if (rate)
+        *rate = 0;
+    return AboutCurrent(rate, [&](const AVStream& stream) { return FrameRate(stream, rate); });
+}
+
+HRESULT MediaDet::FrameRate(const AVStream& stream, double* rate)
+{
+    if (stream.codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
         return VFW_E_INVALIDMEDIATYPE;
-    for (AVRational frameRate : {stream->avg_frame_rate, stream->r_frame_rate})
+    for (AVRational frameRate : {stream.avg_frame_rate, stream.r_frame_rate})
         if (frameRate.num > 0 && frameRate.den > 0) {
             *rate = av_q2d(frameRate);
             return S_OK;

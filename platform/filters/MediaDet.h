@@ -45,6 +45,10 @@ public:
 
 private:
     const AVStream* Current() const;  // null when there is none; under m_Lock
+    // E_POINTER without out, E_INVALIDARG without a current stream, else answer(stream), under m_Lock.
+    template <class Out, class Answer>
+    HRESULT AboutCurrent(Out* out, Answer answer);
+    static HRESULT FrameRate(const AVStream& stream, double* rate);
 
     std::mutex m_Lock;
     std::wstring m_FileName;
