@@ -16,6 +16,7 @@
 #include "platform/com/ClassTable.h"
 #include "platform/com/ComRef.h"
 #include "platform/dshow/BaseRenderer.h"
+#include "platform/dshow/MediaTimeSeeking.h"
 #include "platform/dshow/SourceStream.h"
 #include "platform/dshow/TransformFilter.h"
 
@@ -94,7 +95,7 @@ HRESULT TwoBuffers(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request)
 class CountingSource;
 
 // Frames 0..count-1, FrameTime each, times counted from the segment's start; it seeks on its pin.
-class CountingPin final : public CSourceStream, public IMediaSeeking {
+class CountingPin final : public CSourceStream, public CMediaTimeSeeking {
 public:
     CountingPin(CSource* filter, GUID subtype, LONGLONG count)
         : CSourceStream("CountingPin", &ignored, filter, L"Out"), m_Subtype(subtype), m_Count(count)
@@ -162,13 +163,7 @@ public:
         return *caps = AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanGetDuration | AM_SEEKING_CanGetStopPos, S_OK;
     }
     HRESULT CheckCapabilities(DWORD*) override { return E_NOTIMPL; }
-    HRESULT IsFormatSupported(const GUID* format) override { return *format == TIME_FORMAT_MEDIA_TIME ? S_OK : S_FALSE; }
-    HRESULT QueryPreferredFormat(GUID*) override { return E_NOTIMPL; }
-    HRESULT GetTimeFormat(GUID*) override { return E_NOTIMPL; }
-    HRESULT IsUsingTimeFormat(const GUID* format) override { return IsFormatSupported(format); }
-    HRESULT SetTimeFormat(const GUID*) override { return E_NOTIMPL; }
     HRESULT GetCurrentPosition(LONGLONG*) override { return E_NOTIMPL; }
-    HRESULT ConvertTimeFormat(LONGLONG*, const GUID*, LONGLONG, const GUID*) override { return E_NOTIMPL; }
     HRESULT GetPositions(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
     HRESULT GetAvailable(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
     HRESULT SetRate(double) override { return E_NOTIMPL; }
