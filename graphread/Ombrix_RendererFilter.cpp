@@ -61,7 +61,7 @@ Ombrix_RendererFilter::Ombrix_RendererFilter(IUnknown* outer, HRESULT* result)
       m_PreferredSubtype(), m_PreferredFormatType(), m_PrevRawStart(0), m_bSeenSample(false),
       m_LastDeliveryLength(0), m_VideoElapsed(0), m_AudioElapsed(0), m_VideoOrigin(0), m_AudioOrigin(0),
       m_InputPin(this, result, L"SpecialInputPin"), m_pCurrentSample(nullptr), m_CurrentStart(0), m_CurrentEnd(0),
-      m_CurrentFirstSample(0), m_CurrentEndSample(0), m_bHolding(false)
+      m_CurrentFirstSample(0), m_CurrentEndSample(0), m_bHolding(false), m_bDiscarding(false)
 {
     m_pInputPin = &m_InputPin;
 }
@@ -143,6 +143,8 @@ HRESULT Ombrix_RendererFilter::SetMediaType(const CMediaType* type)
 
 HRESULT Ombrix_RendererFilter::DoRenderSample(IMediaSample* sample)
 {
+    if (m_bDiscarding)
+        return S_OK;
     ResetEvent(m_hEndOfStream);
     REFERENCE_TIME start = 0, end = 0;
     const bool timed = SUCCEEDED(sample->GetTime(&start, &end));
@@ -189,9 +191,14 @@ void Ombrix_RendererFilter::Ombrix_RendererFilter_SetOrigin(LONGLONG videoOrigin
     CAutoLock lock(&m_TimeLock);
     m_VideoOrigin = videoOrigin;
     m_AudioOrigin = audioOrigin;
+    RestartCount();
+    ResetEvent(m_hSampleReleased);
+}
+
+void Ombrix_RendererFilter::RestartCount()
+{
     m_VideoElapsed = m_AudioElapsed = m_PrevRawStart = 0;
     m_bSeenSample = false;
-    ResetEvent(m_hSampleReleased);
 }
 
 bool Ombrix_RendererFilter::WaitForSampleOrEOS()
@@ -203,6 +210,7 @@ bool Ombrix_RendererFilter::WaitForSampleOrEOS()
 
 IMediaSample* Ombrix_RendererFilter::Ombrix_RendererFilter_GetVideoSample(LONGLONG& start, LONGLONG& end)
 {
+    CAutoLock lock(&m_TimeLock);
     start = m_CurrentStart;
     end = m_CurrentEnd;
     return m_pCurrentSample;
@@ -212,6 +220,7 @@ IMediaSample* Ombrix_RendererFilter::Ombrix_RendererFilter_GetAudioSample(LONGLO
                                                                           LONGLONG& firstSample,
                                                                           LONGLONG& endSample)
 {
+    CAutoLock lock(&m_TimeLock);
     firstSample = m_CurrentFirstSample;
     endSample = m_CurrentEndSample;
     return Ombrix_RendererFilter_GetVideoSample(start, end);
@@ -228,6 +237,14 @@ void Ombrix_RendererFilter::ReleaseSample()
         SetEvent(m_hSampleReleased);
 }
 
+void Ombrix_RendererFilter::DiscardUntilFlush()
+{
+    m_bDiscarding = true;
+    ReleaseSample();
+}
+
+void Ombrix_RendererFilter::StopDiscarding() { m_bDiscarding = false; }
+
 LONGLONG Ombrix_RendererFilter::GetLastDeliveryLength() { return m_LastDeliveryLength; }
 
 void Ombrix_RendererFilter::ResetEndOfStreamNotification() { ResetEvent(m_hEndOfStream); }
@@ -241,5 +258,10 @@ HRESULT Ombrix_RendererFilter::EndOfStream()
 HRESULT Ombrix_RendererFilter::EndFlush()
 {
     ResetEvent(m_hEndOfStream);
+    {
+        CAutoLock lock(&m_TimeLock);
+        RestartCount();
+        m_bDiscarding = false;
+    }
     return CBaseRenderer::EndFlush();
 }

@@ -43,11 +43,17 @@ public:
     IMediaSample* Ombrix_RendererFilter_GetAudioSample(LONGLONG& start, LONGLONG& end, LONGLONG& firstSample,
                                                        LONGLONG& endSample);
     void ReleaseSample();
+    // Releases the held sample and lets every sample through unheld and uncounted until the next
+    // flush ends: a stream about to be moved cannot hold a stale sample that the flush would wait
+    // for. StopDiscarding ends it where no flush came.
+    void DiscardUntilFlush();
+    void StopDiscarding();
     LONGLONG GetLastDeliveryLength();
     void ResetEndOfStreamNotification();
 
     HRESULT EndOfStream() override;
-    // An end of stream that came before or during a flush belongs to the stream flushed away.
+    // An end of stream that came before or during a flush belongs to the stream flushed away; the
+    // samples after it count from the origin again.
     HRESULT EndFlush() override;
     HRESULT SetMediaType(const CMediaType* type) override;
     HRESULT DoRenderSample(IMediaSample* sample) override;
@@ -59,6 +65,7 @@ public:
     std::atomic<bool> m_bAllowTypeChange;
 
 private:
+    void RestartCount();
     VIDEOINFOHEADER m_VideoInfo;
     bool m_bHaveVideoInfo;
     WAVEFORMATEX m_AudioInfo;
@@ -87,4 +94,5 @@ private:
     LONGLONG m_CurrentEndSample;
     // The streaming thread waits in DoRenderSample for a release: only then does a release signal.
     bool m_bHolding;
+    std::atomic<bool> m_bDiscarding;
 };

@@ -355,7 +355,7 @@ void WindowsMediaAVFile::ArmRenderers(REFERENCE_TIME videoOrigin, LONGLONG audio
     }
 }
 
-bool WindowsMediaAVFile::SeekToPosition(REFERENCE_TIME time, unsigned sample)
+bool WindowsMediaAVFile::SeekToPosition(Ombrix_RendererFilter* renderer, REFERENCE_TIME time, unsigned sample)
 {
     bool derive = sample == 0xFFFFFFFF;
     if (time < 0) {
@@ -371,31 +371,33 @@ bool WindowsMediaAVFile::SeekToPosition(REFERENCE_TIME time, unsigned sample)
     }
     if (derive)
         sample = unsigned(LONGLONG(m_Info.SampleRate) * time / Units);
-    FreeRenderers();
-    if (FAILED(m_pControl->Pause()))
+    // Only this stream's chain is flushed and moved, through its renderer, while the graph runs:
+    // each stream has a demuxer and a streaming thread of its own, so the other stream, and a
+    // frame the host is still reading, stay where they are.
+    IMediaSeeking* seeking = nullptr;
+    if (FAILED(renderer->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&seeking))))
         return false;
-    ArmRenderers(time, sample);
+    renderer->Ombrix_RendererFilter_SetOrigin(time, renderer == m_pAudioRenderer ? sample : 0);
+    renderer->SetBufferLocking(true);
+    renderer->ResetEndOfStreamNotification();
+    renderer->DiscardUntilFlush();
     LONGLONG position = time;
-    for (int tries = 0;; tries++) {
-        if (SUCCEEDED(m_pSeeking->SetPositions(&position, AM_SEEKING_AbsolutePositioning, nullptr,
-                                               AM_SEEKING_NoPositioning)))
-            break;
-        if (tries + 1 == MostSeekTries) {
-            DebugOutput("WindowsMediaAVFile::SeekToPosition the source does not take the position %lld\n",
-                        (long long)time);
-            return false;
-        }
-        Sleep(10);
+    bool moved = false;
+    for (int tries = 0; tries < MostSeekTries && !moved; tries++) {
+        if (tries > 0)
+            Sleep(10);
         position = time;
+        moved = SUCCEEDED(seeking->SetPositions(&position, AM_SEEKING_AbsolutePositioning, nullptr,
+                                                AM_SEEKING_NoPositioning));
     }
-    if (FAILED(m_pControl->Run()))
+    seeking->Release();
+    renderer->StopDiscarding();
+    if (!moved) {
+        DebugOutput("WindowsMediaAVFile::SeekToPosition the source does not take the position %lld\n",
+                    (long long)time);
         return false;
-    OAFilterState state;
-    m_pControl->GetState(500, &state);
-    if (m_Info.HasVideo)
-        m_pVideoRenderer->WaitForSampleOrEOS();
-    if (m_Info.HasAudio)
-        m_pAudioRenderer->WaitForSampleOrEOS();
+    }
+    renderer->WaitForSampleOrEOS();
     return true;
 }
 
@@ -416,7 +418,7 @@ IMediaSample* WindowsMediaAVFile::l_LoadVideoFrame(LONGLONG frame, LONGLONG rate
     bool endSeen = false, seekedPast = false;
     for (;;) {
         if (!m_pVideoRenderer->WaitForSampleOrEOS()) {
-            if (endSeen || !SeekToPosition(t0, 0xFFFFFFFF))
+            if (endSeen || !SeekToPosition(m_pVideoRenderer, t0, 0xFFFFFFFF))
                 break;
             endSeen = true;
             Sleep(1);
@@ -429,15 +431,14 @@ IMediaSample* WindowsMediaAVFile::l_LoadVideoFrame(LONGLONG frame, LONGLONG rate
         if (end <= a) {
             length = m_pVideoRenderer->GetLastDeliveryLength();
             if (a > end + 2 * length) {
-                if (!SeekToPosition(t0, 0xFFFFFFFF))
+                if (!SeekToPosition(m_pVideoRenderer, t0, 0xFFFFFFFF))
                     break;
             } else {
                 m_pVideoRenderer->ReleaseSample();
-                m_pAudioRenderer->ReleaseSample();
             }
             Sleep(1);
         } else if (start > b && !seekedPast) {
-            if (!SeekToPosition(t0, 0xFFFFFFFF))
+            if (!SeekToPosition(m_pVideoRenderer, t0, 0xFFFFFFFF))
                 break;
             seekedPast = true;
             Sleep(1);
@@ -485,7 +486,7 @@ IMediaSample* WindowsMediaAVFile::l_LoadAudioSamples(unsigned& position, unsigne
     bool endSeen = false;
     for (;;) {
         if (!m_pAudioRenderer->WaitForSampleOrEOS()) {
-            if (endSeen || !SeekToPosition(t, position))
+            if (endSeen || !SeekToPosition(m_pAudioRenderer, t, position))
                 return nullptr;
             endSeen = true;
             Sleep(1);
@@ -497,15 +498,14 @@ IMediaSample* WindowsMediaAVFile::l_LoadAudioSamples(unsigned& position, unsigne
             return nullptr;
         if (last <= position) {
             if (position > last + 2 * (last - first)) {
-                if (!SeekToPosition(t, position))
+                if (!SeekToPosition(m_pAudioRenderer, t, position))
                     return nullptr;
             } else {
-                m_pVideoRenderer->ReleaseSample();
                 m_pAudioRenderer->ReleaseSample();
             }
             Sleep(1);
         } else if (first > position) {
-            if (!SeekToPosition(t, position))
+            if (!SeekToPosition(m_pAudioRenderer, t, position))
                 return nullptr;
             Sleep(1);
         } else {

@@ -45,7 +45,9 @@ private:
     // Tells a "DV Video Decoder" in the graph its decoding size; false when it has no IIPDVDec.
     bool SetDVDecodingSize(bool* found);
     void MeasureFile(const char* fileName);
-    bool SeekToPosition(REFERENCE_TIME time, unsigned sample);
+    // Moves one stream, the renderer's, to time; its held samples then count from time and, for
+    // audio, from sample (0xFFFFFFFF: the sample at time).
+    bool SeekToPosition(Ombrix_RendererFilter* renderer, REFERENCE_TIME time, unsigned sample);
     IMediaSample* l_LoadVideoFrame(LONGLONG frame, LONGLONG rate, LONGLONG scale);
     IMediaSample* l_LoadAudioSamples(unsigned& position, unsigned& count);
     bool Started();

@@ -113,16 +113,27 @@ inline Bytes toolDecode(const MediaFile& file, bool video)
                          "ffmpeg -nostdin -v error -i " + quote(file.path()) + " " + options + " -y {out}"));
 }
 
-// The length of a stream as ffprobe gives it (the stream's own, else the file's).
-inline double ffprobeSeconds(const MediaFile& file, int index)
+// ffprobe's values of the entries asked for one stream, a line for each section or packet.
+inline std::string ffprobeEntries(const MediaFile& file, int index, const std::string& entries)
 {
     std::string text;
-    if (run("ffprobe -v error -of csv=p=0 -select_streams " + std::to_string(index) +
-                " -show_entries stream=duration:format=duration " + quote(file.path()),
+    if (run("ffprobe -v error -of csv=p=0 -select_streams " + std::to_string(index) + " -show_entries " + entries + " " +
+                quote(file.path()),
             &text) != 0)
         throw std::runtime_error("ffprobe failed on " + file.path());
-    double seconds = 0;
-    for (std::istringstream lines(text); std::getline(lines, text) && seconds == 0;)
-        seconds = atof(text.c_str());
-    return seconds;
+    return text;
+}
+
+// The length of a stream as ffprobe gives it: the stream's own, else the later of the file's and
+// the end of the stream's last packet (NUT states the last packet's start).
+inline double ffprobeSeconds(const MediaFile& file, int index)
+{
+    if (const double own = atof(ffprobeEntries(file, index, "stream=duration").c_str()); own > 0)
+        return own;
+    double end = 0;
+    std::istringstream lines(ffprobeEntries(file, index, "packet=pts_time,duration_time"));
+    for (std::string line; std::getline(lines, line);)
+        end = std::max(end, atof(line.c_str()) + atof(line.c_str() + line.find(',') + 1));
+    return std::max(atof(ffprobeEntries(file, index, "format=duration").c_str()),
+                    end - atof(ffprobeEntries(file, index, "stream=start_time").c_str()));
 }

@@ -269,6 +269,28 @@ TEST_F(RendererFilter, WithoutLockingSamplesPassAndAreNotOffered)
     EXPECT_FALSE(reader.get());
 }
 
+// A stream about to be moved: the held sample goes, later ones pass unheld and uncounted until
+// the flush ends, and the samples after it count from the origin again.
+TEST_F(RendererFilter, DiscardsUntilTheFlushThenCountsFromTheOrigin)
+{
+    filter->Ombrix_RendererFilter_SetOrigin(1000, 0);
+    std::future<void> streaming = Deliver(Sample(16, 0, 100));
+    ASSERT_TRUE(filter->WaitForSampleOrEOS());
+    filter->DiscardUntilFlush();
+    EXPECT_EQ(std::future_status::ready, streaming.wait_for(std::chrono::milliseconds(Patience)));
+    LONGLONG start, end;
+    EXPECT_EQ(std::future_status::ready, Deliver(Sample(16, 100, 200)).wait_for(std::chrono::milliseconds(Patience)))
+        << "a sample before the flush was held";
+    filter->BeginFlush();
+    filter->EndFlush();
+    streaming = Deliver(Sample(16, 0, 100));
+    ASSERT_TRUE(filter->WaitForSampleOrEOS());
+    EXPECT_NE(nullptr, filter->Ombrix_RendererFilter_GetVideoSample(start, end));
+    EXPECT_EQ((std::pair<LONGLONG, LONGLONG>(1000, 1100)), std::pair(start, end)) << "counted on from the discarded samples";
+    filter->ReleaseSample();
+    streaming.wait();
+}
+
 // Through real pins and a streaming thread: each sample in turn, then the end of the stream.
 TEST_F(RendererFilter, ReadsAStreamSampleBySample)
 {

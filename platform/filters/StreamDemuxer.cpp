@@ -43,6 +43,9 @@ std::unique_ptr<StreamDemuxer> StreamDemuxer::Open(const std::string& path, int 
     const AVMediaType type = stream.codecpar->codec_type;
     if (type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_AUDIO)
         return nullptr;
+    demuxer->m_Duration = demuxer->MeasureDuration();
+    if (!demuxer->m_Context)
+        return nullptr;
     const int64_t first = demuxer->FirstOutput();
     demuxer->m_Origin = first != AV_NOPTS_VALUE ? first : stream.start_time != AV_NOPTS_VALUE ? stream.start_time : 0;
     // A decoder that gives nothing for its first packets (WMA) starts that much before its output.
@@ -118,7 +121,7 @@ void StreamDemuxer::LearnPacketPattern()
     }
 }
 
-REFERENCE_TIME StreamDemuxer::Duration() const
+REFERENCE_TIME StreamDemuxer::MeasureDuration()
 {
     const AVStream& stream = Stream();
     const AVCodecParameters& parameters = *stream.codecpar;
@@ -126,9 +129,26 @@ REFERENCE_TIME StreamDemuxer::Duration() const
         return av_rescale_q(stream.duration, stream.time_base, ReferenceTimeBase);
     if (IsAudio(stream) && IsPcm(parameters) && stream.nb_frames > 0 && parameters.sample_rate > 0)
         return av_rescale(stream.nb_frames, ReferenceTimeBase.den, parameters.sample_rate);
-    if (m_Context->duration != AV_NOPTS_VALUE && m_Context->duration > 0)
-        return av_rescale(m_Context->duration, ReferenceTimeBase.den, AV_TIME_BASE);
-    return 0;
+    if (m_Context->duration == AV_NOPTS_VALUE || m_Context->duration <= 0)
+        return 0;
+    const REFERENCE_TIME file = av_rescale(m_Context->duration, ReferenceTimeBase.den, AV_TIME_BASE);
+    // Without a length of its own, the stream may end after the file's stated length, which some
+    // containers (NUT) take from the last packet's start: its last packets tell where it ends.
+    const int64_t start = m_Context->start_time != AV_NOPTS_VALUE ? m_Context->start_time : 0;
+    if (av_seek_frame(m_Context.get(), -1, start + std::max<int64_t>(0, m_Context->duration - AV_TIME_BASE),
+                      AVSEEK_FLAG_BACKWARD) < 0)
+        return Reopen() ? file : 0;
+    const int64_t origin = stream.start_time != AV_NOPTS_VALUE ? stream.start_time : 0;
+    int64_t end = AV_NOPTS_VALUE;
+    AvPacketPtr packet(av_packet_alloc());
+    for (size_t n = 0; packet && n < MaxAheadPackets && ReadFile(packet.get()); n++) {
+        if (packet->pts != AV_NOPTS_VALUE)
+            end = std::max(end, packet->pts + std::max<int64_t>(packet->duration, 0));
+        av_packet_unref(packet.get());
+    }
+    const REFERENCE_TIME last =
+        end != AV_NOPTS_VALUE ? av_rescale_q(end - origin, stream.time_base, ReferenceTimeBase) : 0;
+    return Reopen() ? std::max(file, last) : 0;
 }
 
 bool StreamDemuxer::Read(AVPacket* packet)

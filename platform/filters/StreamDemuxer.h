@@ -24,8 +24,9 @@ public:
     static std::unique_ptr<StreamDemuxer> Open(const std::string& path, int index);
 
     const AVStream& Stream() const { return *m_Context->streams[m_Index]; }
-    // The stream's length: its own duration, else the file's; PCM in AVI counts its samples.
-    REFERENCE_TIME Duration() const;
+    // The stream's length: its own duration, else the end of its last packet or the file's length,
+    // whichever is later; PCM in AVI counts its samples.
+    REFERENCE_TIME Duration() const { return m_Duration; }
     // A time of the stream (its time base) from the stream's start; NoTime for no time.
     REFERENCE_TIME Time(int64_t timestamp) const;
 
@@ -40,6 +41,9 @@ public:
 private:
     StreamDemuxer(const std::string& path, int index) : m_Path(path), m_Index(index) {}
     bool Reopen();
+    // Reads the end of the file where the stream states no length of its own; leaves the file
+    // opened again at its start.
+    REFERENCE_TIME MeasureDuration();
     bool ReadFile(AVPacket* packet);
     // Decodes from the current position, keeping the packets read for Read, until the first
     // picture or sound; its time (stream time base), AV_NOPTS_VALUE if none comes.
@@ -58,8 +62,9 @@ private:
     const int m_Index;
     AvFormatContextPtr m_Context;
     int64_t m_Origin = 0;  // the stream's start, in its time base
-    REFERENCE_TIME m_StartDelay = 0;
-    AvCodecContextPtr m_Probe;  // the decoder FirstOutput looks with  // how long before its first output a decode starts
+    REFERENCE_TIME m_Duration = 0;
+    REFERENCE_TIME m_StartDelay = 0;  // how long before its first output a decode starts
+    AvCodecContextPtr m_Probe;  // the decoder FirstOutput looks with
     std::deque<AvPacketPtr> m_Pending;
     std::vector<int64_t> m_Pattern;  // samples before each packet of one period, and the period's total
 };
