@@ -21,6 +21,9 @@ struct WAVEFORMATEX {
 #pragma pack(pop)
 static_assert(sizeof(WAVEFORMATEX) == 18, "WAVEFORMATEX layout");
 
+// A parent window for the codec settings; the property-frame callback receives it unchanged.
+typedef struct HWND__* HWND;
+
 // An audio conversion stream.
 typedef struct HACMSTREAM__* HACMSTREAM;
 

@@ -87,3 +87,4 @@ inline constexpr IID IID_IDVEnc = MakeGuid("D18E17A0-AACB-11D0-AFB0-00AA00B67A42
 inline constexpr IID IID_IIPDVDec = MakeGuid("B8E8BD60-0BFE-11D0-AF91-00AA00B67A42");
 inline constexpr IID IID_IConfigAviMux = MakeGuid("5ACD6AA0-F482-11CE-8B67-00AA00A3F1A6");
 inline constexpr IID IID_IConfigInterleaving = MakeGuid("BEE3D220-157B-11D0-BD23-00A0C911CE86");
+inline constexpr IID IID_IAMVfwCompressDialogs = MakeGuid("D8D715A3-6E5E-11D0-B3F0-00AA003761C5");

@@ -395,6 +395,66 @@ struct IIPDVDec : IUnknown {
     virtual HRESULT put_IPDisplay(int displayPix) = 0;
 };
 
+// The AVI multiplexer's settings.
+struct IConfigAviMux : IUnknown {
+    virtual HRESULT SetMasterStream(LONG stream) = 0;
+    virtual HRESULT GetMasterStream(LONG* stream) = 0;
+    // TRUE also writes the old "idx1" index beside the OpenDML indexes.
+    virtual HRESULT SetOutputCompatibilityIndex(BOOL oldIndex) = 0;
+    virtual HRESULT GetOutputCompatibilityIndex(BOOL* oldIndex) = 0;
+};
+
+enum InterleavingMode { INTERLEAVE_NONE = 0, INTERLEAVE_CAPTURE = 1, INTERLEAVE_FULL = 2, INTERLEAVE_NONE_BUFFERED = 3 };
+
+struct IConfigInterleaving : IUnknown {
+    virtual HRESULT put_Mode(InterleavingMode mode) = 0;
+    virtual HRESULT get_Mode(InterleavingMode* mode) = 0;
+    virtual HRESULT put_Interleaving(const REFERENCE_TIME* interleave, const REFERENCE_TIME* preroll) = 0;
+    virtual HRESULT get_Interleaving(REFERENCE_TIME* interleave, REFERENCE_TIME* preroll) = 0;
+};
+
+// The DV encoder's output format.
+constexpr int DVENCODERVIDEOFORMAT_NTSC = 2000;
+constexpr int DVENCODERVIDEOFORMAT_PAL = 2001;
+constexpr int DVENCODERFORMAT_DVSD = 2007;
+constexpr int DVENCODERFORMAT_DVHD = 2008;
+constexpr int DVENCODERFORMAT_DVSL = 2009;
+constexpr int DVENCODERRESOLUTION_720x480 = 2012;
+constexpr int DVENCODERRESOLUTION_360x240 = 2013;
+constexpr int DVENCODERRESOLUTION_180x120 = 2014;
+constexpr int DVENCODERRESOLUTION_88x60 = 2015;
+
+struct IDVEnc : IUnknown {
+    virtual HRESULT get_IFormatResolution(int* videoFormat, int* dvFormat, int* resolution, BYTE dvInfoWanted,
+                                          DVINFO* dvInfo) = 0;
+    virtual HRESULT put_IFormatResolution(int videoFormat, int dvFormat, int resolution, BYTE dvInfoGiven,
+                                          DVINFO* dvInfo) = 0;
+};
+
+// A counted array of GUIDs, its elements from CoTaskMemAlloc.
+struct CAUUID {
+    ULONG cElems;
+    GUID* pElems;
+};
+
+// The pages of a filter's settings; OleCreatePropertyFrame shows them.
+struct ISpecifyPropertyPages : IUnknown {
+    virtual HRESULT GetPages(CAUUID* pages) = 0;
+};
+
+// A codec's own dialogs.
+constexpr int VfwCompressDialog_Config = 0x01;
+constexpr int VfwCompressDialog_About = 0x02;
+constexpr int VfwCompressDialog_QueryConfig = 0x04;
+constexpr int VfwCompressDialog_QueryAbout = 0x08;
+
+struct IAMVfwCompressDialogs : IUnknown {
+    virtual HRESULT ShowDialog(int dialog, HWND parent) = 0;
+    virtual HRESULT GetState(LPVOID state, int* size) = 0;
+    virtual HRESULT SetState(LPVOID state, int size) = 0;
+    virtual LRESULT SendDriverMessage(int message, LONG parameter1, LONG parameter2) = 0;
+};
+
 // The media detector.
 struct IMediaDet : IUnknown {
     virtual HRESULT get_Filter(IUnknown** filter) = 0;

@@ -5,7 +5,6 @@
 #include "platform/win32/Win32Types.h"
 
 typedef struct HIC__* HIC;
-typedef LONG LRESULT;
 
 #define ICTYPE_VIDEO mmioFOURCC('v', 'i', 'd', 'c')
 #define ICMODE_DECOMPRESS 2

@@ -112,3 +112,14 @@ std::wstring AnsiToWide(const char* text)
     wide.pop_back();  // the terminator, which the string keeps by itself
     return wide;
 }
+
+std::string WideToAnsi(LPCWSTR wide)
+{
+    const int length = wide ? WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr) : 0;
+    if (length <= 0)
+        return std::string();
+    std::string text(size_t(length), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide, -1, text.data(), length, nullptr, nullptr);
+    text.pop_back();
+    return text;
+}

@@ -26,3 +26,5 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int length, ch
 
 // A whole 8-bit string as a wide one; empty when it is not valid in the ANSI code page.
 std::wstring AnsiToWide(const char* text);
+// A whole wide string as an 8-bit one; empty when it cannot be converted.
+std::string WideToAnsi(LPCWSTR wide);

@@ -16,6 +16,7 @@ typedef int32_t BOOL;
 typedef unsigned int UINT;
 typedef uintptr_t ULONG_PTR;
 typedef uintptr_t DWORD_PTR;
+typedef intptr_t LRESULT;
 typedef int64_t LONGLONG;
 typedef uint64_t ULONGLONG;
 typedef void* HANDLE;
