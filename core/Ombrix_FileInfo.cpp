@@ -8,6 +8,8 @@ Ombrix_FileInfo::Ombrix_FileInfo()
 {
 }
 
+Ombrix_FileInfo::Ombrix_FileInfo(const Ombrix_FileInfo& other) = default;
+
 Ombrix_FileInfo& Ombrix_FileInfo::operator=(const Ombrix_FileInfo& other) = default;
 
 unsigned int Ombrix_FileInfo::GetNoFrames(unsigned int rate, unsigned int scale)

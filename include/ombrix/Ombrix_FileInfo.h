@@ -31,6 +31,7 @@ public:
     int IsValid;
 
     Ombrix_FileInfo();
+    Ombrix_FileInfo(const Ombrix_FileInfo& other);
     Ombrix_FileInfo& operator=(const Ombrix_FileInfo& other);
 
     // Frames that the file's length spans at rate / scale frames per second.

@@ -6,5 +6,6 @@
 #include "Ombrix_FileInfo.h"
 #include "Ombrix_GetFileInfo.h"
 #include "OmbrixReader.h"
+#include "OmbrixWriter.h"
 #include "OmbrixTypes.h"
 #include "platform.h"

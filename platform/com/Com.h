@@ -6,6 +6,7 @@
 #include "platform/win32/CodePage.h"
 
 #define CLSCTX_INPROC_SERVER 0x1
+#define CLSCTX_INPROC_HANDLER 0x2
 #define CLSCTX_ALL 0x17
 #define COINIT_MULTITHREADED 0x0
 #define COINIT_APARTMENTTHREADED 0x2

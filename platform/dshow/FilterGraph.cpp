@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <utility>
 
 #include "FilterEnumerator.h"
 #include "GraphWalk.h"
@@ -89,6 +90,10 @@ HRESULT FilterGraph::AddFilter(IBaseFilter* filter, LPCWSTR name)
     if (!filter)
         return E_POINTER;
     std::lock_guard<std::recursive_mutex> lock(m_Lock);
+    // A member added again stays one member and takes the new name: the graph does not hold a
+    // filter twice, and the name it was last given is the one it answers to.
+    const auto member = std::find_if(m_Filters.begin(), m_Filters.end(), [&](const Member& m) { return m.filter.get() == filter; });
+    const std::wstring previous = member != m_Filters.end() ? std::exchange(member->name, std::wstring()) : std::wstring();
     std::wstring chosen = name ? name : L"";
     HRESULT result = S_OK;
     if (!name || NameTaken(chosen)) {
@@ -96,8 +101,11 @@ HRESULT FilterGraph::AddFilter(IBaseFilter* filter, LPCWSTR name)
         const std::wstring prefix = name ? chosen + L" " : L"";
         unsigned tries = 0;
         do {
-            if (tries++ == LastNameIndex)
+            if (tries++ == LastNameIndex) {
+                if (member != m_Filters.end())
+                    member->name = previous;
                 return VFW_E_DUPLICATE_NAME;
+            }
             chosen = prefix + Numbered(m_NameIndex);
             m_NameIndex = m_NameIndex % LastNameIndex + 1;
         } while (NameTaken(chosen));
@@ -105,6 +113,10 @@ HRESULT FilterGraph::AddFilter(IBaseFilter* filter, LPCWSTR name)
             result = VFW_S_DUPLICATE_NAME;
     }
     const HRESULT hr = filter->JoinFilterGraph(static_cast<IGraphBuilder*>(this), chosen.c_str());
+    if (member != m_Filters.end()) {
+        member->name = SUCCEEDED(hr) ? chosen : previous;
+        return FAILED(hr) ? hr : result;
+    }
     if (FAILED(hr))
         return hr;
     filter->SetSyncSource(m_Clock.get());

@@ -1,5 +1,6 @@
 #include "MediaType.h"
 
+#include <cstdlib>
 #include <cstring>
 
 void FreeMediaType(AM_MEDIA_TYPE& type)
@@ -158,3 +159,20 @@ BOOL CMediaType::MatchesPartial(const CMediaType* partial) const
 }
 
 BOOL CMediaType::IsPartiallySpecified() const { return majortype == GUID_NULL || formattype == GUID_NULL; }
+
+DWORD GetBitmapSize(const BITMAPINFOHEADER* header)
+{
+    const DWORD stride = ((DWORD(header->biWidth) * header->biBitCount + 31) / 32) * 4;
+    return stride * DWORD(std::abs(header->biHeight));
+}
+
+GUID GetBitmapSubtype(const BITMAPINFOHEADER* header)
+{
+    if (header->biCompression != BI_RGB)
+        return FourCCGuid(header->biCompression);
+    switch (header->biBitCount) {
+    case 24: return MEDIASUBTYPE_RGB24;
+    case 32: return MEDIASUBTYPE_RGB32;
+    default: return GUID_NULL;
+    }
+}

@@ -131,6 +131,20 @@ struct VIDEOINFOHEADER {
 };
 static_assert(sizeof(VIDEOINFOHEADER) == 88, "VIDEOINFOHEADER layout");
 
+// The header with room for a palette or colour masks after it: the size a video format block is
+// given when it is made.
+struct VIDEOINFO : VIDEOINFOHEADER {
+    DWORD dwBitMasks[3];
+    DWORD bmiColors[256];
+};
+static_assert(sizeof(VIDEOINFO) == 1128, "VIDEOINFO layout");
+
+// The bytes of a picture: rows of whole 32-bit words, times the absolute height.
+DWORD GetBitmapSize(const BITMAPINFOHEADER* header);
+// The subtype that names a header's pixel format: the uncompressed RGB ones by bit count, YUV ones
+// by their FOURCC; GUID_NULL for a header without a format.
+GUID GetBitmapSubtype(const BITMAPINFOHEADER* header);
+
 struct DVINFO {
     DWORD dwDVAAuxSrc;
     DWORD dwDVAAuxCtl;

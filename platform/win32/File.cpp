@@ -253,3 +253,10 @@ BOOL PlatformFile::Close()
         return Fail(ErrorFromErrno(errno));
     return TRUE;
 }
+
+BOOL DeleteFileA(LPCSTR name)
+{
+    if (!name || unlink(name) != 0)
+        return Fail(ErrorFromErrno(name ? errno : EINVAL));
+    return TRUE;
+}

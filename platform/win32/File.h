@@ -39,6 +39,8 @@ struct FILE_STORAGE_INFO {
 BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID information,
                                   DWORD size);
 DWORD GetFileSize(HANDLE file, DWORD* high);
+// Removes the file; FALSE (and the last error) when it cannot.
+BOOL DeleteFileA(LPCSTR name);
 
 // For tests: files opened from now on take bytes as their device's sector size instead of
 // asking the system (0: ask it).
