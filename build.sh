@@ -73,7 +73,7 @@ case "${1:-}" in
     cmake -S . -B build-tsan -G Ninja -DOMBRIX_TSAN=ON
     cmake --build build-tsan --target ombrix_tests
     TSAN_OPTIONS="second_deadlock_stack=1 ${TSAN_OPTIONS:-}" \
-      build-tsan/tests/ombrix_tests --gtest_filter='AVIReaderThreads*:FileIO*:Event*:DShow*:FilterGraph*:RendererFilter*:GraphThreads*:OmbrixReaderThreads*'
+      build-tsan/tests/ombrix_tests --gtest_filter='AVIReaderThreads*:FileIO*:Event*:DShow*:FilterGraph*:RendererFilter*:GraphThreads*:OmbrixReaderThreads*:PushSource*'
     ;;
   *)
     echo "usage: $0 test | demo | fuzz [SECONDS] | bench | tsan" >&2
