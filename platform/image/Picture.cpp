@@ -75,11 +75,15 @@ RgbPicture convert(const AVFrame& source, int width, int height, int toWidth, in
     return picture;
 }
 
-}  // namespace
+struct Layout {
+    AVPixelFormat format;
+    size_t pitch;  // bytes a row takes, padded to 4
+    int height;
+    bool bottomFirst;
+};
 
-RgbPicture ToRgb(const FrameFormat& format, const uint8_t* data)
+Layout layoutOf(const FrameFormat& format)
 {
-    RouteFFmpegMessages();
     static const struct {
         AVPixelFormat format;
         int bits;
@@ -89,9 +93,40 @@ RgbPicture ToRgb(const FrameFormat& format, const uint8_t* data)
     const auto& layout = layouts[format.colorSpace - 1];
     const int height = std::abs(format.height);
     checkSize(format.width, height);
-    const size_t pitch = (size_t(format.width) * layout.bits + 31) / 32 * 4;
-    AvFramePtr source = padded(layout.format, format.width, height, data, pitch, format.bottomUp && format.height > 0);
-    return convert(*source, format.width, height, format.width, height, ConvertFlags);
+    return {layout.format, (size_t(format.width) * layout.bits + 31) / 32 * 4, height,
+            format.bottomUp && format.height > 0};
+}
+
+}  // namespace
+
+RgbPicture ToRgb(const FrameFormat& format, const uint8_t* data)
+{
+    RouteFFmpegMessages();
+    const Layout layout = layoutOf(format);
+    AvFramePtr source = padded(layout.format, format.width, layout.height, data, layout.pitch, layout.bottomFirst);
+    return convert(*source, format.width, layout.height, format.width, layout.height, ConvertFlags);
+}
+
+void FromRgb(const RgbPicture& picture, const FrameFormat& format, uint8_t* data)
+{
+    RouteFFmpegMessages();
+    const Layout layout = layoutOf(format);
+    if (picture.width != format.width || picture.height != layout.height)
+        throw std::runtime_error("the picture is not the frame's size");
+    AvFramePtr source =
+        padded(AV_PIX_FMT_RGB24, picture.width, picture.height, picture.pixels.data(), size_t(picture.width) * 3, false);
+    SwsContextPtr context(sws_getContext(picture.width, picture.height, AV_PIX_FMT_RGB24, picture.width, picture.height,
+                                         layout.format, ConvertFlags, nullptr, nullptr, nullptr));
+    if (!context)
+        throw std::runtime_error("libswscale cannot convert this picture");
+    AvFramePtr target = newFrame(layout.format, picture.width, picture.height);
+    if (int code = sws_scale(context.get(), source->data, source->linesize, 0, picture.height, target->data,
+                             target->linesize);
+        code < 0)
+        throw ffmpegError("libswscale failed", code);
+    for (int y = 0; y < layout.height; y++)
+        memcpy(data + size_t(layout.bottomFirst ? layout.height - 1 - y : y) * layout.pitch,
+               target->data[0] + size_t(y) * target->linesize[0], layout.pitch);
 }
 
 RgbPicture Scaled(const RgbPicture& picture, int width, int height)

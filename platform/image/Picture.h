@@ -1,5 +1,5 @@
 // Top-down RGB24 pictures for the command-line tool: made from a frame as the reader delivers
-// it, scaled, written as PNG. Failures throw std::runtime_error.
+// it or made into one for the writer, scaled, written as PNG. Failures throw std::runtime_error.
 #pragma once
 
 #include <cstddef>
@@ -28,5 +28,7 @@ struct FrameFormat {
 };
 
 RgbPicture ToRgb(const FrameFormat& format, const uint8_t* data);
+// The picture as a frame of that format and size, written into data.
+void FromRgb(const RgbPicture& picture, const FrameFormat& format, uint8_t* data);
 RgbPicture Scaled(const RgbPicture& picture, int width, int height);
 void WritePng(const RgbPicture& picture, const std::string& path);

@@ -20,3 +20,5 @@ int RunFrames(int argc, char** argv);
 int RunAudio(int argc, char** argv);
 int RunThumbs(int argc, char** argv);
 int RunDemo(int argc, char** argv);
+int RunCodecs(int argc, char** argv);
+int RunConvert(int argc, char** argv);

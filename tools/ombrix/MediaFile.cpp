@@ -157,10 +157,10 @@ void MediaFile::CheckFrame(unsigned long long frame) const
                       std::to_string(m_Frames - 1));
 }
 
-RgbPicture MediaFile::Frame(unsigned int n, bool sequential)
+void MediaFile::WithFrame(unsigned int n, bool sequential, const std::function<void(const uint8_t*)>& use)
 {
     CheckFrame(n);
-    return std::visit(
+    std::visit(
         [&](auto& reader) {
             unsigned char* data =
                 guarded(m_Path, [&] { return reader->LoadVideoFrame(n, m_Info.Rate, m_Info.Scale, !sequential); });
@@ -168,9 +168,16 @@ RgbPicture MediaFile::Frame(unsigned int n, bool sequential)
                 throw Failure(m_Path + ": frame " + std::to_string(n) + " cannot be read");
             const auto release = [&](unsigned char* frame) { reader->ReleaseVideoFrame(frame); };
             std::unique_ptr<unsigned char, decltype(release)> hold(data, release);
-            return ToRgb({m_Info.ColorSpace, m_Info.Width, m_Info.Height, m_Info.BottomUp}, data);
+            use(data);
         },
         m_Reader);
+}
+
+RgbPicture MediaFile::Frame(unsigned int n, bool sequential)
+{
+    std::optional<RgbPicture> picture;
+    WithFrame(n, sequential, [&](const uint8_t* data) { picture.emplace(ToRgb(Format(), data)); });
+    return std::move(*picture);
 }
 
 unsigned int MediaFile::BytesPerSampleFrame() const { return m_Info.Channels * ((m_Info.BitsPerSample + 7) / 8); }

@@ -2,7 +2,9 @@
 // every failure becomes a Failure naming the file.
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -44,6 +46,9 @@ public:
     void CheckFrame(unsigned long long frame) const;
     // File frame n, top-down. sequential keeps the reader's read-ahead for a run of frames.
     RgbPicture Frame(unsigned int n, bool sequential = false);
+    // File frame n as the reader delivers it (in Format()), for use while the call lasts.
+    void WithFrame(unsigned int n, bool sequential, const std::function<void(const uint8_t*)>& use);
+    FrameFormat Format() const { return {m_Info.ColorSpace, m_Info.Width, m_Info.Height, m_Info.BottomUp}; }
 
     unsigned int BytesPerSampleFrame() const;
     void CheckSamples(unsigned long long start, unsigned long long count) const;

@@ -1,4 +1,4 @@
-// The command-line host: reads media files through the library.
+// The command-line host: reads and writes media files through the library.
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -26,6 +26,9 @@ const Command commands[] = {
      RunAudio},
     {"thumbs", "thumbs FILE -o SHEET.png [--count N] [--columns C] [--width W] [--graph]",
      "a contact sheet of N evenly spaced frames (12, 4 columns, 240 pixels wide)", RunThumbs},
+    {"codecs", "codecs", "the writer's video and audio codecs with the indices that select them", RunCodecs},
+    {"convert", "convert IN OUT [--video-codec N|NAME] [--audio-codec N|NAME] [--graph]",
+     "IN rewritten as OUT through the library's writer (uncompressed UYVY and PCM unless chosen)", RunConvert},
     {"demo", "demo", "make example files, read them through the library and show what it finds", RunDemo},
 };
 
