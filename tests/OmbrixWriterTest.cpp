@@ -1,0 +1,336 @@
+// The writer: its codec lists and settings, the extension rule, the file it names, the format
+// negotiation and time stamps, and every list entry written from a pattern and read back by
+// FFmpeg and the library's AVI reader.
+#include <sys/resource.h>
+
+#include <csignal>
+#include <filesystem>
+
+#include "InChild.h"
+#include "TestCompressor.h"
+#include "WriterSupport.h"
+
+namespace {
+
+std::vector<std::string> names(OmbrixWriter& writer, bool video)
+{
+    std::vector<std::string> list;
+    const unsigned count = video ? writer.GetNoVideoCodecs() : writer.GetNoAudioCodecs();
+    for (unsigned i = 0; i < count; i++)
+        list.push_back(video ? writer.GetVideoCodecName(i) : writer.GetAudioCodecName(i));
+    return list;
+}
+
+std::vector<std::string> installed(REFCLSID category)
+{
+    std::vector<std::string> list;
+    for (const DeviceEntry& device : DeviceRegistry::Instance().Devices(category))
+        list.push_back(WideToAnsi(device.friendlyName.c_str()));
+    return list;
+}
+
+unsigned indexOf(OmbrixWriter& writer, bool video, const std::string& name)
+{
+    const auto list = names(writer, video);
+    return unsigned(std::find(list.begin(), list.end(), name) - list.begin());
+}
+
+const char* const WindowsMediaVideo = "WindowsMedia Video (asf,wmv)";
+const char* const WindowsMediaAudio = "WindowsMedia Audio (asf,wmv,wma)";
+
+TEST(OmbrixWriterLists, FixedEntriesThenEveryInstalledCompressor)
+{
+    InstalledCompressor picky(L"Test Compressor", {{MEDIASUBTYPE_RGB32, false}});
+    OmbrixWriter writer;
+    std::vector<std::string> video = {"Uncompressed (UYVY)", "Uncompressed (YUY2)", "Uncompressed (BGR24)",
+                                      "Uncompressed (BGR32)", "DV Video with interleaved DV Audio"};
+    std::vector<std::string> audio = {"Uncompressed PCM"};
+    // The Windows Media entries come where the writer has a Windows Media writer.
+    if (names(writer, true).size() > 5 && names(writer, true)[5] == WindowsMediaVideo) {
+        video.push_back(WindowsMediaVideo);
+        audio.push_back(WindowsMediaAudio);
+    }
+    for (const std::string& name : installed(CLSID_VideoCompressorCategory))
+        video.push_back(name);
+    for (const std::string& name : installed(CLSID_AudioCompressorCategory))
+        audio.push_back(name);
+    EXPECT_EQ(video, names(writer, true));
+    EXPECT_EQ(audio, names(writer, false));
+    EXPECT_EQ(std::tuple(0u, 0u), std::tuple(writer.GetVideoCodec(), writer.GetAudioCodec()));
+}
+
+// Names are kept in 259 bytes, cut on a whole character.
+TEST(OmbrixWriterLists, ALongNameIsCutOnACharacter)
+{
+    InstalledCompressor longName(L"x" + std::wstring(200, L'\u00e9'), {{MEDIASUBTYPE_RGB32, false}});
+    OmbrixWriter writer;
+    std::string cut = "x";
+    for (int i = 0; i < 129; i++)
+        cut += "\u00e9";
+    EXPECT_EQ(cut, names(writer, true).back());
+}
+
+// The selected entry's settings go to the host's frame, which changes them in place; entries
+// without a filter have none, and the DV entry stands for the "DV Video Encoder".
+TEST(OmbrixWriterLists, SettingsOfTheSelectedEntryGoThroughTheHostsFrame)
+{
+    InstalledCompressor dv(L"DV Video Encoder", {{MEDIASUBTYPE_RGB24, true}}, true);
+    InstalledCompressor plain(L"Without Settings", {{MEDIASUBTYPE_RGB24, true}});
+    OmbrixWriter writer;
+    struct Shown {
+        std::string caption;
+        std::vector<std::string> names;
+    } shown;
+    Ombrix_SetPropertyFrame(
+        [](HWND, const char* caption, Ombrix_Setting* settings, unsigned count, void* context) {
+            auto* seen = static_cast<Shown*>(context);
+            seen->caption = caption;
+            for (unsigned i = 0; i < count; i++) {
+                seen->names.push_back(settings[i].name);
+                settings[i].value = 99;
+            }
+        },
+        &shown);
+    for (unsigned entry = 0; entry < 4; entry++) {
+        writer.SelectVideoCodec(entry);
+        EXPECT_FALSE(writer.CanConfigureVideoCodec()) << entry;
+    }
+    writer.SelectVideoCodec(indexOf(writer, true, "Without Settings"));
+    EXPECT_FALSE(writer.CanConfigureVideoCodec());
+    writer.SelectVideoCodec(4);
+    ASSERT_TRUE(writer.CanConfigureVideoCodec());
+    writer.ConfigureVideoCodec(nullptr, const_cast<char*>("DV settings"));
+    Ombrix_SetPropertyFrame(nullptr, nullptr);
+    EXPECT_EQ("DV settings", shown.caption);
+    EXPECT_EQ(std::vector<std::string>{"Quality"}, shown.names);
+    EXPECT_FALSE(writer.CanConfigureAudioCodec());
+    writer.ConfigureMultiplexer(nullptr, const_cast<char*>("AVI"));  // nothing to show: no call, no failure
+}
+
+TEST(OmbrixWriterFacade, PreferredFileExtension)
+{
+    OmbrixWriter writer;
+    const struct {
+        bool video, audio;
+        unsigned videoCodec, audioCodec;
+        const char* extension;
+    } cases[] = {{false, false, 5, 1, ".avi"}, {true, true, 5, 0, ".wmv"}, {true, false, 0, 1, ".avi"},
+                 {false, true, 0, 1, ".wma"}, {false, true, 5, 0, ".avi"}, {true, true, 0xFFFFFFFF, 1, ".avi"}};
+    for (const auto& c : cases)
+        EXPECT_STREQ(c.extension, writer.GetPreferredFileExtension(c.video, c.audio, c.videoCodec, c.audioCodec))
+            << c.video << c.audio << " " << c.videoCodec << " " << c.audioCodec;
+    writer.SelectVideoCodec(5);
+    writer.SelectAudioCodec(1);
+    EXPECT_STREQ(".wmv", writer.GetPreferredFileExtension(true, true, 0xFFFFFFFF, 0xFFFFFFFF));
+    EXPECT_STREQ(".wma", writer.GetPreferredFileExtension(false, true, 0xFFFFFFFF, 0xFFFFFFFF));
+}
+
+// The name and the record follow the open file; descriptions that cannot be written are refused,
+// and a file of the name is gone even when the graph cannot be built.
+TEST(OmbrixWriterFacade, FileNameRecordAndRefusals)
+{
+    InstalledCompressor refusesAll(L"Refuses Everything", {});
+    ScratchDir dir;
+    OmbrixWriter writer;
+    EXPECT_EQ(nullptr, writer.GetFileName());
+    EXPECT_EQ(0u, writer.GetWritingInfo().Width);
+    std::string path = dir.path("open.avi");
+    Ombrix_FileInfo info = describe(true, true);
+    ASSERT_TRUE(writer.OpenFile(path.data(), &info));
+    EXPECT_EQ(path, writer.GetFileName());
+    EXPECT_EQ(std::tuple(160, 120, 1), std::tuple(writer.GetWritingInfo().Width, writer.GetWritingInfo().Height,
+                                                  int(writer.GetWritingInfo().ColorSpace)));
+    writer.CloseFile();
+    writer.CloseFile();
+    EXPECT_EQ(nullptr, writer.GetFileName());
+    EXPECT_EQ(std::tuple(0, 0u), std::tuple(writer.GetWritingInfo().Width, writer.GetWritingInfo().SampleRate));
+    EXPECT_FALSE(std::filesystem::exists(path)) << "a file closed before any data is left behind";
+
+    for (Ombrix_FileInfo refused : {describe(false, false), describe(true, false, 160, 120, 0), describe(false, true, 0, 0, 25, 1, 0),
+                                    describe(false, true, 0, 0, 25, 1, 48000, 0)}) {
+        EXPECT_FALSE(writer.OpenFile(path.data(), &refused));
+        EXPECT_EQ(nullptr, writer.GetFileName());
+    }
+    path = dir.write("existing.avi", Bytes(100, 'x'));
+    writer.SelectVideoCodec(indexOf(writer, true, "Refuses Everything"));
+    EXPECT_FALSE(writer.OpenFile(path.data(), &info));
+    EXPECT_FALSE(std::filesystem::exists(path));
+    writer.SelectVideoCodec(4);  // DV without audio needs the "DV Video Encoder"
+    info.HasAudio = false;
+    EXPECT_FALSE(writer.OpenFile(path.data(), &info) && indexOf(writer, true, "DV Video Encoder") == names(writer, true).size());
+    // Audio alone with the DV entry selected is written with the audio entry; the selection goes back to 0.
+    Ombrix_FileInfo audio = describe(false, true);
+    EXPECT_TRUE(writer.OpenFile(path.data(), &audio));
+    EXPECT_EQ(0u, writer.GetVideoCodec());
+    writer.CloseFile();
+}
+
+// A compressor that refuses YUY2 but takes top-down RGB32 ends the tries there; one that takes
+// only bottom-up RGB24 at try c. Frames then reach the file as the host delivered them.
+TEST(OmbrixWriterNegotiation, TheTriesEndAtTheFirstFormatTaken)
+{
+    InstalledCompressor rgb32(L"RGB32 Top-Down", {{MEDIASUBTYPE_RGB32, false}});
+    InstalledCompressor rgb24(L"RGB24 Bottom-Up", {{MEDIASUBTYPE_RGB24, true}});
+    ScratchDir dir;
+    OmbrixWriter writer;
+    const struct {
+        const char* name;
+        int colorSpace;
+        bool bottomUp;
+    } cases[] = {{"RGB32 Top-Down", 4, false}, {"RGB24 Bottom-Up", 3, true}};
+    for (const auto& c : cases) {
+        writer.SelectVideoCodec(indexOf(writer, true, c.name));
+        Ombrix_FileInfo info = describe(true, false, 64, 48);
+        info.ColorSpace = 2;
+        const std::string path = dir.path(std::string(c.name) + ".avi");
+        const Pushed pushed = writeFile(writer, path, info, 3, 0);
+        EXPECT_EQ(std::tuple(c.colorSpace, c.bottomUp), std::tuple(pushed.format.colorSpace, pushed.format.bottomUp)) << c.name;
+        const std::vector<Bytes> decoded = ffmpegFrames(path, pushed.format);
+        ASSERT_EQ(3u, decoded.size()) << c.name;
+        for (size_t n = 0; n < 3; n++)
+            EXPECT_TRUE(decoded[n] == topFirst(pushed.frames[n], pushed.format)) << c.name << " frame " << n;
+    }
+}
+
+// Frame n runs from n x scale / rate; audio goes out in samples of 1602 frames of 16-bit stereo.
+TEST(OmbrixWriterTimes, FramesAndAudioBlocksAreStampedFromTheirCounts)
+{
+    ScratchDir dir;
+    OmbrixWriter writer;
+    writer.SelectVideoCodec(1);
+    const std::string path = dir.path("times.avi");
+    Ombrix_FileInfo info = describe(true, true, 720, 480, 30000, 1001);
+    ASSERT_TRUE(writer.OpenFile(const_cast<char*>(path.c_str()), &info));
+    EXPECT_TRUE(writer.AddAudioSamples(nullptr, 0));
+    const Bytes pcm = tone(48000, 2, 0, 4000);
+    EXPECT_TRUE(writer.AddAudioSamples(const_cast<uint8_t*>(pcm.data()), 4000));
+    for (int n = 0; n < 30; n++) {
+        unsigned char* buffer = writer.AllocateVideoBuffer();
+        ASSERT_NE(nullptr, buffer);
+        writer.ReleaseVideoBuffer(buffer);
+        if (n == 0) {
+            EXPECT_EQ(333666, writer.GetWritingInfo().VideoDuration);
+        }
+    }
+    const Ombrix_FileInfo written = writer.GetWritingInfo();
+    EXPECT_EQ(std::tuple(30u, 10010000LL, 4000u, 0LL),
+              std::tuple(written.NumFrames, written.VideoDuration, written.NumSamples, written.AudioDuration));
+    writer.CloseFile();
+    std::vector<size_t> sizes;
+    for (const Bytes& packet : packets(path, AVMEDIA_TYPE_AUDIO))
+        sizes.push_back(packet.size());
+    EXPECT_EQ((std::vector<size_t>{6408, 6408, 3184}), sizes);
+    EXPECT_TRUE(ffmpegPcm(path) == pcm);
+}
+
+struct Entry {
+    const char* name;
+    bool video;
+    double quality;  // 0: exact; else the least PSNR (video) or SNR (audio) in dB
+};
+
+class OmbrixWriterEntries : public testing::TestWithParam<Entry> {};
+
+// A pattern and a tone through the entry: FFmpeg finds every frame and sample pushed, exact for
+// uncompressed and lossless entries; the AVI reader serves the same.
+TEST_P(OmbrixWriterEntries, WrittenAndReadBack)
+{
+    const Entry& entry = GetParam();
+    ScratchDir dir;
+    OmbrixWriter writer;
+    const unsigned index = indexOf(writer, entry.video, entry.name);
+    ASSERT_LT(index, names(writer, entry.video).size()) << entry.name << " is not listed";
+    (writer.*(entry.video ? &OmbrixWriter::SelectVideoCodec : &OmbrixWriter::SelectAudioCodec))(index);
+    const std::string path = dir.path("entry.avi");
+    const Pushed pushed = writeFile(writer, path, describe(entry.video, true), 12, 48000);
+    const auto close = [&](double measured) { return entry.quality == 0 ? measured == 99 : measured >= entry.quality; };
+
+    if (entry.video) {
+        const std::vector<Bytes> decoded = ffmpegFrames(path, pushed.format);
+        ASSERT_EQ(pushed.frames.size(), decoded.size());
+        for (size_t n = 0; n < decoded.size(); n++)
+            EXPECT_TRUE(close(psnr(topFirst(pushed.frames[n], pushed.format), decoded[n]))) << "frame " << n;
+    }
+    const Bytes pcm = ffmpegPcm(path);
+    const unsigned channels = 2;
+    if (entry.quality == 0 || entry.video)
+        EXPECT_TRUE(pcm == pushed.pcm) << pcm.size() << " bytes decoded of " << pushed.pcm.size();
+    else
+        EXPECT_GE(snr(pushed.pcm, pcm, channels), entry.quality);
+
+    const ReadBack back = readAvi(path);
+    ASSERT_TRUE(back.valid);
+    if (entry.video) {
+        ASSERT_EQ(pushed.frames.size(), back.frames.size());
+        const FrameFormat read{back.info.ColorSpace, back.info.Width, back.info.Height, back.info.BottomUp};
+        for (size_t n = 0; n < back.frames.size(); n++) {
+            const Bytes want = read.colorSpace == pushed.format.colorSpace && read.bottomUp == pushed.format.bottomUp
+                                   ? pushed.frames[n]
+                                   : ToRgb(pushed.format, pushed.frames[n].data()).pixels;
+            const Bytes got = want.size() == back.frames[n].size() ? back.frames[n] : ToRgb(read, back.frames[n].data()).pixels;
+            EXPECT_GE(psnr(want, got), entry.quality == 0 && want.size() == back.frames[n].size() ? 99 : 30.0) << "frame " << n;
+        }
+    }
+    if (entry.quality == 0 || entry.video)
+        EXPECT_TRUE(back.pcm == pushed.pcm);
+    else
+        EXPECT_GE(snr(pushed.pcm, back.pcm, channels), entry.quality);
+}
+
+INSTANTIATE_TEST_SUITE_P(Uncompressed, OmbrixWriterEntries,
+                         testing::Values(Entry{"Uncompressed (UYVY)", true, 0}, Entry{"Uncompressed (YUY2)", true, 0},
+                                         Entry{"Uncompressed (BGR24)", true, 0}, Entry{"Uncompressed (BGR32)", true, 0},
+                                         Entry{"Uncompressed PCM", false, 0}),
+                         [](const auto& info) { return std::string(info.param.name).substr(14, 4); });
+
+// Nothing hangs when the disk fills up: the calls return, the file is closed, and the frames that
+// reached the disk before read back.
+TEST(OmbrixWriterFailures, ADiskThatFillsUpEndsTheFileWithoutHanging)
+{
+    ScratchDir dir;
+    const std::string path = dir.path("full.avi");
+    expectInChild(
+        [&] {
+            signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{2 << 20, 2 << 20};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            OmbrixWriter writer;
+            Ombrix_FileInfo info = describe(true, true);
+            writer.OpenFile(const_cast<char*>(path.c_str()), &info);
+            const Bytes pcm = tone(48000, 2, 0, 1920);
+            for (int n = 0; n < 200; n++) {
+                unsigned char* buffer = writer.AllocateVideoBuffer();
+                if (!buffer)
+                    break;
+                memset(buffer, n, 160 * 120 * 2);
+                writer.ReleaseVideoBuffer(buffer);
+                writer.AddAudioSamples(const_cast<uint8_t*>(pcm.data()), 1920);
+            }
+            writer.CloseFile();
+            return true;
+        },
+        "writing past the file size limit");
+    const ReadBack back = readAvi(path);
+    ASSERT_TRUE(back.valid);
+    EXPECT_GT(back.frames.size(), 20u);
+    for (size_t n = 0; n < back.frames.size(); n++)
+        EXPECT_EQ(Bytes(back.frames[n].size(), uint8_t(n)), back.frames[n]) << n;
+}
+
+TEST(OmbrixWriterFailures, AnUnwritablePathIsRefusedAndSharedWritersLiveOn)
+{
+    expectInChild(
+        [] {
+            OmbrixWriter first, second;
+            Ombrix_FileInfo info = describe(true, false);
+            const bool refused = !first.OpenFile(const_cast<char*>("/proc/no/such/folder/file.avi"), &info) ||
+                                 !first.AllocateVideoBuffer();
+            first.CloseFile();
+            second = first;
+            second.SelectVideoCodec(2);
+            return refused && first.GetVideoCodec() == 2;
+        },
+        "an unwritable path and a shared writer");
+}
+
+}  // namespace

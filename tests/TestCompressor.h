@@ -1,0 +1,102 @@
+// A compressor for the writer's tests, installed in the video compressor category under a name:
+// it takes only the video formats it is told (by subtype and row order), passes each frame on as
+// it came, and can carry one setting that the settings frame shows.
+#pragma once
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/com/FilterSettings.h"
+#include "platform/devices/DeviceRegistry.h"
+#include "platform/dshow/Streams.h"
+
+struct Taken {
+    GUID subtype;
+    bool bottomUp;
+};
+
+class TestCompressor : public CTransformFilter, public IFilterSettings, public ISpecifyPropertyPages {
+public:
+    TestCompressor(std::vector<Taken> taken, bool settings)
+        : CTransformFilter("TestCompressor", nullptr, GUID_NULL), m_Taken(std::move(taken)), m_bSettings(settings)
+    {
+    }
+    DECLARE_IUNKNOWN
+    HRESULT NonDelegatingQueryInterface(REFIID iid, void** object) override
+    {
+        if (m_bSettings && iid == IID_IFilterSettings)
+            return GetInterface(static_cast<IFilterSettings*>(this), object);
+        if (m_bSettings && iid == IID_ISpecifyPropertyPages)
+            return GetInterface(static_cast<ISpecifyPropertyPages*>(this), object);
+        return CTransformFilter::NonDelegatingQueryInterface(iid, object);
+    }
+
+    HRESULT CheckInputType(const CMediaType* type) override
+    {
+        if (type->formattype != FORMAT_VideoInfo || type->cbFormat < sizeof(VIDEOINFOHEADER))
+            return E_FAIL;
+        const bool bottomUp = reinterpret_cast<const VIDEOINFOHEADER*>(type->pbFormat)->bmiHeader.biHeight > 0;
+        for (const Taken& t : m_Taken)
+            if (type->subtype == t.subtype && bottomUp == t.bottomUp)
+                return S_OK;
+        return E_FAIL;
+    }
+    HRESULT CheckTransform(const CMediaType* in, const CMediaType* out) override { return *in == *out ? S_OK : E_FAIL; }
+    HRESULT GetMediaType(int position, CMediaType* type) override
+    {
+        if (position != 0)
+            return VFW_S_NO_MORE_ITEMS;
+        return InputPin()->IsConnected() ? type->Set(InputPin()->CurrentMediaType()) : E_UNEXPECTED;
+    }
+    HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override
+    {
+        request->cBuffers = 2;
+        request->cbBuffer = LONG(InputPin()->CurrentMediaType().GetSampleSize());
+        ALLOCATOR_PROPERTIES actual;
+        return allocator->SetProperties(request, &actual);
+    }
+    HRESULT Transform(IMediaSample* in, IMediaSample* out) override
+    {
+        BYTE *from, *to;
+        in->GetPointer(&from);
+        out->GetPointer(&to);
+        memcpy(to, from, size_t(in->GetActualDataLength()));
+        out->SetActualDataLength(in->GetActualDataLength());
+        return S_OK;
+    }
+
+    std::vector<Ombrix_Setting> GetSettings() override { return {{"Quality", m_Quality, 1, 31}}; }
+    HRESULT PutSettings(const std::vector<Ombrix_Setting>& settings) override
+    {
+        for (const Ombrix_Setting& s : settings)
+            m_Quality = std::clamp(s.value, 1, 31);
+        return S_OK;
+    }
+    HRESULT GetPages(CAUUID* pages) override { return GetSettingsPages(pages); }
+
+    int m_Quality = 5;
+
+private:
+    std::vector<Taken> m_Taken;
+    bool m_bSettings;
+};
+
+// Installs a compressor under a name while it lives.
+class InstalledCompressor {
+public:
+    InstalledCompressor(const std::wstring& name, std::vector<Taken> taken, bool settings = false) : m_Name(name)
+    {
+        const HRESULT hr = DeviceRegistry::Instance().Add(
+            CLSID_VideoCompressorCategory, DeviceEntry{name, GUID_NULL, [taken, settings](IUnknown*, HRESULT*) -> CUnknown* {
+                                                           return new TestCompressor(taken, settings);
+                                                       }});
+        if (FAILED(hr))
+            throw std::runtime_error("cannot install a test compressor");
+    }
+    ~InstalledCompressor() { DeviceRegistry::Instance().Remove(CLSID_VideoCompressorCategory, m_Name); }
+    InstalledCompressor(const InstalledCompressor&) = delete;
+
+private:
+    std::wstring m_Name;
+};

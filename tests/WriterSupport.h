@@ -1,0 +1,201 @@
+// Files written through the library's writer from a deterministic pattern (a picture that moves
+// and carries its frame number, a tone), and what FFmpeg and the library's AVI reader find in them.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+
+#include "MediaFiles.h"
+#include "TestSupport.h"
+#include "ombrix/AVIReader.h"
+#include "ombrix/OmbrixWriter.h"
+#include "platform/image/Picture.h"
+
+// Picture n: gradients that move with n, and n in binary as blocks along the top.
+inline RgbPicture patternPicture(int width, int height, unsigned n)
+{
+    RgbPicture picture(width, height);
+    for (int y = 0; y < height; y++)
+        for (int x = 0; x < width; x++) {
+            uint8_t* p = picture.Row(y) + 3 * x;
+            const bool bit = y < 8 && (n >> (x / 8) & 1);
+            p[0] = bit ? 255 : uint8_t(x * 2 + n * 3);
+            p[1] = bit ? 255 : uint8_t(y * 2 + n);
+            p[2] = bit ? 255 : uint8_t(128 + (x + y) / 2);
+        }
+    return picture;
+}
+
+inline size_t frameSize(const FrameFormat& format)
+{
+    const int bits = format.colorSpace == 3 ? 24 : format.colorSpace == 4 ? 32 : 16;
+    return (size_t(format.width) * bits + 31) / 32 * 4 * size_t(std::abs(format.height));
+}
+
+// Sample frames first..first+count of a tone, 16-bit, each channel its own pitch.
+inline Bytes tone(unsigned rate, unsigned channels, unsigned first, unsigned count)
+{
+    Bytes pcm(size_t(count) * channels * 2);
+    for (unsigned i = 0; i < count; i++)
+        for (unsigned c = 0; c < channels; c++) {
+            const double t = double(first + i) / rate;
+            const int16_t v = int16_t(12000 * std::sin(2 * M_PI * (440.0 + 110 * c) * t));
+            memcpy(&pcm[(size_t(i) * channels + c) * 2], &v, 2);
+        }
+    return pcm;
+}
+
+inline Ombrix_FileInfo describe(bool video, bool audio, int width = 160, int height = 120, unsigned rate = 25,
+                                unsigned scale = 1, unsigned sampleRate = 48000, unsigned channels = 2)
+{
+    Ombrix_FileInfo info;
+    info.HasVideo = video;
+    info.Width = width;
+    info.Height = height;
+    info.Rate = rate;
+    info.Scale = scale;
+    info.HasAudio = audio;
+    info.SampleRate = sampleRate;
+    info.Channels = channels;
+    info.BitsPerSample = 16;
+    return info;
+}
+
+// What was pushed: the frames as handed over (in the format the writer took) and the PCM.
+struct Pushed {
+    FrameFormat format{};
+    std::vector<Bytes> frames;
+    Bytes pcm;
+};
+
+// Writes frames pattern frames with the tone that plays until each frame's end (or samples of
+// tone alone), as a host interleaves them; the file is closed at the end.
+inline Pushed writeFile(OmbrixWriter& writer, const std::string& path, Ombrix_FileInfo info, unsigned frames,
+                        unsigned samples)
+{
+    Pushed pushed;
+    EXPECT_TRUE(writer.OpenFile(const_cast<char*>(path.c_str()), &info)) << path;
+    const Ombrix_FileInfo taken = writer.GetWritingInfo();
+    pushed.format = {taken.ColorSpace, taken.Width, taken.Height, taken.BottomUp};
+    const auto addAudio = [&](unsigned end) {
+        const unsigned done = unsigned(pushed.pcm.size() / (2 * info.Channels));
+        Bytes block = tone(info.SampleRate, info.Channels, done, end - done);
+        EXPECT_TRUE(end == done || writer.AddAudioSamples(block.data(), end - done));
+        pushed.pcm.insert(pushed.pcm.end(), block.begin(), block.end());
+    };
+    for (unsigned n = 0; info.HasVideo && n < frames; n++) {
+        Bytes frame(frameSize(pushed.format));
+        FromRgb(patternPicture(info.Width, info.Height, n), pushed.format, frame.data());
+        unsigned char* buffer = writer.AllocateVideoBuffer();
+        EXPECT_NE(nullptr, buffer);
+        if (!buffer)
+            break;
+        memcpy(buffer, frame.data(), frame.size());
+        writer.ReleaseVideoBuffer(buffer);
+        pushed.frames.push_back(std::move(frame));
+        if (info.HasAudio)
+            addAudio(unsigned((n + 1ULL) * info.Scale * info.SampleRate / info.Rate));
+    }
+    if (info.HasAudio && !info.HasVideo)
+        addAudio(samples);
+    writer.CloseFile();
+    return pushed;
+}
+
+// Frames of the file's video as FFmpeg decodes them, in the layout of format, top row first.
+inline std::vector<Bytes> ffmpegFrames(const std::string& path, const FrameFormat& format)
+{
+    static const char* const layouts[] = {"", "uyvy422", "yuyv422", "bgr24", "bgr0"};
+    std::string raw;
+    run("ffmpeg -v error -i " + quote(path) + " -map 0:v:0 -f rawvideo -pix_fmt " + layouts[format.colorSpace] + " -",
+        &raw);
+    const size_t size = frameSize(format);
+    std::vector<Bytes> frames;
+    for (size_t at = 0; at + size <= raw.size(); at += size)
+        frames.emplace_back(raw.begin() + at, raw.begin() + at + size);
+    return frames;
+}
+
+// The file's first audio stream as FFmpeg decodes it to 16-bit PCM.
+inline Bytes ffmpegPcm(const std::string& path)
+{
+    std::string raw;
+    run("ffmpeg -v error -i " + quote(path) + " -map 0:a:0 -f s16le -", &raw);
+    return Bytes(raw.begin(), raw.end());
+}
+
+// A frame as stored bottom row first, turned top row first.
+inline Bytes topFirst(const Bytes& frame, const FrameFormat& format)
+{
+    if (!format.bottomUp || format.height <= 0)
+        return frame;
+    const size_t pitch = frame.size() / size_t(format.height);
+    Bytes flipped(frame.size());
+    for (int y = 0; y < format.height; y++)
+        memcpy(&flipped[size_t(y) * pitch], &frame[size_t(format.height - 1 - y) * pitch], pitch);
+    return flipped;
+}
+
+// Peak signal to noise ratio of two pictures of one layout, in dB (99 when equal).
+inline double psnr(const Bytes& a, const Bytes& b)
+{
+    double error = 0;
+    for (size_t i = 0; i < std::min(a.size(), b.size()); i++)
+        error += (double(a[i]) - b[i]) * (double(a[i]) - b[i]);
+    return error == 0 ? 99 : 10 * std::log10(255.0 * 255.0 * double(a.size()) / error);
+}
+
+// Signal to noise ratio of decoded 16-bit audio against the original, in dB, at the best of the
+// shifts up to `most` sample frames that codecs add at the start.
+inline double snr(const Bytes& original, const Bytes& decoded, unsigned channels, unsigned most = 3000)
+{
+    const auto value = [](const Bytes& pcm, size_t i) {
+        int16_t v;
+        memcpy(&v, &pcm[2 * i], 2);
+        return double(v);
+    };
+    const size_t count = std::min(original.size(), decoded.size()) / 2;
+    double best = -99;
+    for (unsigned shift = 0; shift <= most && shift * channels < count; shift++) {
+        double signal = 0, noise = 0;
+        for (size_t i = 0; i + shift * channels < count && i < original.size() / 2; i++) {
+            const double o = value(original, i), d = value(decoded, i + shift * channels);
+            signal += o * o;
+            noise += (o - d) * (o - d);
+        }
+        best = std::max(best, noise == 0 ? 99 : 10 * std::log10(signal / noise));
+    }
+    return best;
+}
+
+// Everything the library's AVI reader serves of a file: its record, every frame, all PCM.
+struct ReadBack {
+    Ombrix_FileInfo info;
+    bool valid = false;
+    std::vector<Bytes> frames;
+    Bytes pcm;
+};
+
+inline ReadBack readAvi(const std::string& path)
+{
+    ReadBack back;
+    AVIReader reader(const_cast<char*>(path.c_str()), &back.info, false, false);
+    back.valid = reader.GetIsValidAVIFile();
+    if (!back.valid)
+        return back;
+    for (unsigned n = 0; back.info.HasVideo && n < back.info.NumFrames; n++) {
+        unsigned char* frame = reader.LoadVideoFrame(n, back.info.Rate, back.info.Scale, false);
+        if (!frame)
+            break;
+        back.frames.emplace_back(frame, frame + frameBytes(back.info));
+        reader.ReleaseVideoFrame(frame);
+    }
+    if (back.info.HasAudio) {
+        back.pcm.resize(size_t(back.info.NumSamples) * sampleBytes(back.info));
+        if (!reader.LoadAudioSamples(back.pcm.data(), 0, back.info.NumSamples, false))
+            back.pcm.clear();
+    }
+    return back;
+}
