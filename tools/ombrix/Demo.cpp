@@ -1,7 +1,10 @@
-// `ombrix demo`: makes a few example files with the ffmpeg tool, shows what the parser finds in
-// each, reads each through the library's reader and makes a contact sheet of one.
+// `ombrix demo`: writes a few example files with the library's own writer (a moving picture and a
+// tone through several codecs), shows what the parser finds in each, reads each back through the
+// library's reader and makes a contact sheet of one.
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +14,7 @@
 
 #include "Commands.h"
 #include "ContactSheet.h"
+#include "Output.h"
 #include "Record.h"
 #include "avi/avihandle.h"
 
@@ -18,27 +22,83 @@ namespace {
 
 struct Example {
     const char* name;
-    const char* ffmpegArguments;
+    const char* videoCodec;  // null: audio only
+    const char* audioCodec;
+    int width, height;
+    unsigned rate, scale, seconds, sampleRate, channels;
 };
 
 const Example examples[] = {
-    {"mjpeg-pcm.avi",
-     "-f lavfi -i testsrc2=size=320x240:rate=25 -f lavfi -i sine=frequency=440:sample_rate=48000 "
-     "-t 4 -c:v mjpeg -q:v 3 -c:a pcm_s16le -ac 2"},
-    {"mpeg4-mp3.avi",
-     "-f lavfi -i testsrc2=size=320x240:rate=30000/1001 -f lavfi -i sine=frequency=300:sample_rate=44100 "
-     "-t 4 -c:v mpeg4 -g 12 -c:a libmp3lame -b:a 128k"},
-    {"bgr24-bottom-up.avi",
-     "-f lavfi -i testsrc2=size=176x144:rate=25 -f lavfi -i sine=frequency=600:sample_rate=44100 "
-     "-t 2 -vf vflip -c:v rawvideo -pix_fmt bgr24 -flipped_raw_rgb 1 -c:a pcm_s16le -ac 1"},
-    {"uyvy.avi",
-     "-f lavfi -i testsrc2=size=176x144:rate=25 -f lavfi -i sine=frequency=700:sample_rate=48000 "
-     "-t 2 -c:v rawvideo -pix_fmt uyvy422 -c:a pcm_s16le -ac 2"},
-    {"dv-pal.avi",
-     "-f lavfi -i testsrc2=size=720x576:rate=25 -f lavfi -i sine=frequency=1000:sample_rate=48000 "
-     "-t 2 -c:v dvvideo -pix_fmt yuv420p -c:a pcm_s16le -ac 2"},
-    {"surround-24bit.wav", "-f lavfi -i sine=frequency=500:sample_rate=48000 -t 3 -ac 6 -c:a pcm_s24le"},
+    {"mjpeg-pcm.avi", "Motion JPEG", "Uncompressed PCM", 320, 240, 25, 1, 4, 48000, 2},
+    {"mpeg4-mp3.avi", "MPEG-4 Part 2", "MP3", 320, 240, 30000, 1001, 4, 44100, 2},
+    {"bgr24-bottom-up.avi", "Uncompressed (BGR24)", "Uncompressed PCM", 176, 144, 25, 1, 2, 44100, 1},
+    {"uyvy.avi", "Uncompressed (UYVY)", "Uncompressed PCM", 176, 144, 25, 1, 2, 48000, 2},
+    {"huffyuv-adpcm.avi", "HuffYUV (lossless)", "IMA ADPCM", 176, 144, 25, 1, 2, 44100, 2},
+    {"surround-pcm.avi", nullptr, "Uncompressed PCM", 0, 0, 25, 1, 3, 48000, 6},
 };
+
+// Frame n of a picture that moves: colour bands sliding sideways over a vertical ramp, and a
+// bright square running along the diagonal.
+RgbPicture Picture(int width, int height, unsigned n)
+{
+    RgbPicture picture(width, height);
+    const int square = std::max(8, height / 8), at = int(n * 4) % std::max(1, height - square);
+    for (int y = 0; y < height; y++)
+        for (int x = 0; x < width; x++) {
+            uint8_t* p = picture.Row(y) + 3 * x;
+            const bool inSquare = x >= at && x < at + square && y >= at && y < at + square;
+            const int band = ((x + int(n) * 3) / std::max(1, width / 8)) % 8;
+            p[0] = inSquare ? 255 : uint8_t((band & 1) * 180 + y * 60 / height);
+            p[1] = inSquare ? 255 : uint8_t((band >> 1 & 1) * 180 + y * 60 / height);
+            p[2] = inSquare ? 255 : uint8_t((band >> 2 & 1) * 180 + y * 60 / height);
+        }
+    return picture;
+}
+
+// count sample frames from first of a tone, 16-bit, a pitch for each channel.
+std::vector<int16_t> Tone(const Example& e, unsigned first, unsigned count)
+{
+    std::vector<int16_t> pcm(size_t(count) * e.channels);
+    for (unsigned i = 0; i < count; i++)
+        for (unsigned c = 0; c < e.channels; c++)
+            pcm[size_t(i) * e.channels + c] =
+                int16_t(9000 * std::sin(2 * M_PI * (330.0 + 110 * c) * double(first + i) / e.sampleRate));
+    return pcm;
+}
+
+// The example written through the library's writer, the audio interleaved frame by frame.
+void Write(const Example& e, const std::string& path)
+{
+    Output output;
+    if (e.videoCodec)
+        output.SelectVideoCodec(e.videoCodec);
+    output.SelectAudioCodec(e.audioCodec);
+    Ombrix_FileInfo info;
+    info.HasVideo = e.videoCodec != nullptr;
+    info.Width = e.width;
+    info.Height = e.height;
+    info.Rate = e.rate;
+    info.Scale = e.scale;
+    info.HasAudio = true;
+    info.SampleRate = e.sampleRate;
+    info.Channels = e.channels;
+    info.BitsPerSample = 16;
+    output.Open(path, info);
+    const unsigned frames = info.HasVideo ? unsigned((unsigned long long)e.seconds * e.rate / e.scale) : 0;
+    unsigned written = 0;
+    const auto audioUntil = [&](unsigned end) {
+        const std::vector<int16_t> pcm = Tone(e, written, end - written);
+        output.PutAudio(pcm.data(), end - written);
+        written = end;
+    };
+    for (unsigned n = 0; n < frames; n++) {
+        output.PutFrame([&](uint8_t* buffer) { FromRgb(Picture(e.width, e.height, n), output.Format(), buffer); });
+        audioUntil(unsigned((n + 1ULL) * e.scale * e.sampleRate / e.rate));
+    }
+    if (!frames)
+        audioUntil(e.seconds * e.sampleRate);
+    output.Close();
+}
 
 std::string fourcc(FOURCC f)
 {
@@ -110,11 +170,16 @@ int RunDemo(int argc, char**)
     int failures = 0;
     for (const Example& e : examples) {
         const std::string path = folder + "/" + e.name;
-        const std::string command =
-            "ffmpeg -nostdin -hide_banner -loglevel error -y " + std::string(e.ffmpegArguments) + " '" + path + "'";
-        printf("%s\n", e.name);
-        if (system(command.c_str()) != 0) {
-            printf("  the ffmpeg tool could not make this example\n");
+        printf("%s (written as %s%s%s)\n", e.name, e.videoCodec ? e.videoCodec : "", e.videoCodec ? " with " : "",
+               e.audioCodec);
+        try {
+            Write(e, path);
+        } catch (const std::exception& failure) {
+            printf("  the writer could not make this example: %s\n", failure.what());
+            failures++;
+            continue;
+        } catch (const char* message) {
+            printf("  the writer could not be made: %s\n", message);
             failures++;
             continue;
         }

@@ -29,7 +29,7 @@ const Command commands[] = {
     {"codecs", "codecs", "the writer's video and audio codecs with the indices that select them", RunCodecs},
     {"convert", "convert IN OUT [--video-codec N|NAME] [--audio-codec N|NAME] [--graph]",
      "IN rewritten as OUT through the library's writer (uncompressed UYVY and PCM unless chosen)", RunConvert},
-    {"demo", "demo", "make example files, read them through the library and show what it finds", RunDemo},
+    {"demo", "demo", "write example files with the library's writer, read them back and show what it finds", RunDemo},
 };
 
 void usage(FILE* out)
