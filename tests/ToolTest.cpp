@@ -173,6 +173,39 @@ TEST(Tool, GraphReaderServesFramesAudioAndThumbs)
         EXPECT_TRUE(!readFile(avi + name).empty() && readFile(avi + name) == readFile(graph + name)) << name;
 }
 
+// codecs lists the writer's entries; convert rewrites a file through the writer: stored frames the
+// writer takes as they are come out exact, others near the ffmpeg tool's pictures, audio exact.
+TEST(Tool, CodecsAndConvertWriteThroughTheWriter)
+{
+    auto [code, text] = ombrix("codecs");
+    EXPECT_EQ(0, code);
+    for (const char* entry : {"   0  Uncompressed (UYVY)", "   4  DV Video with interleaved DV Audio", "   0  Uncompressed PCM"})
+        EXPECT_NE(text.find(entry), std::string::npos) << entry << "\n" << text;
+
+    const std::string uyvy = path("uyvy.avi"), copy = path("copy.avi"), rgb = path("from-wmv.avi");
+    std::tie(code, text) = ombrix("convert " + uyvy + " " + copy);
+    EXPECT_EQ(std::pair(0, copy + ": 10 frames, 8000 sample frames\n"), std::pair(code, text));
+    const std::string raw = " -f rawvideo -pix_fmt uyvy422 -", audio = " -vn -f s16le -";
+    EXPECT_TRUE(decode("-i " + quote(copy) + raw) == decode("-i " + quote(uyvy) + raw));
+    EXPECT_TRUE(decode("-i " + quote(copy) + audio) == decode("-i " + quote(uyvy) + audio));
+
+    std::tie(code, text) = ombrix("convert " + wmv() + " " + rgb + " --video-codec 'uncompressed (bgr24)'");
+    EXPECT_EQ(0, code) << text;
+    for (int n : {0, 9}) {
+        // Through the graph reader's UYVY and back to RGB: near the ffmpeg tool's RGB, not equal.
+        const std::string got = decode("-i " + quote(rgb), n), want = decode("-i " + quote(wmv()), n);
+        ASSERT_EQ(want.size(), got.size());
+        double difference = 0;
+        for (size_t i = 0; i < got.size(); i++)
+            difference += std::abs(int(uint8_t(got[i])) - int(uint8_t(want[i])));
+        EXPECT_LT(difference / double(got.size()), 3.0) << n;
+    }
+
+    std::tie(code, text) = ombrix("convert " + uyvy + " " + path("x.avi") + " --audio-codec 'No Such Codec'");
+    EXPECT_EQ(2, code);
+    EXPECT_NE(text.find("no audio codec named 'No Such Codec'; there are:\n  0 Uncompressed PCM"), std::string::npos) << text;
+}
+
 TEST(Tool, BadInputGetsAReasonAndAnExitCode)
 {
     std::ofstream(path("text.avi")) << "not a movie\n";
