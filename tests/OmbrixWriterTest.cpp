@@ -5,6 +5,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <sstream>
 
 #include "InChild.h"
 #include "TestCompressor.h"
@@ -334,3 +335,56 @@ TEST(OmbrixWriterFailures, AnUnwritablePathIsRefusedAndSharedWritersLiveOn)
 }
 
 }  // namespace
+
+// Over 4 GiB the file goes on in further RIFF segments: FFmpeg finds every frame and the audio
+// between them, and the AVI reader serves each frame with its own number.
+TEST(OmbrixWriterLarge, AFileOver4GiBReadsWhole)
+{
+    ScratchDir dir;
+    const std::string path = dir.path("large.avi");
+    const unsigned frames = 1050;  // 1920x1080 UYVY: 4.35 GB
+    const Bytes pcm = tone(48000, 2, 0, 1920);
+    {
+        OmbrixWriter writer;
+        Ombrix_FileInfo info = describe(true, true, 1920, 1080);
+        info.ColorSpace = 1;
+        ASSERT_TRUE(writer.OpenFile(const_cast<char*>(path.c_str()), &info));
+        for (unsigned n = 0; n < frames; n++) {
+            unsigned char* buffer = writer.AllocateVideoBuffer();
+            ASSERT_NE(nullptr, buffer) << n;
+            memset(buffer, 0x80, 1920 * 1080 * 2);
+            memcpy(buffer, &n, sizeof n);
+            writer.ReleaseVideoBuffer(buffer);
+            ASSERT_TRUE(writer.AddAudioSamples(const_cast<uint8_t*>(pcm.data()), 1920)) << n;
+        }
+        writer.CloseFile();
+    }
+    ASSERT_GT(std::filesystem::file_size(path), 4ULL << 30);
+
+    std::string sizes;
+    run("ffprobe -v error -select_streams v:0 -show_entries packet=size -of csv=p=0 " + quote(path), &sizes);
+    std::istringstream lines(sizes);
+    unsigned packets = 0;
+    for (std::string line; std::getline(lines, line); packets++)
+        EXPECT_EQ("4147200", line) << "packet " << packets;
+    EXPECT_EQ(frames, packets);
+    const Bytes audio = ffmpegPcm(path);
+    ASSERT_EQ(pcm.size() * frames, audio.size());
+    for (unsigned n = 0; n < frames; n += 149)
+        EXPECT_TRUE(std::equal(pcm.begin(), pcm.end(), audio.begin() + std::ptrdiff_t(n * pcm.size()))) << n;
+
+    Ombrix_FileInfo info;
+    AVIReader reader(const_cast<char*>(path.c_str()), &info, false, false);
+    ASSERT_TRUE(reader.GetIsValidAVIFile());
+    ASSERT_EQ(frames, info.NumFrames);
+    EXPECT_EQ(frames * 1920ULL, info.NumSamples);
+    for (unsigned n = 0; n < frames; n++) {
+        const unsigned char* frame = reader.LoadVideoFrame(n, info.Rate, info.Scale, false);
+        ASSERT_NE(nullptr, frame) << n;
+        unsigned number;
+        memcpy(&number, frame, sizeof number);
+        EXPECT_EQ(n, number);
+        EXPECT_EQ(0x80, frame[1920 * 1080 * 2 - 1]) << n;
+        reader.ReleaseVideoFrame(const_cast<unsigned char*>(frame));
+    }
+}
