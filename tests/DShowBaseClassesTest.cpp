@@ -45,20 +45,9 @@ TEST(DShowMediaType, PartialTemplates)
     }
 }
 
-// An allocator of `count` buffers of `size` bytes, committed.
-static CMemAllocator* Committed(LONG count, LONG size)
-{
-    auto* allocator = new CMemAllocator("test", nullptr, nullptr);
-    allocator->AddRef();
-    ALLOCATOR_PROPERTIES request{count, size, 1, 0}, actual;
-    EXPECT_EQ(S_OK, allocator->SetProperties(&request, &actual));
-    EXPECT_EQ(S_OK, allocator->Commit());
-    return allocator;
-}
-
 TEST(DShowMediaSample, TimesFlagsAndLengths)
 {
-    CMemAllocator* allocator = Committed(1, 32);
+    CMemAllocator* allocator = CommittedAllocator(1, 32);
     IMediaSample* sample;
     ASSERT_EQ(S_OK, allocator->GetBuffer(&sample, nullptr, nullptr, 0));
 
@@ -139,10 +128,9 @@ TEST(DShowAllocator, SetPropertiesChecksAndRounds)
 
 TEST(DShowAllocator, CommitDecommitAndOutstandingSamples)
 {
-    CMemAllocator* allocator = Committed(2, 16);
-    // The committed allocator holds itself.
-    EXPECT_EQ(3u, allocator->AddRef());
-    allocator->Release();
+    CMemAllocator* allocator = CommittedAllocator(2, 16);
+    const auto references = [&] { return allocator->AddRef(), allocator->Release(); };
+    EXPECT_EQ(2u, references());  // the committed allocator holds itself
     ALLOCATOR_PROPERTIES request{1, 8, 1, 0}, actual;
     EXPECT_EQ(VFW_E_ALREADY_COMMITTED, allocator->SetProperties(&request, &actual));
 
@@ -159,19 +147,17 @@ TEST(DShowAllocator, CommitDecommitAndOutstandingSamples)
     EXPECT_EQ(VFW_E_NOT_COMMITTED, allocator->GetBuffer(&second, nullptr, nullptr, 0));
     EXPECT_EQ(VFW_E_BUFFERS_OUTSTANDING, allocator->SetProperties(&request, &actual));
     // The self reference stays until the last sample is back.
-    EXPECT_EQ(3u, allocator->AddRef());
-    allocator->Release();
+    EXPECT_EQ(2u, references());
     first->Release();
     third->Release();
-    EXPECT_EQ(2u, allocator->AddRef());
-    allocator->Release();
+    EXPECT_EQ(1u, references());
     EXPECT_EQ(S_OK, allocator->SetProperties(&request, &actual));
     EXPECT_EQ(0u, allocator->Release());
 }
 
 TEST(DShowAllocator, DecommitWakesAWaitingGetBuffer)
 {
-    CMemAllocator* allocator = Committed(1, 16);
+    CMemAllocator* allocator = CommittedAllocator(1, 16);
     IMediaSample* held;
     ASSERT_EQ(S_OK, allocator->GetBuffer(&held, nullptr, nullptr, 0));
     HRESULT waited = S_OK;
@@ -190,13 +176,7 @@ TEST(DShowAllocator, DecommitWakesAWaitingGetBuffer)
 // A source and a renderer, connected by hand, released with the test.
 class DShowConnection : public ::testing::Test {
 protected:
-    void TearDown() override
-    {
-        source->m_pStream->Disconnect();
-        renderer->m_Pin.Disconnect();
-        EXPECT_EQ(0u, source->Release());
-        EXPECT_EQ(0u, renderer->Release());
-    }
+    void TearDown() override { TakeDown({source, renderer}, {Output(), Input()}); }
     IPin* Output() { return source->m_pStream; }
     IPin* Input() { return &renderer->m_Pin; }
 

@@ -11,7 +11,7 @@ namespace {
 
 using namespace dshowtest;
 
-constexpr DWORD Patience = 10000;  // bounds every wait; never reached when the code works
+constexpr auto Patient = std::chrono::milliseconds(Patience);
 constexpr auto Glance = std::chrono::milliseconds(200);  // how long a thread that must stay blocked is watched
 
 CMediaType AudioType(WORD channels, WORD bits, DWORD rate, ULONG formatBytes = sizeof(WAVEFORMATEX))
@@ -33,10 +33,6 @@ protected:
         filter->AddRef();
         filter->m_bAllowTypeChange = false;
         filter->m_RequiredSampleRate = 0;
-        ALLOCATOR_PROPERTIES request{4, 4096, 1, 0}, actual;
-        allocator->AddRef();
-        allocator->SetProperties(&request, &actual);
-        allocator->Commit();
     }
     ~RendererFilter() override
     {
@@ -77,7 +73,7 @@ protected:
 
     HRESULT result = S_OK;
     Ombrix_RendererFilter* filter = new Ombrix_RendererFilter(nullptr, &result);
-    CMemAllocator* allocator = new CMemAllocator("test", nullptr, &result);
+    CMemAllocator* allocator = CommittedAllocator(4, 4096);
 };
 
 TEST_F(RendererFilter, AcceptsOnlyThePreferredTypeWithAUsableFormat)
@@ -214,7 +210,7 @@ TEST_F(RendererFilter, HandsEachSampleToTheReaderUntilReleased)
     EXPECT_EQ(sample, filter->Ombrix_RendererFilter_GetVideoSample(start, end));
     EXPECT_EQ(std::future_status::timeout, streaming.wait_for(Glance)) << "the streaming thread must stay parked";
     filter->ReleaseSample();
-    EXPECT_EQ(std::future_status::ready, streaming.wait_for(std::chrono::milliseconds(Patience)));
+    EXPECT_EQ(std::future_status::ready, streaming.wait_for(Patient));
     EXPECT_EQ(nullptr, filter->Ombrix_RendererFilter_GetVideoSample(start, end));
     EXPECT_EQ(0, start);
 
@@ -250,10 +246,7 @@ TEST_F(RendererFilter, EndOfStreamWinsUntilResetOrTheNextSample)
     EXPECT_FALSE(reader.get());
     // A sample after the end cancels it, once the streaming thread has it.
     streaming = Deliver(Sample(16, 100, 200));
-    bool offered = false;
-    for (int i = 0; i < int(Patience) && !(offered = filter->WaitForSampleOrEOS()); ++i)
-        Sleep(1);
-    EXPECT_TRUE(offered);
+    EXPECT_TRUE(Eventually([&] { return filter->WaitForSampleOrEOS(); }));
     filter->ReleaseSample();
     streaming.wait();
 }
@@ -277,9 +270,9 @@ TEST_F(RendererFilter, DiscardsUntilTheFlushThenCountsFromTheOrigin)
     std::future<void> streaming = Deliver(Sample(16, 0, 100));
     ASSERT_TRUE(filter->WaitForSampleOrEOS());
     filter->DiscardUntilFlush();
-    EXPECT_EQ(std::future_status::ready, streaming.wait_for(std::chrono::milliseconds(Patience)));
+    EXPECT_EQ(std::future_status::ready, streaming.wait_for(Patient));
     LONGLONG start, end;
-    EXPECT_EQ(std::future_status::ready, Deliver(Sample(16, 100, 200)).wait_for(std::chrono::milliseconds(Patience)))
+    EXPECT_EQ(std::future_status::ready, Deliver(Sample(16, 100, 200)).wait_for(Patient))
         << "a sample before the flush was held";
     filter->BeginFlush();
     filter->EndFlush();
@@ -318,11 +311,8 @@ TEST_F(RendererFilter, ReadsAStreamSampleBySample)
     }
     EXPECT_FALSE(filter->WaitForSampleOrEOS());
     filter->Stop();
-    source->Stop();
-    source->m_pStream->Disconnect();
-    input->Disconnect();
+    TakeDown({source}, {source->m_pStream, input});
     input->Release();
-    EXPECT_EQ(0u, source->Release());
 }
 
 }  // namespace
