@@ -40,34 +40,12 @@ const Clip clips[] = {
 std::string fileOf(const Clip& clip) { return make(std::string("mediadet-") + clip.name, clip.extension, clip.command); }
 const Clip& wav = clips[std::size(clips) - 1];
 
-// The audio and video streams ffprobe lists, each as its fields ("codec_type", "duration",
-// "avg_frame_rate", "r_frame_rate"), in file order.
+// The audio and video streams ffprobe lists, with their types, durations and frame rates.
 std::vector<std::map<std::string, std::string>> ffprobe(const std::string& path)
 {
-    std::string text;
-    if (run("ffprobe -v error -of compact=p=0 -show_entries stream=codec_type,duration,avg_frame_rate,r_frame_rate " +
-                quote(path),
-            &text) != 0)
-        throw std::runtime_error("ffprobe failed on " + path);
-    std::vector<std::map<std::string, std::string>> streams;
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
-        std::map<std::string, std::string> fields;
-        std::istringstream pairs(line);
-        for (std::string pair; std::getline(pairs, pair, '|');)
-            if (size_t equals = pair.find('='); equals != std::string::npos)
-                fields[pair.substr(0, equals)] = pair.substr(equals + 1);
-        if (fields["codec_type"] == "audio" || fields["codec_type"] == "video")
-            streams.push_back(fields);
-    }
+    std::vector<std::map<std::string, std::string>> streams = ffprobeStreams(path, "codec_type,duration,avg_frame_rate");
+    std::erase_if(streams, [](auto& fields) { return fields["codec_type"] != "audio" && fields["codec_type"] != "video"; });
     return streams;
-}
-
-// "30000/1001" as a number; 0 for "0/0".
-double rate(const std::string& fraction)
-{
-    double num = 0, den = 0;
-    return sscanf(fraction.c_str(), "%lf/%lf", &num, &den) == 2 && den > 0 ? num / den : 0;
 }
 
 // A new detector through IMediaDet.
@@ -135,7 +113,7 @@ TEST_P(MediaDetFile, StreamsMatchFfprobe)
         double fps = -1;
         if (isVideo) {
             EXPECT_EQ(det->get_FrameRate(&fps), S_OK);
-            EXPECT_DOUBLE_EQ(fps, rate(fields["avg_frame_rate"]));
+            EXPECT_DOUBLE_EQ(fps, fraction(fields["avg_frame_rate"]));
         } else
             EXPECT_EQ(det->get_FrameRate(&fps), VFW_E_INVALIDMEDIATYPE);
     }
