@@ -99,7 +99,9 @@ TEST_F(ComCreateInstance, FailuresLeaveNoObject)
     EXPECT_EQ(CoCreateInstance(CLSID_Test, nullptr, CLSCTX_INPROC_SERVER, IID_ISetting, nullptr), E_POINTER);
 }
 
-TEST_F(ComCreateInstance, ObjectStartsWithOneReferenceAndGoesWithTheLast)
+// An object starts with one reference and goes with the last; an aggregate hands out its own
+// unknown and delegates the rest.
+TEST_F(ComCreateInstance, ReferencesAloneAndAggregated)
 {
     ISetting* object = nullptr;
     ASSERT_EQ(CoCreateInstance(CLSID_Test, nullptr, CLSCTX_ALL, IID_ISetting, (void**)&object), S_OK);
@@ -107,10 +109,7 @@ TEST_F(ComCreateInstance, ObjectStartsWithOneReferenceAndGoesWithTheLast)
     EXPECT_EQ(object->AddRef(), 2u);
     EXPECT_EQ(object->Release(), 1u);
     EXPECT_EQ(object->Release(), 0u);
-}
 
-TEST_F(ComCreateInstance, AggregateHandsOutItsOwnUnknownAndDelegatesTheRest)
-{
     Outer outer;
     IUnknown* inner = nullptr;
     ASSERT_EQ(CoCreateInstance(CLSID_Test, &outer, CLSCTX_INPROC_SERVER, IID_IUnknown, (void**)&inner), S_OK);
