@@ -86,12 +86,9 @@ TEST(DShowMediaSample, TimesFlagsAndLengths)
 
     // Back from the allocator: properties forgotten, the data length kept.
     ASSERT_EQ(S_OK, allocator->GetBuffer(&sample, nullptr, nullptr, 0));
-    EXPECT_EQ(S_FALSE, sample->IsSyncPoint());
-    EXPECT_EQ(S_FALSE, sample->IsPreroll());
-    EXPECT_EQ(S_FALSE, sample->IsDiscontinuity());
-    EXPECT_EQ(VFW_E_SAMPLE_TIME_NOT_SET, sample->GetTime(&start, &end));
-    EXPECT_EQ(VFW_E_MEDIA_TIME_NOT_SET, sample->GetMediaTime(&start, &end));
-    EXPECT_EQ(S_FALSE, sample->GetMediaType(&type));
+    EXPECT_EQ((std::vector<HRESULT>{S_FALSE, S_FALSE, S_FALSE, VFW_E_SAMPLE_TIME_NOT_SET, VFW_E_MEDIA_TIME_NOT_SET, S_FALSE}),
+              (std::vector<HRESULT>{sample->IsSyncPoint(), sample->IsPreroll(), sample->IsDiscontinuity(),
+                                    sample->GetTime(&start, &end), sample->GetMediaTime(&start, &end), sample->GetMediaType(&type)}));
     EXPECT_EQ(7, sample->GetActualDataLength());
     sample->Release();
     allocator->Decommit();
@@ -202,9 +199,7 @@ TEST_F(DShowConnection, ConnectsAndAgreesTheAllocator)
     EXPECT_EQ(source->m_pStream->Allocator(), allocator);
     ALLOCATOR_PROPERTIES properties;
     allocator->GetProperties(&properties);
-    EXPECT_EQ(2, properties.cBuffers);
-    EXPECT_EQ(64, properties.cbBuffer);
-    EXPECT_EQ(16, properties.cbAlign);
+    EXPECT_EQ(std::tuple(2L, 64L, 16L), std::tuple(properties.cBuffers, properties.cbBuffer, properties.cbAlign));
     allocator->Release();
 
     EXPECT_EQ(VFW_E_ALREADY_CONNECTED, Output()->Connect(Input(), nullptr));

@@ -574,9 +574,7 @@ TEST_F(FilterGraphTest, CompletionComesOnceEveryRendererHasEnded)
     LONG code;
     LONG_PTR p1, p2;
     EXPECT_EQ(events->GetEvent(&code, &p1, &p2, 0), S_OK);
-    EXPECT_EQ(code, EC_COMPLETE);
-    EXPECT_EQ(p1, S_OK);
-    EXPECT_EQ(p2, 0);
+    EXPECT_EQ(std::tuple(code, p1, p2), std::tuple(LONG(EC_COMPLETE), LONG_PTR(S_OK), LONG_PTR(0)));
     EXPECT_EQ(events->GetEvent(&code, &p1, &p2, 0), E_ABORT);
     EXPECT_EQ(WaitForSingleObject(queued, 0), WAIT_TIMEOUT);
 

@@ -129,12 +129,9 @@ TEST(MediaDet, BeforeAFileThereIsNoNameNoStreamAndNoCurrentStream)
     LONG count;
     double value;
     GUID type;
-    EXPECT_EQ(det->get_OutputStreams(&count), E_INVALIDARG);
-    EXPECT_EQ(det->get_CurrentStream(&count), E_INVALIDARG);
-    EXPECT_EQ(det->put_CurrentStream(0), E_INVALIDARG);
-    EXPECT_EQ(det->get_StreamType(&type), E_INVALIDARG);
-    EXPECT_EQ(det->get_StreamLength(&value), E_INVALIDARG);
-    EXPECT_EQ(det->get_FrameRate(&value), E_INVALIDARG);
+    EXPECT_EQ((std::vector<HRESULT>{det->get_OutputStreams(&count), det->get_CurrentStream(&count), det->put_CurrentStream(0),
+                                    det->get_StreamType(&type), det->get_StreamLength(&value), det->get_FrameRate(&value)}),
+              std::vector<HRESULT>(6, E_INVALIDARG));
     EXPECT_EQ(det->get_StreamLength(nullptr), E_POINTER);
 }
 
@@ -154,10 +151,8 @@ TEST(MediaDet, AnotherFileReplacesTheFirstAndStartsAtItsFirstStream)
     EXPECT_EQ(det.fileName(), name);
     SysFreeString(name);
     LONG count = -1, current = -1;
-    EXPECT_EQ(det->get_OutputStreams(&count), S_OK);
-    EXPECT_EQ(count, 1);
-    EXPECT_EQ(det->get_CurrentStream(&current), S_OK);
-    EXPECT_EQ(current, 0);
+    EXPECT_EQ(std::tuple(S_OK, S_OK), std::tuple(det->get_OutputStreams(&count), det->get_CurrentStream(&current)));
+    EXPECT_EQ(std::tuple(1L, 0L), std::tuple(count, current));
     for (LONG wrong : {-1, 1})
         EXPECT_EQ(det->put_CurrentStream(wrong), E_INVALIDARG) << wrong;
     double length = 0;
