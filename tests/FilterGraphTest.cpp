@@ -176,10 +176,7 @@ public:
 };
 
 // The shared renderer, counted and logged; it takes only RGB32. Made with a reference of its own.
-class TestRenderer final : public Tracked<dshowtest::TestRenderer> {
-public:
-    explicit TestRenderer(char tag) : Tracked(tag) {}
-};
+using TestRenderer = Tracked<dshowtest::TestRenderer>;
 using Rendered = dshowtest::TestRenderer::Sample;
 
 ComRef<TestRenderer> NewRenderer(char tag = 'R') { return ComRef<TestRenderer>::Adopt(new TestRenderer(tag)); }
@@ -191,12 +188,7 @@ template <int Kind>
 class TestDecoder final : public Tracked<CTransformFilter> {
 public:
     TestDecoder() : Tracked('D', "TestDecoder", nullptr, CLSID_TestDecoder[Kind]) {}
-    static CUnknown* Create(IUnknown*, HRESULT* result)
-    {
-        ++decodersMade[Kind];
-        *result = S_OK;
-        return new TestDecoder;
-    }
+    static CUnknown* Create(IUnknown*, HRESULT* result) { return ++decodersMade[Kind], *result = S_OK, new TestDecoder; }
     HRESULT CheckInputType(const CMediaType* in) override
     {
         return *in->Subtype() == MEDIASUBTYPE_TestCoded ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
