@@ -9,19 +9,12 @@
 #include <random>
 #include <thread>
 
-#include "BlackPicture.h"
 #include "FourKilobyteDevice.h"
+#include "GraphMediaFiles.h"
 #include "InChild.h"
-#include "MediaFiles.h"
 #include "RiffBuilder.h"
-#include "TestSupport.h"
 #include "avi/DVFrame.h"
 #include "ombrix/AVIReader.h"
-#include "platform/vfw/DibConverter.h"
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-}
 
 namespace {
 
@@ -77,58 +70,6 @@ const Clip clips[] = {
     {"ReaderMpeg4Dropped", ffmpeg(qcif, "-frames:v 20 -vf select='not(between(n\\,5\\,6))' -vsync passthrough -c:v mpeg4 "
                                         "-g 12 -bf 0"), 1, false, 16, 5, 2}};
 
-// The rows the reader hands out for the colour space and row order it reported.
-DibLayout layoutOf(const Ombrix_FileInfo& info)
-{
-    const FOURCC compression[] = {0, FCC("UYVY"), FCC("YUY2"), BI_RGB, BI_RGB};
-    const WORD bits[] = {0, 16, 16, 24, 32};
-    const BITMAPINFOHEADER header = {sizeof header, info.Width, info.BottomUp ? info.Height : -info.Height, 1, bits[info.ColorSpace % 5],
-                                     compression[info.ColorSpace % 5], 0, 0, 0, 0, 0};
-    if (const std::optional<DibLayout> layout = DibLayout::Of(header, info.BottomUp))
-        return *layout;
-    throw std::runtime_error("no layout for colour space " + std::to_string(info.ColorSpace));
-}
-
-// FFmpeg's own decoding in that layout: every picture the decoder shows, in display order, the
-// pictures it holds back at the end included.
-std::vector<Bytes> ffmpegFrames(const std::string& path, const DibLayout& layout)
-{
-    AVFormatContext* format = nullptr;
-    if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0)
-        throw std::runtime_error("libavformat cannot open " + path);
-    int stream = -1;  // the last video stream, the one the reader serves
-    for (unsigned k = 0; k < format->nb_streams; k++)
-        if (format->streams[k]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
-            stream = int(k);
-    AvCodecContextPtr codec(avcodec_alloc_context3(avcodec_find_decoder(format->streams[stream]->codecpar->codec_id)));
-    codec->thread_count = 1;
-    if (avcodec_parameters_to_context(codec.get(), format->streams[stream]->codecpar) < 0 ||
-        avcodec_open2(codec.get(), nullptr, nullptr) < 0)
-        throw std::runtime_error("libavcodec cannot decode " + path);
-    AvPacketPtr packet(av_packet_alloc());
-    AvFramePtr picture(av_frame_alloc());
-    DibConverter converter(layout);
-    std::vector<Bytes> frames;
-    const auto receive = [&] {
-        while (avcodec_receive_frame(codec.get(), picture.get()) == 0) {
-            frames.push_back(Bytes(layout.Size()));
-            if (!converter.Convert(picture.get(), frames.back().data()))
-                throw std::runtime_error("libswscale cannot convert a picture of " + path);
-        }
-    };
-    for (; av_read_frame(format, packet.get()) >= 0; av_packet_unref(packet.get())) {
-        if (packet->stream_index != stream)
-            continue;
-        if (avcodec_send_packet(codec.get(), packet.get()) < 0)
-            throw std::runtime_error("libavcodec refuses a packet of " + path);
-        receive();
-    }
-    avcodec_send_packet(codec.get(), nullptr);
-    receive();
-    avformat_close_input(&format);
-    return frames;
-}
-
 std::string fileOf(const Clip& clip)
 {
     std::string command = clip.command;
@@ -141,7 +82,8 @@ std::string fileOf(const Clip& clip)
 struct Opened {
     explicit Opened(const std::string& path, bool noVideo = false, bool noAudio = true)
         : path(path), reader(new AVIReader(this->path.data(), &info, noVideo, noAudio)) {}
-    std::vector<Bytes> frames() { return ffmpegFrames(path, layoutOf(info)); }
+    // FFmpeg's pictures of the stream served, its last video stream.
+    std::vector<Bytes> frames() { return ffmpegPictures(path, -1, readerDib(info), 0, info.BottomUp); }
     // 8-bit PCM is unsigned, wider signed.
     Bytes pcm()
     {

@@ -99,18 +99,15 @@ TEST_F(ComCreateInstance, FailuresLeaveNoObject)
     EXPECT_EQ(CoCreateInstance(CLSID_Test, nullptr, CLSCTX_INPROC_SERVER, IID_ISetting, nullptr), E_POINTER);
 }
 
-TEST_F(ComCreateInstance, ObjectStartsWithOneReferenceAndGoesWithTheLast)
+// An object starts with one reference and goes with the last; an aggregate hands out its own
+// unknown and delegates the rest.
+TEST_F(ComCreateInstance, ReferencesAloneAndAggregated)
 {
     ISetting* object = nullptr;
     ASSERT_EQ(CoCreateInstance(CLSID_Test, nullptr, CLSCTX_ALL, IID_ISetting, (void**)&object), S_OK);
     EXPECT_EQ(object->Setting(), 7);
-    EXPECT_EQ(object->AddRef(), 2u);
-    EXPECT_EQ(object->Release(), 1u);
-    EXPECT_EQ(object->Release(), 0u);
-}
+    EXPECT_EQ((std::vector<ULONG>{object->AddRef(), object->Release(), object->Release()}), (std::vector<ULONG>{2, 1, 0}));
 
-TEST_F(ComCreateInstance, AggregateHandsOutItsOwnUnknownAndDelegatesTheRest)
-{
     Outer outer;
     IUnknown* inner = nullptr;
     ASSERT_EQ(CoCreateInstance(CLSID_Test, &outer, CLSCTX_INPROC_SERVER, IID_IUnknown, (void**)&inner), S_OK);
@@ -160,8 +157,7 @@ TEST(ComMemory, VariantCopyOwnsItsStringAndClearFreesIt)
     // Copying over a held string frees it (a leak in the sanitizer build otherwise).
     VARIANT number{VT_I4, 0, 0, 0, {-5}}, odd{20, 0, 0, 0, {0}};
     ASSERT_EQ(VariantCopy(&copy, &number), S_OK);
-    EXPECT_EQ(copy.vt, VT_I4);
-    EXPECT_EQ(copy.lVal, -5);
+    EXPECT_EQ(std::tuple(copy.vt, copy.lVal), std::tuple(VARTYPE(VT_I4), LONG(-5)));
     EXPECT_EQ(VariantCopy(&copy, &odd), DISP_E_BADVARTYPE);
     EXPECT_EQ(VariantClear(nullptr), E_INVALIDARG);
 }

@@ -45,20 +45,9 @@ TEST(DShowMediaType, PartialTemplates)
     }
 }
 
-// An allocator of `count` buffers of `size` bytes, committed.
-static CMemAllocator* Committed(LONG count, LONG size)
-{
-    auto* allocator = new CMemAllocator("test", nullptr, nullptr);
-    allocator->AddRef();
-    ALLOCATOR_PROPERTIES request{count, size, 1, 0}, actual;
-    EXPECT_EQ(S_OK, allocator->SetProperties(&request, &actual));
-    EXPECT_EQ(S_OK, allocator->Commit());
-    return allocator;
-}
-
 TEST(DShowMediaSample, TimesFlagsAndLengths)
 {
-    CMemAllocator* allocator = Committed(1, 32);
+    CMemAllocator* allocator = CommittedAllocator(1, 32);
     IMediaSample* sample;
     ASSERT_EQ(S_OK, allocator->GetBuffer(&sample, nullptr, nullptr, 0));
 
@@ -97,12 +86,9 @@ TEST(DShowMediaSample, TimesFlagsAndLengths)
 
     // Back from the allocator: properties forgotten, the data length kept.
     ASSERT_EQ(S_OK, allocator->GetBuffer(&sample, nullptr, nullptr, 0));
-    EXPECT_EQ(S_FALSE, sample->IsSyncPoint());
-    EXPECT_EQ(S_FALSE, sample->IsPreroll());
-    EXPECT_EQ(S_FALSE, sample->IsDiscontinuity());
-    EXPECT_EQ(VFW_E_SAMPLE_TIME_NOT_SET, sample->GetTime(&start, &end));
-    EXPECT_EQ(VFW_E_MEDIA_TIME_NOT_SET, sample->GetMediaTime(&start, &end));
-    EXPECT_EQ(S_FALSE, sample->GetMediaType(&type));
+    EXPECT_EQ((std::vector<HRESULT>{S_FALSE, S_FALSE, S_FALSE, VFW_E_SAMPLE_TIME_NOT_SET, VFW_E_MEDIA_TIME_NOT_SET, S_FALSE}),
+              (std::vector<HRESULT>{sample->IsSyncPoint(), sample->IsPreroll(), sample->IsDiscontinuity(),
+                                    sample->GetTime(&start, &end), sample->GetMediaTime(&start, &end), sample->GetMediaType(&type)}));
     EXPECT_EQ(7, sample->GetActualDataLength());
     sample->Release();
     allocator->Decommit();
@@ -139,10 +125,9 @@ TEST(DShowAllocator, SetPropertiesChecksAndRounds)
 
 TEST(DShowAllocator, CommitDecommitAndOutstandingSamples)
 {
-    CMemAllocator* allocator = Committed(2, 16);
-    // The committed allocator holds itself.
-    EXPECT_EQ(3u, allocator->AddRef());
-    allocator->Release();
+    CMemAllocator* allocator = CommittedAllocator(2, 16);
+    const auto references = [&] { return allocator->AddRef(), allocator->Release(); };
+    EXPECT_EQ(2u, references());  // the committed allocator holds itself
     ALLOCATOR_PROPERTIES request{1, 8, 1, 0}, actual;
     EXPECT_EQ(VFW_E_ALREADY_COMMITTED, allocator->SetProperties(&request, &actual));
 
@@ -159,19 +144,17 @@ TEST(DShowAllocator, CommitDecommitAndOutstandingSamples)
     EXPECT_EQ(VFW_E_NOT_COMMITTED, allocator->GetBuffer(&second, nullptr, nullptr, 0));
     EXPECT_EQ(VFW_E_BUFFERS_OUTSTANDING, allocator->SetProperties(&request, &actual));
     // The self reference stays until the last sample is back.
-    EXPECT_EQ(3u, allocator->AddRef());
-    allocator->Release();
+    EXPECT_EQ(2u, references());
     first->Release();
     third->Release();
-    EXPECT_EQ(2u, allocator->AddRef());
-    allocator->Release();
+    EXPECT_EQ(1u, references());
     EXPECT_EQ(S_OK, allocator->SetProperties(&request, &actual));
     EXPECT_EQ(0u, allocator->Release());
 }
 
 TEST(DShowAllocator, DecommitWakesAWaitingGetBuffer)
 {
-    CMemAllocator* allocator = Committed(1, 16);
+    CMemAllocator* allocator = CommittedAllocator(1, 16);
     IMediaSample* held;
     ASSERT_EQ(S_OK, allocator->GetBuffer(&held, nullptr, nullptr, 0));
     HRESULT waited = S_OK;
@@ -190,13 +173,7 @@ TEST(DShowAllocator, DecommitWakesAWaitingGetBuffer)
 // A source and a renderer, connected by hand, released with the test.
 class DShowConnection : public ::testing::Test {
 protected:
-    void TearDown() override
-    {
-        source->m_pStream->Disconnect();
-        renderer->m_Pin.Disconnect();
-        EXPECT_EQ(0u, source->Release());
-        EXPECT_EQ(0u, renderer->Release());
-    }
+    void TearDown() override { TakeDown({source, renderer}, {Output(), Input()}); }
     IPin* Output() { return source->m_pStream; }
     IPin* Input() { return &renderer->m_Pin; }
 
@@ -222,9 +199,7 @@ TEST_F(DShowConnection, ConnectsAndAgreesTheAllocator)
     EXPECT_EQ(source->m_pStream->Allocator(), allocator);
     ALLOCATOR_PROPERTIES properties;
     allocator->GetProperties(&properties);
-    EXPECT_EQ(2, properties.cBuffers);
-    EXPECT_EQ(64, properties.cbBuffer);
-    EXPECT_EQ(16, properties.cbAlign);
+    EXPECT_EQ(std::tuple(2L, 64L, 16L), std::tuple(properties.cBuffers, properties.cbBuffer, properties.cbAlign));
     allocator->Release();
 
     EXPECT_EQ(VFW_E_ALREADY_CONNECTED, Output()->Connect(Input(), nullptr));

@@ -11,12 +11,10 @@ using ::testing::SetArgPointee;
 
 namespace {
 
-constexpr DWORD Patience = 10000;  // bounds every wait; never reached when the code works
-
 // Passes samples on, emitting sample n (n % 3) times: none, one or two outputs per input.
 class TestTransform : public CTransformFilter {
 public:
-    explicit TestTransform(bool queued = false) : CTransformFilter("TestTransform", nullptr, GUID_NULL)
+    explicit TestTransform(bool queued) : CTransformFilter("TestTransform", nullptr, GUID_NULL)
     {
         if (queued)
             OutputPin()->UseQueue();
@@ -24,31 +22,24 @@ public:
     }
 
     HRESULT CheckInputType(const CMediaType* type) override { return *type == TestType() ? S_OK : E_FAIL; }
-    HRESULT CheckTransform(const CMediaType* in, const CMediaType* out) override { return *out == TestType() ? S_OK : E_FAIL; }
+    HRESULT CheckTransform(const CMediaType*, const CMediaType* out) override { return *out == TestType() ? S_OK : E_FAIL; }
     HRESULT GetMediaType(int position, CMediaType* type) override
     {
         return position == 0 ? type->Set(TestType()) : VFW_S_NO_MORE_ITEMS;
     }
     HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override
     {
-        request->cBuffers = 3;
-        request->cbBuffer = 16;
-        ALLOCATOR_PROPERTIES actual;
-        return allocator->SetProperties(request, &actual);
+        return SetBuffers(allocator, request, 3, 16);
     }
     HRESULT Receive(IMediaSample* sample) override
     {
         ++m_Received;
-        const int number = NumberOf(sample);
-        for (int copy = 0; copy < number % 3; ++copy) {
+        for (int copy = 0; copy < NumberOf(sample) % 3; ++copy) {
             IMediaSample* out;
             HRESULT hr = InitializeOutputSample(sample, &out);
             if (FAILED(hr))
                 return hr;
-            BYTE *from, *to;
-            sample->GetPointer(&from);
-            out->GetPointer(&to);
-            std::memcpy(to, from, sizeof number);
+            SetNumber(out, NumberOf(sample));
             hr = OutputPin()->Deliver(out);
             out->Release();
             if (hr != S_OK)
@@ -70,62 +61,50 @@ protected:
     }
     void TearDown() override
     {
-        renderer->Stop();
-        source->Stop();
-        source->m_pStream->Disconnect();
-        renderer->m_Pin.Disconnect();
-        EXPECT_EQ(0u, source->Release());
-        EXPECT_EQ(0u, renderer->Release());
+        if (transform)
+            TakeDown({renderer, transform, source},
+                     {source->m_pStream, transform->InputPin(), transform->OutputPin(), &renderer->m_Pin});
+        else
+            TakeDown({renderer, source}, {source->m_pStream, &renderer->m_Pin});
     }
     void Connect() { ASSERT_EQ(S_OK, source->m_pStream->Connect(&renderer->m_Pin, nullptr)); }
-    // Renderer first, as a graph does.
-    void PauseAll()
+    // Connected and paused, renderer first as a graph does: the streaming thread waits in Receive.
+    void PauseWithASampleWaiting()
     {
+        Connect();
         renderer->Pause();
         ASSERT_EQ(S_OK, source->Pause());
+        FILTER_STATE state;
+        ASSERT_EQ(S_OK, renderer->GetState(Patience, &state));
     }
-    bool Completed() { return graph.m_Complete.Wait(Patience); }
-    // Source, transform and renderer in a row: connected, and made to stream.
-    TestTransform* Chain(bool queued)
+    // Source, transform and renderer in a row, connected.
+    void Chain(bool queued)
     {
-        auto* transform = new TestTransform(queued);
+        transform = new TestTransform(queued);
         transform->JoinFilterGraph(&graph, L"transform");
         EXPECT_EQ(S_OK, source->m_pStream->Connect(transform->InputPin(), nullptr));
         EXPECT_EQ(S_OK, transform->OutputPin()->Connect(&renderer->m_Pin, nullptr));
-        return transform;
     }
-    void Run(TestTransform* transform)
+    void Run()
     {
         renderer->Run(0);
-        transform->Run(0);
+        if (transform)
+            transform->Run(0);
         source->Run(0);
     }
-    void StopAndRelease(TestTransform* transform)
-    {
-        renderer->Stop();
-        transform->Stop();
-        source->Stop();
-        source->m_pStream->Disconnect();
-        transform->InputPin()->Disconnect();
-        transform->OutputPin()->Disconnect();
-        renderer->m_Pin.Disconnect();
-        EXPECT_EQ(0u, transform->Release());
-    }
-    std::vector<int> Numbers(int count)
-    {
-        std::vector<int> numbers;
-        for (int i = 0; i < count; ++i)
-            numbers.push_back(i);
-        return numbers;
-    }
+    bool Completed() { return graph.m_Complete.Wait(Patience); }
 
     EventGraph graph;
     TestSource* source = new TestSource(5);
     TestRenderer* renderer = new TestRenderer;
+    TestTransform* transform = nullptr;
 };
 
-TEST_F(DShowStreaming, PausedRendererHoldsTheFirstSampleUntilRun)
+// No clock: after the pause every sample renders on arrival, even an hour ahead of its time stamp,
+// then the end of stream that FillBuffer's S_FALSE sent becomes EC_COMPLETE naming the renderer.
+TEST_F(DShowStreaming, PausedRendererHoldsTheFirstSampleUntilRunThenRendersAtOnce)
 {
+    source->m_pStream->m_TimeOffset = 3600 * UNITS;
     Connect();
     EXPECT_EQ(S_FALSE, renderer->Pause());
     FILTER_STATE state;
@@ -135,12 +114,10 @@ TEST_F(DShowStreaming, PausedRendererHoldsTheFirstSampleUntilRun)
     EXPECT_EQ(State_Paused, state);
     EXPECT_TRUE(renderer->Rendered().empty());
 
-    // No clock: everything renders on arrival, whatever its time stamp, then the end of stream
-    // that FillBuffer's S_FALSE sent becomes EC_COMPLETE naming the renderer.
     ASSERT_EQ(S_OK, renderer->Run(0));
     source->Run(0);
     ASSERT_TRUE(Completed());
-    EXPECT_EQ(Numbers(5), renderer->Rendered());
+    EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 4}), renderer->Rendered());
     EXPECT_TRUE(renderer->m_bLocksHeld);
     EXPECT_TRUE(renderer->m_bOnOtherThread);
     const auto events = graph.Events();
@@ -149,24 +126,11 @@ TEST_F(DShowStreaming, PausedRendererHoldsTheFirstSampleUntilRun)
     EXPECT_EQ(LONG_PTR(static_cast<IBaseFilter*>(renderer)), events[0].param2);
 }
 
-TEST_F(DShowStreaming, FarFutureTimeStampsRenderAtOnceWithoutAClock)
-{
-    source->m_pStream->m_TimeOffset = 3600 * UNITS;
-    Connect();
-    renderer->Run(0);
-    source->Run(0);
-    ASSERT_TRUE(Completed());
-    EXPECT_EQ(Numbers(5), renderer->Rendered());
-}
-
 TEST_F(DShowStreaming, StopFreesAReceiveThatWaits)
 {
-    Connect();
-    PauseAll();
-    FILTER_STATE state;
-    ASSERT_EQ(S_OK, renderer->GetState(Patience, &state));
-    // The streaming thread waits inside Receive; Stop must release it and the held sample, or the
-    // source's stop below would wait for ever.
+    PauseWithASampleWaiting();
+    // Stop must release the streaming thread and the held sample, or the source's stop below
+    // would wait for ever.
     EXPECT_EQ(S_OK, renderer->Stop());
     EXPECT_EQ(S_OK, source->Stop());
     EXPECT_TRUE(renderer->Rendered().empty());
@@ -174,13 +138,11 @@ TEST_F(DShowStreaming, StopFreesAReceiveThatWaits)
 
 TEST_F(DShowStreaming, BeginFlushFreesAReceiveThatWaits)
 {
-    Connect();
-    PauseAll();
-    FILTER_STATE state;
-    ASSERT_EQ(S_OK, renderer->GetState(Patience, &state));
+    PauseWithASampleWaiting();
     ASSERT_EQ(S_OK, source->m_pStream->DeliverBeginFlush());
     // Flushed while paused: waiting for data again, and the source's next delivery is refused,
     // which ends its loop.
+    FILTER_STATE state;
     EXPECT_EQ(VFW_S_STATE_INTERMEDIATE, renderer->GetState(0, &state));
     EXPECT_EQ(S_OK, source->m_pStream->DeliverEndFlush());
     EXPECT_TRUE(renderer->Rendered().empty());
@@ -191,8 +153,7 @@ TEST_F(DShowStreaming, ABlockedRenderCanBeReleasedAndStopped)
 {
     Connect();
     renderer->m_bBlock = true;
-    renderer->Run(0);
-    source->Run(0);
+    Run();
     ASSERT_TRUE(renderer->m_Entered.Wait(Patience));
     EXPECT_EQ(std::vector<int>{0}, renderer->Rendered());
     renderer->m_bBlock = false;
@@ -248,7 +209,7 @@ TEST_F(DShowStreaming, SeekingPassesUpstreamOrIsNotImplemented)
 
 TEST_F(DShowStreaming, TransformEmitsFreelyAndPassesSeekingAndTheEnd)
 {
-    TestTransform* transform = Chain(false);
+    Chain(false);
     // The output has an allocator of its own.
     EXPECT_NE(source->m_pStream->Allocator(), transform->OutputPin()->Allocator());
 
@@ -263,27 +224,23 @@ TEST_F(DShowStreaming, TransformEmitsFreelyAndPassesSeekingAndTheEnd)
     EXPECT_EQ(99, stop);
     seeking->Release();
 
-    Run(transform);
+    Run();
     ASSERT_TRUE(Completed());
     EXPECT_EQ((std::vector<int>{1, 2, 2, 4}), renderer->Rendered());
-    StopAndRelease(transform);
 }
 
 // A queued output goes on taking input while the renderer holds a sample, delivers in order, and
 // stops cleanly.
 TEST_F(DShowStreaming, AQueuedTransformWorksOnWhileTheRendererHolds)
 {
-    TestTransform* transform = Chain(true);
+    Chain(true);
     renderer->m_bBlock = true;
-    Run(transform);
+    Run();
     ASSERT_TRUE(renderer->m_Entered.Wait(Patience));
     // Held: output 1 (input 1). Unqueued, the transform would wait in its delivery of it.
-    for (int i = 0; i < int(Patience) && transform->m_Received < 3; ++i)
-        Sleep(1);
-    EXPECT_GE(transform->m_Received, 3);
+    EXPECT_TRUE(Eventually([&] { return transform->m_Received >= 3; }));
     renderer->m_bBlock = false;
     renderer->m_Gate.Set();
     ASSERT_TRUE(Completed());
     EXPECT_EQ((std::vector<int>{1, 2, 2, 4}), renderer->Rendered());
-    StopAndRelease(transform);
 }

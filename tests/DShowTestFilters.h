@@ -7,6 +7,8 @@
 
 #include <condition_variable>
 #include <cstring>
+#include <functional>
+#include <initializer_list>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -14,6 +16,48 @@
 #include "platform/dshow/Streams.h"
 
 namespace dshowtest {
+
+constexpr DWORD Patience = 10000;  // bounds every wait; never reached when the code works
+
+// Whether the condition comes true within Patience milliseconds.
+inline bool Eventually(const std::function<bool()>& condition)
+{
+    for (DWORD waited = 0; waited < Patience; waited++, Sleep(1))
+        if (condition())
+            return true;
+    return condition();
+}
+
+// Asks the allocator for count buffers of size bytes.
+inline HRESULT SetBuffers(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request, LONG count, LONG size)
+{
+    request->cBuffers = count;
+    request->cbBuffer = size;
+    ALLOCATOR_PROPERTIES actual;
+    return allocator->SetProperties(request, &actual);
+}
+
+// A new allocator of count buffers of size bytes, committed, with one reference.
+inline CMemAllocator* CommittedAllocator(LONG count, LONG size)
+{
+    auto* allocator = new CMemAllocator("test", nullptr, nullptr);
+    allocator->AddRef();
+    ALLOCATOR_PROPERTIES request{count, size, 1, 0}, actual;
+    EXPECT_EQ(S_OK, allocator->SetProperties(&request, &actual));
+    EXPECT_EQ(S_OK, allocator->Commit());
+    return allocator;
+}
+
+// Stops the filters, disconnects the pins, and releases each filter's last reference.
+inline void TakeDown(std::initializer_list<IBaseFilter*> filters, std::initializer_list<IPin*> pins)
+{
+    for (IBaseFilter* filter : filters)
+        filter->Stop();
+    for (IPin* pin : pins)
+        pin->Disconnect();
+    for (IBaseFilter* filter : filters)
+        EXPECT_EQ(0u, filter->Release());
+}
 
 // The one type the test filters use: 32-bit RGB (or another subtype), 8x2.
 inline CMediaType TestType(LONG width = 8, REFGUID subtype = MEDIASUBTYPE_RGB32)
@@ -77,10 +121,7 @@ public:
     HRESULT GetMediaType(CMediaType* type) override { return type->Set(TestType()); }
     HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override
     {
-        request->cBuffers = 2;
-        request->cbBuffer = 64;
-        ALLOCATOR_PROPERTIES actual;
-        return allocator->SetProperties(request, &actual);
+        return SetBuffers(allocator, request, 2, 64);
     }
     HRESULT NonDelegatingQueryInterface(REFIID iid, void** object) override
     {

@@ -40,10 +40,7 @@ template <class Base>
 class Tracked : public Base {
 public:
     template <class... Args>
-    explicit Tracked(char tag, Args&&... args) : Base(std::forward<Args>(args)...), m_Tag(tag)
-    {
-        ++liveFilters;
-    }
+    explicit Tracked(char tag, Args&&... args) : Base(std::forward<Args>(args)...), m_Tag(tag) { ++liveFilters; }
     ~Tracked() override { --liveFilters; }
     HRESULT Stop() override { return Log('s'), Base::Stop(); }
     HRESULT Pause() override { return Log('p'), Base::Pause(); }
@@ -84,23 +81,13 @@ struct Gate {
     }
 };
 
-HRESULT TwoBuffers(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request)
-{
-    request->cBuffers = 2;
-    request->cbBuffer = 16;
-    ALLOCATOR_PROPERTIES actual;
-    return allocator->SetProperties(request, &actual);
-}
-
 class CountingSource;
 
 // Frames 0..count-1, FrameTime each, times counted from the segment's start; it seeks on its pin.
 class CountingPin final : public CSourceStream, public CMediaTimeSeeking {
 public:
     CountingPin(CSource* filter, GUID subtype, LONGLONG count)
-        : CSourceStream("CountingPin", &ignored, filter, L"Out"), m_Subtype(subtype), m_Count(count)
-    {
-    }
+        : CSourceStream("CountingPin", &ignored, filter, L"Out"), m_Subtype(subtype), m_Count(count) {}
     DECLARE_IUNKNOWN
     HRESULT NonDelegatingQueryInterface(REFIID iid, void** object) override
     {
@@ -110,7 +97,7 @@ public:
     HRESULT GetMediaType(CMediaType* type) override { return type->Set(dshowtest::TestType(8, m_Subtype)); }
     HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override
     {
-        return TwoBuffers(allocator, request);
+        return dshowtest::SetBuffers(allocator, request, 2, 16);
     }
     HRESULT FillBuffer(IMediaSample* sample) override
     {
@@ -184,17 +171,12 @@ private:
 class CountingSource final : public Tracked<CSource> {
 public:
     CountingSource(GUID subtype, LONGLONG count, char tag = 'S')
-        : Tracked(tag, "CountingSource", nullptr, CLSID_TestSource), pin(new CountingPin(this, subtype, count))
-    {
-    }
+        : Tracked(tag, "CountingSource", nullptr, CLSID_TestSource), pin(new CountingPin(this, subtype, count)) {}
     CountingPin* const pin;  // deleted by CSource
 };
 
 // The shared renderer, counted and logged; it takes only RGB32. Made with a reference of its own.
-class TestRenderer final : public Tracked<dshowtest::TestRenderer> {
-public:
-    explicit TestRenderer(char tag) : Tracked(tag) {}
-};
+using TestRenderer = Tracked<dshowtest::TestRenderer>;
 using Rendered = dshowtest::TestRenderer::Sample;
 
 ComRef<TestRenderer> NewRenderer(char tag = 'R') { return ComRef<TestRenderer>::Adopt(new TestRenderer(tag)); }
@@ -206,12 +188,7 @@ template <int Kind>
 class TestDecoder final : public Tracked<CTransformFilter> {
 public:
     TestDecoder() : Tracked('D', "TestDecoder", nullptr, CLSID_TestDecoder[Kind]) {}
-    static CUnknown* Create(IUnknown*, HRESULT* result)
-    {
-        ++decodersMade[Kind];
-        *result = S_OK;
-        return new TestDecoder;
-    }
+    static CUnknown* Create(IUnknown*, HRESULT* result) { return ++decodersMade[Kind], *result = S_OK, new TestDecoder; }
     HRESULT CheckInputType(const CMediaType* in) override
     {
         return *in->Subtype() == MEDIASUBTYPE_TestCoded ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
@@ -222,7 +199,7 @@ public:
     }
     HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override
     {
-        return TwoBuffers(allocator, request);
+        return dshowtest::SetBuffers(allocator, request, 2, 16);
     }
     HRESULT GetMediaType(int position, CMediaType* type) override
     {
@@ -261,12 +238,6 @@ private:
     CCritSec m_Lock;
 };
 
-template <class Filter>
-ComRef<Filter> Make(Filter* filter)
-{
-    return ComRef<Filter>(filter);
-}
-
 std::wstring NameOf(IBaseFilter* filter)
 {
     FILTER_INFO info;
@@ -280,6 +251,13 @@ bool Connected(IPin* pin)
 {
     ComRef<IPin> peer;
     return pin->ConnectedTo(peer.out()) == S_OK;
+}
+
+FILTER_STATE OwnState(IBaseFilter* filter)
+{
+    FILTER_STATE own = FILTER_STATE(-1);
+    EXPECT_EQ(filter->GetState(dshowtest::Patience, &own), S_OK);
+    return own;
 }
 
 class FilterGraphTest : public ::testing::Test {
@@ -301,20 +279,24 @@ protected:
     {
         for (ComRef<CountingSource>& source : sources)
             source->pin->gate.Allow(-1);
+        ReleaseGraph();
+        sources.clear();
+        renderers.clear();
+        EXPECT_EQ(liveFilters, 0);  // the graph let every filter go
+    }
+    void ReleaseGraph()
+    {
         control = {};
         seeking = {};
         events = {};
         graph = {};
-        sources.clear();
-        renderers.clear();
-        EXPECT_EQ(liveFilters, 0);  // the graph let every filter go
     }
     // A source → renderer chain, added renderer first; connected directly when the source
     // already gives what the renderer takes.
     void AddChain(GUID subtype, LONGLONG frames, bool connect = true)
     {
         renderers.push_back(NewRenderer(char('R' + renderers.size())));
-        sources.push_back(Make(new CountingSource(subtype, frames, char('S' + sources.size()))));
+        sources.emplace_back(new CountingSource(subtype, frames, char('S' + sources.size())));
         ASSERT_TRUE(SUCCEEDED(graph->AddFilter(renderers.back().get(), nullptr)));
         ASSERT_TRUE(SUCCEEDED(graph->AddFilter(sources.back().get(), nullptr)));
         if (connect) {
@@ -412,7 +394,7 @@ TEST_F(FilterGraphTest, DirectConnectionsAndRefusals)
     AddChain(MEDIASUBTYPE_RGB32, 1, false);
     IPin* out = sources[0]->pin;
     IPin* in = renderers[0]->Pin(0);
-    ComRef<TestDecoder<0>> decoder = Make(new TestDecoder<0>);
+    ComRef<TestDecoder<0>> decoder(new TestDecoder<0>);
     ComRef<TestRenderer> outsider = NewRenderer();
     graph->AddFilter(decoder.get(), L"Decoder");
     EXPECT_EQ(graph->ConnectDirect(in, in, nullptr), VFW_E_INVALID_DIRECTION);
@@ -458,7 +440,7 @@ TEST_P(FilterGraphConnectTest, IntelligentConnectInsertsARegisteredDecoder)
     for (const Registration& r : c.registered)
         AddClass({CLSID_TestDecoder[r.kind], names[r.kind], r.merit, {{MEDIATYPE_Video, MEDIASUBTYPE_TestCoded}}, factories[r.kind]});
     decodersMade[0] = decodersMade[1] = 0;
-    ComRef<TestDecoder<0>> mine = Make(new TestDecoder<0>);
+    ComRef<TestDecoder<0>> mine(new TestDecoder<0>);
     if (c.decoderInGraph)
         graph->AddFilter(mine.get(), L"Mine");
     AddChain(MEDIASUBTYPE_TestCoded, 3, false);
@@ -538,11 +520,8 @@ TEST_F(FilterGraphTest, EveryTransitionReachesEveryFilterRenderersFirst)
             EXPECT_TRUE(SUCCEEDED(go[to]()));
             EXPECT_EQ(State(INFINITE), FILTER_STATE(to));
             EXPECT_EQ(TakeLog(), expected[from][to]);
-            for (const ComRef<IBaseFilter>& f : filters) {
-                FILTER_STATE own;
-                EXPECT_EQ(f->GetState(INFINITE, &own), S_OK);
-                EXPECT_EQ(own, FILTER_STATE(to));
-            }
+            for (const ComRef<IBaseFilter>& f : filters)
+                EXPECT_EQ(OwnState(f.get()), FILTER_STATE(to));
         }
     EXPECT_TRUE(renderers[0]->WaitFor(1));
 }
@@ -559,9 +538,7 @@ TEST_F(FilterGraphTest, RunWaitsForARendererStillCueing)
     EXPECT_EQ(Completion(0, E_ABORT), 0);
     sources[0]->pin->gate.Allow(-1);
     EXPECT_EQ(State(-1), State_Running);
-    FILTER_STATE own;
-    renderers[0]->GetState(0, &own);
-    EXPECT_EQ(own, State_Running);
+    EXPECT_EQ(OwnState(renderers[0].get()), State_Running);
     EXPECT_EQ(Completion(INFINITE, S_OK), EC_COMPLETE);
 }
 
@@ -589,9 +566,7 @@ TEST_F(FilterGraphTest, CompletionComesOnceEveryRendererHasEnded)
     LONG code;
     LONG_PTR p1, p2;
     EXPECT_EQ(events->GetEvent(&code, &p1, &p2, 0), S_OK);
-    EXPECT_EQ(code, EC_COMPLETE);
-    EXPECT_EQ(p1, S_OK);
-    EXPECT_EQ(p2, 0);
+    EXPECT_EQ(std::tuple(code, p1, p2), std::tuple(LONG(EC_COMPLETE), LONG_PTR(S_OK), LONG_PTR(0)));
     EXPECT_EQ(events->GetEvent(&code, &p1, &p2, 0), E_ABORT);
     EXPECT_EQ(WaitForSingleObject(queued, 0), WAIT_TIMEOUT);
 
@@ -679,14 +654,9 @@ TEST_F(FilterGraphTest, ReleasingARunningGraphStopsAndFreesEveryFilter)
     ASSERT_TRUE(SUCCEEDED(control->Run()));
     ASSERT_TRUE(renderers[0]->WaitFor(2));
     ComRef<TestRenderer> kept = renderers[0];
-    // TearDown releases the graph and the test's references; every filter must then be gone.
-    control = {};
-    seeking = {};
-    events = {};
-    graph = {};
-    FILTER_STATE own;
-    kept->GetState(0, &own);
-    EXPECT_EQ(own, State_Stopped);
+    // TearDown releases the test's references; every filter must then be gone.
+    ReleaseGraph();
+    EXPECT_EQ(OwnState(kept.get()), State_Stopped);
     EXPECT_FALSE(Connected(kept->Pin(0)));
 }
 

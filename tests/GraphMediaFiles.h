@@ -71,13 +71,19 @@ inline const MediaFile& mediaFile(const std::string& name)
     return *std::find_if(std::begin(mediaFiles), std::end(mediaFiles), [&](const MediaFile& f) { return f.name == name; });
 }
 
-// FFmpeg's decoding of the file's stream from its start, in order, drawn by the same converter.
-inline std::vector<Bytes> ffmpegPictures(const std::string& path, int index, const BITMAPINFOHEADER& output, int lowres = 0)
+// FFmpeg's decoding of the file's stream (its last video stream for -1) from its start, in display
+// order with the pictures the decoder holds back at the end, drawn by the decompressors' converter.
+inline std::vector<Bytes> ffmpegPictures(const std::string& path, int index, const BITMAPINFOHEADER& output,
+                                         int lowres = 0, bool yuvBottomUp = false)
 {
     AVFormatContext* context = nullptr;
     if (avformat_open_input(&context, path.c_str(), nullptr, nullptr) < 0 || avformat_find_stream_info(context, nullptr) < 0)
         throw std::runtime_error("cannot open " + path);
     AvFormatContextPtr format(context);
+    if (index < 0)
+        for (unsigned k = 0; k < context->nb_streams; k++)
+            if (context->streams[k]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+                index = int(k);
     const AVCodecParameters* parameters = context->streams[index]->codecpar;
     const AVCodec* codec = avcodec_find_decoder(parameters->codec_id);
     AvCodecContextPtr decoder(avcodec_alloc_context3(codec));
@@ -85,7 +91,7 @@ inline std::vector<Bytes> ffmpegPictures(const std::string& path, int index, con
     decoder->lowres = lowres;
     if (avcodec_open2(decoder.get(), codec, nullptr) < 0)
         throw std::runtime_error("cannot decode " + path);
-    DibConverter converter(*DibLayout::Of(output, false));
+    DibConverter converter(*DibLayout::Of(output, yuvBottomUp));
     std::vector<Bytes> pictures;
     AvPacketPtr packet(av_packet_alloc());
     AvFramePtr frame(av_frame_alloc());
@@ -99,10 +105,20 @@ inline std::vector<Bytes> ffmpegPictures(const std::string& path, int index, con
         av_packet_unref(packet.get());
         while (avcodec_receive_frame(decoder.get(), frame.get()) == 0) {
             pictures.emplace_back(output.biSizeImage);
-            converter.Convert(frame.get(), pictures.back().data());
+            if (!converter.Convert(frame.get(), pictures.back().data()))
+                throw std::runtime_error("cannot convert a picture of " + path);
         }
     }
     return pictures;
+}
+
+// The DIB a reader hands out for its record: Width x Height pixels of the colour space, in its row order.
+inline BITMAPINFOHEADER readerDib(const Ombrix_FileInfo& info)
+{
+    const FOURCC compression[] = {0, FCC("UYVY"), FCC("YUY2"), BI_RGB, BI_RGB};
+    const WORD bits[] = {0, 16, 16, 24, 32};
+    return {40, info.Width, info.BottomUp ? info.Height : -info.Height, 1, bits[info.ColorSpace % 5],
+            compression[info.ColorSpace % 5], DWORD(frameBytes(info)), 0, 0, 0, 0};
 }
 
 // The ffmpeg tool's decoding of a file's first stream of a kind, as raw UYVY or 16-bit PCM.

@@ -40,34 +40,12 @@ const Clip clips[] = {
 std::string fileOf(const Clip& clip) { return make(std::string("mediadet-") + clip.name, clip.extension, clip.command); }
 const Clip& wav = clips[std::size(clips) - 1];
 
-// The audio and video streams ffprobe lists, each as its fields ("codec_type", "duration",
-// "avg_frame_rate", "r_frame_rate"), in file order.
+// The audio and video streams ffprobe lists, with their types, durations and frame rates.
 std::vector<std::map<std::string, std::string>> ffprobe(const std::string& path)
 {
-    std::string text;
-    if (run("ffprobe -v error -of compact=p=0 -show_entries stream=codec_type,duration,avg_frame_rate,r_frame_rate " +
-                quote(path),
-            &text) != 0)
-        throw std::runtime_error("ffprobe failed on " + path);
-    std::vector<std::map<std::string, std::string>> streams;
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
-        std::map<std::string, std::string> fields;
-        std::istringstream pairs(line);
-        for (std::string pair; std::getline(pairs, pair, '|');)
-            if (size_t equals = pair.find('='); equals != std::string::npos)
-                fields[pair.substr(0, equals)] = pair.substr(equals + 1);
-        if (fields["codec_type"] == "audio" || fields["codec_type"] == "video")
-            streams.push_back(fields);
-    }
+    std::vector<std::map<std::string, std::string>> streams = ffprobeStreams(path, "codec_type,duration,avg_frame_rate");
+    std::erase_if(streams, [](auto& fields) { return fields["codec_type"] != "audio" && fields["codec_type"] != "video"; });
     return streams;
-}
-
-// "30000/1001" as a number; 0 for "0/0".
-double rate(const std::string& fraction)
-{
-    double num = 0, den = 0;
-    return sscanf(fraction.c_str(), "%lf/%lf", &num, &den) == 2 && den > 0 ? num / den : 0;
 }
 
 // A new detector through IMediaDet.
@@ -135,7 +113,7 @@ TEST_P(MediaDetFile, StreamsMatchFfprobe)
         double fps = -1;
         if (isVideo) {
             EXPECT_EQ(det->get_FrameRate(&fps), S_OK);
-            EXPECT_DOUBLE_EQ(fps, rate(fields["avg_frame_rate"]));
+            EXPECT_DOUBLE_EQ(fps, fraction(fields["avg_frame_rate"]));
         } else
             EXPECT_EQ(det->get_FrameRate(&fps), VFW_E_INVALIDMEDIATYPE);
     }
@@ -151,12 +129,9 @@ TEST(MediaDet, BeforeAFileThereIsNoNameNoStreamAndNoCurrentStream)
     LONG count;
     double value;
     GUID type;
-    EXPECT_EQ(det->get_OutputStreams(&count), E_INVALIDARG);
-    EXPECT_EQ(det->get_CurrentStream(&count), E_INVALIDARG);
-    EXPECT_EQ(det->put_CurrentStream(0), E_INVALIDARG);
-    EXPECT_EQ(det->get_StreamType(&type), E_INVALIDARG);
-    EXPECT_EQ(det->get_StreamLength(&value), E_INVALIDARG);
-    EXPECT_EQ(det->get_FrameRate(&value), E_INVALIDARG);
+    EXPECT_EQ((std::vector<HRESULT>{det->get_OutputStreams(&count), det->get_CurrentStream(&count), det->put_CurrentStream(0),
+                                    det->get_StreamType(&type), det->get_StreamLength(&value), det->get_FrameRate(&value)}),
+              std::vector<HRESULT>(6, E_INVALIDARG));
     EXPECT_EQ(det->get_StreamLength(nullptr), E_POINTER);
 }
 
@@ -176,10 +151,8 @@ TEST(MediaDet, AnotherFileReplacesTheFirstAndStartsAtItsFirstStream)
     EXPECT_EQ(det.fileName(), name);
     SysFreeString(name);
     LONG count = -1, current = -1;
-    EXPECT_EQ(det->get_OutputStreams(&count), S_OK);
-    EXPECT_EQ(count, 1);
-    EXPECT_EQ(det->get_CurrentStream(&current), S_OK);
-    EXPECT_EQ(current, 0);
+    EXPECT_EQ(std::tuple(S_OK, S_OK), std::tuple(det->get_OutputStreams(&count), det->get_CurrentStream(&current)));
+    EXPECT_EQ(std::tuple(1L, 0L), std::tuple(count, current));
     for (LONG wrong : {-1, 1})
         EXPECT_EQ(det->put_CurrentStream(wrong), E_INVALIDARG) << wrong;
     double length = 0;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -112,6 +113,34 @@ inline std::vector<std::vector<Chunk>> probe(const std::string& path, const AVFo
             chunks.push_back({pos, size, flags == 'K'});
     }
     return streams;
+}
+
+// ffprobe's stream entries (such as "codec_type,duration") of every stream of a file, or of stream
+// `index`: a map of names to values for each.
+inline std::vector<std::map<std::string, std::string>> ffprobeStreams(const std::string& path, const std::string& entries,
+                                                                     int index = -1)
+{
+    std::string text;
+    const std::string select = index < 0 ? "" : "-select_streams " + std::to_string(index) + " ";
+    if (run("ffprobe -v error -of compact=p=0 " + select + "-show_entries stream=" + entries + " " + quote(path), &text) != 0)
+        throw std::runtime_error("ffprobe failed on " + path);
+    std::vector<std::map<std::string, std::string>> streams;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        std::map<std::string, std::string>& fields = streams.emplace_back();
+        std::istringstream pairs(line);
+        for (std::string pair; std::getline(pairs, pair, '|');)
+            if (size_t equals = pair.find('='); equals != std::string::npos)
+                fields[pair.substr(0, equals)] = pair.substr(equals + 1);
+    }
+    return streams;
+}
+
+// "30000/1001" as a number; 0 for "0/0".
+inline double fraction(const std::string& text)
+{
+    double num = 0, den = 0;
+    return sscanf(text.c_str(), "%lf/%lf", &num, &den) == 2 && den > 0 ? num / den : 0;
 }
 
 // The packets of one type as libavformat reads them from a file, in file order.

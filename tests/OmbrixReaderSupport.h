@@ -15,11 +15,7 @@ inline std::unique_ptr<OmbrixReader> openReader(const std::string& path, std::ve
 
 inline std::vector<Bytes> expectedFrames(const MediaFile& file, const Ombrix_FileInfo& info)
 {
-    const FOURCC compression[] = {0, FCC("UYVY"), FCC("YUY2"), BI_RGB, BI_RGB};
-    const WORD bits[] = {0, 16, 16, 24, 32};
-    const BITMAPINFOHEADER header = {40, info.Width, info.BottomUp ? info.Height : -info.Height, 1,
-                                     bits[info.ColorSpace % 5], compression[info.ColorSpace % 5], DWORD(frameBytes(info)), 0, 0, 0, 0};
-    return ffmpegPictures(file.path(), file.video, header);
+    return ffmpegPictures(file.path(), file.video, readerDib(info));
 }
 
 // A copy of the frame, empty when none came.

@@ -13,28 +13,17 @@ namespace {
 
 constexpr LONGLONG Units = 10000000;
 
-// ffprobe's "key=value" entries of one stream.
+// ffprobe's entries of one stream.
 std::map<std::string, std::string> probe(const MediaFile& file, int stream)
 {
-    std::string text;
-    run("ffprobe -v error -of default=nw=1 -select_streams " + std::to_string(stream) +
-            " -show_entries stream=width,height,r_frame_rate,sample_rate,channels " + quote(file.path()),
-        &text);
-    std::map<std::string, std::string> entries;
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);)
-        entries[line.substr(0, line.find('='))] = line.substr(line.find('=') + 1);
-    return entries;
+    return ffprobeStreams(file.path(), "width,height,r_frame_rate,sample_rate,channels", stream).at(0);
 }
 
 testing::AssertionResult frameIs(OmbrixReader& reader, LONGLONG n, LONGLONG rate, LONGLONG scale, const Bytes& want)
 {
-    unsigned char* bits = reader.LoadVideoFrame(n, rate, scale, false);
-    if (!bits)
-        return testing::AssertionFailure() << "no frame " << n << " at " << rate << "/" << scale;
-    const bool same = std::equal(want.begin(), want.end(), bits);
-    reader.ReleaseVideoFrame(bits);
-    return same ? testing::AssertionSuccess() : testing::AssertionFailure() << "frame " << n << " at " << rate << "/" << scale;
+    const Bytes got = copyFrame(reader, n, rate, scale);
+    return got == want ? testing::AssertionSuccess()
+                       : testing::AssertionFailure() << (got.empty() ? "no frame " : "frame ") << n << " at " << rate << "/" << scale;
 }
 
 // Random windows, across blocks and past the end, against the tool's PCM followed by silence.
@@ -79,8 +68,7 @@ TEST_P(OmbrixReaderFiles, RecordFramesAndAudio)
     if (info.HasVideo) {
         auto stream = probe(file, file.video);
         EXPECT_EQ(std::tuple(stoi(stream["width"]), stoi(stream["height"]), Units), std::tuple(info.Width, info.Height, LONGLONG(info.Rate)));
-        const double fps = stod(stream["r_frame_rate"]) / stod(stream["r_frame_rate"].substr(stream["r_frame_rate"].find('/') + 1));
-        EXPECT_NEAR(Units / fps, info.Scale, 1.0);
+        EXPECT_NEAR(Units / fraction(stream["r_frame_rate"]), info.Scale, 1.0);
         // 576 and 480 lines are interlaced; the DV decoder gives the lower field first.
         const bool dv = std::string(file.extension) == ".dv";
         EXPECT_EQ(std::tuple(info.Height == 576 || info.Height == 480, !dv), std::tuple(info.Interlaced, info.UpperFieldFirst));
@@ -225,8 +213,7 @@ TEST_P(GetFileInfoFiles, DescribesTheStreamsAndTheFile)
             EXPECT_NEAR(ffprobeSeconds(file, stream) * Units, duration, Units / 100.0) << stream;
         }
     if (info.HasVideo) {
-        const std::string rate = probe(file, file.video)["r_frame_rate"];
-        EXPECT_NEAR(stod(rate) / stod(rate.substr(rate.find('/') + 1)) * Units, info.Rate, 1.0);
+        EXPECT_NEAR(fraction(probe(file, file.video)["r_frame_rate"]) * Units, info.Rate, 1.0);
         EXPECT_EQ(unsigned(Units), info.Scale);
     }
     const LONGLONG size = LONGLONG(std::filesystem::file_size(file.path()));

@@ -9,8 +9,6 @@ namespace {
 
 using namespace dshowtest;
 
-constexpr DWORD Patience = 10000;  // bounds every wait; never reached when the code works
-
 // A renderer that refuses every sample once told to.
 class RefusingRenderer : public TestRenderer {
 public:
@@ -28,15 +26,7 @@ protected:
         renderer->JoinFilterGraph(&graph, L"renderer");
         renderer->m_bAcceptAll = true;
     }
-    ~PushSource() override
-    {
-        renderer->Stop();
-        source->Stop();
-        source->Stream->Disconnect();
-        renderer->m_Pin.Disconnect();
-        EXPECT_EQ(0u, source->Release());
-        EXPECT_EQ(0u, renderer->Release());
-    }
+    ~PushSource() override { TakeDown({renderer, source}, {source->Stream, &renderer->m_Pin}); }
     CMediaType Offered(int position = 0)
     {
         CMediaType type;

@@ -11,7 +11,7 @@ namespace {
 
 using namespace dshowtest;
 
-constexpr DWORD Patience = 10000;  // bounds every wait; never reached when the code works
+constexpr auto Patient = std::chrono::milliseconds(Patience);
 constexpr auto Glance = std::chrono::milliseconds(200);  // how long a thread that must stay blocked is watched
 
 CMediaType AudioType(WORD channels, WORD bits, DWORD rate, ULONG formatBytes = sizeof(WAVEFORMATEX))
@@ -33,10 +33,6 @@ protected:
         filter->AddRef();
         filter->m_bAllowTypeChange = false;
         filter->m_RequiredSampleRate = 0;
-        ALLOCATOR_PROPERTIES request{4, 4096, 1, 0}, actual;
-        allocator->AddRef();
-        allocator->SetProperties(&request, &actual);
-        allocator->Commit();
     }
     ~RendererFilter() override
     {
@@ -59,12 +55,19 @@ protected:
         return sample;
     }
     // Renders one sample on the calling thread (locking off) and gives its rewritten times.
-    void RenderThrough(IMediaSample* sample, LONGLONG* start, LONGLONG* end, LONGLONG* first = nullptr, LONGLONG* last = nullptr)
+    using Span = std::pair<LONGLONG, LONGLONG>;
+    struct Times {
+        LONGLONG start, end, first, last;  // the last two: sample frames
+        Span span() const { return {start, end}; }
+        Span samples() const { return {first, last}; }
+    };
+    Times RenderThrough(IMediaSample* sample)
     {
         filter->DoRenderSample(sample);
-        LONGLONG a, b;
-        filter->Ombrix_RendererFilter_GetAudioSample(*start, *end, first ? *first : a, last ? *last : b);
+        Times t;
+        filter->Ombrix_RendererFilter_GetAudioSample(t.start, t.end, t.first, t.last);
         sample->Release();
+        return t;
     }
     // Renders on a streaming thread of its own, which stays there while the sample is held.
     std::future<void> Deliver(IMediaSample* sample)
@@ -77,7 +80,7 @@ protected:
 
     HRESULT result = S_OK;
     Ombrix_RendererFilter* filter = new Ombrix_RendererFilter(nullptr, &result);
-    CMemAllocator* allocator = new CMemAllocator("test", nullptr, &result);
+    CMemAllocator* allocator = CommittedAllocator(4, 4096);
 };
 
 TEST_F(RendererFilter, AcceptsOnlyThePreferredTypeWithAUsableFormat)
@@ -142,49 +145,36 @@ TEST_F(RendererFilter, PinProposesOneTypeWithoutFormatAndAsksForThreeBytes)
     EXPECT_NE(S_OK, pin.GetMediaType(0, &proposed)) << "nothing to propose before a preferred type";
     pin.Ombrix_InputPin_SetPreferredMediaType(MEDIATYPE_Audio, MEDIASUBTYPE_PCM, FORMAT_WaveFormatEx);
     ASSERT_EQ(S_OK, pin.GetMediaType(0, &proposed));
-    EXPECT_EQ(MEDIATYPE_Audio, proposed.majortype);
-    EXPECT_EQ(MEDIASUBTYPE_PCM, proposed.subtype);
-    EXPECT_EQ(GUID_NULL, proposed.formattype);
-    EXPECT_EQ(0u, proposed.cbFormat);
+    EXPECT_EQ(std::tuple(MEDIATYPE_Audio, MEDIASUBTYPE_PCM, GUID_NULL, 0ul),
+              std::tuple(proposed.majortype, proposed.subtype, proposed.formattype, proposed.cbFormat));
     EXPECT_EQ(VFW_S_NO_MORE_ITEMS, pin.GetMediaType(1, &proposed));
 
     ALLOCATOR_PROPERTIES properties{7, 100, 16, 2};
     EXPECT_EQ(S_OK, pin.GetAllocatorRequirements(&properties));
-    EXPECT_EQ(7, properties.cBuffers);
-    EXPECT_EQ(3, properties.cbBuffer);
-    EXPECT_EQ(16, properties.cbAlign);
+    EXPECT_EQ(std::tuple(7L, 3L, 16L), std::tuple(properties.cBuffers, properties.cbBuffer, properties.cbAlign));
     EXPECT_EQ(S_OK, pin.ReceiveCanBlock());
 }
 
 TEST_F(RendererFilter, TimesCountFromTheOriginByDeliveryDistance)
 {
     filter->SetBufferLocking(false);
-    LONGLONG start, end;
     // On a new filter, three samples 400000 apart after an origin: contiguous from it, whatever
     // the first one's delivered start.
     filter->Ombrix_RendererFilter_SetOrigin(10000000, 0);
-    const std::pair<LONGLONG, LONGLONG> expected[] = {{10000000, 10400000}, {10400000, 10800000}, {10800000, 11200000}};
-    for (int k = 0; k < 3; ++k) {
-        RenderThrough(Sample(16, 777 + 400000 * k, 777 + 400000 * k + 400000), &start, &end);
-        EXPECT_EQ(expected[k].first, start) << k;
-        EXPECT_EQ(expected[k].second, end) << k;
-    }
+    for (LONGLONG k = 0; k < 3; ++k)
+        EXPECT_EQ(Span(10000000 + 400000 * k, 10400000 + 400000 * k),
+                  RenderThrough(Sample(16, 777 + 400000 * k, 777 + 400000 * k + 400000)).span()) << k;
     EXPECT_EQ(400000, filter->GetLastDeliveryLength());
     // The length is kept across an origin; a sample without times starts at the new one.
     filter->Ombrix_RendererFilter_SetOrigin(5000, 0);
-    RenderThrough(Sample(16), &start, &end);
-    EXPECT_EQ(5000, start);
-    EXPECT_EQ(405000, end);
+    EXPECT_EQ(Span(5000, 405000), RenderThrough(Sample(16)).span());
 }
 
 TEST_F(RendererFilter, AFirstSampleWithoutTimesLastsOneNtscFrame)
 {
     filter->SetBufferLocking(false);
     filter->Ombrix_RendererFilter_SetOrigin(5000, 0);
-    LONGLONG start, end;
-    RenderThrough(Sample(16), &start, &end);
-    EXPECT_EQ(5000, start);
-    EXPECT_EQ(5000 + 333667, end);
+    EXPECT_EQ(Span(5000, 5000 + 333667), RenderThrough(Sample(16)).span());
 }
 
 TEST_F(RendererFilter, AudioSampleRangesCountFromTheAudioOrigin)
@@ -194,15 +184,9 @@ TEST_F(RendererFilter, AudioSampleRangesCountFromTheAudioOrigin)
     ASSERT_EQ(S_OK, filter->SetMediaType(&type));
     filter->SetBufferLocking(false);
     filter->Ombrix_RendererFilter_SetOrigin(0, 1000);
-    LONGLONG start, end, first, last;
-    RenderThrough(Sample(4096, 0, 213333), &start, &end, &first, &last);
-    EXPECT_EQ(1000, first);
-    EXPECT_EQ(2024, last);
-    RenderThrough(Sample(4096, 213333, 426666), &start, &end, &first, &last);
-    EXPECT_EQ(2024, first);
-    EXPECT_EQ(3048, last);
-    RenderThrough(Sample(6), &start, &end, &first, &last);  // a partial frame counts nothing
-    EXPECT_EQ(3049, last);
+    EXPECT_EQ(Span(1000, 2024), RenderThrough(Sample(4096, 0, 213333)).samples());
+    EXPECT_EQ(Span(2024, 3048), RenderThrough(Sample(4096, 213333, 426666)).samples());
+    EXPECT_EQ(3049, RenderThrough(Sample(6)).last);  // a partial frame counts nothing
 }
 
 TEST_F(RendererFilter, HandsEachSampleToTheReaderUntilReleased)
@@ -214,7 +198,7 @@ TEST_F(RendererFilter, HandsEachSampleToTheReaderUntilReleased)
     EXPECT_EQ(sample, filter->Ombrix_RendererFilter_GetVideoSample(start, end));
     EXPECT_EQ(std::future_status::timeout, streaming.wait_for(Glance)) << "the streaming thread must stay parked";
     filter->ReleaseSample();
-    EXPECT_EQ(std::future_status::ready, streaming.wait_for(std::chrono::milliseconds(Patience)));
+    EXPECT_EQ(std::future_status::ready, streaming.wait_for(Patient));
     EXPECT_EQ(nullptr, filter->Ombrix_RendererFilter_GetVideoSample(start, end));
     EXPECT_EQ(0, start);
 
@@ -250,10 +234,7 @@ TEST_F(RendererFilter, EndOfStreamWinsUntilResetOrTheNextSample)
     EXPECT_FALSE(reader.get());
     // A sample after the end cancels it, once the streaming thread has it.
     streaming = Deliver(Sample(16, 100, 200));
-    bool offered = false;
-    for (int i = 0; i < int(Patience) && !(offered = filter->WaitForSampleOrEOS()); ++i)
-        Sleep(1);
-    EXPECT_TRUE(offered);
+    EXPECT_TRUE(Eventually([&] { return filter->WaitForSampleOrEOS(); }));
     filter->ReleaseSample();
     streaming.wait();
 }
@@ -261,8 +242,7 @@ TEST_F(RendererFilter, EndOfStreamWinsUntilResetOrTheNextSample)
 TEST_F(RendererFilter, WithoutLockingSamplesPassAndAreNotOffered)
 {
     filter->SetBufferLocking(false);
-    LONGLONG start, end;
-    RenderThrough(Sample(16, 0, 100), &start, &end);
+    RenderThrough(Sample(16, 0, 100));
     std::future<bool> reader = std::async(std::launch::async, [this] { return filter->WaitForSampleOrEOS(); });
     EXPECT_EQ(std::future_status::timeout, reader.wait_for(Glance)) << "a sample that passed was offered";
     filter->EndOfStream();
@@ -277,9 +257,9 @@ TEST_F(RendererFilter, DiscardsUntilTheFlushThenCountsFromTheOrigin)
     std::future<void> streaming = Deliver(Sample(16, 0, 100));
     ASSERT_TRUE(filter->WaitForSampleOrEOS());
     filter->DiscardUntilFlush();
-    EXPECT_EQ(std::future_status::ready, streaming.wait_for(std::chrono::milliseconds(Patience)));
+    EXPECT_EQ(std::future_status::ready, streaming.wait_for(Patient));
     LONGLONG start, end;
-    EXPECT_EQ(std::future_status::ready, Deliver(Sample(16, 100, 200)).wait_for(std::chrono::milliseconds(Patience)))
+    EXPECT_EQ(std::future_status::ready, Deliver(Sample(16, 100, 200)).wait_for(Patient))
         << "a sample before the flush was held";
     filter->BeginFlush();
     filter->EndFlush();
@@ -318,11 +298,8 @@ TEST_F(RendererFilter, ReadsAStreamSampleBySample)
     }
     EXPECT_FALSE(filter->WaitForSampleOrEOS());
     filter->Stop();
-    source->Stop();
-    source->m_pStream->Disconnect();
-    input->Disconnect();
+    TakeDown({source}, {source->m_pStream, input});
     input->Release();
-    EXPECT_EQ(0u, source->Release());
 }
 
 }  // namespace
