@@ -385,6 +385,16 @@ TEST_F(FilterGraphTest, NamesEnumerationAndRemoval)
     ASSERT_EQ(list->Next(1, got, nullptr), S_OK);
     EXPECT_EQ(got[0], static_cast<IBaseFilter*>(f[0].get()));
     got[0]->Release();
+
+    // A member added again stays one member, under the name it was last given (its own included).
+    EXPECT_EQ(graph->AddFilter(f[2].get(), L"Again"), S_OK);
+    EXPECT_EQ(graph->AddFilter(f[2].get(), L"Again"), S_OK);
+    EXPECT_EQ(NameOf(f[2].get()), L"Again");
+    ComRef<IBaseFilter> found;
+    EXPECT_EQ(graph->FindFilterByName(L"Render", found.out()), VFW_E_NOT_FOUND);
+    list->Reset();
+    EXPECT_EQ(list->Skip(4), S_OK);
+    EXPECT_EQ(list->Skip(1), E_INVALIDARG);
 }
 
 // Connections
