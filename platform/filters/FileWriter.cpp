@@ -12,6 +12,11 @@
 
 namespace {
 
+// Written data goes to the disk every so many bytes, so that the disk works while the stream
+// comes instead of after it: capture-length files would otherwise leave the page cache full of
+// data to write at the end.
+constexpr ULONGLONG FlushEvery = 8 << 20;
+
 HRESULT FromErrno(int error)
 {
     switch (error) {
@@ -69,6 +74,7 @@ HRESULT FileWriter::Pause()
         CloseFile();
         std::lock_guard<std::mutex> file(m_FileLock);
         m_Fd = fd;
+        m_Flushed = 0;
         m_WriteError = S_OK;
         m_bEndOfStream = false;
     }
@@ -144,6 +150,10 @@ HRESULT FileWriter::WriteAt(ULONGLONG offset, const BYTE* data, size_t size)
         data += written;
         size -= size_t(written);
         offset += ULONGLONG(written);
+    }
+    if (offset >= m_Flushed + FlushEvery) {
+        sync_file_range(m_Fd, off_t(m_Flushed), off_t(offset - m_Flushed), SYNC_FILE_RANGE_WRITE);
+        m_Flushed = offset;
     }
     return S_OK;
 }

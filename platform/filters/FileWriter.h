@@ -55,5 +55,6 @@ private:
 
     std::mutex m_FileLock;  // the descriptor, against writes on streaming threads
     int m_Fd = -1;
+    ULONGLONG m_Flushed = 0;  // written data from here on is not yet on its way to the disk
     HRESULT m_WriteError = S_OK;  // the first, kept until the file is made again
 };
