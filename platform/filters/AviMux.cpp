@@ -69,6 +69,7 @@ HRESULT AviMux::StartFile()
     m_File.reset();
     m_Streams.clear();
     m_bFinished = false;
+    m_bReported = false;
     if (!m_Output->IsConnected())
         return S_OK;
     std::vector<AviStream> streams;
@@ -138,7 +139,14 @@ HRESULT AviMux::Receive(AviMuxInputPin* pin, IMediaSample* sample)
     if (!m_File || m_bFinished || stream < 0)
         return VFW_E_WRONG_STATE;
     const HRESULT hr = m_File->Write(size_t(stream), sample);
-    return SUCCEEDED(hr) || m_Refusing[size_t(stream)] ? hr : S_OK;
+    if (SUCCEEDED(hr))
+        return hr;
+    if (!m_bReported) {
+        // The graph's wait ends here, whether the sources end their streams or not.
+        m_bReported = true;
+        NotifyEvent(EC_ERRORABORT, hr, 0);
+    }
+    return m_Refusing[size_t(stream)] ? hr : S_OK;
 }
 
 HRESULT AviMux::EndOfStream(AviMuxInputPin* pin)

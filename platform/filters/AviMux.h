@@ -52,8 +52,8 @@ public:
 
     // From the input pins.
     void InputConnected();
-    // Once the file can take nothing more (a write failed, or it is full), samples of video
-    // streams are refused, so that their sources end and the host learns of it at its next frame,
+    // Once the file can take nothing more (a write failed, or it is full), the graph hears of it
+    // (EC_ERRORABORT, once), and samples of video streams are refused, so that their sources end and the host learns of it at its next frame,
     // while samples of other streams are dropped without a word: a host waits seconds on each
     // refused audio hand-off before it gives up (the library's writer does), and learns from the video
     // anyway. A file without video refuses on every stream.
@@ -80,6 +80,7 @@ private:
     std::vector<AviMuxInputPin*> m_Streams;  // the file's streams, in order
     std::vector<bool> m_Refusing;            // by stream: refuses samples once the file is full
     bool m_bFinished = false;
+    bool m_bReported = false;  // the graph has been told the file takes no more
 
     LONG m_MasterStream = -1;
     BOOL m_bOldIndex = TRUE;
