@@ -434,6 +434,40 @@ TEST(AviMux, CompressedStreamsKeepTheirPackets)
     EXPECT_TRUE(theirs.size() == back.pcm.size() && theirs == std::string(back.pcm.begin(), back.pcm.end()));
 }
 
+// Interleaved DV goes in whole as a type-1 stream ('iavs'): FFmpeg finds the DV pictures and sound
+// in it, and the reader serves every frame with the sound of each.
+TEST(AviMux, InterleavedDvIsOneStream)
+{
+    const std::string dv = make("AviMuxDv", ".dv",
+                                ffmpeg(testsrc("720x480", "30000/1001") + lavfi("sine=frequency=500:sample_rate=48000"),
+                                       "-t 0.5 -c:v dvvideo -pix_fmt yuv411p -c:a pcm_s16le -ac 2 -f dv"));
+    const Bytes stream = readFile(dv);
+    ASSERT_EQ(0u, stream.size() % 120000);
+    std::vector<Sent> sent;
+    for (size_t at = 0; at < stream.size(); at += 120000) {
+        const REFERENCE_TIME n = REFERENCE_TIME(at / 120000);
+        sent.push_back({Bytes(stream.begin() + at, stream.begin() + at + 120000), n * 1001 * UNITS / 30000,
+                        (n + 1) * 1001 * UNITS / 30000});
+    }
+    const DVINFO info{};
+    ScratchDir dir;
+    const std::string path = dir.path("dv.avi");
+    MuxGraph graph;
+    graph.add(sentSource(typeWith(MEDIATYPE_Interleaved, MEDIASUBTYPE_dvsd, FORMAT_DvInfo, &info, sizeof info), sent));
+    EXPECT_EQ(EC_COMPLETE, graph.write(path));
+    for (const char* decode : {" -map 0:v -f rawvideo -", " -map 0:a -f s16le -"}) {
+        std::string ours, theirs;
+        run("ffmpeg -v error -i " + quote(path) + decode, &ours);
+        run("ffmpeg -v error -i " + quote(dv) + decode, &theirs);
+        EXPECT_TRUE(!ours.empty() && ours == theirs) << decode;
+    }
+    const ReadBack back = readAvi(path);
+    ASSERT_TRUE(back.valid);
+    EXPECT_EQ(std::tuple(sent.size(), 30000u, 1001u, 48000u), std::tuple(back.frames.size(), back.info.Rate,
+                                                                         back.info.Scale, back.info.SampleRate));
+    EXPECT_EQ(Bytes(ffmpegPcm(path)), back.pcm);
+}
+
 // A write the disk refuses ends the file there without a hang: the graph hears of it, and the
 // frames written before read back. In a child, whose file size is limited.
 TEST(AviMux, AWriteTheDiskRefusesLeavesTheFramesBefore)
