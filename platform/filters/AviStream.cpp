@@ -9,9 +9,11 @@ namespace {
 
 constexpr DWORD BI_BITFIELDS = 3;
 constexpr DWORD DeltaFrame = 0x80000000u;  // AVI_INDEX_DELTAFRAME
-// DV frames: 525 lines at 30000/1001, 625 lines at 25.
+// DV frames: 525 lines at 30000/1001 (the frame time truncated, as frames are stamped), 625 lines at 25.
 constexpr DWORD DVFrameBytes625 = 144000;
-constexpr REFERENCE_TIME DVFrameTime525 = 333667, DVFrameTime625 = 400000;
+constexpr REFERENCE_TIME DVFrameTime525 = 333666, DVFrameTime625 = 400000;
+// Video whose format and samples never tell its frame time.
+constexpr REFERENCE_TIME UntoldFrameTime = 400000;
 // A gap longer than this (an hour at 30 frames a second) is a time stamp gone wrong, not frames dropped.
 constexpr LONGLONG MostDroppedFrames = 108000;
 
@@ -193,7 +195,7 @@ DWORD AviStream::Length() const { return m_BlockAlign ? DWORD(m_Bytes / m_BlockA
 
 void AviStream::FrameRate(DWORD* rate, DWORD* scale) const
 {
-    const REFERENCE_TIME time = m_FrameTime > 0 ? m_FrameTime : DVFrameTime625;
+    const REFERENCE_TIME time = m_FrameTime > 0 ? m_FrameTime : UntoldFrameTime;
     for (const LONGLONG denominator : {1LL, 1001LL}) {
         const LONGLONG numerator = std::llround(double(denominator) * UNITS / double(time));
         if (numerator > 0 && numerator <= 0xFFFFFFFFLL && denominator * UNITS / numerator == time) {
