@@ -502,8 +502,8 @@ TEST(AviMux, AWriteTheDiskRefusesLeavesTheFramesBefore)
         "a file size limit");
 }
 
-// The settings are kept and checked; the File Writer counts as a renderer and refuses a name in a
-// folder that does not exist.
+// The settings are kept and checked; the File Writer counts as a renderer and refuses names it
+// could not write.
 TEST(AviMux, SettingsAndTheFileSinksName)
 {
     MuxGraph graph;
@@ -531,12 +531,17 @@ TEST(AviMux, SettingsAndTheFileSinksName)
     const auto sink = QueryRef<IFileSinkFilter>(graph.writer.get(), IID_IFileSinkFilter);
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), sink->SetFileName(L"no/such/folder/file.avi", nullptr));
     ScratchDir dir;
-    const std::wstring name = AnsiToWide(dir.path("named.avi").c_str());
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), sink->SetFileName(AnsiToWide(dir.path("").c_str()).c_str(), nullptr));
+    std::filesystem::create_directory(dir.path("gone"));
+    const std::wstring name = AnsiToWide(dir.path("gone/named.avi").c_str());
     EXPECT_EQ(S_OK, sink->SetFileName(name.c_str(), nullptr));
     LPOLESTR current = nullptr;
     EXPECT_EQ(S_OK, sink->GetCurFile(&current, nullptr));
     EXPECT_EQ(name, current);
     CoTaskMemFree(current);
+    // A file that cannot be made when the writer starts fails its pause.
+    std::filesystem::remove(dir.path("gone"));
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), graph.writer->Pause());
 }
 
 }  // namespace

@@ -37,6 +37,20 @@ HRESULT FromErrno(int error)
     }
 }
 
+// What can be known of a file before it is made, so that a name that cannot be written is
+// refused here, not when the graph starts.
+HRESULT CheckWritable(const std::string& path)
+{
+    const std::filesystem::path file(path), folder = file.has_parent_path() ? file.parent_path() : ".";
+    std::error_code error;
+    if (!std::filesystem::is_directory(folder, error))
+        return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+    const bool exists = std::filesystem::exists(file, error);
+    if (std::filesystem::is_directory(file, error) || access(exists ? path.c_str() : folder.c_str(), W_OK) != 0)
+        return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
+    return S_OK;
+}
+
 }  // namespace
 
 CUnknown* FileWriter::CreateInstance(IUnknown* outer, HRESULT* result)
@@ -98,10 +112,8 @@ HRESULT FileWriter::SetFileName(LPCOLESTR fileName, const AM_MEDIA_TYPE* type)
     const std::string path = NarrowFileName(fileName);
     if (path.empty())
         return E_INVALIDARG;
-    std::filesystem::path folder = std::filesystem::path(path).parent_path();
-    std::error_code error;
-    if (!std::filesystem::is_directory(folder.empty() ? "." : folder, error))
-        return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+    if (const HRESULT hr = CheckWritable(path); FAILED(hr))
+        return hr;
     CAutoLock lock(&m_Lock);
     if (!IsStopped())
         return VFW_E_NOT_STOPPED;

@@ -30,8 +30,9 @@ public:
     // End of stream that came while paused is reported now.
     HRESULT Run(REFERENCE_TIME start) override;
 
-    // HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND) when the name's folder does not exist. A file open
-    // under the name before is closed. Only while stopped (VFW_E_NOT_STOPPED).
+    // HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND) when the name's folder does not exist,
+    // (ERROR_ACCESS_DENIED) when the name is a folder's or the file cannot be written there. A file
+    // open under the name before is closed. Only while stopped (VFW_E_NOT_STOPPED).
     HRESULT SetFileName(LPCOLESTR fileName, const AM_MEDIA_TYPE* type) override;
     // The name set (null before any), and the type given with it.
     HRESULT GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* type) override;
