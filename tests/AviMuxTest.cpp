@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <numeric>
+#include <set>
 
 #include "InChild.h"
 #include "WriterSupport.h"
@@ -323,8 +324,20 @@ TEST(AviMux, SegmentsStayWithinTheirLimit)
         EXPECT_EQ(expected, top) << label;
         EXPECT_EQ(full ? 3u : 5u, std::min<size_t>(sizes.size(), 5)) << label;
         EXPECT_LE(*std::max_element(sizes.begin(), sizes.end()), c.limits.segmentBytes) << label;
+        // Each 'movi' list ends in the standard indexes of the streams it holds, whatever they are.
         const std::vector<MoviChunk> chunks = moviChunks(path);
-        EXPECT_EQ(std::tuple(sizes.size(), sizes.size()), std::tuple(count(chunks, "ix00"), count(chunks, "ix01")));
+        std::set<char> held, indexed;
+        size_t lists = 0;
+        for (size_t i = 0; i < chunks.size(); i++) {
+            const bool index = chunks[i].id.compare(0, 2, "ix") == 0;
+            (index ? indexed : held).insert(chunks[i].id[index ? 3 : 1]);
+            if (index && (i + 1 == chunks.size() || chunks[i + 1].id.compare(0, 2, "ix") != 0)) {
+                EXPECT_EQ(held, indexed) << label << " list " << lists;
+                held.clear(), indexed.clear();
+                lists++;
+            }
+        }
+        EXPECT_EQ(sizes.size(), lists) << label;
 
         const size_t written = count(chunks, "00db");
         EXPECT_EQ(full, written < c.frames) << label;
@@ -485,7 +498,7 @@ TEST(AviMux, AWriteTheDiskRefusesLeavesTheFramesBefore)
             {
                 MuxGraph graph;
                 graph.add(sentSource(videoType(format, 400000), pictures));
-                graph.add(sentSource(pcmType(48000, 2), blocks(tone(48000, 2, 0, 48000 * 3), 7680)));
+                graph.add(sentSource(pcmType(48000, 2), blocks(tone(48000, 2, 0, 48000), 7680)));
                 code = graph.write(path);
             }
             const ReadBack back = readAvi(path);
