@@ -1,41 +1,12 @@
 #include "FileWriter.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 
 #include "FileName.h"
 
 namespace {
-
-// Written data goes to the disk every so many bytes, so that the disk works while the stream
-// comes instead of after it: capture-length files would otherwise leave the page cache full of
-// data to write at the end.
-constexpr ULONGLONG FlushEvery = 8 << 20;
-
-HRESULT FromErrno(int error)
-{
-    switch (error) {
-    case ENOSPC:
-    case EFBIG:
-    case EDQUOT:
-        return HRESULT_FROM_WIN32(ERROR_DISK_FULL);
-    case ENOENT:
-    case ENOTDIR:
-        return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-    case EROFS:
-        return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
-    default:
-        return HRESULT_FROM_WIN32(ERROR_WRITE_FAULT);
-    }
-}
 
 // What can be known of a file before it is made, so that a name that cannot be written is
 // refused here, not when the graph starts.
@@ -81,15 +52,14 @@ HRESULT FileWriter::Pause()
     if (m_State == State_Stopped) {
         if (m_FileName.empty())
             return E_UNEXPECTED;
-        const std::string path = NarrowFileName(m_FileName.c_str());
-        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        if (fd < 0)
-            return FromErrno(errno);
+        // The file before is finished first: it may be the same file.
         CloseFile();
-        std::lock_guard<std::mutex> file(m_FileLock);
-        m_Fd = fd;
-        m_Flushed = 0;
-        m_WriteError = S_OK;
+        HRESULT hr;
+        std::unique_ptr<QueuedFile> file = QueuedFile::Create(NarrowFileName(m_FileName.c_str()), &hr);
+        if (!file)
+            return hr;
+        std::lock_guard<std::mutex> files(m_FileLock);
+        m_File = std::move(file);
         m_bEndOfStream = false;
     }
     return CBaseFilter::Pause();
@@ -101,7 +71,7 @@ HRESULT FileWriter::Run(REFERENCE_TIME start)
     const bool wasRunning = m_State == State_Running;
     const HRESULT hr = CBaseFilter::Run(start);
     if (SUCCEEDED(hr) && !wasRunning && m_bEndOfStream)
-        NotifyEvent(EC_COMPLETE, WriteError(), 0);
+        NotifyEvent(EC_COMPLETE, Drain(), 0);
     return hr;
 }
 
@@ -140,53 +110,31 @@ HRESULT FileWriter::GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* type)
 bool FileWriter::IsOpen()
 {
     std::lock_guard<std::mutex> lock(m_FileLock);
-    return m_Fd >= 0;
+    return m_File != nullptr;
 }
 
-HRESULT FileWriter::WriteAt(ULONGLONG offset, const BYTE* data, size_t size)
+HRESULT FileWriter::Write(IMediaSample* sample)
 {
     std::lock_guard<std::mutex> lock(m_FileLock);
-    if (m_Fd < 0)
-        return VFW_E_WRONG_STATE;
-    while (size > 0) {
-        const ssize_t written = pwrite(m_Fd, data, size, off_t(offset));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0) {
-            // A write that cannot go on: the disk is full or the file at its size limit.
-            const HRESULT hr = written < 0 ? FromErrno(errno) : HRESULT_FROM_WIN32(ERROR_DISK_FULL);
-            if (SUCCEEDED(m_WriteError))
-                m_WriteError = hr;
-            return hr;
-        }
-        data += written;
-        size -= size_t(written);
-        offset += ULONGLONG(written);
-    }
-    if (offset >= m_Flushed + FlushEvery) {
-        sync_file_range(m_Fd, off_t(m_Flushed), off_t(offset - m_Flushed), SYNC_FILE_RANGE_WRITE);
-        m_Flushed = offset;
-    }
-    return S_OK;
+    return m_File ? m_File->Write(sample) : VFW_E_WRONG_STATE;
+}
+
+HRESULT FileWriter::Drain()
+{
+    std::lock_guard<std::mutex> lock(m_FileLock);
+    return m_File ? m_File->Drain() : S_OK;
 }
 
 HRESULT FileWriter::EndOfStream()
 {
+    const HRESULT status = Drain();
     CAutoLock lock(&m_Lock);
     m_bEndOfStream = true;
-    return m_State == State_Running ? NotifyEvent(EC_COMPLETE, WriteError(), 0) : S_OK;
-}
-
-HRESULT FileWriter::WriteError()
-{
-    std::lock_guard<std::mutex> lock(m_FileLock);
-    return m_WriteError;
+    return m_State == State_Running ? NotifyEvent(EC_COMPLETE, status, 0) : S_OK;
 }
 
 void FileWriter::CloseFile()
 {
     std::lock_guard<std::mutex> lock(m_FileLock);
-    if (m_Fd >= 0)
-        close(m_Fd);
-    m_Fd = -1;
+    m_File.reset();
 }

@@ -1,17 +1,19 @@
 // The File Writer (CLSID_FileWriter): writes the bytes its input pin receives into the file named
-// by IFileSinkFilter::SetFileName, each sample at the byte offset its times give. It counts as a
-// renderer (IAMFilterMiscFlags): end of stream sends EC_COMPLETE, with the first write failure as
-// its status.
+// by IFileSinkFilter::SetFileName, each sample at the byte offset its times give, on a thread of
+// the file's own (QueuedFile). It counts as a renderer (IAMFilterMiscFlags): end of stream sends
+// EC_COMPLETE once everything is written, with the first write failure as its status.
 //
 // The file is created, or emptied, as the filter leaves Stopped, and stays open after Stop until
 // the filter is given another name, disconnected or destroyed, so that an upstream multiplexer can
 // finish it as the graph stops.
 #pragma once
 
+#include <memory>
 #include <mutex>
 #include <string>
 
 #include "FileWriterInputPin.h"
+#include "QueuedFile.h"
 #include "platform/dshow/MediaType.h"
 
 class FileWriter final : public CBaseFilter, public IFileSinkFilter, public IAMFilterMiscFlags {
@@ -40,13 +42,16 @@ public:
 
     // From the pin.
     bool IsOpen();
-    HRESULT WriteAt(ULONGLONG offset, const BYTE* data, size_t size);
+    // Queues the sample for the file; a failure of an earlier write once there was one.
+    HRESULT Write(IMediaSample* sample);
     HRESULT EndOfStream();
+    // Once what is queued is written.
     void CloseFile();
 
 private:
     explicit FileWriter(IUnknown* outer);
-    HRESULT WriteError();
+    // Once what is queued is written: the first write failure, or S_OK.
+    HRESULT Drain();
 
     CCritSec m_Lock;
     FileWriterInputPin m_Pin;
@@ -54,8 +59,6 @@ private:
     CMediaType m_Type;
     bool m_bEndOfStream = false;  // under the filter lock
 
-    std::mutex m_FileLock;  // the descriptor, against writes on streaming threads
-    int m_Fd = -1;
-    ULONGLONG m_Flushed = 0;  // written data from here on is not yet on its way to the disk
-    HRESULT m_WriteError = S_OK;  // the first, kept until the file is made again
+    std::mutex m_FileLock;  // the file, against writes on streaming threads
+    std::unique_ptr<QueuedFile> m_File;
 };

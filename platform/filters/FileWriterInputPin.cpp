@@ -1,7 +1,5 @@
 #include "FileWriterInputPin.h"
 
-#include <algorithm>
-
 #include "FileWriter.h"
 
 FileWriterInputPin::FileWriterInputPin(FileWriter* writer, CCritSec* lock, HRESULT* result)
@@ -27,12 +25,9 @@ HRESULT FileWriterInputPin::Receive(IMediaSample* sample)
     if (hr != S_OK)
         return hr;
     REFERENCE_TIME start, stop;
-    BYTE* data = nullptr;
     if (FAILED(sample->GetTime(&start, &stop)) || start < 0)
         return VFW_E_SAMPLE_TIME_NOT_SET;
-    if (FAILED(hr = sample->GetPointer(&data)))
-        return hr;
-    return m_pWriter->WriteAt(ULONGLONG(start), data, size_t(std::max<LONG>(sample->GetActualDataLength(), 0)));
+    return m_pWriter->Write(sample);
 }
 
 HRESULT FileWriterInputPin::EndOfStream()
