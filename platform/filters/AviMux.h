@@ -53,10 +53,10 @@ public:
     // From the input pins.
     void InputConnected();
     // Once the file can take nothing more (a write failed, or it is full), the graph hears of it
-    // (EC_ERRORABORT, once), and samples of video streams are refused, so that their sources end and the host learns of it at its next frame,
-    // while samples of other streams are dropped without a word: a host waits seconds on each
-    // refused audio hand-off before it gives up (the library's writer does), and learns from the video
-    // anyway. A file without video refuses on every stream.
+    // (EC_ERRORABORT, once). Samples of video streams are refused then, so that their sources end
+    // and the host learns of it at its next frame; samples of other streams are dropped without a
+    // word: the library's writer waits seconds on each refused audio hand-off before it gives up,
+    // and learns from the video anyway. A file without video refuses on every stream.
     HRESULT Receive(AviMuxInputPin* pin, IMediaSample* sample);
     HRESULT EndOfStream(AviMuxInputPin* pin);
 
