@@ -217,9 +217,11 @@ TEST(OmbrixWriterTimes, FramesAndAudioBlocksAreStampedFromTheirCounts)
     EXPECT_EQ(std::tuple(30u, 10010000LL, 4000u, 0LL),
               std::tuple(written.NumFrames, written.VideoDuration, written.NumSamples, written.AudioDuration));
     writer.CloseFile();
+    // FFmpeg hands PCM out in packets of its own size: the chunks are counted in the file.
     std::vector<size_t> sizes;
-    for (const Bytes& packet : packets(path, AVMEDIA_TYPE_AUDIO))
-        sizes.push_back(packet.size());
+    for (const MoviChunk& chunk : moviChunks(path))
+        if (chunk.id == "01wb")
+            sizes.push_back(chunk.size);
     EXPECT_EQ((std::vector<size_t>{6408, 6408, 3184}), sizes);
     EXPECT_TRUE(ffmpegPcm(path) == pcm);
 }
@@ -285,7 +287,8 @@ INSTANTIATE_TEST_SUITE_P(Uncompressed, OmbrixWriterEntries,
                          [](const auto& info) { return std::string(info.param.name).substr(14, 4); });
 
 // Nothing hangs when the disk fills up: the calls return, the file is closed, and the frames that
-// reached the disk before read back.
+// reached the disk before read back. The child runs the test again from the start, with a scratch
+// folder of its own: it checks the file it wrote itself.
 TEST(OmbrixWriterFailures, ADiskThatFillsUpEndsTheFileWithoutHanging)
 {
     ScratchDir dir;
@@ -295,27 +298,31 @@ TEST(OmbrixWriterFailures, ADiskThatFillsUpEndsTheFileWithoutHanging)
             signal(SIGXFSZ, SIG_IGN);
             const rlimit limit{2 << 20, 2 << 20};
             setrlimit(RLIMIT_FSIZE, &limit);
-            OmbrixWriter writer;
-            Ombrix_FileInfo info = describe(true, true);
-            writer.OpenFile(const_cast<char*>(path.c_str()), &info);
-            const Bytes pcm = tone(48000, 2, 0, 1920);
-            for (int n = 0; n < 200; n++) {
-                unsigned char* buffer = writer.AllocateVideoBuffer();
-                if (!buffer)
-                    break;
-                memset(buffer, n, 160 * 120 * 2);
-                writer.ReleaseVideoBuffer(buffer);
-                writer.AddAudioSamples(const_cast<uint8_t*>(pcm.data()), 1920);
+            {
+                OmbrixWriter writer;
+                Ombrix_FileInfo info = describe(true, true);
+                writer.OpenFile(const_cast<char*>(path.c_str()), &info);
+                const Bytes pcm = tone(48000, 2, 0, 1920);
+                for (int n = 0; n < 200; n++) {
+                    unsigned char* buffer = writer.AllocateVideoBuffer();
+                    if (!buffer)
+                        break;
+                    memset(buffer, n, 160 * 120 * 2);
+                    writer.ReleaseVideoBuffer(buffer);
+                    writer.AddAudioSamples(const_cast<uint8_t*>(pcm.data()), 1920);
+                }
+                writer.CloseFile();
             }
-            writer.CloseFile();
-            return true;
+            const ReadBack back = readAvi(path);
+            bool good = back.valid && back.frames.size() > 20;
+            for (size_t n = 0; good && n < back.frames.size(); n++)
+                good = back.frames[n] == Bytes(back.frames[n].size(), uint8_t(n));
+            if (!good)
+                fprintf(stderr, "valid %d, %zu frames read back\n", back.valid, back.frames.size());
+            std::filesystem::remove_all(std::filesystem::path(path).parent_path());
+            return good;
         },
         "writing past the file size limit");
-    const ReadBack back = readAvi(path);
-    ASSERT_TRUE(back.valid);
-    EXPECT_GT(back.frames.size(), 20u);
-    for (size_t n = 0; n < back.frames.size(); n++)
-        EXPECT_EQ(Bytes(back.frames[n].size(), uint8_t(n)), back.frames[n]) << n;
 }
 
 TEST(OmbrixWriterFailures, AnUnwritablePathIsRefusedAndSharedWritersLiveOn)

@@ -91,7 +91,8 @@ TEST_F(PushSource, OffersOnlyTheFormatItWasSetUpWith)
     EXPECT_EQ(std::tuple(8L, 691200L), std::tuple(Buffers(8).cBuffers, Buffers(8).cbBuffer));
 
     source->SetupVideoInformation(3, 720, -576, 25, 1);
-    const auto& rgb = *reinterpret_cast<const VIDEOINFOHEADER*>(Offered().Format());
+    const CMediaType rgbType = Offered();
+    const auto& rgb = *reinterpret_cast<const VIDEOINFOHEADER*>(rgbType.Format());
     EXPECT_EQ(std::tuple(-576L, DWORD(1244160), REFERENCE_TIME(400000)),
               std::tuple(rgb.bmiHeader.biHeight, rgb.bmiHeader.biSizeImage, rgb.AvgTimePerFrame));
     EXPECT_EQ(MEDIASUBTYPE_RGB24, Offered().subtype);

@@ -170,6 +170,36 @@ inline double snr(const Bytes& original, const Bytes& decoded, unsigned channels
     return best;
 }
 
+// A chunk of the 'movi' lists of an AVI file, in file order, as its RIFF structure has them.
+struct MoviChunk {
+    std::string id;
+    uint32_t size;
+};
+
+inline std::vector<MoviChunk> moviChunks(const std::string& path)
+{
+    const Bytes file = readFile(path);
+    const auto u32 = [&](size_t at) {
+        uint32_t value = 0;
+        if (at + 4 <= file.size())
+            memcpy(&value, &file[at], 4);
+        return value;
+    };
+    const auto next = [&](size_t at) { return at + 8 + u32(at + 4) + (u32(at + 4) & 1); };
+    std::vector<MoviChunk> found;
+    for (size_t riff = 0; riff + 12 <= file.size(); riff = next(riff)) {
+        const size_t riffEnd = std::min<size_t>(file.size(), riff + 8 + u32(riff + 4));
+        for (size_t list = riff + 12; list + 12 <= riffEnd; list = next(list)) {
+            if (memcmp(&file[list], "LIST", 4) || memcmp(&file[list + 8], "movi", 4))
+                continue;
+            const size_t end = std::min<size_t>(riffEnd, list + 8 + u32(list + 4));
+            for (size_t chunk = list + 12; chunk + 8 <= end; chunk = next(chunk))
+                found.push_back({std::string(reinterpret_cast<const char*>(&file[chunk]), 4), u32(chunk + 4)});
+        }
+    }
+    return found;
+}
+
 // Everything the library's AVI reader serves of a file: its record, every frame, all PCM.
 struct ReadBack {
     Ombrix_FileInfo info;

@@ -191,7 +191,8 @@ bool Ombrix_FileWriter::BuildFilterGraph()
     unsigned int codec = VideoCodec;
     if (!Info.HasAudio && codec == 4)
         codec = DVEncoderIndex;
-    const bool dv = codec == 4 || (codec == DVEncoderIndex && codec != 0);
+    // Without a "DV Video Encoder" its index stays 0, which must not turn the DV entry into entry 0.
+    const bool dv = VideoCodec == 4 || (codec == DVEncoderIndex && codec != 0);
     IBaseFilter* const encoder = DVEncoderIndex < VideoCodecCount ? VideoCodecFilters[DVEncoderIndex] : nullptr;
     if (dv && !encoder)
         return false;

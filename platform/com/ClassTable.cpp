@@ -8,8 +8,10 @@
 #include "platform/dshow/MemAllocator.h"
 #include "platform/dshow/Strmif.h"
 #include "platform/filters/AudioDecoder.h"
+#include "platform/filters/AviMux.h"
 #include "platform/filters/DVVideoDecoder.h"
 #include "platform/filters/DemuxSource.h"
+#include "platform/filters/FileWriter.h"
 #include "platform/filters/MediaDet.h"
 
 namespace {
@@ -27,6 +29,9 @@ std::vector<ClassEntry>& Table()
         // Sources are added by name, never put in by intelligent connect.
         {CLSID_AsyncReader, L"File Source", MERIT_DO_NOT_USE, {}, DemuxSource::CreateFileSource},
         {CLSID_WMAsfReader, L"WM ASF Reader", MERIT_DO_NOT_USE, {}, DemuxSource::CreateAsfReader},
+        // The writer's multiplexer and file sink, created by name.
+        {CLSID_AviDest, L"AVI Mux", MERIT_DO_NOT_USE, {}, AviMux::CreateInstance},
+        {CLSID_FileWriter, L"File writer", MERIT_DO_NOT_USE, {}, FileWriter::CreateInstance},
         // Each decoder checks that it can open a decoder for the type itself; DV goes to its own.
         {CLSID_DVVideoCodec, L"DV Video Decoder", MERIT_NORMAL, {{MEDIATYPE_Video, MEDIASUBTYPE_dvsd}},
          DVVideoDecoder::CreateInstance},

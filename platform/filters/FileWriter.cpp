@@ -1,0 +1,140 @@
+#include "FileWriter.h"
+
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "FileName.h"
+
+namespace {
+
+// What can be known of a file before it is made, so that a name that cannot be written is
+// refused here, not when the graph starts.
+HRESULT CheckWritable(const std::string& path)
+{
+    const std::filesystem::path file(path), folder = file.has_parent_path() ? file.parent_path() : ".";
+    std::error_code error;
+    if (!std::filesystem::is_directory(folder, error))
+        return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+    const bool exists = std::filesystem::exists(file, error);
+    if (std::filesystem::is_directory(file, error) || access(exists ? path.c_str() : folder.c_str(), W_OK) != 0)
+        return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
+    return S_OK;
+}
+
+}  // namespace
+
+CUnknown* FileWriter::CreateInstance(IUnknown* outer, HRESULT* result)
+{
+    *result = S_OK;
+    return new FileWriter(outer);
+}
+
+FileWriter::FileWriter(IUnknown* outer)
+    : CBaseFilter("File Writer", outer, &m_Lock, CLSID_FileWriter), m_Pin(this, &m_Lock, nullptr)
+{
+}
+
+FileWriter::~FileWriter() { CloseFile(); }
+
+HRESULT FileWriter::NonDelegatingQueryInterface(REFIID iid, void** object)
+{
+    if (iid == IID_IFileSinkFilter)
+        return GetInterface(static_cast<IFileSinkFilter*>(this), object);
+    if (iid == IID_IAMFilterMiscFlags)
+        return GetInterface(static_cast<IAMFilterMiscFlags*>(this), object);
+    return CBaseFilter::NonDelegatingQueryInterface(iid, object);
+}
+
+HRESULT FileWriter::Pause()
+{
+    CAutoLock lock(&m_Lock);
+    if (m_State == State_Stopped) {
+        if (m_FileName.empty())
+            return E_UNEXPECTED;
+        // The file before is finished first: it may be the same file.
+        CloseFile();
+        HRESULT hr;
+        std::unique_ptr<QueuedFile> file = QueuedFile::Create(NarrowFileName(m_FileName.c_str()), &hr);
+        if (!file)
+            return hr;
+        std::lock_guard<std::mutex> files(m_FileLock);
+        m_File = std::move(file);
+        m_bEndOfStream = false;
+    }
+    return CBaseFilter::Pause();
+}
+
+HRESULT FileWriter::Run(REFERENCE_TIME start)
+{
+    CAutoLock lock(&m_Lock);
+    const bool wasRunning = m_State == State_Running;
+    const HRESULT hr = CBaseFilter::Run(start);
+    if (SUCCEEDED(hr) && !wasRunning && m_bEndOfStream)
+        NotifyEvent(EC_COMPLETE, Drain(), 0);
+    return hr;
+}
+
+HRESULT FileWriter::SetFileName(LPCOLESTR fileName, const AM_MEDIA_TYPE* type)
+{
+    if (!fileName)
+        return E_POINTER;
+    const std::string path = NarrowFileName(fileName);
+    if (path.empty())
+        return E_INVALIDARG;
+    if (const HRESULT hr = CheckWritable(path); FAILED(hr))
+        return hr;
+    CAutoLock lock(&m_Lock);
+    if (!IsStopped())
+        return VFW_E_NOT_STOPPED;
+    CloseFile();
+    m_FileName = fileName;
+    if (type)
+        m_Type = *type;
+    else
+        m_Type.InitMediaType();
+    return S_OK;
+}
+
+HRESULT FileWriter::GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* type)
+{
+    if (!fileName)
+        return E_POINTER;
+    CAutoLock lock(&m_Lock);
+    *fileName = nullptr;
+    if (type && FAILED(CopyMediaType(type, &m_Type)))
+        return E_OUTOFMEMORY;
+    return m_FileName.empty() ? S_OK : AMGetWideString(m_FileName.c_str(), fileName);
+}
+
+bool FileWriter::IsOpen()
+{
+    std::lock_guard<std::mutex> lock(m_FileLock);
+    return m_File != nullptr;
+}
+
+HRESULT FileWriter::Write(IMediaSample* sample)
+{
+    std::lock_guard<std::mutex> lock(m_FileLock);
+    return m_File ? m_File->Write(sample) : VFW_E_WRONG_STATE;
+}
+
+HRESULT FileWriter::Drain()
+{
+    std::lock_guard<std::mutex> lock(m_FileLock);
+    return m_File ? m_File->Drain() : S_OK;
+}
+
+HRESULT FileWriter::EndOfStream()
+{
+    const HRESULT status = Drain();
+    CAutoLock lock(&m_Lock);
+    m_bEndOfStream = true;
+    return m_State == State_Running ? NotifyEvent(EC_COMPLETE, status, 0) : S_OK;
+}
+
+void FileWriter::CloseFile()
+{
+    std::lock_guard<std::mutex> lock(m_FileLock);
+    m_File.reset();
+}

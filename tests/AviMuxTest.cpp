@@ -1,0 +1,560 @@
+// The AVI Mux and the File Writer in graphs of their own: test sources of known samples, the
+// multiplexer, the file sink; the files read back by FFmpeg and by the library's AVI reader.
+// Uncompressed and compressed streams, dropped frames, OpenDML segments, pins across files, a file
+// whose index is full and a disk that is.
+#include <sys/resource.h>
+
+#include <csignal>
+#include <numeric>
+#include <set>
+
+#include "InChild.h"
+#include "WriterSupport.h"
+#include "platform/com/ComRef.h"
+#include "platform/dshow/GraphWalk.h"
+#include "platform/dshow/Streams.h"
+#include "platform/filters/AviMux.h"
+#include "platform/filters/MediaTypes.h"
+
+namespace {
+
+constexpr LONG Patience = 10000;  // ms; never reached when the code works
+
+// A sample a test source sends: its bytes, its times (none when start is negative), a sync point or not.
+struct Sent {
+    Bytes data;
+    REFERENCE_TIME start = -1, stop = -1;
+    bool sync = true;
+};
+
+class SentStream final : public CSourceStream {
+public:
+    SentStream(CSource* filter, const CMediaType& type, std::vector<Sent> samples, HRESULT* result)
+        : CSourceStream("SentStream", result, filter, L"Out"), m_Type(type), m_Samples(std::move(samples))
+    {
+    }
+    HRESULT GetMediaType(CMediaType* type) override { return type->Set(m_Type); }
+    HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES*) override
+    {
+        size_t largest = 1;
+        for (const Sent& s : m_Samples)
+            largest = std::max(largest, s.data.size());
+        ALLOCATOR_PROPERTIES wanted{3, LONG(largest), 1, 0}, actual{};
+        return allocator->SetProperties(&wanted, &actual);
+    }
+
+protected:
+    HRESULT FillBuffer(IMediaSample* sample) override
+    {
+        if (m_Next == m_Samples.size())
+            return S_FALSE;
+        const Sent& s = m_Samples[m_Next++];
+        BYTE* data = nullptr;
+        sample->GetPointer(&data);
+        memcpy(data, s.data.data(), s.data.size());
+        sample->SetActualDataLength(LONG(s.data.size()));
+        REFERENCE_TIME start = s.start, stop = s.stop;
+        sample->SetTime(s.start < 0 ? nullptr : &start, s.start < 0 ? nullptr : &stop);
+        sample->SetSyncPoint(s.sync);
+        return S_OK;
+    }
+
+private:
+    const CMediaType m_Type;
+    const std::vector<Sent> m_Samples;
+    size_t m_Next = 0;
+};
+
+ComRef<IBaseFilter> sentSource(const CMediaType& type, std::vector<Sent> samples)
+{
+    auto* source = new CSource("SentSource", nullptr, GUID_NULL);
+    HRESULT hr = S_OK;
+    new SentStream(source, type, std::move(samples), &hr);  // the source deletes its pin
+    return ComRef<IBaseFilter>(source);
+}
+
+CMediaType typeWith(const GUID& major, const GUID& subtype, const GUID& formatType, const void* format, size_t size)
+{
+    CMediaType type(&major);
+    type.SetSubtype(&subtype);
+    type.SetFormatType(&formatType);
+    type.SetFormat(static_cast<const BYTE*>(format), ULONG(size));
+    return type;
+}
+
+// Uncompressed video of a frame format: RGB top-down with a negative height, as DirectShow has it.
+CMediaType videoType(const FrameFormat& format, REFERENCE_TIME frameTime)
+{
+    static const FOURCC compression[] = {0, FCC("UYVY"), FCC("YUY2"), BI_RGB, BI_RGB};
+    static const WORD bits[] = {0, 16, 16, 24, 32};
+    VIDEOINFOHEADER info{};
+    info.AvgTimePerFrame = frameTime;
+    const LONG height = format.colorSpace > 2 && !format.bottomUp ? -format.height : format.height;
+    info.bmiHeader = {40, format.width, height, 1, bits[format.colorSpace], compression[format.colorSpace], 0, 0, 0, 0, 0};
+    info.bmiHeader.biSizeImage = GetBitmapSize(&info.bmiHeader);
+    return typeWith(MEDIATYPE_Video, GetBitmapSubtype(&info.bmiHeader), FORMAT_VideoInfo, &info, sizeof info);
+}
+
+CMediaType pcmType(DWORD rate, WORD channels)
+{
+    const WAVEFORMATEX wave{WAVE_FORMAT_PCM, channels, rate, rate * channels * 2, WORD(channels * 2), 16, 0};
+    return typeWith(MEDIATYPE_Audio, MEDIASUBTYPE_PCM, FORMAT_WaveFormatEx, &wave, sizeof wave);
+}
+
+// The pattern's pictures with these numbers, each timed as that frame.
+std::vector<Sent> frames(const FrameFormat& format, REFERENCE_TIME frameTime, const std::vector<unsigned>& numbers)
+{
+    std::vector<Sent> sent;
+    for (unsigned n : numbers) {
+        Bytes frame(frameSize(format));
+        FromRgb(patternPicture(format.width, format.height, n), format, frame.data());
+        sent.push_back({std::move(frame), n * frameTime, (n + 1) * frameTime});
+    }
+    return sent;
+}
+
+std::vector<unsigned> upTo(unsigned count)
+{
+    std::vector<unsigned> numbers(count);
+    std::iota(numbers.begin(), numbers.end(), 0u);
+    return numbers;
+}
+
+// The tone in blocks of `block` bytes.
+std::vector<Sent> blocks(const Bytes& pcm, size_t block)
+{
+    std::vector<Sent> sent;
+    for (size_t at = 0; at < pcm.size(); at += block)
+        sent.push_back({Bytes(pcm.begin() + at, pcm.begin() + std::min(pcm.size(), at + block))});
+    return sent;
+}
+
+// Test sources -> an AVI Mux -> a File Writer, in a graph of their own.
+struct MuxGraph {
+    explicit MuxGraph(AviLimits limits = AviLimits()) : mux(static_cast<IBaseFilter*>(new AviMux(nullptr, limits)))
+    {
+        CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, (void**)graph.out());
+        CoCreateInstance(CLSID_FileWriter, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, (void**)writer.out());
+        EXPECT_EQ(S_OK, graph->AddFilter(mux.get(), L"AVI Mux"));
+    }
+    // To the first free input.
+    void add(ComRef<IBaseFilter> source)
+    {
+        ASSERT_EQ(S_OK, graph->AddFilter(source.get(), nullptr));
+        EXPECT_EQ(S_OK, connect(source.get(), mux.get()));
+        sources.push_back(source);
+    }
+    HRESULT connect(IBaseFilter* from, IBaseFilter* to)
+    {
+        for (const ComRef<IPin>& input : PinsOf(to, PINDIR_INPUT))
+            if (!IsConnected(input.get()))
+                return graph->ConnectDirect(PinsOf(from, PINDIR_OUTPUT).front().get(), input.get(), nullptr);
+        return VFW_E_CANNOT_CONNECT;
+    }
+    // Runs the graph into the file until it has ended; the event that ended the wait.
+    LONG write(const std::string& path)
+    {
+        const std::wstring name(path.begin(), path.end());
+        EXPECT_EQ(S_OK, graph->AddFilter(writer.get(), L"AVI Writer"));
+        EXPECT_EQ(S_OK, QueryRef<IFileSinkFilter>(writer.get(), IID_IFileSinkFilter)->SetFileName(name.c_str(), nullptr));
+        EXPECT_EQ(S_OK, connect(mux.get(), writer.get()));
+        const auto control = QueryRef<IMediaControl>(graph.get(), IID_IMediaControl);
+        LONG code = 0;
+        EXPECT_EQ(S_OK, control->Run());
+        EXPECT_EQ(S_OK, QueryRef<IMediaEvent>(graph.get(), IID_IMediaEvent)->WaitForCompletion(Patience, &code));
+        control->Stop();
+        return code;
+    }
+    // As the library's writer does after each file.
+    void takeApart()
+    {
+        for (const ComRef<IBaseFilter>& source : sources)
+            graph->RemoveFilter(source.get());
+        graph->RemoveFilter(writer.get());
+        sources.clear();
+    }
+
+    ComRef<IGraphBuilder> graph;
+    ComRef<IBaseFilter> mux, writer;
+    std::vector<ComRef<IBaseFilter>> sources;
+};
+
+// The chunk ids of a file's RIFF segments: their form, then what each holds at its top.
+std::vector<std::string> segments(const std::string& path, std::vector<size_t>* sizes = nullptr)
+{
+    const Bytes file = readFile(path);
+    std::vector<std::string> ids;
+    const auto u32 = [&](size_t at) { return at + 4 <= file.size() ? *reinterpret_cast<const uint32_t*>(&file[at]) : 0u; };
+    for (size_t riff = 0; riff + 12 <= file.size(); riff += 8 + u32(riff + 4)) {
+        ids.emplace_back(reinterpret_cast<const char*>(&file[riff + 8]), 4);
+        if (sizes)
+            sizes->push_back(8 + u32(riff + 4));
+        for (size_t at = riff + 12; at + 12 <= riff + 8 + u32(riff + 4); at += 8 + u32(at + 4) + (u32(at + 4) & 1))
+            ids.emplace_back(reinterpret_cast<const char*>(&file[u32(at) == FCC("LIST") ? at + 8 : at]), 4);
+    }
+    return ids;
+}
+
+size_t count(const std::vector<MoviChunk>& chunks, const std::string& id)
+{
+    return std::count_if(chunks.begin(), chunks.end(), [&](const MoviChunk& c) { return c.id == id; });
+}
+
+// The packets of one stream as libavformat reads them, with their key flags.
+std::vector<std::pair<Bytes, bool>> keyedPackets(const std::string& path, int stream)
+{
+    std::vector<std::pair<Bytes, bool>> found;
+    AVFormatContext* opened = nullptr;
+    if (avformat_open_input(&opened, path.c_str(), nullptr, nullptr) != 0)
+        return found;
+    const AvFormatContextPtr context(opened);
+    const AvPacketPtr packet(av_packet_alloc());
+    for (; av_read_frame(opened, packet.get()) >= 0; av_packet_unref(packet.get()))
+        if (packet->stream_index == stream)
+            found.push_back({Bytes(packet->data, packet->data + packet->size), (packet->flags & AV_PKT_FLAG_KEY) != 0});
+    return found;
+}
+
+struct Uncompressed {
+    FrameFormat video;  // colour space 0: none
+    unsigned rate, scale;
+    unsigned sampleRate, channels;  // 0: no audio
+    bool oldIndex;
+};
+
+// Pictures and PCM come back byte for byte from FFmpeg and from the reader, at the frame rate
+// given, with an 'idx1' where asked for.
+TEST(AviMux, UncompressedStreamsReadBackExactly)
+{
+    const Uncompressed cases[] = {{{1, 64, 48, false}, 30000, 1001, 48000, 2, true},
+                                  {{3, 72, 30, false}, 25, 1, 0, 0, false},
+                                  {{4, 160, 120, true}, 24, 1, 44100, 1, true},
+                                  {{0, 0, 0, false}, 0, 0, 22050, 2, false}};
+    ScratchDir dir;
+    for (const Uncompressed& c : cases) {
+        const std::string path = dir.path("plain.avi"), label = std::to_string(c.video.colorSpace);
+        MuxGraph graph;
+        QueryRef<IConfigAviMux>(graph.mux.get(), IID_IConfigAviMux)->SetOutputCompatibilityIndex(c.oldIndex);
+        std::vector<Sent> pictures;
+        if (c.video.colorSpace) {
+            pictures = frames(c.video, REFERENCE_TIME(UNITS * c.scale / c.rate), upTo(12));
+            graph.add(sentSource(videoType(c.video, UNITS * c.scale / c.rate), pictures));
+        }
+        const Bytes pcm = c.sampleRate ? tone(c.sampleRate, c.channels, 0, c.sampleRate / 2) : Bytes();
+        if (c.sampleRate)
+            graph.add(sentSource(pcmType(c.sampleRate, WORD(c.channels)), blocks(pcm, 4000)));
+        EXPECT_EQ(EC_COMPLETE, graph.write(path)) << label;
+
+        const std::vector<Bytes> decoded = c.video.colorSpace ? ffmpegFrames(path, c.video) : std::vector<Bytes>();
+        const ReadBack back = readAvi(path);
+        ASSERT_TRUE(back.valid) << label;
+        ASSERT_EQ(pictures.size(), decoded.size()) << label;
+        ASSERT_EQ(pictures.size(), back.frames.size()) << label;
+        for (size_t n = 0; n < pictures.size(); n++) {
+            EXPECT_TRUE(decoded[n] == topFirst(pictures[n].data, c.video)) << label << " frame " << n;
+            EXPECT_TRUE(back.frames[n] == pictures[n].data) << label << " frame " << n;
+        }
+        if (c.video.colorSpace) {
+            EXPECT_EQ(std::tuple(c.rate, c.scale), std::tuple(back.info.Rate, back.info.Scale)) << label;
+        }
+        EXPECT_TRUE((c.sampleRate ? ffmpegPcm(path) : Bytes()) == pcm && back.pcm == pcm) << label;
+        const std::vector<std::string> top = segments(path);
+        EXPECT_EQ(c.oldIndex, std::count(top.begin(), top.end(), "idx1") == 1) << label;
+    }
+}
+
+// A gap in the frame times is written as empty chunks: FFmpeg finds the frames after it at their
+// times, and the reader shows the frame before in their place.
+TEST(AviMux, AGapInTheFrameTimesIsWrittenAsDroppedFrames)
+{
+    ScratchDir dir;
+    const std::string path = dir.path("gap.avi");
+    const FrameFormat format{1, 32, 16, false};
+    MuxGraph graph;
+    graph.add(sentSource(videoType(format, 400000), frames(format, 400000, {0, 1, 2, 5, 6})));
+    EXPECT_EQ(EC_COMPLETE, graph.write(path));
+    AVFormatContext* opened = nullptr;
+    ASSERT_EQ(0, avformat_open_input(&opened, path.c_str(), nullptr, nullptr));
+    const AvFormatContextPtr context(opened);
+    std::vector<long long> sizes;
+    const std::vector<std::vector<Chunk>> chunks = probe(path, opened);
+    for (const Chunk& chunk : chunks[0])
+        sizes.push_back(std::get<1>(chunk));
+    EXPECT_EQ((std::vector<long long>{1024, 1024, 1024, 0, 0, 1024, 1024}), sizes);
+    const ReadBack back = readAvi(path);
+    EXPECT_EQ(7u, ffmpegFrames(path, format).size());
+    ASSERT_EQ(7u, back.frames.size());
+    EXPECT_TRUE(back.frames[3] == back.frames[2] && back.frames[4] == back.frames[2]);
+    EXPECT_TRUE(back.frames[5] == frames(format, 400000, {5})[0].data);
+}
+
+struct Segmented {
+    AviLimits limits;
+    bool oldIndex;
+    unsigned frames;
+};
+
+// With small segments the file is RIFF 'AVI ' and 'AVIX' segments, none past the limit, each
+// 'movi' list with its standard indexes, an 'idx1' only after the first; both readers find every
+// frame and sample in order. A file whose super index is full takes nothing more: the graph hears
+// of it and the file ends readable with what it holds.
+TEST(AviMux, SegmentsStayWithinTheirLimit)
+{
+    const Segmented cases[] = {{{150000, 256}, true, 120}, {{200000, 256}, false, 120}, {{100000, 3}, true, 120}};
+    ScratchDir dir;
+    const FrameFormat format{2, 64, 48, false};
+    for (const Segmented& c : cases) {
+        const std::string path = dir.path("segments.avi"), label = std::to_string(c.limits.segmentBytes);
+        MuxGraph graph(c.limits);
+        QueryRef<IConfigAviMux>(graph.mux.get(), IID_IConfigAviMux)->SetOutputCompatibilityIndex(c.oldIndex);
+        const std::vector<Sent> pictures = frames(format, 400000, upTo(c.frames));
+        const Bytes pcm = tone(48000, 2, 0, c.frames * 1920);
+        graph.add(sentSource(videoType(format, 400000), pictures));
+        graph.add(sentSource(pcmType(48000, 2), blocks(pcm, 7680)));
+        const bool full = c.limits.superIndexEntries < 10;
+        EXPECT_EQ(full ? EC_ERRORABORT : EC_COMPLETE, graph.write(path)) << label;
+
+        std::vector<size_t> sizes;
+        const std::vector<std::string> top = segments(path, &sizes);
+        std::vector<std::string> expected = {"AVI ", "hdrl", "movi"};
+        if (c.oldIndex)
+            expected.push_back("idx1");
+        for (size_t s = 1; s < sizes.size(); s++)
+            expected.insert(expected.end(), {"AVIX", "movi"});
+        EXPECT_EQ(expected, top) << label;
+        EXPECT_EQ(full ? 3u : 5u, std::min<size_t>(sizes.size(), 5)) << label;
+        EXPECT_LE(*std::max_element(sizes.begin(), sizes.end()), c.limits.segmentBytes) << label;
+        // Each 'movi' list ends in the standard indexes of the streams it holds, whatever they are.
+        const std::vector<MoviChunk> chunks = moviChunks(path);
+        std::set<char> held, indexed;
+        size_t lists = 0;
+        for (size_t i = 0; i < chunks.size(); i++) {
+            const bool index = chunks[i].id.compare(0, 2, "ix") == 0;
+            (index ? indexed : held).insert(chunks[i].id[index ? 3 : 1]);
+            if (index && (i + 1 == chunks.size() || chunks[i + 1].id.compare(0, 2, "ix") != 0)) {
+                EXPECT_EQ(held, indexed) << label << " list " << lists;
+                held.clear(), indexed.clear();
+                lists++;
+            }
+        }
+        EXPECT_EQ(sizes.size(), lists) << label;
+
+        const size_t written = count(chunks, "00db");
+        EXPECT_EQ(full, written < c.frames) << label;
+        const std::vector<Bytes> decoded = ffmpegFrames(path, format);
+        const ReadBack back = readAvi(path);
+        ASSERT_EQ(written, decoded.size()) << label;
+        ASSERT_EQ(written, back.frames.size()) << label;
+        for (size_t n = 0; n < written; n++)
+            EXPECT_TRUE(decoded[n] == pictures[n].data && back.frames[n] == pictures[n].data) << label << " frame " << n;
+        const Bytes audio = ffmpegPcm(path);
+        const size_t heard = count(chunks, "01wb") * 7680;
+        EXPECT_TRUE(audio.size() == heard && back.pcm.size() == heard) << label;
+        EXPECT_TRUE(std::equal(audio.begin(), audio.end(), pcm.begin()) && back.pcm == audio) << label;
+    }
+}
+
+// The same multiplexer serves file after file: each connection appends a free input, an input
+// disconnected is free again, and enumerators keep up with the growing list.
+TEST(AviMux, PinsGrowAndComeBackFree)
+{
+    ScratchDir dir;
+    MuxGraph graph;
+    const auto names = [&] {
+        std::vector<std::string> list;
+        for (const ComRef<IPin>& pin : PinsOf(graph.mux.get())) {
+            PIN_INFO info;
+            pin->QueryPinInfo(&info);
+            info.pFilter->Release();
+            list.push_back(WideToAnsi(info.achName));
+        }
+        return list;
+    };
+    EXPECT_EQ((std::vector<std::string>{"AVI Out", "Input 01"}), names());
+    ComRef<IEnumPins> early;
+    graph.mux->EnumPins(early.out());
+    const FrameFormat format{4, 16, 8, true};
+    for (unsigned file = 0; file < 3; file++) {
+        for (unsigned input = 0; input <= file % 2; input++)
+            graph.add(sentSource(videoType(format, 400000), frames(format, 400000, upTo(3 + input))));
+        const std::string path = dir.path("pins" + std::to_string(file) + ".avi");
+        EXPECT_EQ(EC_COMPLETE, graph.write(path));
+        const std::vector<MoviChunk> chunks = moviChunks(path);
+        EXPECT_EQ(std::tuple(3u, file % 2 ? 4u : 0u), std::tuple(count(chunks, "00db"), count(chunks, "01db"))) << file;
+        graph.takeApart();
+    }
+    EXPECT_EQ((std::vector<std::string>{"AVI Out", "Input 01", "Input 02", "Input 03"}), names());
+    IPin* pins[8] = {};
+    ULONG fetched = 0;
+    early->Next(8, pins, &fetched);
+    EXPECT_EQ(4u, fetched);
+    for (ULONG i = 0; i < fetched; i++)
+        pins[i]->Release();
+}
+
+// Packets of other files' codecs pass through as they are: FFmpeg reads the same packets (MP3
+// cut anywhere comes back one frame a chunk) and decodes the same pictures and sound, and the
+// reader serves every frame and the MP3 stream's samples.
+TEST(AviMux, CompressedStreamsKeepTheirPackets)
+{
+    const std::string source = make(
+        "AviMuxCompressed", ".avi",
+        ffmpeg(testsrc("96x64", "25") + lavfi("sine=frequency=330:sample_rate=44100"),
+               "-t 2 -map 0:v -map 1:a -map 1:a -map 1:a -map 1:a -map 1:a -ac 2 -c:v mpeg4 -flags +global_header -g 6"
+               " -bf 0 -c:a:0 adpcm_ms -c:a:1 adpcm_ima_wav -c:a:2 pcm_alaw -c:a:3 pcm_mulaw -c:a:4 libmp3lame"));
+    AVFormatContext* opened = nullptr;
+    ASSERT_EQ(0, avformat_open_input(&opened, source.c_str(), nullptr, nullptr));
+    const AvFormatContextPtr context(opened);
+    ASSERT_GE(avformat_find_stream_info(opened, nullptr), 0);
+    std::vector<std::vector<Sent>> sent(opened->nb_streams);
+    const AvPacketPtr packet(av_packet_alloc());
+    for (; av_read_frame(opened, packet.get()) >= 0; av_packet_unref(packet.get())) {
+        const AVRational base = opened->streams[packet->stream_index]->time_base;
+        const REFERENCE_TIME start = av_rescale_q(packet->pts, base, {1, int(UNITS)});
+        sent[packet->stream_index].push_back({Bytes(packet->data, packet->data + packet->size), start,
+                                              start + av_rescale_q(packet->duration, base, {1, int(UNITS)}),
+                                              (packet->flags & AV_PKT_FLAG_KEY) != 0});
+    }
+    Bytes mp3;
+    for (const Sent& s : sent.back())
+        mp3.insert(mp3.end(), s.data.begin(), s.data.end());
+    ScratchDir dir;
+    const std::string path = dir.path("compressed.avi");
+    MuxGraph graph;
+    for (unsigned i = 0; i < opened->nb_streams; i++) {
+        const StreamFormat format = *CompressedFormat(*opened->streams[i]);
+        const CMediaType type =
+            typeWith(format.majortype, format.subtype, format.formattype, format.format.data(), format.format.size());
+        graph.add(sentSource(type, i + 1 == opened->nb_streams ? blocks(mp3, 1000) : sent[i]));
+    }
+    EXPECT_EQ(EC_COMPLETE, graph.write(path));
+
+    const unsigned last = opened->nb_streams - 1;
+    EXPECT_TRUE(keyedPackets(path, 0) == keyedPackets(source, 0));
+    EXPECT_TRUE(keyedPackets(path, last) == keyedPackets(source, last));
+    std::string ours, theirs;
+    for (unsigned i = 0; i < opened->nb_streams; i++) {
+        const std::string decode = " -map 0:" + std::to_string(i) + " -f " + (i ? "s16le" : "rawvideo") + " -";
+        ours.clear(), theirs.clear();
+        run("ffmpeg -v error -i " + quote(path) + decode, &ours);
+        run("ffmpeg -v error -i " + quote(source) + decode, &theirs);
+        EXPECT_TRUE(!ours.empty() && ours == theirs) << "stream " << i;
+    }
+    const ReadBack back = readAvi(path);
+    ASSERT_TRUE(back.valid);
+    EXPECT_EQ(opened->streams[0]->nb_frames, int64_t(back.frames.size()));
+    EXPECT_EQ(sent[last].size() * 1152, back.info.NumSamples);
+    EXPECT_TRUE(theirs.size() == back.pcm.size() && theirs == std::string(back.pcm.begin(), back.pcm.end()));
+}
+
+// Interleaved DV goes in whole as a type-1 stream ('iavs'): FFmpeg finds the DV pictures and sound
+// in it, and the reader serves every frame with the sound of each.
+TEST(AviMux, InterleavedDvIsOneStream)
+{
+    const std::string dv = make("AviMuxDv", ".dv",
+                                ffmpeg(testsrc("720x480", "30000/1001") + lavfi("sine=frequency=500:sample_rate=48000"),
+                                       "-t 0.5 -c:v dvvideo -pix_fmt yuv411p -c:a pcm_s16le -ac 2 -f dv"));
+    const Bytes stream = readFile(dv);
+    ASSERT_EQ(0u, stream.size() % 120000);
+    std::vector<Sent> sent;
+    for (size_t at = 0; at < stream.size(); at += 120000) {
+        const REFERENCE_TIME n = REFERENCE_TIME(at / 120000);
+        sent.push_back({Bytes(stream.begin() + at, stream.begin() + at + 120000), n * 1001 * UNITS / 30000,
+                        (n + 1) * 1001 * UNITS / 30000});
+    }
+    const DVINFO info{};
+    ScratchDir dir;
+    const std::string path = dir.path("dv.avi");
+    MuxGraph graph;
+    graph.add(sentSource(typeWith(MEDIATYPE_Interleaved, MEDIASUBTYPE_dvsd, FORMAT_DvInfo, &info, sizeof info), sent));
+    EXPECT_EQ(EC_COMPLETE, graph.write(path));
+    for (const char* decode : {" -map 0:v -f rawvideo -", " -map 0:a -f s16le -"}) {
+        std::string ours, theirs;
+        run("ffmpeg -v error -i " + quote(path) + decode, &ours);
+        run("ffmpeg -v error -i " + quote(dv) + decode, &theirs);
+        EXPECT_TRUE(!ours.empty() && ours == theirs) << decode;
+    }
+    const ReadBack back = readAvi(path);
+    ASSERT_TRUE(back.valid);
+    EXPECT_EQ(std::tuple(sent.size(), 30000u, 1001u, 48000u), std::tuple(back.frames.size(), back.info.Rate,
+                                                                         back.info.Scale, back.info.SampleRate));
+    EXPECT_EQ(Bytes(ffmpegPcm(path)), back.pcm);
+}
+
+// A write the disk refuses ends the file there without a hang: the graph hears of it, and the
+// frames written before read back. In a child, whose file size is limited.
+TEST(AviMux, AWriteTheDiskRefusesLeavesTheFramesBefore)
+{
+    ScratchDir dir;
+    const std::string path = dir.path("full.avi");
+    const FrameFormat format{1, 160, 120, false};
+    expectInChild(
+        [&] {
+            signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{1 << 20, 1 << 20};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            const std::vector<Sent> pictures = frames(format, 400000, upTo(60));
+            LONG code;
+            {
+                MuxGraph graph;
+                graph.add(sentSource(videoType(format, 400000), pictures));
+                graph.add(sentSource(pcmType(48000, 2), blocks(tone(48000, 2, 0, 48000), 7680)));
+                code = graph.write(path);
+            }
+            const ReadBack back = readAvi(path);
+            const std::vector<Bytes> decoded = ffmpegFrames(path, format);
+            bool good = code == EC_ERRORABORT && back.valid && back.frames.size() > 10 && decoded.size() == back.frames.size();
+            for (size_t n = 0; good && n < back.frames.size(); n++)
+                good = back.frames[n] == pictures[n].data && decoded[n] == pictures[n].data;
+            if (!good)
+                fprintf(stderr, "event %ld, valid %d, %zu frames read back, %zu decoded\n", long(code), back.valid,
+                        back.frames.size(), decoded.size());
+            std::filesystem::remove_all(std::filesystem::path(path).parent_path());
+            return good;
+        },
+        "a file size limit");
+}
+
+// The settings are kept and checked; the File Writer counts as a renderer and refuses names it
+// could not write.
+TEST(AviMux, SettingsAndTheFileSinksName)
+{
+    MuxGraph graph;
+    const auto interleaving = QueryRef<IConfigInterleaving>(graph.mux.get(), IID_IConfigInterleaving);
+    InterleavingMode mode;
+    EXPECT_EQ(E_INVALIDARG, interleaving->put_Mode(InterleavingMode(4)));
+    EXPECT_EQ(S_OK, interleaving->put_Mode(INTERLEAVE_FULL));
+    EXPECT_EQ(S_OK, interleaving->get_Mode(&mode));
+    REFERENCE_TIME interleave = 5000000, preroll = 100, back[2];
+    EXPECT_EQ(S_OK, interleaving->put_Interleaving(&interleave, &preroll));
+    EXPECT_EQ(S_OK, interleaving->get_Interleaving(&back[0], &back[1]));
+    EXPECT_EQ(std::tuple(INTERLEAVE_FULL, interleave, preroll), std::tuple(mode, back[0], back[1]));
+    const auto config = QueryRef<IConfigAviMux>(graph.mux.get(), IID_IConfigAviMux);
+    LONG master;
+    BOOL oldIndex;
+    EXPECT_EQ(E_INVALIDARG, config->SetMasterStream(-2));
+    EXPECT_EQ(S_OK, config->SetMasterStream(1));
+    EXPECT_EQ(S_OK, config->SetOutputCompatibilityIndex(FALSE));
+    config->GetMasterStream(&master);
+    config->GetOutputCompatibilityIndex(&oldIndex);
+    EXPECT_EQ(std::tuple(1L, FALSE), std::tuple(master, oldIndex));
+
+    EXPECT_EQ(AM_FILTER_MISC_FLAGS_IS_RENDERER,
+              QueryRef<IAMFilterMiscFlags>(graph.writer.get(), IID_IAMFilterMiscFlags)->GetMiscFlags());
+    const auto sink = QueryRef<IFileSinkFilter>(graph.writer.get(), IID_IFileSinkFilter);
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), sink->SetFileName(L"no/such/folder/file.avi", nullptr));
+    ScratchDir dir;
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), sink->SetFileName(AnsiToWide(dir.path("").c_str()).c_str(), nullptr));
+    std::filesystem::create_directory(dir.path("gone"));
+    const std::wstring name = AnsiToWide(dir.path("gone/named.avi").c_str());
+    EXPECT_EQ(S_OK, sink->SetFileName(name.c_str(), nullptr));
+    LPOLESTR current = nullptr;
+    EXPECT_EQ(S_OK, sink->GetCurFile(&current, nullptr));
+    EXPECT_EQ(name, current);
+    CoTaskMemFree(current);
+    // A file that cannot be made when the writer starts fails its pause.
+    std::filesystem::remove(dir.path("gone"));
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), graph.writer->Pause());
+}
+
+}  // namespace
