@@ -325,6 +325,25 @@ TEST(OmbrixWriterFailures, ADiskThatFillsUpEndsTheFileWithoutHanging)
         "writing past the file size limit");
 }
 
+// A graph that does not run lends no buffer, and the writer still closes and goes.
+TEST(OmbrixWriterFailures, AGraphThatDoesNotRunLendsNothingAndEnds)
+{
+    ScratchDir dir;
+    const std::string path = dir.path("never.avi");
+    expectInChild(
+        [&] {
+            InstalledCompressor refusing(L"Refuses To Run", {{MEDIASUBTYPE_UYVY, true}}, false, true);
+            OmbrixWriter writer;
+            writer.SelectVideoCodec(indexOf(writer, true, "Refuses To Run"));
+            Ombrix_FileInfo info = describe(true, false);
+            const bool opened = writer.OpenFile(const_cast<char*>(path.c_str()), &info);
+            const bool lent = writer.AllocateVideoBuffer() != nullptr;
+            writer.CloseFile();
+            return opened && !lent;
+        },
+        "a graph that does not run");
+}
+
 TEST(OmbrixWriterFailures, AnUnwritablePathIsRefusedAndSharedWritersLiveOn)
 {
     expectInChild(

@@ -1,6 +1,6 @@
 // A compressor for the writer's tests, installed in the video compressor category under a name:
 // it takes only the video formats it is told (by subtype and row order), passes each frame on as
-// it came, and can carry one setting that the settings frame shows.
+// it came, can carry one setting that the settings frame shows, and can refuse to run.
 #pragma once
 
 #include <cstring>
@@ -18,8 +18,9 @@ struct Taken {
 
 class TestCompressor : public CTransformFilter, public IFilterSettings, public ISpecifyPropertyPages {
 public:
-    TestCompressor(std::vector<Taken> taken, bool settings)
-        : CTransformFilter("TestCompressor", nullptr, GUID_NULL), m_Taken(std::move(taken)), m_bSettings(settings)
+    TestCompressor(std::vector<Taken> taken, bool settings, bool refusesToRun = false)
+        : CTransformFilter("TestCompressor", nullptr, GUID_NULL), m_Taken(std::move(taken)), m_bSettings(settings),
+          m_bRefusesToRun(refusesToRun)
     {
     }
     DECLARE_IUNKNOWN
@@ -74,22 +75,26 @@ public:
         return S_OK;
     }
     HRESULT GetPages(CAUUID* pages) override { return GetSettingsPages(pages); }
+    HRESULT Run(REFERENCE_TIME start) override { return m_bRefusesToRun ? E_FAIL : CTransformFilter::Run(start); }
 
     int m_Quality = 5;
 
 private:
     std::vector<Taken> m_Taken;
     bool m_bSettings;
+    bool m_bRefusesToRun;
 };
 
 // Installs a compressor under a name while it lives.
 class InstalledCompressor {
 public:
-    InstalledCompressor(const std::wstring& name, std::vector<Taken> taken, bool settings = false) : m_Name(name)
+    InstalledCompressor(const std::wstring& name, std::vector<Taken> taken, bool settings = false,
+                        bool refusesToRun = false)
+        : m_Name(name)
     {
         const HRESULT hr = DeviceRegistry::Instance().Add(
-            CLSID_VideoCompressorCategory, DeviceEntry{name, GUID_NULL, [taken, settings](IUnknown*, HRESULT*) -> CUnknown* {
-                                                           return new TestCompressor(taken, settings);
+            CLSID_VideoCompressorCategory, DeviceEntry{name, GUID_NULL, [=](IUnknown*, HRESULT*) -> CUnknown* {
+                                                           return new TestCompressor(taken, settings, refusesToRun);
                                                        }});
         if (FAILED(hr))
             throw std::runtime_error("cannot install a test compressor");

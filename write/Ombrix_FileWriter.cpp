@@ -329,8 +329,14 @@ HRESULT Ombrix_FileWriter::SpecialConnect(IGraphBuilder* graph, IBaseFilter* ups
 
 bool Ombrix_FileWriter::Run()
 {
-    if (!MediaControl || FAILED(MediaControl->Run()))
+    if (!MediaControl)
         return false;
+    if (FAILED(MediaControl->Run())) {
+        // A graph that did not run may stand paused with its sources waiting: stop it, or taking
+        // it apart would wait for them for ever.
+        MediaControl->Stop();
+        return false;
+    }
     Running = true;
     return true;
 }
