@@ -69,8 +69,7 @@ public:
         m_Compressor->AddRef();
         if (!settings.empty())
             QueryRef<IFilterSettings>(m_Compressor, IID_IFilterSettings)->PutSettings(settings);
-        m_Source->AddRef();
-        m_Source->JoinFilterGraph(&m_Graph, L"source");
+        NewSource();
         m_Recorder->JoinFilterGraph(&m_Graph, L"recorder");
     }
     ~Chain()
@@ -85,10 +84,23 @@ public:
         m_Recorder->Release();
     }
     DirectShowOutput& Source() { return *m_Source; }
+    // The push source serves one stream: another stream needs another source.
+    void NewSource()
+    {
+        if (m_Source) {
+            m_Source->Stream->Disconnect();
+            m_Compressor->InputPin()->Disconnect();
+            m_Source->Release();
+        }
+        m_Source = new DirectShowOutput(nullptr, &m_Result);
+        m_Source->AddRef();
+        m_Source->JoinFilterGraph(&m_Graph, L"source");
+    }
     bool Connect()
     {
         return m_Source->Stream->Connect(m_Compressor->InputPin(), nullptr) == S_OK &&
-               m_Compressor->OutputPin()->Connect(m_Recorder->GetPin(0), nullptr) == S_OK;
+               (m_Compressor->OutputPin()->IsConnected() ||
+                m_Compressor->OutputPin()->Connect(m_Recorder->GetPin(0), nullptr) == S_OK);
     }
     const CMediaType& Output() { return m_Compressor->OutputPin()->CurrentMediaType(); }
     void Run()
@@ -128,7 +140,7 @@ private:
 
     HRESULT m_Result = S_OK;
     CTransformFilter* m_Compressor = nullptr;
-    DirectShowOutput* m_Source = new DirectShowOutput(nullptr, &m_Result);
+    DirectShowOutput* m_Source = nullptr;
     Recorder* m_Recorder = new Recorder;
     EventGraph m_Graph;
 };
@@ -302,6 +314,8 @@ const struct VideoCodecCase {
     {L"MPEG-4 Part 2", FCC("FMP4"), 34, false},
 };
 
+void PrintTo(const VideoCodecCase& c, std::ostream* out) { *out << WideToAnsi(c.name); }
+
 // The push source's formats: UYVY, YUY2 (top-down), RGB24 and RGB32 either way up.
 const std::pair<int, bool> frameFormats[] = {{1, false}, {2, false}, {3, true}, {3, false}, {4, true}, {4, false}};
 
@@ -356,5 +370,201 @@ INSTANTIATE_TEST_SUITE_P(All, VideoCompressor,
                          testing::Combine(testing::ValuesIn(videoCodecs), testing::ValuesIn(frameFormats),
                                           testing::Values(64, 61)),
                          videoCaseName);
+
+// The settings taken at connection change the stream: smaller pictures at a lower quality, key
+// frames at the interval asked for (decoded back whole), MP3's byte rate at the nearest legal bit
+// rate for the sample rate.
+TEST(CompressorSettings, ChangeWhatComesOut)
+{
+    const FrameFormat format{1, 320, 240, false};
+    const auto bytes = [](const Encoded& e) {
+        size_t total = 0;
+        for (const Packet& p : e.packets)
+            total += p.data.size();
+        return total;
+    };
+    for (const wchar_t* codec : {L"Motion JPEG", L"MPEG-4 Part 2"})
+        EXPECT_LT(bytes(encode(codec, format, 3, {{"Quality", 20, 0, 0}})), bytes(encode(codec, format, 3)) * 3 / 5)
+            << WideToAnsi(codec);
+    const struct {
+        const wchar_t* codec;
+        int interval;
+        std::vector<bool> keys;
+    } intervals[] = {{L"MPEG-4 Part 2", 2, {true, false, true, false, true}},
+                     {L"FFV1 (lossless)", 3, {true, false, false, true, false}}};
+    for (const auto& c : intervals) {
+        const Encoded encoded = encode(c.codec, format, 5, {{"Key-frame interval", c.interval, 0, 0}});
+        std::vector<bool> keys;
+        for (const Packet& p : encoded.packets)
+            keys.push_back(p.sync);
+        EXPECT_EQ(c.keys, keys) << WideToAnsi(c.codec);
+        EXPECT_EQ(5u, decompress(encoded.type, encoded.packets, format).size());
+    }
+    const struct {
+        int asked;
+        unsigned rate;
+        DWORD bytesPerSecond;
+    } bitRates[] = {{128, 44100, 16000}, {64, 48000, 8000}, {100, 32000, 12000}, {320, 22050, 20000}, {8, 44100, 4000}};
+    for (const auto& c : bitRates) {
+        Chain chain(CLSID_AudioCompressorCategory, L"MP3", {{"Bit rate (kbit/s)", c.asked, 0, 0}});
+        chain.Source().SetupAudioInformation(c.rate, 16, 2);
+        ASSERT_TRUE(chain.Connect());
+        EXPECT_EQ(c.bytesPerSecond, reinterpret_cast<const WAVEFORMATEX*>(chain.Output().Format())->nAvgBytesPerSec)
+            << c.asked << " kbit/s at " << c.rate;
+    }
+}
+
+// The end of a stream drains the encoder; streaming again starts a fresh one, which gives the same
+// packets for the same frames, beginning with a key frame.
+TEST(CompressorSettings, ASecondRunStartsAFreshStream)
+{
+    const FrameFormat format{2, 48, 32, false};
+    Chain chain(CLSID_VideoCompressorCategory, L"MPEG-4 Part 2");
+    std::vector<Packet> packets;
+    for (int run = 0; run < 2; run++) {
+        if (run)
+            chain.NewSource();
+        chain.Source().SetupVideoInformation(2, format.width, format.height, 25, 1);
+        ASSERT_TRUE(chain.Connect());
+        chain.Run();
+        for (unsigned n = 0; n < 3; n++) {
+            Bytes frame(frameSize(format));
+            FromRgb(patternPicture(format.width, format.height, n), format, frame.data());
+            chain.Push(frame.data(), frame.size(), n * FrameTime, (n + 1) * FrameTime);
+        }
+        packets = chain.Finish();
+    }
+    ASSERT_EQ(6u, packets.size());
+    for (unsigned n = 0; n < 3; n++)
+        EXPECT_EQ(std::tuple(packets[n].data, packets[n].sync, packets[n].start),
+                  std::tuple(packets[n + 3].data, packets[n + 3].sync, packets[n + 3].start));
+}
+
+// The PCM the ACM decodes the packets to, 16-bit.
+Bytes acmDecode(const WAVEFORMATEX& format, const std::vector<Packet>& packets)
+{
+    Bytes source;
+    for (const Packet& p : packets)
+        source.insert(source.end(), p.data.begin(), p.data.end());
+    WAVEFORMATEX pcm = {WAVE_FORMAT_PCM, format.nChannels, format.nSamplesPerSec, 0, WORD(2 * format.nChannels), 16, 0};
+    HACMSTREAM stream;
+    if (acmStreamOpen(&stream, nullptr, const_cast<WAVEFORMATEX*>(&format), &pcm, nullptr, 0, 0, 0) != 0)
+        return {};
+    DWORD bound = 0;
+    acmStreamSize(stream, DWORD(source.size()), &bound, ACM_STREAMSIZEF_SOURCE);
+    Bytes decoded(bound);
+    ACMSTREAMHEADER header = {84, 0, 0, source.data(), DWORD(source.size()), 0, 0, decoded.data(), bound};
+    acmStreamPrepareHeader(stream, &header, 0);
+    const bool converted = acmStreamConvert(stream, &header, ACM_STREAMCONVERTF_START | ACM_STREAMCONVERTF_END) == 0;
+    decoded.resize(converted ? header.cbDstLengthUsed : 0);
+    acmStreamUnprepareHeader(stream, &header, 0);
+    acmStreamClose(stream, 0);
+    return decoded;
+}
+
+// What the stream decodes to, for `pushed` sample frames: exactly those, whole blocks of them (the
+// last padded with silence), or whole MP3 frames covering the encoder's delay and every sample.
+enum class Comes { Exactly, WholeBlocks, AfterDelay };
+
+const struct AudioCase {
+    const wchar_t* codec;
+    WORD tag;
+    unsigned rate, channels, bits;
+    Comes comes;
+    double snr;
+} audioCases[] = {
+    {L"A-law", 6, 8000, 1, 16, Comes::Exactly, 33},
+    {L"mu-law", 7, 22050, 2, 16, Comes::Exactly, 33},
+    {L"A-law", 6, 48000, 6, 8, Comes::Exactly, 30},
+    {L"MS ADPCM", 2, 44100, 2, 16, Comes::WholeBlocks, 38},
+    {L"MS ADPCM", 2, 22050, 1, 8, Comes::WholeBlocks, 30},
+    {L"IMA ADPCM", 0x11, 48000, 2, 16, Comes::WholeBlocks, 38},
+    {L"IMA ADPCM", 0x11, 11025, 1, 16, Comes::WholeBlocks, 30},
+    {L"MP3", 0x55, 44100, 2, 16, Comes::AfterDelay, 22},
+    {L"MP3", 0x55, 48000, 1, 16, Comes::AfterDelay, 22},
+    {L"MP3", 0x55, 22050, 2, 16, Comes::AfterDelay, 22},
+};
+
+void PrintTo(const AudioCase& c, std::ostream* out) { *out << WideToAnsi(c.codec) << " " << c.rate << "x" << c.channels; }
+
+class AudioCompressor : public testing::TestWithParam<AudioCase> {};
+
+// A tone pushed in pieces of odd sizes comes back through the ACM with every sample accounted
+// for: packets follow one another from the first sample's time and end where the decoded stream
+// ends.
+TEST_P(AudioCompressor, EncodesEverySampleAndCountsWhatComesBack)
+{
+    const AudioCase& c = GetParam();
+    Chain chain(CLSID_AudioCompressorCategory, c.codec);
+    chain.Source().SetupAudioInformation(c.rate, c.bits, c.channels);
+    ASSERT_TRUE(chain.Connect());
+    const CMediaType type = chain.Output();
+    const auto& wave = *reinterpret_cast<const WAVEFORMATEX*>(type.Format());
+    ASSERT_EQ(type.FormatLength(), sizeof wave + wave.cbSize);
+    EXPECT_EQ(std::tuple(FourCCGuid(c.tag), c.tag, WORD(c.channels), DWORD(c.rate)),
+              std::tuple(type.subtype, wave.wFormatTag, wave.nChannels, wave.nSamplesPerSec));
+    WORD extra[6] = {};
+    memcpy(extra, &wave + 1, std::min<size_t>(wave.cbSize, sizeof extra));
+
+    const unsigned total = 20000, frameBytes = c.channels * c.bits / 8;
+    const Bytes original = tone(c.rate, c.channels, 0, total);
+    Bytes pushed = original;
+    if (c.bits == 8) {
+        pushed.clear();
+        for (size_t i = 0; i < original.size(); i += 2)
+            pushed.push_back(uint8_t(original[i + 1] + 128));
+    }
+    const auto time = [&](uint64_t frame) { return REFERENCE_TIME((frame * 10000000 + c.rate / 2) / c.rate); };
+    chain.Run();
+    const unsigned pieces[] = {1, 333, 1601, 977};
+    for (unsigned at = 0, i = 0, n; at < total; at += n, i++) {
+        n = std::min({pieces[i % 4], total - at, 6408 / frameBytes});
+        ASSERT_NO_FATAL_FAILURE(chain.Push(&pushed[at * frameBytes], n * frameBytes, time(at), time(at + n)));
+    }
+    const std::vector<Packet> packets = chain.Finish();
+    ASSERT_FALSE(packets.empty());
+    REFERENCE_TIME end = 0;
+    for (const Packet& p : packets) {
+        EXPECT_EQ(std::tuple(end, true), std::tuple(p.start, p.sync));
+        end = p.stop;
+    }
+    const Bytes decoded = acmDecode(wave, packets);
+    const uint64_t frames = decoded.size() / (2 * c.channels);
+    EXPECT_EQ(time(frames), end);
+    if (c.comes == Comes::Exactly) {
+        EXPECT_EQ(total, frames);
+    } else if (c.comes == Comes::WholeBlocks) {
+        const unsigned perBlock = extra[0];
+        EXPECT_EQ(std::tuple(packets.size() * wave.nBlockAlign, (total + perBlock - 1) / perBlock * perBlock),
+                  std::tuple(packets.size() * packets[0].data.size(), frames));
+    } else {
+        const unsigned perFrame = c.rate >= 32000 ? 1152 : 576, delay = extra[5];
+        EXPECT_EQ(std::tuple(WORD(1), DWORD(16000), WORD(1), WORD(1)),
+                  std::tuple(wave.nBlockAlign, wave.nAvgBytesPerSec, extra[0], extra[4]));
+        EXPECT_EQ(packets.size() * perFrame, frames);
+        EXPECT_TRUE(total + delay <= frames && frames < total + delay + perFrame) << frames << " after " << delay;
+    }
+    EXPECT_GT(snr(original, decoded, c.channels), c.snr);
+}
+
+INSTANTIATE_TEST_SUITE_P(All, AudioCompressor, testing::ValuesIn(audioCases), [](const auto& info) {
+    return "Tag" + std::to_string(info.param.tag) + "_" + std::to_string(info.param.rate) + "x" +
+           std::to_string(info.param.channels) + "x" + std::to_string(info.param.bits);
+});
+
+// What a codec cannot take is refused at connection.
+TEST(AudioCompressorRefuses, WhatItsCodecCannotTake)
+{
+    const struct {
+        const wchar_t* codec;
+        unsigned rate, channels, bits;
+    } refused[] = {{L"MS ADPCM", 44100, 3, 16}, {L"IMA ADPCM", 22050, 6, 16}, {L"MP3", 96000, 2, 16},
+                   {L"MP3", 44100, 6, 16},      {L"A-law", 8000, 1, 24}};
+    for (const auto& c : refused) {
+        Chain chain(CLSID_AudioCompressorCategory, c.codec);
+        chain.Source().SetupAudioInformation(c.rate, c.bits, c.channels);
+        EXPECT_FALSE(chain.Connect()) << WideToAnsi(c.codec) << " " << c.rate << "x" << c.channels << "x" << c.bits;
+    }
+}
 
 }  // namespace

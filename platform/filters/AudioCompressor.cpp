@@ -37,11 +37,9 @@ HRESULT AudioCompressor::CheckInputType(const CMediaType* input)
     return Open(*input) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
 }
 
-bool AudioCompressor::Connect(const CMediaType& input, CMediaType* output, LONG* packetBound)
+bool AudioCompressor::OutputFor(const CMediaType& input, CMediaType* output, LONG* packetBound) const
 {
-    m_Pcm = PcmOf(input);
-    m_Values = Values();
-    const std::unique_ptr<AudioEncoder> encoder = m_Pcm ? AudioEncoder::Open(m_Codec, m_Values, *m_Pcm) : nullptr;
+    const std::unique_ptr<AudioEncoder> encoder = Open(input);
     if (!encoder)
         return false;
     const std::vector<BYTE>& format = encoder->Format();
@@ -52,6 +50,13 @@ bool AudioCompressor::Connect(const CMediaType& input, CMediaType* output, LONG*
     output->SetSampleSize(reinterpret_cast<const WAVEFORMATEX*>(format.data())->nBlockAlign);
     *packetBound = LONG(encoder->PacketBound());
     return output->SetFormat(format.data(), ULONG(format.size()));
+}
+
+bool AudioCompressor::Connect(const CMediaType& input)
+{
+    m_Pcm = PcmOf(input);
+    m_Values = Values();
+    return m_Pcm.has_value();
 }
 
 void AudioCompressor::Disconnect()

@@ -19,7 +19,8 @@ public:
 private:
     std::unique_ptr<AudioEncoder> Open(const CMediaType& input) const;
 
-    bool Connect(const CMediaType& input, CMediaType* output, LONG* packetBound) override;
+    bool OutputFor(const CMediaType& input, CMediaType* output, LONG* packetBound) const override;
+    bool Connect(const CMediaType& input) override;
     void Disconnect() override;
     bool Restart() override;
     bool Encode(IMediaSample* sample) override;

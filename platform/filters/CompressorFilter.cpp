@@ -54,9 +54,13 @@ HRESULT CompressorFilter::PutSettings(const std::vector<Ombrix_Setting>& setting
 
 HRESULT CompressorFilter::GetPages(CAUUID* pages) { return GetSettingsPages(pages); }
 
-HRESULT CompressorFilter::CheckTransform(const CMediaType*, const CMediaType* output)
+HRESULT CompressorFilter::CheckTransform(const CMediaType* input, const CMediaType* output)
 {
-    return m_OutputType.IsValid() && *output == m_OutputType ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+    CMediaType ours = m_OutputType;
+    LONG bound = 0;
+    if (!ours.IsValid() && !OutputFor(*input, &ours, &bound))
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    return *output == ours ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
 }
 
 HRESULT CompressorFilter::GetMediaType(int position, CMediaType* type)
@@ -79,7 +83,7 @@ HRESULT CompressorFilter::SetMediaType(PIN_DIRECTION direction, const CMediaType
         return S_OK;
     CMediaType output;
     LONG bound = 0;
-    if (!Connect(*type, &output, &bound))
+    if (!OutputFor(*type, &output, &bound) || !Connect(*type))
         return VFW_E_TYPE_NOT_ACCEPTED;
     m_OutputType = output;
     m_BufferSize = bound;

@@ -22,7 +22,8 @@ public:
     HRESULT PutSettings(const std::vector<Ombrix_Setting>& settings) override;
     HRESULT GetPages(CAUUID* pages) override;
 
-    // The one output type, agreed when the input connected.
+    // The one output type: the one agreed when the input connected, or while it is not connected
+    // (an input connecting again), the one the input would give.
     HRESULT CheckTransform(const CMediaType* input, const CMediaType* output) override;
     HRESULT GetMediaType(int position, CMediaType* type) override;
     HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
@@ -43,9 +44,11 @@ protected:
     CompressorFilter(const char* name, REFCLSID clsid, const std::vector<CodecSetting>& settings, LONG buffers);
     std::vector<int> Values() const;
 
-    // The compressor's side. Connect takes an input type the compressor accepts, with the settings'
-    // values now: the output type and the most bytes a packet takes; false when it cannot.
-    virtual bool Connect(const CMediaType& input, CMediaType* output, LONG* packetBound) = 0;
+    // The compressor's side. OutputFor: the output type of an input type with the settings' values
+    // now, and the most bytes a packet takes; false when the input is refused. Connect takes the
+    // input type and those values for the connection.
+    virtual bool OutputFor(const CMediaType& input, CMediaType* output, LONG* packetBound) const = 0;
+    virtual bool Connect(const CMediaType& input) = 0;
     virtual void Disconnect() = 0;
     // On the streaming thread, under the receive lock: a fresh encoder for the connection, one
     // input sample, the end of the stream, the next packet ready (false when none).

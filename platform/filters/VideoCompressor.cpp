@@ -45,23 +45,23 @@ HRESULT VideoCompressor::CheckInputType(const CMediaType* input)
                : VFW_E_TYPE_NOT_ACCEPTED;
 }
 
-bool VideoCompressor::Connect(const CMediaType& input, CMediaType* output, LONG* packetBound)
+bool VideoCompressor::OutputFor(const CMediaType& input, CMediaType* output, LONG* packetBound) const
 {
-    m_Input = InputOf(input);
+    const std::optional<Input> taken = InputOf(input);
     const std::unique_ptr<PictureEncoder> encoder =
-        m_Input ? PictureEncoder::Open(m_Input->encoding, m_Input->layout, m_Input->frameDuration) : nullptr;
+        taken ? PictureEncoder::Open(taken->encoding, taken->layout, taken->frameDuration) : nullptr;
     if (!encoder)
         return false;
     const AVCodecContext& context = encoder->Encoder();
-    const size_t bound = PictureEncoder::PacketBound(m_Input->layout.width, m_Input->layout.height);
+    const size_t bound = PictureEncoder::PacketBound(taken->layout.width, taken->layout.height);
     if (bound > size_t(INT32_MAX))
         return false;
     VIDEOINFOHEADER info = {};
-    info.AvgTimePerFrame = m_Input->frameDuration;
+    info.AvgTimePerFrame = taken->frameDuration;
     BITMAPINFOHEADER& bitmap = info.bmiHeader;
     bitmap.biSize = DWORD(sizeof bitmap + size_t(context.extradata_size));
-    bitmap.biWidth = m_Input->layout.width;
-    bitmap.biHeight = m_Input->layout.height;
+    bitmap.biWidth = taken->layout.width;
+    bitmap.biHeight = taken->layout.height;
     bitmap.biPlanes = 1;
     // The encoder's own depth where the decoder reads it (HuffYUV), else FFmpeg's usual 24.
     bitmap.biBitCount = WORD(context.bits_per_coded_sample ? context.bits_per_coded_sample : 24);
@@ -77,6 +77,12 @@ bool VideoCompressor::Connect(const CMediaType& input, CMediaType* output, LONG*
     output->SetVariableSize();
     *packetBound = LONG(bound);
     return output->SetFormat(format.data(), ULONG(format.size()));
+}
+
+bool VideoCompressor::Connect(const CMediaType& input)
+{
+    m_Input = InputOf(input);
+    return m_Input.has_value();
 }
 
 void VideoCompressor::Disconnect()

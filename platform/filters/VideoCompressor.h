@@ -26,7 +26,8 @@ private:
     };
     std::optional<Input> InputOf(const CMediaType& type) const;
 
-    bool Connect(const CMediaType& input, CMediaType* output, LONG* packetBound) override;
+    bool OutputFor(const CMediaType& input, CMediaType* output, LONG* packetBound) const override;
+    bool Connect(const CMediaType& input) override;
     void Disconnect() override;
     bool Restart() override;
     bool Encode(IMediaSample* sample) override;
