@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "DShowTestFilters.h"
+#include "RiffBuilder.h"
 #include "WriterSupport.h"
 #include "platform/acm/Acm.h"
 #include "platform/com/ComRef.h"
@@ -274,6 +275,36 @@ std::vector<Bytes> decompress(const CMediaType& type, const std::vector<Packet>&
     return frames;
 }
 
+// The packets as the one stream of an AVI file, decoded by the ffmpeg tool into frames of
+// `format` (top row first).
+std::vector<Bytes> ffmpegDecode(const CMediaType& type, const std::vector<Packet>& packets, const FrameFormat& format)
+{
+    const auto& info = *reinterpret_cast<const VIDEOINFOHEADER*>(type.Format());
+    const DWORD count = DWORD(packets.size());
+    AviLayout layout{{.dwMicroSecPerFrame = 40000, .dwTotalFrames = count, .dwStreams = 1}, {}, {{}}, Idx1::Relative};
+    layout.streams.push_back({{.fccType = FCC("vids"), .fccHandler = info.bmiHeader.biCompression, .dwScale = 1,
+                               .dwRate = 25, .dwLength = count},
+                              Bytes(type.Format() + offsetof(VIDEOINFOHEADER, bmiHeader), type.Format() + type.FormatLength())});
+    for (const Packet& p : packets)
+        layout.segments[0].push_back({"00dc", p.data, p.sync});
+    ScratchDir dir;
+    std::string raw;
+    static const char* const layouts[] = {"", "uyvy422", "yuyv422", "bgr24", "bgr0"};
+    run("ffmpeg -v error -i " + quote(dir.write("video.avi", buildAvi(layout).image)) + " -f rawvideo -pix_fmt " +
+            layouts[format.colorSpace] + " -",
+        &raw);
+    // Its rows are not padded to 4 bytes.
+    const size_t pitch = frameSize(format) / size_t(format.height),
+                 row = format.colorSpace <= 2 ? size_t(format.width + 1) / 2 * 4 : size_t(format.width) * (format.colorSpace);
+    std::vector<Bytes> frames;
+    for (size_t at = 0; at + row * size_t(format.height) <= raw.size(); at += row * size_t(format.height)) {
+        Bytes& frame = frames.emplace_back(frameSize(format));
+        for (size_t y = 0; y < size_t(format.height); y++)
+            memcpy(&frame[y * pitch], &raw[at + y * row], row);
+    }
+    return frames;
+}
+
 // Frames pushed through a compressor and what came out; empty when it refused the format.
 struct Encoded {
     bool taken = false;
@@ -346,14 +377,20 @@ TEST_P(VideoCompressor, EncodesEveryFrameOfEachFormatItTakes)
                   std::tuple(p.start, p.stop, p.sync));
         EXPECT_LE(p.data.size(), info.bmiHeader.biSizeImage);
     }
-    const std::vector<Bytes> decoded = decompress(encoded.type, encoded.packets, format);
-    ASSERT_EQ(count, decoded.size());
+    // The library's decompressors give the frames in their own layout, FFmpeg top row first.
+    const FrameFormat topDown{colorSpace, format.width, format.height, false};
+    const std::vector<Bytes> decoded = decompress(encoded.type, encoded.packets, format),
+                             ffmpeg = ffmpegDecode(encoded.type, encoded.packets, topDown);
+    ASSERT_EQ(std::tuple(count, count), std::tuple(decoded.size(), ffmpeg.size()));
     for (unsigned n = 0; n < count; n++) {
-        const Bytes pushed = pictureBytes(encoded.frames[n], format), back = pictureBytes(decoded[n], format);
-        if (codec.psnr == 99)
-            EXPECT_TRUE(pushed == back) << "frame " << n;
-        else
-            EXPECT_GT(psnr(pushed, back), codec.psnr) << "frame " << n;
+        const Bytes pushed = pictureBytes(topFirst(encoded.frames[n], format), topDown);
+        const std::pair<const char*, Bytes> backs[] = {{"decompressor", pictureBytes(topFirst(decoded[n], format), topDown)},
+                                                       {"FFmpeg", pictureBytes(ffmpeg[n], topDown)}};
+        for (const auto& [by, back] : backs)
+            if (codec.psnr == 99)
+                EXPECT_TRUE(pushed == back) << "frame " << n << " by " << by;
+            else
+                EXPECT_GT(psnr(pushed, back), codec.psnr) << "frame " << n << " by " << by;
     }
 }
 
@@ -462,6 +499,21 @@ Bytes acmDecode(const WAVEFORMATEX& format, const std::vector<Packet>& packets)
     return decoded;
 }
 
+// The packets as a WAV file, decoded by the ffmpeg tool to 16-bit PCM.
+Bytes ffmpegDecode(const CMediaType& type, const std::vector<Packet>& packets)
+{
+    RiffBuilder wav;
+    wav.open("RIFF", "WAVE");
+    wav.chunk("fmt ", Bytes(type.Format(), type.Format() + type.FormatLength()));
+    Bytes data;
+    for (const Packet& p : packets)
+        append(data, p.data);
+    wav.chunk("data", data);
+    wav.close();
+    ScratchDir dir;
+    return ffmpegPcm(dir.write("audio.wav", wav.image));
+}
+
 // What the stream decodes to, for `pushed` sample frames: exactly those, whole blocks of them (the
 // last padded with silence), or whole MP3 frames covering the encoder's delay and every sample.
 enum class Comes { Exactly, WholeBlocks, AfterDelay };
@@ -529,6 +581,7 @@ TEST_P(AudioCompressor, EncodesEverySampleAndCountsWhatComesBack)
         end = p.stop;
     }
     const Bytes decoded = acmDecode(wave, packets);
+    EXPECT_TRUE(decoded == ffmpegDecode(type, packets)) << "the ACM and FFmpeg decode alike";
     const uint64_t frames = decoded.size() / (2 * c.channels);
     EXPECT_EQ(time(frames), end);
     if (c.comes == Comes::Exactly) {
