@@ -26,20 +26,10 @@ AudioCompressor::AudioCompressor(const AudioCodec& codec)
 {
 }
 
-std::unique_ptr<AudioEncoder> AudioCompressor::Open(const CMediaType& input) const
-{
-    const std::optional<WAVEFORMATEX> pcm = PcmOf(input);
-    return pcm ? AudioEncoder::Open(m_Codec, Values(), *pcm) : nullptr;
-}
-
-HRESULT AudioCompressor::CheckInputType(const CMediaType* input)
-{
-    return Open(*input) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
-}
-
 bool AudioCompressor::OutputFor(const CMediaType& input, CMediaType* output, LONG* packetBound) const
 {
-    const std::unique_ptr<AudioEncoder> encoder = Open(input);
+    const std::optional<WAVEFORMATEX> pcm = PcmOf(input);
+    const std::unique_ptr<AudioEncoder> encoder = pcm ? AudioEncoder::Open(m_Codec, Values(), *pcm) : nullptr;
     if (!encoder)
         return false;
     const std::vector<BYTE>& format = encoder->Format();

@@ -13,12 +13,7 @@ class AudioCompressor final : public CompressorFilter {
 public:
     explicit AudioCompressor(const AudioCodec& codec);
 
-    // PCM that the codec takes with the settings as they are now.
-    HRESULT CheckInputType(const CMediaType* input) override;
-
 private:
-    std::unique_ptr<AudioEncoder> Open(const CMediaType& input) const;
-
     bool OutputFor(const CMediaType& input, CMediaType* output, LONG* packetBound) const override;
     bool Connect(const CMediaType& input) override;
     void Disconnect() override;

@@ -54,6 +54,13 @@ HRESULT CompressorFilter::PutSettings(const std::vector<Ombrix_Setting>& setting
 
 HRESULT CompressorFilter::GetPages(CAUUID* pages) { return GetSettingsPages(pages); }
 
+HRESULT CompressorFilter::CheckInputType(const CMediaType* input)
+{
+    CMediaType output;
+    LONG bound = 0;
+    return OutputFor(*input, &output, &bound) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+}
+
 HRESULT CompressorFilter::CheckTransform(const CMediaType* input, const CMediaType* output)
 {
     CMediaType ours = m_OutputType;

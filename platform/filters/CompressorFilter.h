@@ -22,6 +22,8 @@ public:
     HRESULT PutSettings(const std::vector<Ombrix_Setting>& settings) override;
     HRESULT GetPages(CAUUID* pages) override;
 
+    // An input the codec takes with the settings as they are now.
+    HRESULT CheckInputType(const CMediaType* input) override;
     // The one output type: the one agreed when the input connected, or while it is not connected
     // (an input connecting again), the one the input would give.
     HRESULT CheckTransform(const CMediaType* input, const CMediaType* output) override;

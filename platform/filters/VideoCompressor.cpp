@@ -37,14 +37,6 @@ std::optional<VideoCompressor::Input> VideoCompressor::InputOf(const CMediaType&
     return Input{*layout, std::move(*encoding), info.AvgTimePerFrame};
 }
 
-HRESULT VideoCompressor::CheckInputType(const CMediaType* input)
-{
-    const std::optional<Input> taken = InputOf(*input);
-    return taken && PictureEncoder::Open(taken->encoding, taken->layout, taken->frameDuration)
-               ? S_OK
-               : VFW_E_TYPE_NOT_ACCEPTED;
-}
-
 bool VideoCompressor::OutputFor(const CMediaType& input, CMediaType* output, LONG* packetBound) const
 {
     const std::optional<Input> taken = InputOf(input);

@@ -14,9 +14,6 @@ class VideoCompressor final : public CompressorFilter {
 public:
     explicit VideoCompressor(const VideoCodec& codec);
 
-    // A frame format the codec takes at this size with the settings as they are now.
-    HRESULT CheckInputType(const CMediaType* input) override;
-
 private:
     // Where the input's frames lie and how they are encoded; none for a type the codec refuses.
     struct Input {
