@@ -344,7 +344,7 @@ INSTANTIATE_TEST_SUITE_P(All, VideoCompressor,
 // at the interval asked for (decoded back whole), MP3's byte rate at the nearest legal bit rate.
 TEST(CompressorSettings, ChangeWhatComesOut)
 {
-    const FrameFormat format{1, 320, 240, false};
+    const FrameFormat format{1, 256, 192, false};  // patternPicture numbers frames in the first 256 columns
     const auto bytes = [](const Encoded& e) {
         return std::accumulate(e.packets.begin(), e.packets.end(), size_t(0),
                                [](size_t total, const Packet& p) { return total + p.data.size(); });
