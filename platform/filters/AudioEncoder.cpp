@@ -175,7 +175,8 @@ bool AudioEncoder::Send(int frames, int padded)
     frame->nb_samples = padded;
     frame->sample_rate = m_Encoder->sample_rate;
     const int channels = m_Encoder->ch_layout.nb_channels;
-    if (av_channel_layout_copy(&frame->ch_layout, &m_Encoder->ch_layout) < 0 || av_frame_get_buffer(frame.get(), 0) < 0 ||
+    if (av_channel_layout_copy(&frame->ch_layout, &m_Encoder->ch_layout) < 0 ||
+        av_frame_get_buffer(frame.get(), 0) < 0 ||
         av_audio_fifo_read(m_Waiting.get(), reinterpret_cast<void**>(frame->extended_data), frames) != frames)
         return false;
     av_samples_set_silence(frame->extended_data, frames, padded - frames, channels, m_Encoder->sample_fmt);

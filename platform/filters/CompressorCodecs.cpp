@@ -49,7 +49,8 @@ const std::vector<AudioCodec>& AudioCodecs()
     return codecs;
 }
 
-std::string EncoderOptions(const char* fixed, const std::vector<CodecSetting>& settings, const std::vector<int>& values)
+std::string EncoderOptions(const char* fixed, const std::vector<CodecSetting>& settings,
+                           const std::vector<int>& values)
 {
     std::string options = fixed;
     for (size_t i = 0; i < settings.size() && i < values.size(); i++)

@@ -45,6 +45,7 @@ const std::vector<VideoCodec>& VideoCodecs();
 const std::vector<AudioCodec>& AudioCodecs();
 
 // The options: the fixed ones, then each setting's option at its value.
-std::string EncoderOptions(const char* fixed, const std::vector<CodecSetting>& settings, const std::vector<int>& values);
+std::string EncoderOptions(const char* fixed, const std::vector<CodecSetting>& settings,
+                           const std::vector<int>& values);
 // The settings' initial values.
 std::vector<int> InitialValues(const std::vector<CodecSetting>& settings);
