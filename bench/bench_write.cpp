@@ -18,6 +18,7 @@
 
 #include "BenchData.h"
 #include "ombrix/OmbrixWriter.h"
+#include "platform/filters/VideoEncoding.h"
 #include "platform/image/Picture.h"
 
 extern "C" {
@@ -100,21 +101,15 @@ void WriteOurs(const Material& m, const std::string& codec, const fs::path& path
     SyncToDisk(path);
 }
 
-// The encoder of a compressed entry as its compressor runs it: its codec, pixel format and options.
-struct Encoding {
-    AVCodecID codec;
-    AVPixelFormat format;
-    const char* options;  // for av_dict_parse_string
-};
-
 void Check(int code, const char* what)
 {
     if (code < 0)
         throw std::runtime_error(std::string("libavformat/libavcodec: ") + what);
 }
 
-// libavformat's avi muxer writing the same frames: stored as they are, or through the encoder.
-void WriteTheirs(const Material& m, const Encoding* encoding, const fs::path& path)
+// libavformat's avi muxer writing the same frames: stored as they are, or through the encoder set
+// up as the entry's compressor sets it up.
+void WriteTheirs(const Material& m, const VideoEncoding* encoding, const fs::path& path)
 {
     AVFormatContext* output = nullptr;
     Check(avformat_alloc_output_context2(&output, nullptr, "avi", path.c_str()), "no avi muxer");
@@ -127,17 +122,12 @@ void WriteTheirs(const Material& m, const Encoding* encoding, const fs::path& pa
     AvFramePtr picture(av_frame_alloc());
     AvPacketPtr packet(av_packet_alloc());
     if (encoding) {
-        const AVCodec* codec = avcodec_find_encoder(encoding->codec);
-        encoder.reset(avcodec_alloc_context3(codec));
-        encoder->width = Width, encoder->height = Height, encoder->pix_fmt = encoding->format;
-        encoder->time_base = video->time_base;
-        AVDictionary* options = nullptr;
-        av_dict_parse_string(&options, encoding->options, "=", ":", 0);
-        Check(avcodec_open2(encoder.get(), codec, &options), "the encoder does not open");
-        av_dict_free(&options);
+        encoder = OpenVideoEncoder(*encoding, Width, Height, int64_t(Scale) * 10000000 / Rate);
+        if (!encoder)
+            throw std::runtime_error("the encoder does not open");
         Check(avcodec_parameters_from_context(video->codecpar, encoder.get()), "no parameters");
-        scaler.reset(sws_getContext(Width, Height, AV_PIX_FMT_UYVY422, Width, Height, encoding->format, SWS_BICUBIC,
-                                    nullptr, nullptr, nullptr));
+        scaler.reset(sws_getContext(Width, Height, AV_PIX_FMT_UYVY422, Width, Height, encoding->format,
+                                    encoding->scaleFlags, nullptr, nullptr, nullptr));
         picture->format = encoding->format, picture->width = Width, picture->height = Height;
         Check(av_frame_get_buffer(picture.get(), 64), "no picture");
     } else {
@@ -167,7 +157,7 @@ void WriteTheirs(const Material& m, const Encoding* encoding, const fs::path& pa
             Check(av_frame_make_writable(picture.get()), "picture");
             sws_scale(scaler.get(), planes, pitch, 0, Height, picture->data, picture->linesize);
             picture->pts = n;
-            Check(avcodec_send_frame(encoder.get(), picture.get()), "encode");
+            Check(SendPicture(*encoder, picture.get()), "encode");
             while (avcodec_receive_packet(encoder.get(), packet.get()) == 0) {
                 writeVideo(packet.get());
                 av_packet_unref(packet.get());
@@ -187,7 +177,7 @@ void WriteTheirs(const Material& m, const Encoding* encoding, const fs::path& pa
         written = until;
     }
     if (encoder) {
-        avcodec_send_frame(encoder.get(), nullptr);
+        SendPicture(*encoder, nullptr);
         while (avcodec_receive_packet(encoder.get(), packet.get()) == 0) {
             writeVideo(packet.get());
             av_packet_unref(packet.get());
@@ -199,7 +189,7 @@ void WriteTheirs(const Material& m, const Encoding* encoding, const fs::path& pa
     SyncToDisk(path);
 }
 
-void Compare(const char* label, const Material& m, const std::string& codec, const Encoding* encoding)
+void Compare(const char* label, const Material& m, const std::string& codec, const VideoEncoding* encoding)
 {
     const fs::path ours = bench::dataDirectory() / "written-ours.avi", theirs = bench::dataDirectory() / "written-theirs.avi";
     std::vector<double> oursMs, theirsMs;
@@ -240,6 +230,15 @@ int main(int argc, char** argv)
         bench::printHeader("frames/s");
         if (wanted("uncompressed"))
             Compare("uncompressed UYVY", material, "Uncompressed (UYVY)", nullptr);
+        for (const auto& [part, codec] : {std::pair("mjpeg", "Motion JPEG"), std::pair("mpeg4", "MPEG-4 Part 2")})
+            if (wanted(part)) {
+                const std::string name = codec;
+                const std::optional<VideoEncoding> encoding =
+                    DefaultVideoEncoding(std::wstring(name.begin(), name.end()), AV_PIX_FMT_UYVY422);
+                if (!encoding)
+                    throw std::runtime_error("no encoding for " + name);
+                Compare(codec, material, name, &*encoding);
+            }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_write: %s\n", e.what());
         return 1;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/filters/Compressors.h"
+
 DeviceRegistry& DeviceRegistry::Instance()
 {
     static DeviceRegistry registry;
@@ -13,6 +15,10 @@ DeviceRegistry::DeviceRegistry()
                    {CLSID_AudioCompressorCategory, {}},
                    {CLSID_VideoInputDeviceCategory, {}}}
 {
+    for (auto& [category, device] : InstalledCompressors())
+        for (Listed& listed : m_Categories)
+            if (listed.category == category)
+                listed.devices.push_back(std::move(device));
 }
 
 namespace {

@@ -1,6 +1,7 @@
-// The devices that the system device enumerator lists, by category: compressors, and the DV devices a
-// host registers. Each makes its filter through a factory of its own, so one filter class can serve
-// several devices with different settings.
+// The devices that the system device enumerator lists, by category: the platform's compressors,
+// installed when the registry is first used, and the DV devices a host registers. Each makes its
+// filter through a factory of its own, so one filter class can serve several devices with different
+// settings.
 #pragma once
 
 #include <functional>

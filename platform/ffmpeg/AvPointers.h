@@ -6,6 +6,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
 #include <libavutil/frame.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
@@ -20,6 +21,7 @@ struct AvFree {
     void operator()(SwrContext* context) const { swr_free(&context); }
     void operator()(AVCodecParserContext* parser) const { av_parser_close(parser); }
     void operator()(AVCodecParameters* parameters) const { avcodec_parameters_free(&parameters); }
+    void operator()(AVAudioFifo* fifo) const { av_audio_fifo_free(fifo); }
 };
 
 using AvCodecContextPtr = std::unique_ptr<AVCodecContext, AvFree>;
@@ -30,3 +32,4 @@ using SwsContextPtr = std::unique_ptr<SwsContext, AvFree>;
 using SwrContextPtr = std::unique_ptr<SwrContext, AvFree>;
 using AvParserPtr = std::unique_ptr<AVCodecParserContext, AvFree>;
 using AvCodecParametersPtr = std::unique_ptr<AVCodecParameters, AvFree>;
+using AvAudioFifoPtr = std::unique_ptr<AVAudioFifo, AvFree>;

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "platform/ffmpeg/AvPointers.h"
+#include "platform/ffmpeg/PaddedFrame.h"
 #include "platform/win32/DebugChannel.h"
 
 extern "C" {
@@ -15,8 +15,6 @@ extern "C" {
 
 namespace {
 
-// Pixels of room after every row: libswscale's vector code reads and writes past a row's end.
-constexpr int Slack = 32;
 constexpr int MaxSide = 1 << 15;
 // FFmpeg's default: frames come out as the ffmpeg tool's own conversions to RGB give them.
 constexpr int ConvertFlags = SWS_BICUBIC;
@@ -37,14 +35,9 @@ void checkSize(int width, int height)
 
 AvFramePtr newFrame(AVPixelFormat format, int width, int height)
 {
-    AvFramePtr frame(av_frame_alloc());
+    AvFramePtr frame = NewPaddedFrame(format, width, height);
     if (!frame)
         throw std::bad_alloc();
-    frame->format = format;
-    frame->width = width + Slack;
-    frame->height = height;
-    if (int code = av_frame_get_buffer(frame.get(), 64); code < 0)
-        throw ffmpegError("cannot allocate a picture", code);
     return frame;
 }
 

@@ -1,0 +1,520 @@
+// The installed compressors, each driven in a small graph (the writer's push source, the
+// compressor, a renderer that keeps every packet): the names and settings the device enumerator
+// shows; every video codec from every frame format, odd sizes included, decoded back exactly or
+// nearly by the platform's decompressors and by the ffmpeg tool from an AVI; every audio codec
+// with a tone cut into odd pieces, decoded back by the ACM and the ffmpeg tool with every sample
+// counted; what the settings change; a second run after an end of stream.
+#include <mutex>
+#include <numeric>
+
+#include "DShowTestFilters.h"
+#include "RiffBuilder.h"
+#include "WriterSupport.h"
+#include "platform/acm/Acm.h"
+#include "platform/com/ComRef.h"
+#include "platform/com/FilterSettings.h"
+#include "platform/devices/DeviceRegistry.h"
+#include "platform/vfw/Vfw.h"
+#include "write/DirectShowOutput.h"
+
+namespace {
+
+using namespace dshowtest;
+
+constexpr REFERENCE_TIME FrameTime = 400000;
+
+struct Packet {
+    Bytes data;
+    REFERENCE_TIME start = -1, stop = -1;
+    bool sync;
+};
+
+class Recorder : public CBaseRenderer {
+public:
+    Recorder() : CBaseRenderer(GUID_NULL, "Recorder", nullptr, &m_Result) {}
+    HRESULT CheckMediaType(const CMediaType*) override { return S_OK; }
+    HRESULT DoRenderSample(IMediaSample* sample) override
+    {
+        BYTE* data = nullptr;
+        sample->GetPointer(&data);
+        std::lock_guard<std::mutex> lock(m_Lock);
+        Packet& p = packets.emplace_back(Packet{Bytes(data, data + sample->GetActualDataLength())});
+        p.sync = sample->IsSyncPoint() == S_OK;
+        sample->GetTime(&p.start, &p.stop);
+        return S_OK;
+    }
+    std::mutex m_Lock;
+    std::vector<Packet> packets;
+
+private:
+    HRESULT m_Result = S_OK;
+};
+
+// A graph of the push source, the compressor its registry entry makes (with settings put) and the
+// recorder, rendering samples as they come.
+class Chain {
+public:
+    Chain(REFCLSID category, const std::wstring& name, const std::vector<Ombrix_Setting>& settings = {})
+    {
+        CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                         reinterpret_cast<void**>(m_Graph.out()));
+        QueryRef<IMediaFilter>(m_Graph.get(), IID_IMediaFilter)->SetSyncSource(nullptr);
+        for (const DeviceEntry& device : DeviceRegistry::Instance().Devices(category))
+            if (device.friendlyName == name) {
+                HRESULT hr;
+                m_Compressor = ComRef(dynamic_cast<CTransformFilter*>(device.create(nullptr, &hr)));
+            }
+        if (!settings.empty())
+            QueryRef<IFilterSettings>(m_Compressor.get(), IID_IFilterSettings)->PutSettings(settings);
+        m_Graph->AddFilter(m_Compressor.get(), L"compressor");
+        m_Graph->AddFilter(m_Recorder.get(), L"recorder");
+        NewSource();
+    }
+    ~Chain() { Control()->Stop(); }
+    // The push source serves one stream: another stream needs another source.
+    void NewSource()
+    {
+        if (m_Source)
+            m_Graph->RemoveFilter(m_Source.get());
+        HRESULT hr;
+        m_Source = ComRef(new DirectShowOutput(nullptr, &hr));
+        m_Graph->AddFilter(m_Source.get(), L"source");
+    }
+    DirectShowOutput& Source() { return *m_Source.get(); }
+    bool Connect()
+    {
+        CTransformOutputPin* output = m_Compressor->OutputPin();
+        return m_Graph->ConnectDirect(m_Source->Stream, m_Compressor->InputPin(), nullptr) == S_OK &&
+               (output->IsConnected() || m_Graph->ConnectDirect(output, m_Recorder->GetPin(0), nullptr) == S_OK);
+    }
+    const CMediaType& Input() { return m_Compressor->InputPin()->CurrentMediaType(); }
+    const CMediaType& Output() { return m_Compressor->OutputPin()->CurrentMediaType(); }
+    void Run() { Control()->Run(); }
+    void Push(const uint8_t* data, size_t size, REFERENCE_TIME start, REFERENCE_TIME stop)
+    {
+        IMediaSample* sample = m_Source->WaitForPacket();
+        ASSERT_NE(nullptr, sample);
+        BYTE* buffer = nullptr;
+        sample->GetPointer(&buffer);
+        memcpy(buffer, data, size);
+        sample->SetActualDataLength(LONG(size));
+        sample->SetTime(&start, &stop);
+        m_Source->ReleasePacket();
+    }
+    // Ends the stream; every packet recorded once the end has reached the recorder.
+    std::vector<Packet> Finish()
+    {
+        m_Source->SignalEndOfStream();
+        LONG code = 0;
+        EXPECT_EQ(S_OK, QueryRef<IMediaEvent>(m_Graph.get(), IID_IMediaEvent)->WaitForCompletion(20000, &code));
+        Control()->Stop();
+        std::lock_guard<std::mutex> lock(m_Recorder->m_Lock);
+        return m_Recorder->packets;
+    }
+
+private:
+    ComRef<IMediaControl> Control() { return QueryRef<IMediaControl>(m_Graph.get(), IID_IMediaControl); }
+
+    ComRef<IGraphBuilder> m_Graph;
+    ComRef<CTransformFilter> m_Compressor;
+    ComRef<DirectShowOutput> m_Source;
+    ComRef<Recorder> m_Recorder{new Recorder};
+};
+
+// Each compressor in its category's order with the settings it shows; none: no settings
+// interfaces at all.
+const struct Listed {
+    const wchar_t* name;
+    std::vector<std::string> settings;
+} listed[] = {
+    {L"Motion JPEG", {"Quality"}}, {L"HuffYUV (lossless)", {}}, {L"FFV1 (lossless)", {"Key-frame interval"}},
+    {L"MPEG-4 Part 2", {"Quality", "Key-frame interval"}}, {L"A-law", {}}, {L"mu-law", {}}, {L"MS ADPCM", {}},
+    {L"IMA ADPCM", {}}, {L"MP3", {"Bit rate (kbit/s)"}},
+};
+
+// In the registry's categories, in order; values put are kept within their ranges.
+TEST(Compressors, EachIsListedWithItsSettings)
+{
+    // The first four are video compressors, the others audio compressors.
+    std::vector<DeviceEntry> devices = DeviceRegistry::Instance().Devices(CLSID_VideoCompressorCategory);
+    ASSERT_EQ(4u, devices.size());
+    for (const DeviceEntry& audio : DeviceRegistry::Instance().Devices(CLSID_AudioCompressorCategory))
+        devices.push_back(audio);
+    ASSERT_EQ(std::size(listed), devices.size());
+    for (size_t i = 0; i < devices.size(); i++) {
+        const Listed& l = listed[i];
+        const std::string name = WideToAnsi(l.name);
+        EXPECT_EQ(l.name, devices[i].friendlyName);
+        HRESULT hr;
+        const ComRef<IBaseFilter> filter(dynamic_cast<IBaseFilter*>(devices[i].create(nullptr, &hr)));
+        ComRef<IFilterSettings> settings = QueryRef<IFilterSettings>(filter.get(), IID_IFilterSettings);
+        ComRef<ISpecifyPropertyPages> pages = QueryRef<ISpecifyPropertyPages>(filter.get(), IID_ISpecifyPropertyPages);
+        ASSERT_EQ(std::tuple(!l.settings.empty(), !l.settings.empty()), std::tuple(bool(settings), bool(pages)))
+            << name;
+        if (!settings)
+            continue;
+        std::vector<Ombrix_Setting> values = settings->GetSettings();
+        std::vector<std::string> names;
+        for (Ombrix_Setting& s : values) {
+            names.push_back(s.name);
+            EXPECT_TRUE(s.minimum <= s.value && s.value <= s.maximum) << name << " " << s.name;
+            s.value = s.maximum + 1000;
+        }
+        EXPECT_EQ(l.settings, names);
+        EXPECT_EQ(S_OK, settings->PutSettings(values));
+        for (const Ombrix_Setting& s : settings->GetSettings())
+            EXPECT_EQ(s.maximum, s.value) << name << " " << s.name;
+        EXPECT_EQ(E_INVALIDARG, settings->PutSettings({{"Colour", 1, 0, 9}}));
+    }
+}
+
+// The bytes of rows that carry the picture, top row first: not the rows' padding, not RGB32's
+// fourth byte, not the luma that completes the last UYVY/YUY2 pair of an odd-width row.
+Bytes pictureBytes(const uint8_t* rows, size_t pitch, const FrameFormat& format)
+{
+    const int w = format.width, h = format.height, odd = w % 2;
+    Bytes kept;
+    for (int y = 0; y < h; y++) {
+        const uint8_t* p = rows + size_t(format.bottomUp ? h - 1 - y : y) * pitch;
+        for (int i = 0; format.colorSpace <= 2 && i < 2 * (w + odd); i++)
+            if (!(odd && i == 2 * w + (format.colorSpace == 1)))
+                kept.push_back(p[i]);
+        const int bytes = format.colorSpace == 3 ? 3 : 4;
+        for (int x = 0; format.colorSpace > 2 && x < w; x++)
+            kept.insert(kept.end(), p + bytes * x, p + bytes * x + 3);
+    }
+    return kept;
+}
+
+// The compressed format's BITMAPINFOHEADER and the bytes after it, and its FOURCC.
+Bytes bitmapOf(const CMediaType& type)
+{
+    return Bytes(type.Format() + offsetof(VIDEOINFOHEADER, bmiHeader), type.Format() + type.FormatLength());
+}
+DWORD FourCCOf(const CMediaType& type)
+{
+    return reinterpret_cast<const VIDEOINFOHEADER*>(type.Format())->bmiHeader.biCompression;
+}
+
+// The picture bytes of each packet decoded by the platform's decompressor into frames of `format`
+// (the pushed frames' own type).
+std::vector<Bytes> decompress(const CMediaType& type, const std::vector<Packet>& packets, const CMediaType& frames,
+                              const FrameFormat& format)
+{
+    Bytes input = bitmapOf(type);
+    auto* header = reinterpret_cast<BITMAPINFOHEADER*>(input.data());
+    BITMAPINFOHEADER output = reinterpret_cast<const VIDEOINFOHEADER*>(frames.Format())->bmiHeader;
+    std::vector<Bytes> pictures;
+    HIC decoder = ICOpen(ICTYPE_VIDEO, header->biCompression, ICMODE_DECOMPRESS);
+    if (!decoder || ICSendMessage(decoder, ICM_DECOMPRESS_BEGIN, DWORD_PTR(header), DWORD_PTR(&output)) != ICERR_OK)
+        return pictures;
+    for (const Packet& packet : packets) {
+        Bytes bits(output.biSizeImage);
+        header->biSizeImage = DWORD(packet.data.size());
+        if (ICDecompress(decoder, packet.sync ? 0 : ICDECOMPRESS_NOTKEYFRAME, header, (void*)packet.data.data(),
+                         &output, bits.data()) == ICERR_OK)
+            pictures.push_back(pictureBytes(bits.data(), bits.size() / size_t(format.height), format));
+    }
+    ICClose(decoder);
+    return pictures;
+}
+
+// The picture bytes of each packet as the ffmpeg tool decodes the AVI file they make.
+std::vector<Bytes> ffmpegDecode(const CMediaType& type, const std::vector<Packet>& packets, const FrameFormat& format)
+{
+    const DWORD count = DWORD(packets.size()), fourcc = FourCCOf(type);
+    AviLayout avi{{.dwMicroSecPerFrame = 40000, .dwTotalFrames = count, .dwStreams = 1},
+                  {{{.fccType = FCC("vids"), .fccHandler = fourcc, .dwScale = 1, .dwRate = 25, .dwLength = count},
+                    bitmapOf(type)}},
+                  {{}}};
+    for (const Packet& p : packets)
+        avi.segments[0].push_back({"00dc", p.data, p.sync});
+    ScratchDir dir;
+    std::string raw;
+    static const char* const layouts[] = {"", "uyvy422", "yuyv422", "bgr24", "bgr0"};
+    run("ffmpeg -v error -i " + quote(dir.write("v.avi", buildAvi(avi).image)) + " -f rawvideo -pix_fmt " +
+            layouts[format.colorSpace] + " -",
+        &raw);
+    // Its rows are not padded to 4 bytes, and come top first.
+    const size_t pitch =
+        format.colorSpace <= 2 ? size_t(format.width + 1) / 2 * 4 : size_t(format.width) * format.colorSpace;
+    const FrameFormat topDown{format.colorSpace, format.width, format.height, false};
+    std::vector<Bytes> pictures;
+    for (size_t at = 0; at + pitch * size_t(format.height) <= raw.size(); at += pitch * size_t(format.height))
+        pictures.push_back(pictureBytes(reinterpret_cast<const uint8_t*>(&raw[at]), pitch, topDown));
+    return pictures;
+}
+
+// Frames pushed through a compressor (in as many runs, each on a source of its own) and what came
+// out; nothing when it refused the format.
+struct Encoded {
+    bool taken = false;
+    CMediaType frames, type;
+    std::vector<Bytes> pictures;
+    std::vector<Packet> packets;
+};
+
+Encoded encode(const std::wstring& codec, const FrameFormat& format, unsigned count,
+               const std::vector<Ombrix_Setting>& settings = {}, int runs = 1)
+{
+    Encoded encoded;
+    Chain chain(CLSID_VideoCompressorCategory, codec, settings);
+    for (int run = 0; run < runs; run++) {
+        if (run)
+            chain.NewSource();
+        const bool topDownRgb = format.colorSpace > 2 && !format.bottomUp;
+        chain.Source().SetupVideoInformation(uint8_t(format.colorSpace), format.width,
+                                             topDownRgb ? -format.height : format.height, 25, 1);
+        if (!(encoded.taken = chain.Connect()))
+            return encoded;
+        encoded.frames = chain.Input();
+        encoded.type = chain.Output();
+        chain.Run();
+        for (unsigned n = 0; n < count; n++) {
+            Bytes frame(frameSize(format));
+            FromRgb(patternPicture(format.width, format.height, n), format, frame.data());
+            encoded.pictures.push_back(pictureBytes(frame.data(), frame.size() / size_t(format.height), format));
+            chain.Push(frame.data(), frame.size(), n * FrameTime, (n + 1) * FrameTime);
+        }
+        encoded.packets = chain.Finish();
+    }
+    return encoded;
+}
+
+const struct VideoCodecCase {
+    const wchar_t* name;
+    DWORD fourcc;
+    double psnr;  // 99: lossless
+    bool allKeys;
+} videoCodecs[] = {
+    {L"Motion JPEG", FCC("MJPG"), 38, true},
+    {L"HuffYUV (lossless)", FCC("HFYU"), 99, true},
+    {L"FFV1 (lossless)", FCC("FFV1"), 99, true},
+    {L"MPEG-4 Part 2", FCC("FMP4"), 34, false},
+};
+
+void PrintTo(const VideoCodecCase& c, std::ostream* out) { *out << WideToAnsi(c.name); }
+
+// The push source's formats: UYVY, YUY2 (top-down), RGB24 and RGB32 either way up.
+const std::pair<int, bool> frameFormats[] = {{1, false}, {2, false}, {3, true}, {3, false}, {4, true}, {4, false}};
+
+class VideoCompressor : public testing::TestWithParam<std::tuple<VideoCodecCase, std::pair<int, bool>, int>> {};
+
+// One packet a frame with the frame's times, the first a key frame, decoded back as pushed (the
+// lossless codecs) or close to it. HuffYUV's 4:2:2 needs an even width: it then takes RGB only.
+TEST_P(VideoCompressor, EncodesEveryFrameOfEachFormatItTakes)
+{
+    const auto& [codec, frameFormat, width] = GetParam();
+    const FrameFormat format{frameFormat.first, width, width * 3 / 4 + width % 2, frameFormat.second};
+    const unsigned count = 5;
+    const Encoded encoded = encode(codec.name, format, count);
+    const bool refused = codec.fourcc == FCC("HFYU") && format.colorSpace <= 2 && width % 2;
+    ASSERT_EQ(!refused, encoded.taken);
+    if (refused)
+        return;
+    const auto& info = *reinterpret_cast<const VIDEOINFOHEADER*>(encoded.type.Format());
+    EXPECT_EQ(std::tuple(FourCCGuid(codec.fourcc), codec.fourcc, LONG(width), LONG(format.height), FrameTime,
+                         offsetof(VIDEOINFOHEADER, bmiHeader) + info.bmiHeader.biSize),
+              std::tuple(encoded.type.subtype, info.bmiHeader.biCompression, info.bmiHeader.biWidth,
+                         info.bmiHeader.biHeight, info.AvgTimePerFrame, size_t(encoded.type.FormatLength())));
+    ASSERT_EQ(count, encoded.packets.size());
+    for (unsigned n = 0; n < count; n++) {
+        const Packet& p = encoded.packets[n];
+        EXPECT_EQ(std::tuple(n * FrameTime, (n + 1) * FrameTime, n == 0 || codec.allKeys),
+                  std::tuple(p.start, p.stop, p.sync));
+        EXPECT_LE(p.data.size(), info.bmiHeader.biSizeImage);
+    }
+    const std::vector<Bytes> decoded[] = {decompress(encoded.type, encoded.packets, encoded.frames, format),
+                                          ffmpegDecode(encoded.type, encoded.packets, format)};
+    for (const std::vector<Bytes>& back : decoded) {
+        const char* by = &back == decoded ? "the decompressor" : "FFmpeg";
+        ASSERT_EQ(count, back.size()) << by;
+        for (unsigned n = 0; n < count; n++)
+            if (codec.psnr == 99)
+                EXPECT_TRUE(encoded.pictures[n] == back[n]) << "frame " << n << " by " << by;
+            else
+                EXPECT_GT(psnr(encoded.pictures[n], back[n]), codec.psnr) << "frame " << n << " by " << by;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(All, VideoCompressor,
+                         testing::Combine(testing::ValuesIn(videoCodecs), testing::ValuesIn(frameFormats),
+                                          testing::Values(64, 61)));
+
+// Settings taken at connection change the stream: smaller pictures at a lower quality, key frames
+// at the interval asked for (decoded back whole), MP3's byte rate at the nearest legal bit rate.
+TEST(CompressorSettings, ChangeWhatComesOut)
+{
+    const FrameFormat format{1, 256, 192, false};  // patternPicture numbers frames in the first 256 columns
+    const auto bytes = [](const Encoded& e) {
+        return std::accumulate(e.packets.begin(), e.packets.end(), size_t(0),
+                               [](size_t total, const Packet& p) { return total + p.data.size(); });
+    };
+    for (const wchar_t* codec : {L"Motion JPEG", L"MPEG-4 Part 2"})
+        EXPECT_LT(bytes(encode(codec, format, 3, {{"Quality", 20, 0, 0}})), bytes(encode(codec, format, 3)) * 3 / 5)
+            << WideToAnsi(codec);
+    for (const auto& [codec, interval, keys] :
+         {std::tuple(L"MPEG-4 Part 2", 2, std::vector<bool>{true, false, true, false, true}),
+          std::tuple(L"FFV1 (lossless)", 3, std::vector<bool>{true, false, false, true, false})}) {
+        const Encoded encoded = encode(codec, format, 5, {{"Key-frame interval", interval, 0, 0}});
+        std::vector<bool> synced;
+        for (const Packet& p : encoded.packets)
+            synced.push_back(p.sync);
+        EXPECT_EQ(keys, synced) << WideToAnsi(codec);
+        EXPECT_EQ(5u, decompress(encoded.type, encoded.packets, encoded.frames, format).size());
+    }
+    for (const auto& [asked, rate, bytesPerSecond] :
+         {std::tuple(128, 44100u, 16000u), {64, 48000u, 8000u}, {100, 32000u, 12000u}, {320, 22050u, 20000u},
+          {8, 44100u, 4000u}}) {
+        Chain chain(CLSID_AudioCompressorCategory, L"MP3", {{"Bit rate (kbit/s)", asked, 0, 0}});
+        chain.Source().SetupAudioInformation(rate, 16, 2);
+        ASSERT_TRUE(chain.Connect());
+        EXPECT_EQ(bytesPerSecond, reinterpret_cast<const WAVEFORMATEX*>(chain.Output().Format())->nAvgBytesPerSec)
+            << asked << " kbit/s at " << rate;
+    }
+}
+
+// The end of a stream drains the encoder; streaming again starts a fresh one, which gives the same
+// packets for the same frames, beginning with a key frame.
+TEST(CompressorSettings, ASecondRunStartsAFreshStream)
+{
+    const std::vector<Packet> packets = encode(L"MPEG-4 Part 2", {2, 48, 32, false}, 3, {}, 2).packets;
+    ASSERT_EQ(6u, packets.size());
+    for (unsigned n = 0; n < 3; n++)
+        EXPECT_EQ(std::tuple(packets[n].data, packets[n].sync, packets[n].start),
+                  std::tuple(packets[n + 3].data, packets[n + 3].sync, packets[n + 3].start));
+}
+
+// The 16-bit PCM the packets decode to, through the ACM (as the AVI reader decodes) and through
+// the ffmpeg tool from the WAV file they make.
+std::pair<Bytes, Bytes> decodeAudio(const CMediaType& type, const std::vector<Packet>& packets)
+{
+    Bytes data, decoded;
+    for (const Packet& p : packets)
+        append(data, p.data);
+    auto* format = reinterpret_cast<WAVEFORMATEX*>(type.Format());
+    WAVEFORMATEX pcm = {WAVE_FORMAT_PCM, format->nChannels, format->nSamplesPerSec, 0, WORD(2 * format->nChannels),
+                        16, 0};
+    HACMSTREAM stream;
+    DWORD bound = 0;
+    if (acmStreamOpen(&stream, nullptr, format, &pcm, nullptr, 0, 0, 0) == 0 &&
+        acmStreamSize(stream, DWORD(data.size()), &bound, ACM_STREAMSIZEF_SOURCE) == 0) {
+        decoded.resize(bound);
+        ACMSTREAMHEADER header = {84, 0, 0, data.data(), DWORD(data.size()), 0, 0, decoded.data(), bound};
+        acmStreamPrepareHeader(stream, &header, 0);
+        const DWORD whole = ACM_STREAMCONVERTF_START | ACM_STREAMCONVERTF_END;
+        decoded.resize(acmStreamConvert(stream, &header, whole) == 0 ? header.cbDstLengthUsed : 0);
+        acmStreamUnprepareHeader(stream, &header, 0);
+        acmStreamClose(stream, 0);
+    }
+    RiffBuilder wav;
+    wav.open("RIFF", "WAVE");
+    wav.chunk("fmt ", Bytes(type.Format(), type.Format() + type.FormatLength()));
+    wav.chunk("data", data);
+    wav.close();
+    ScratchDir dir;
+    return {decoded, ffmpegPcm(dir.write("a.wav", wav.image))};
+}
+
+// What the stream decodes to for the sample frames pushed: exactly those, whole blocks of them
+// (the last padded with silence), or whole MP3 frames holding the encoder's delay and then every
+// sample; or the connection is refused.
+enum class Comes { Exactly, WholeBlocks, AfterDelay, Refused };
+
+const struct AudioCase {
+    const wchar_t* codec;
+    WORD tag;
+    unsigned rate, channels, bits;
+    Comes comes;
+    double snr;
+} audioCases[] = {
+    {L"A-law", 6, 8000, 1, 16, Comes::Exactly, 33},
+    {L"mu-law", 7, 22050, 2, 16, Comes::Exactly, 33},
+    {L"A-law", 6, 48000, 6, 8, Comes::Exactly, 30},
+    {L"MS ADPCM", 2, 44100, 2, 16, Comes::WholeBlocks, 38},
+    {L"MS ADPCM", 2, 22050, 1, 8, Comes::WholeBlocks, 30},
+    {L"IMA ADPCM", 0x11, 48000, 2, 16, Comes::WholeBlocks, 38},
+    {L"IMA ADPCM", 0x11, 11025, 1, 16, Comes::WholeBlocks, 30},
+    {L"MP3", 0x55, 44100, 2, 16, Comes::AfterDelay, 22},
+    {L"MP3", 0x55, 48000, 1, 16, Comes::AfterDelay, 22},
+    {L"MP3", 0x55, 22050, 2, 16, Comes::AfterDelay, 22},
+    {L"MS ADPCM", 2, 44100, 3, 16, Comes::Refused},
+    {L"IMA ADPCM", 0x11, 22050, 6, 16, Comes::Refused},
+    {L"MP3", 0x55, 96000, 2, 16, Comes::Refused},
+    {L"MP3", 0x55, 44100, 6, 16, Comes::Refused},
+    {L"A-law", 6, 8000, 1, 24, Comes::Refused},
+};
+
+void PrintTo(const AudioCase& c, std::ostream* out)
+{
+    *out << WideToAnsi(c.codec) << " " << c.rate << "x" << c.channels;
+}
+
+class AudioCompressor : public testing::TestWithParam<AudioCase> {};
+
+// A tone pushed in pieces of odd sizes comes back with every sample accounted for: the packets
+// follow one another from the first sample's time and end where the decoded stream ends; the ACM
+// and FFmpeg decode it alike.
+TEST_P(AudioCompressor, EncodesEverySampleAndCountsWhatComesBack)
+{
+    const AudioCase& c = GetParam();
+    Chain chain(CLSID_AudioCompressorCategory, c.codec);
+    chain.Source().SetupAudioInformation(c.rate, c.bits, c.channels);
+    ASSERT_EQ(c.comes != Comes::Refused, chain.Connect());
+    if (c.comes == Comes::Refused)
+        return;
+    const CMediaType type = chain.Output();
+    const auto& wave = *reinterpret_cast<const WAVEFORMATEX*>(type.Format());
+    WORD extra[6] = {};
+    memcpy(extra, &wave + 1, std::min<size_t>(wave.cbSize, sizeof extra));
+    EXPECT_EQ(std::tuple(FourCCGuid(c.tag), c.tag, WORD(c.channels), DWORD(c.rate), size_t(type.FormatLength())),
+              std::tuple(type.subtype, wave.wFormatTag, wave.nChannels, wave.nSamplesPerSec,
+                         sizeof wave + wave.cbSize));
+
+    const unsigned total = 20000, frameBytes = c.channels * c.bits / 8;
+    const Bytes original = tone(c.rate, c.channels, 0, total);
+    Bytes pushed = original;
+    for (size_t i = 0; c.bits == 8 && i < total * c.channels; i++)  // 8-bit: the high bytes, unsigned
+        pushed[i] = uint8_t(original[2 * i + 1] + 128);
+    pushed.resize(size_t(total) * frameBytes);
+    const auto time = [&](uint64_t frame) { return REFERENCE_TIME((frame * 10000000 + c.rate / 2) / c.rate); };
+    chain.Run();
+    const unsigned pieces[] = {1, 333, 1601, 977};
+    for (unsigned at = 0, i = 0, n; at < total; at += n, i++) {
+        n = std::min({pieces[i % 4], total - at, 6408 / frameBytes});
+        ASSERT_NO_FATAL_FAILURE(chain.Push(&pushed[at * frameBytes], n * frameBytes, time(at), time(at + n)));
+    }
+    const std::vector<Packet> packets = chain.Finish();
+    ASSERT_FALSE(packets.empty());
+    REFERENCE_TIME end = 0;
+    for (const Packet& p : packets) {
+        EXPECT_EQ(std::tuple(end, true), std::tuple(p.start, p.sync));
+        end = p.stop;
+    }
+    const auto [decoded, ffmpeg] = decodeAudio(type, packets);
+    EXPECT_TRUE(decoded == ffmpeg) << "the ACM and FFmpeg decode alike";
+    const uint64_t frames = decoded.size() / (2 * c.channels);
+    EXPECT_EQ(time(frames), end);
+    if (c.comes == Comes::Exactly) {
+        EXPECT_EQ(total, frames);
+    } else if (c.comes == Comes::WholeBlocks) {
+        const unsigned perBlock = extra[0];  // wSamplesPerBlock
+        EXPECT_EQ(std::tuple(packets.size() * wave.nBlockAlign, (total + perBlock - 1) / perBlock * perBlock),
+                  std::tuple(packets.size() * packets[0].data.size(), frames));
+    } else {
+        // MPEGLAYER3WAVEFORMAT: wID, fdwFlags, nBlockSize, nFramesPerBlock, nCodecDelay.
+        const unsigned perFrame = c.rate >= 32000 ? 1152 : 576, delay = extra[5];
+        EXPECT_EQ(std::tuple(WORD(1), DWORD(16000), WORD(1), WORD(1)),
+                  std::tuple(wave.nBlockAlign, wave.nAvgBytesPerSec, extra[0], extra[4]));
+        EXPECT_EQ(packets.size() * perFrame, frames);
+        EXPECT_TRUE(total + delay <= frames && frames < total + delay + perFrame) << frames << " after " << delay;
+    }
+    EXPECT_GT(snr(original, decoded, c.channels), c.snr);
+}
+
+INSTANTIATE_TEST_SUITE_P(All, AudioCompressor, testing::ValuesIn(audioCases), [](const auto& info) {
+    return "Tag" + std::to_string(info.param.tag) + "_" + std::to_string(info.param.rate) + "x" +
+           std::to_string(info.param.channels) + "x" + std::to_string(info.param.bits);
+});
+
+}  // namespace
