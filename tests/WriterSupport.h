@@ -20,7 +20,7 @@ inline RgbPicture patternPicture(int width, int height, unsigned n)
     for (int y = 0; y < height; y++)
         for (int x = 0; x < width; x++) {
             uint8_t* p = picture.Row(y) + 3 * x;
-            const bool bit = y < 8 && (n >> (x / 8) & 1);
+            const bool bit = y < 8 && x / 8 < 32 && (n >> (x / 8) & 1);
             p[0] = bit ? 255 : uint8_t(x * 2 + n * 3);
             p[1] = bit ? 255 : uint8_t(y * 2 + n);
             p[2] = bit ? 255 : uint8_t(128 + (x + y) / 2);

@@ -169,6 +169,13 @@ HRESULT DirectShowOutputStream::FillBuffer(IMediaSample* sample)
     return ended ? S_FALSE : S_OK;
 }
 
+HRESULT DirectShowOutputStream::Inactive()
+{
+    StreamEnded = true;
+    SetEvent(PacketReleased);
+    return CSourceStream::Inactive();
+}
+
 HRESULT DirectShowOutputStream::Deliver(IMediaSample* sample)
 {
     const HRESULT hr = CSourceStream::Deliver(sample);

@@ -31,6 +31,9 @@ public:
     // A sample refused downstream ends the stream there (an end of stream follows) and wakes the
     // producer, which would otherwise wait for an offer that never comes.
     HRESULT Deliver(IMediaSample* sample) override;
+    // A stop ends the stream: a streaming thread that waits for the producer would otherwise never
+    // answer it (a graph stopped before the producer came, or one that failed to run).
+    HRESULT Inactive() override;
 
 protected:
     HRESULT FillBuffer(IMediaSample* sample) override;
@@ -39,7 +42,7 @@ private:
     HANDLE PacketReady;
     HANDLE PacketReleased;
     IMediaSample* CurrentPacket;
-    bool StreamEnded;
+    std::atomic<bool> StreamEnded;
     VIDEOINFOHEADER VideoFormat;
     unsigned char ColorSpace;
     bool IsVideo;
