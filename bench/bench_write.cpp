@@ -33,7 +33,7 @@ constexpr int Width = 720, Height = 480;
 constexpr unsigned Rate = 30000, Scale = 1001, SampleRate = 48000;
 constexpr unsigned Frames = 300;  // ten seconds
 constexpr unsigned Distinct = 30;  // frames that repeat
-constexpr int Rounds = 4;
+constexpr int Rounds = 7;
 constexpr size_t FrameBytes = size_t(Width) * Height * 2;
 
 // What both sides write: a second of moving pictures, repeated, and a tone.

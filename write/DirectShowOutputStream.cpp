@@ -169,16 +169,37 @@ HRESULT DirectShowOutputStream::FillBuffer(IMediaSample* sample)
     return ended ? S_FALSE : S_OK;
 }
 
+HRESULT DirectShowOutputStream::Active()
+{
+    // A sample refused below ends the stream there and frees the producer, as a refusal seen
+    // in Deliver does.
+    if (IsConnected() && m_pInputPin)
+        m_Queue = std::make_unique<COutputQueue>(GetConnected(), m_pInputPin, [this] {
+            m_bRefused = true;
+            CSourceStream::DeliverEndOfStream();
+            SetEvent(PacketReady);
+        });
+    return CSourceStream::Active();
+}
+
 HRESULT DirectShowOutputStream::Inactive()
 {
     StreamEnded = true;
     SetEvent(PacketReleased);
-    return CSourceStream::Inactive();
+    const HRESULT hr = CSourceStream::Inactive();
+    // The streaming thread has ended: nothing is queued any more.
+    m_Queue.reset();
+    return hr;
+}
+
+HRESULT DirectShowOutputStream::DeliverEndOfStream()
+{
+    return m_Queue ? m_Queue->EndOfStream() : CSourceStream::DeliverEndOfStream();
 }
 
 HRESULT DirectShowOutputStream::Deliver(IMediaSample* sample)
 {
-    const HRESULT hr = CSourceStream::Deliver(sample);
+    const HRESULT hr = m_Queue ? m_Queue->Receive(sample) : CSourceStream::Deliver(sample);
     if (hr != S_OK) {
         m_bRefused = true;
         DeliverEndOfStream();

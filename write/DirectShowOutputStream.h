@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 
 #include "platform/dshow/Streams.h"
 
@@ -31,9 +32,13 @@ public:
     // A sample refused downstream ends the stream there (an end of stream follows) and wakes the
     // producer, which would otherwise wait for an offer that never comes.
     HRESULT Deliver(IMediaSample* sample) override;
+    // Samples go downstream through a queue of the pin's own, so that the producer fills the next
+    // buffer while the filters below work on the last (a compressor encodes it).
+    HRESULT Active() override;
     // A stop ends the stream: a streaming thread that waits for the producer would otherwise never
     // answer it (a graph stopped before the producer came, or one that failed to run).
     HRESULT Inactive() override;
+    HRESULT DeliverEndOfStream() override;
 
 protected:
     HRESULT FillBuffer(IMediaSample* sample) override;
@@ -49,4 +54,5 @@ private:
     WAVEFORMATEX AudioFormat;
     bool IsAudio;
     std::atomic<bool> m_bRefused;
+    std::unique_ptr<COutputQueue> m_Queue;  // while active and connected
 };

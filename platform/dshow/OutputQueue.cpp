@@ -1,6 +1,7 @@
 #include "OutputQueue.h"
 
-COutputQueue::COutputQueue(IPin* pin, IMemInputPin* input) : m_pPin(pin), m_pInput(input)
+COutputQueue::COutputQueue(IPin* pin, IMemInputPin* input, std::function<void()> refused)
+    : m_pPin(pin), m_pInput(input), m_OnRefused(std::move(refused))
 {
     m_pPin->AddRef();
     m_pInput->AddRef();
@@ -108,8 +109,15 @@ void COutputQueue::Run()
         }
         lock.lock();
         m_bDelivering = false;
-        if (hr != S_OK && m_Refused == S_OK && !m_bFlushing)
+        const bool refused = hr != S_OK && m_Refused == S_OK && !m_bFlushing;
+        if (refused)
             m_Refused = hr;
+        if (refused && m_OnRefused) {
+            DropWaiting();
+            lock.unlock();
+            m_OnRefused();
+            lock.lock();
+        }
         m_Changed.notify_all();
     }
 }

@@ -5,6 +5,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -12,8 +13,10 @@
 
 class COutputQueue {
 public:
-    // Delivers to `pin` and its IMemInputPin `input`, which the queue holds while it lives.
-    COutputQueue(IPin* pin, IMemInputPin* input);
+    // Delivers to `pin` and its IMemInputPin `input`, which the queue holds while it lives. With
+    // `refused`, the first delivery that fails drops what waits and calls it on the queue's thread,
+    // so that the filter above learns of it at once rather than at its next sample.
+    COutputQueue(IPin* pin, IMemInputPin* input, std::function<void()> refused = nullptr);
     // Gives back what waits and ends the thread.
     ~COutputQueue();
     COutputQueue(const COutputQueue&) = delete;
@@ -44,6 +47,7 @@ private:
 
     IPin* const m_pPin;
     IMemInputPin* const m_pInput;
+    const std::function<void()> m_OnRefused;
     std::mutex m_Lock;
     std::condition_variable m_Changed;
     std::deque<Item> m_Items;
