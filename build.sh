@@ -67,13 +67,14 @@ case "${1:-}" in
     done
     ;;
   tsan)
-    # The readers' thread tests, the file reader and the DirectShow runtime under ThreadSanitizer;
+    # The readers' thread tests, the file reader, the DirectShow runtime and the writer's hand-offs
+    # under ThreadSanitizer;
     # any report fails.
     ensure_packages "${PACKAGES[@]}"
     cmake -S . -B build-tsan -G Ninja -DOMBRIX_TSAN=ON
     cmake --build build-tsan --target ombrix_tests
     TSAN_OPTIONS="second_deadlock_stack=1 ${TSAN_OPTIONS:-}" \
-      build-tsan/tests/ombrix_tests --gtest_filter='AVIReaderThreads*:FileIO*:Event*:DShow*:FilterGraph*:RendererFilter*:GraphThreads*:OmbrixReaderThreads*:PushSource*'
+      build-tsan/tests/ombrix_tests --gtest_filter='AVIReaderThreads*:FileIO*:Event*:DShow*:FilterGraph*:RendererFilter*:GraphThreads*:OmbrixReaderThreads*:PushSource*:AviMux*:OmbrixWriterNegotiation*:OmbrixWriterTimes*'
     ;;
   *)
     echo "usage: $0 test | demo | fuzz [SECONDS] | bench | tsan" >&2
