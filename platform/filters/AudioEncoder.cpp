@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/ffmpeg/EncodedPackets.h"
 #include "platform/win32/DebugChannel.h"
 
 namespace {
@@ -185,21 +186,13 @@ bool AudioEncoder::Send(int frames, int padded)
 
 bool AudioEncoder::Receive()
 {
-    for (;;) {
-        AvPacketPtr packet(av_packet_alloc());
-        if (!packet)
-            return false;
-        const int result = avcodec_receive_packet(m_Encoder.get(), packet.get());
-        if (result == AVERROR(EAGAIN) || result == AVERROR_EOF)
-            return true;
-        if (result < 0)
-            return false;
+    return TakeEncodedPackets(*m_Encoder, [this](AvPacketPtr packet) {
         // A frame codec's packet decodes to a whole frame, whatever the encoder says of the last.
         const int64_t count = m_Encoder->frame_size > 0 ? m_Encoder->frame_size : packet->duration;
         packet->flags |= AV_PKT_FLAG_KEY;
         m_Ready.push_back({std::move(packet), m_Decoded, count});
         m_Decoded += count;
-    }
+    });
 }
 
 bool AudioEncoder::Next(Packet* packet)

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/ffmpeg/EncodedPackets.h"
 #include "platform/ffmpeg/PaddedFrame.h"
 #include "platform/win32/DebugChannel.h"
 
@@ -72,17 +73,7 @@ bool PictureEncoder::Drain()
 
 bool PictureEncoder::Receive()
 {
-    for (;;) {
-        AvPacketPtr packet(av_packet_alloc());
-        if (!packet)
-            return false;
-        const int result = avcodec_receive_packet(m_Encoder.get(), packet.get());
-        if (result == AVERROR(EAGAIN) || result == AVERROR_EOF)
-            return true;
-        if (result < 0)
-            return false;
-        m_Ready.push_back(std::move(packet));
-    }
+    return TakeEncodedPackets(*m_Encoder, [this](AvPacketPtr packet) { m_Ready.push_back(std::move(packet)); });
 }
 
 AvPacketPtr PictureEncoder::Next()
