@@ -270,6 +270,9 @@ TEST_P(OmbrixWriterEntries, WrittenAndReadBack)
         EXPECT_GE(snr(pushed.pcm, pcm, channels), entry.quality);
     EXPECT_LE(pushed.pcm.size(), pcm.size());
     EXPECT_LE(pcm.size(), pushed.pcm.size() + entry.beyond * 2 * channels);
+    const Ffms2Counts ffms2 = ffms2Counts(path);
+    EXPECT_EQ(entry.video ? int(pushed.frames.size()) : -1, ffms2.frames);
+    EXPECT_EQ(int64_t(pcm.size() / (2 * channels)), ffms2.samples);
 
     const ReadBack back = readAvi(path);
     ASSERT_TRUE(back.valid);

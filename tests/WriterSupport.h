@@ -2,6 +2,7 @@
 // and carries its frame number, a tone), and what FFmpeg and the library's AVI reader find in them.
 #pragma once
 
+#include <ffms.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -228,4 +229,39 @@ inline ReadBack readAvi(const std::string& path)
             back.pcm.clear();
     }
     return back;
+}
+
+// What FFMS2 finds in a file: its video frames (the last one decoded) and audio sample frames;
+// -1 for a stream it does not find or cannot read.
+struct Ffms2Counts {
+    int frames = -1;
+    int64_t samples = -1;
+};
+
+inline Ffms2Counts ffms2Counts(const std::string& path)
+{
+    FFMS_Init(0, 0);
+    char message[1024];
+    FFMS_ErrorInfo error{FFMS_ERROR_SUCCESS, FFMS_ERROR_SUCCESS, sizeof message, message};
+    FFMS_Indexer* indexer = FFMS_CreateIndexer(path.c_str(), &error);
+    if (!indexer)
+        return {};
+    FFMS_TrackTypeIndexSettings(indexer, FFMS_TYPE_AUDIO, 1, 0);
+    FFMS_Index* index = FFMS_DoIndexing2(indexer, FFMS_IEH_ABORT, &error);
+    if (!index)
+        return {};
+    Ffms2Counts counts;
+    const int video = FFMS_GetFirstTrackOfType(index, FFMS_TYPE_VIDEO, &error);
+    if (FFMS_VideoSource* source = video < 0 ? nullptr : FFMS_CreateVideoSource(path.c_str(), video, index, 1, FFMS_SEEK_NORMAL, &error)) {
+        const int frames = FFMS_GetVideoProperties(source)->NumFrames;
+        counts.frames = frames > 0 && FFMS_GetFrame(source, frames - 1, &error) ? frames : -1;
+        FFMS_DestroyVideoSource(source);
+    }
+    const int audio = FFMS_GetFirstTrackOfType(index, FFMS_TYPE_AUDIO, &error);
+    if (FFMS_AudioSource* source = audio < 0 ? nullptr : FFMS_CreateAudioSource(path.c_str(), audio, index, FFMS_DELAY_NO_SHIFT, &error)) {
+        counts.samples = FFMS_GetAudioProperties(source)->NumSamples;
+        FFMS_DestroyAudioSource(source);
+    }
+    FFMS_DestroyIndex(index);
+    return counts;
 }
