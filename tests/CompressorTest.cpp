@@ -23,12 +23,6 @@ using namespace dshowtest;
 
 constexpr REFERENCE_TIME FrameTime = 400000;
 
-struct Packet {
-    Bytes data;
-    REFERENCE_TIME start = -1, stop = -1;
-    bool sync;
-};
-
 class Recorder : public CBaseRenderer {
 public:
     Recorder() : CBaseRenderer(GUID_NULL, "Recorder", nullptr, &m_Result) {}
@@ -186,14 +180,10 @@ Bytes pictureBytes(const uint8_t* rows, size_t pitch, const FrameFormat& format)
     return kept;
 }
 
-// The compressed format's BITMAPINFOHEADER and the bytes after it, and its FOURCC.
+// The compressed format's BITMAPINFOHEADER and the bytes after it.
 Bytes bitmapOf(const CMediaType& type)
 {
     return Bytes(type.Format() + offsetof(VIDEOINFOHEADER, bmiHeader), type.Format() + type.FormatLength());
-}
-DWORD FourCCOf(const CMediaType& type)
-{
-    return reinterpret_cast<const VIDEOINFOHEADER*>(type.Format())->bmiHeader.biCompression;
 }
 
 // The picture bytes of each packet decoded by the platform's decompressor into frames of `format`
@@ -222,7 +212,7 @@ std::vector<Bytes> decompress(const CMediaType& type, const std::vector<Packet>&
 // The picture bytes of each packet as the ffmpeg tool decodes the AVI file they make.
 std::vector<Bytes> ffmpegDecode(const CMediaType& type, const std::vector<Packet>& packets, const FrameFormat& format)
 {
-    const DWORD count = DWORD(packets.size()), fourcc = FourCCOf(type);
+    const DWORD count = DWORD(packets.size()), fourcc = reinterpret_cast<const BITMAPINFOHEADER*>(bitmapOf(type).data())->biCompression;
     AviLayout avi{{.dwMicroSecPerFrame = 40000, .dwTotalFrames = count, .dwStreams = 1},
                   {{{.fccType = FCC("vids"), .fccHandler = fourcc, .dwScale = 1, .dwRate = 25, .dwLength = count},
                     bitmapOf(type)}},
@@ -230,11 +220,7 @@ std::vector<Bytes> ffmpegDecode(const CMediaType& type, const std::vector<Packet
     for (const Packet& p : packets)
         avi.segments[0].push_back({"00dc", p.data, p.sync});
     ScratchDir dir;
-    std::string raw;
-    static const char* const layouts[] = {"", "uyvy422", "yuyv422", "bgr24", "bgr0"};
-    run("ffmpeg -v error -i " + quote(dir.write("v.avi", buildAvi(avi).image)) + " -f rawvideo -pix_fmt " +
-            layouts[format.colorSpace] + " -",
-        &raw);
+    const std::string raw = ffmpegRaw(dir.write("v.avi", buildAvi(avi).image), format.colorSpace);
     // Its rows are not padded to 4 bytes, and come top first.
     const size_t pitch =
         format.colorSpace <= 2 ? size_t(format.width + 1) / 2 * 4 : size_t(format.width) * format.colorSpace;
