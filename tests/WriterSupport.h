@@ -12,6 +12,7 @@
 #include "TestSupport.h"
 #include "ombrix/AVIReader.h"
 #include "ombrix/OmbrixWriter.h"
+#include "platform/dshow/Strmif.h"
 #include "platform/image/Picture.h"
 
 // Picture n: gradients that move with n, and n in binary as blocks along the top.
@@ -64,6 +65,14 @@ inline Ombrix_FileInfo describe(bool video, bool audio, int width = 160, int hei
     return info;
 }
 
+// A sample as a test source sends it or a test renderer keeps it: its bytes, its times (none when
+// start is negative), a sync point or not.
+struct Packet {
+    Bytes data;
+    REFERENCE_TIME start = -1, stop = -1;
+    bool sync = true;
+};
+
 // What was pushed: the frames as handed over (in the format the writer took) and the PCM.
 struct Pushed {
     FrameFormat format{};
@@ -105,13 +114,19 @@ inline Pushed writeFile(OmbrixWriter& writer, const std::string& path, Ombrix_Fi
     return pushed;
 }
 
-// Frames of the file's video as FFmpeg decodes them, in the layout of format, top row first.
-inline std::vector<Bytes> ffmpegFrames(const std::string& path, const FrameFormat& format)
+// The file's first video stream as FFmpeg decodes it, in the layout of a colour space, rows unpadded.
+inline std::string ffmpegRaw(const std::string& path, int colorSpace)
 {
     static const char* const layouts[] = {"", "uyvy422", "yuyv422", "bgr24", "bgr0"};
     std::string raw;
-    run("ffmpeg -v error -i " + quote(path) + " -map 0:v:0 -f rawvideo -pix_fmt " + layouts[format.colorSpace] + " -",
-        &raw);
+    run("ffmpeg -v error -i " + quote(path) + " -map 0:v:0 -f rawvideo -pix_fmt " + layouts[colorSpace] + " -", &raw);
+    return raw;
+}
+
+// Frames of the file's video as FFmpeg decodes them, in the layout of format, top row first.
+inline std::vector<Bytes> ffmpegFrames(const std::string& path, const FrameFormat& format)
+{
+    const std::string raw = ffmpegRaw(path, format.colorSpace);
     const size_t size = frameSize(format);
     std::vector<Bytes> frames;
     for (size_t at = 0; at + size <= raw.size(); at += size)
@@ -171,13 +186,16 @@ inline double snr(const Bytes& original, const Bytes& decoded, unsigned channels
     return best;
 }
 
-// A chunk of the 'movi' lists of an AVI file, in file order, as its RIFF structure has them.
-struct MoviChunk {
+// The chunks of an AVI file in file order, as its RIFF structure has them: each RIFF segment (by
+// its form) at depth 0, what it holds at its top (a list by its type) at depth 1, the chunks of
+// its 'movi' lists at depth 2.
+struct RiffChunk {
     std::string id;
-    uint32_t size;
+    uint32_t size;  // with the header
+    int depth;
 };
 
-inline std::vector<MoviChunk> moviChunks(const std::string& path)
+inline std::vector<RiffChunk> riffChunks(const std::string& path)
 {
     const Bytes file = readFile(path);
     const auto u32 = [&](size_t at) {
@@ -186,19 +204,29 @@ inline std::vector<MoviChunk> moviChunks(const std::string& path)
             memcpy(&value, &file[at], 4);
         return value;
     };
+    const auto id = [&](size_t at) { return std::string(reinterpret_cast<const char*>(&file[at]), 4); };
     const auto next = [&](size_t at) { return at + 8 + u32(at + 4) + (u32(at + 4) & 1); };
-    std::vector<MoviChunk> found;
+    std::vector<RiffChunk> found;
     for (size_t riff = 0; riff + 12 <= file.size(); riff = next(riff)) {
         const size_t riffEnd = std::min<size_t>(file.size(), riff + 8 + u32(riff + 4));
-        for (size_t list = riff + 12; list + 12 <= riffEnd; list = next(list)) {
-            if (memcmp(&file[list], "LIST", 4) || memcmp(&file[list + 8], "movi", 4))
-                continue;
-            const size_t end = std::min<size_t>(riffEnd, list + 8 + u32(list + 4));
-            for (size_t chunk = list + 12; chunk + 8 <= end; chunk = next(chunk))
-                found.push_back({std::string(reinterpret_cast<const char*>(&file[chunk]), 4), u32(chunk + 4)});
+        found.push_back({id(riff + 8), 8 + u32(riff + 4), 0});
+        for (size_t top = riff + 12; top + 12 <= riffEnd; top = next(top)) {
+            const bool movi = id(top) == "LIST" && id(top + 8) == "movi";
+            found.push_back({id(id(top) == "LIST" ? top + 8 : top), 8 + u32(top + 4), 1});
+            const size_t end = std::min<size_t>(riffEnd, top + 8 + u32(top + 4));
+            for (size_t chunk = top + 12; movi && chunk + 8 <= end; chunk = next(chunk))
+                found.push_back({id(chunk), u32(chunk + 4), 2});
         }
     }
     return found;
+}
+
+// The chunks of the 'movi' lists, their size without the header.
+inline std::vector<RiffChunk> moviChunks(const std::string& path)
+{
+    std::vector<RiffChunk> chunks = riffChunks(path);
+    std::erase_if(chunks, [](const RiffChunk& c) { return c.depth != 2; });
+    return chunks;
 }
 
 // Everything the library's AVI reader serves of a file: its record, every frame, all PCM.
@@ -264,4 +292,16 @@ inline Ffms2Counts ffms2Counts(const std::string& path)
     }
     FFMS_DestroyIndex(index);
     return counts;
+}
+
+// The file's frames as FFmpeg decodes them and as the AVI reader serves them: those pushed, stored
+// as format has them.
+inline void expectFrames(const std::string& path, const FrameFormat& format, const std::vector<Bytes>& frames,
+                         const std::string& label = "")
+{
+    const std::vector<Bytes> decoded = ffmpegFrames(path, format);
+    const ReadBack back = readAvi(path);
+    ASSERT_EQ(std::tuple(frames.size(), frames.size()), std::tuple(decoded.size(), back.frames.size())) << label;
+    for (size_t n = 0; n < frames.size(); n++)
+        EXPECT_TRUE(decoded[n] == topFirst(frames[n], format) && back.frames[n] == frames[n]) << label << " frame " << n;
 }
