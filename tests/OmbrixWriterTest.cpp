@@ -42,7 +42,8 @@ const char* const WindowsMediaAudio = "WindowsMedia Audio (asf,wmv,wma)";
 // A name is kept in 259 bytes, cut on a whole character.
 TEST(OmbrixWriterLists, FixedEntriesThenEveryInstalledCompressor)
 {
-    InstalledCompressor longName(L"x" + std::wstring(200, L'\u00e9'), {{MEDIASUBTYPE_RGB32, false}});
+    // 400 bytes of two-byte characters: the 259th byte starts one, which goes.
+    InstalledCompressor longName(std::wstring(200, L'\u00e9'), {{MEDIASUBTYPE_RGB32, false}});
     OmbrixWriter writer;
     std::vector<std::string> video = {"Uncompressed (UYVY)", "Uncompressed (YUY2)", "Uncompressed (BGR24)",
                                       "Uncompressed (BGR32)", "DV Video with interleaved DV Audio"};
@@ -53,7 +54,7 @@ TEST(OmbrixWriterLists, FixedEntriesThenEveryInstalledCompressor)
         audio.push_back(WindowsMediaAudio);
     }
     for (const std::string& name : installed(CLSID_VideoCompressorCategory))
-        video.push_back(name.size() > 259 ? name.substr(0, 259) : name);
+        video.push_back(name.size() > 259 ? name.substr(0, 258) : name);
     for (const std::string& name : installed(CLSID_AudioCompressorCategory))
         audio.push_back(name);
     EXPECT_EQ(video, names(writer, true));
