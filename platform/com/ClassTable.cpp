@@ -7,6 +7,7 @@
 #include "platform/dshow/FilterGraph.h"
 #include "platform/dshow/MemAllocator.h"
 #include "platform/dshow/Strmif.h"
+#include "platform/filters/AsfWriter.h"
 #include "platform/filters/AudioDecoder.h"
 #include "platform/filters/AviMux.h"
 #include "platform/filters/DVVideoDecoder.h"
@@ -32,6 +33,7 @@ std::vector<ClassEntry>& Table()
         // The writer's multiplexer and file sink, created by name.
         {CLSID_AviDest, L"AVI Mux", MERIT_DO_NOT_USE, {}, AviMux::CreateInstance},
         {CLSID_FileWriter, L"File writer", MERIT_DO_NOT_USE, {}, FileWriter::CreateInstance},
+        {CLSID_WMAsfWriter, L"WM ASF Writer", MERIT_DO_NOT_USE, {}, AsfWriter::CreateInstance},
         // Each decoder checks that it can open a decoder for the type itself; DV goes to its own.
         {CLSID_DVVideoCodec, L"DV Video Decoder", MERIT_NORMAL, {{MEDIATYPE_Video, MEDIASUBTYPE_dvsd}},
          DVVideoDecoder::CreateInstance},

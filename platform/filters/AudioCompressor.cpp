@@ -1,23 +1,10 @@
 #include "AudioCompressor.h"
 
-#include <algorithm>
-#include <cstring>
+#include "PushedFormats.h"
 
 namespace {
 
 constexpr LONG Buffers = 16;
-
-// The PCM format of a type: a WAVEFORMATEX whose cbSize may be left out.
-std::optional<WAVEFORMATEX> PcmOf(const CMediaType& type)
-{
-    constexpr ULONG WithoutExtraSize = sizeof(WAVEFORMATEX) - sizeof(WORD);
-    if (type.majortype != MEDIATYPE_Audio || type.subtype != MEDIASUBTYPE_PCM ||
-        type.formattype != FORMAT_WaveFormatEx || !type.pbFormat || type.cbFormat < WithoutExtraSize)
-        return std::nullopt;
-    WAVEFORMATEX pcm = {};
-    memcpy(&pcm, type.pbFormat, std::min<size_t>(type.cbFormat, sizeof pcm));
-    return pcm;
-}
 
 }  // namespace
 

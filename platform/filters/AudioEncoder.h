@@ -18,6 +18,7 @@ public:
     static std::unique_ptr<AudioEncoder> Open(const AudioCodec& codec, const std::vector<int>& values,
                                               const WAVEFORMATEX& pcm);
 
+    const AVCodecContext& Encoder() const { return *m_Encoder; }
     // The compressed format: a WAVEFORMATEX and the codec's extra bytes (cbSize of them).
     const std::vector<BYTE>& Format() const { return m_Format; }
     // The most bytes a packet takes.

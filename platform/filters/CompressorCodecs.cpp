@@ -1,16 +1,20 @@
 #include "CompressorCodecs.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace {
 
 // "Quality" runs from 1 to 100 (best): the fixed quantiser from 31 down to 1, given to the
 // encoder as the lambda of global_quality (a fixed quantiser needs +qscale and qmin 1).
 int QualityLambda(int quality) { return (1 + ((100 - quality) * 30 + 49) / 99) * FF_QP2LAMBDA; }
 int Same(int value) { return value; }
-int Kilobits(int value) { return value * 1000; }
 
 constexpr int MostFramesBetweenKeys = 600;
 
 }  // namespace
+
+int Kilobits(int value) { return value * 1000; }
 
 const std::vector<VideoCodec>& VideoCodecs()
 {
@@ -65,4 +69,28 @@ std::vector<int> InitialValues(const std::vector<CodecSetting>& settings)
     for (const CodecSetting& setting : settings)
         values.push_back(setting.initial);
     return values;
+}
+
+std::vector<Ombrix_Setting> SettingsAt(const std::vector<CodecSetting>& settings, const std::vector<int>& values)
+{
+    std::vector<Ombrix_Setting> named;
+    for (size_t i = 0; i < settings.size(); i++)
+        named.push_back({settings[i].name, values[i], settings[i].minimum, settings[i].maximum});
+    return named;
+}
+
+HRESULT TakeSettings(const std::vector<CodecSetting>& settings, const std::vector<Ombrix_Setting>& given,
+                     std::vector<int>* values)
+{
+    HRESULT hr = S_OK;
+    for (const Ombrix_Setting& setting : given) {
+        auto known = std::find_if(settings.begin(), settings.end(), [&](const CodecSetting& s) {
+            return setting.name && strcmp(s.name, setting.name) == 0;
+        });
+        if (known == settings.end())
+            hr = E_INVALIDARG;
+        else
+            (*values)[size_t(known - settings.begin())] = std::clamp(setting.value, known->minimum, known->maximum);
+    }
+    return hr;
 }

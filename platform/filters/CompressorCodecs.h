@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "ombrix/platform.h"
 #include "platform/dshow/Strmif.h"
 #include "platform/ffmpeg/AvPointers.h"
 
@@ -40,6 +41,9 @@ struct AudioCodec {
     std::vector<CodecSetting> settings;
 };
 
+// A bit rate setting's value (kbit/s) as the encoder's option (bit/s).
+int Kilobits(int value);
+
 // Every codec described, whether or not this libavcodec has its encoder.
 const std::vector<VideoCodec>& VideoCodecs();
 const std::vector<AudioCodec>& AudioCodecs();
@@ -49,3 +53,9 @@ std::string EncoderOptions(const char* fixed, const std::vector<CodecSetting>& s
                            const std::vector<int>& values);
 // The settings' initial values.
 std::vector<int> InitialValues(const std::vector<CodecSetting>& settings);
+// The settings with their values, as a settings frame shows them.
+std::vector<Ombrix_Setting> SettingsAt(const std::vector<CodecSetting>& settings, const std::vector<int>& values);
+// Takes the values given by name, each brought within its range; E_INVALIDARG when a name is not
+// one of the settings (the others are still taken).
+HRESULT TakeSettings(const std::vector<CodecSetting>& settings, const std::vector<Ombrix_Setting>& given,
+                     std::vector<int>* values);

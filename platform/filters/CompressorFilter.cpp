@@ -1,6 +1,5 @@
 #include "CompressorFilter.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "PacketAllocator.h"
@@ -27,29 +26,12 @@ std::vector<int> CompressorFilter::Values() const
     return m_Values;
 }
 
-std::vector<Ombrix_Setting> CompressorFilter::GetSettings()
-{
-    const std::vector<int> values = Values();
-    std::vector<Ombrix_Setting> settings;
-    for (size_t i = 0; i < m_Settings.size(); i++)
-        settings.push_back({m_Settings[i].name, values[i], m_Settings[i].minimum, m_Settings[i].maximum});
-    return settings;
-}
+std::vector<Ombrix_Setting> CompressorFilter::GetSettings() { return SettingsAt(m_Settings, Values()); }
 
 HRESULT CompressorFilter::PutSettings(const std::vector<Ombrix_Setting>& settings)
 {
     std::lock_guard<std::mutex> lock(m_SettingsLock);
-    HRESULT hr = S_OK;
-    for (const Ombrix_Setting& setting : settings) {
-        auto known = std::find_if(m_Settings.begin(), m_Settings.end(), [&](const CodecSetting& s) {
-            return setting.name && strcmp(s.name, setting.name) == 0;
-        });
-        if (known == m_Settings.end())
-            hr = E_INVALIDARG;
-        else
-            m_Values[size_t(known - m_Settings.begin())] = std::clamp(setting.value, known->minimum, known->maximum);
-    }
-    return hr;
+    return TakeSettings(m_Settings, settings, &m_Values);
 }
 
 HRESULT CompressorFilter::GetPages(CAUUID* pages) { return GetSettingsPages(pages); }

@@ -1,28 +1,6 @@
 #include "FileWriter.h"
 
-#include <unistd.h>
-
-#include <filesystem>
-
 #include "FileName.h"
-
-namespace {
-
-// What can be known of a file before it is made, so that a name that cannot be written is
-// refused here, not when the graph starts.
-HRESULT CheckWritable(const std::string& path)
-{
-    const std::filesystem::path file(path), folder = file.has_parent_path() ? file.parent_path() : ".";
-    std::error_code error;
-    if (!std::filesystem::is_directory(folder, error))
-        return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
-    const bool exists = std::filesystem::exists(file, error);
-    if (std::filesystem::is_directory(file, error) || access(exists ? path.c_str() : folder.c_str(), W_OK) != 0)
-        return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
-    return S_OK;
-}
-
-}  // namespace
 
 CUnknown* FileWriter::CreateInstance(IUnknown* outer, HRESULT* result)
 {

@@ -1,19 +1,10 @@
 #include "VideoCompressor.h"
 
+#include "PushedFormats.h"
+
 namespace {
 
 constexpr LONG Buffers = 3;
-
-// The subtype that names a frame format.
-GUID SubtypeOf(AVPixelFormat format)
-{
-    switch (format) {
-    case AV_PIX_FMT_UYVY422: return MEDIASUBTYPE_UYVY;
-    case AV_PIX_FMT_YUYV422: return MEDIASUBTYPE_YUY2;
-    case AV_PIX_FMT_BGR24: return MEDIASUBTYPE_RGB24;
-    default: return MEDIASUBTYPE_RGB32;
-    }
-}
 
 }  // namespace
 
@@ -24,17 +15,13 @@ VideoCompressor::VideoCompressor(const VideoCodec& codec)
 
 std::optional<VideoCompressor::Input> VideoCompressor::InputOf(const CMediaType& type) const
 {
-    if (type.majortype != MEDIATYPE_Video || type.formattype != FORMAT_VideoInfo || !type.pbFormat ||
-        type.cbFormat < sizeof(VIDEOINFOHEADER))
+    const std::optional<PushedVideo> pushed = PushedVideoOf(type);
+    if (!pushed)
         return std::nullopt;
-    const VIDEOINFOHEADER& info = *reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat);
-    const std::optional<DibLayout> layout = DibLayout::Of(info.bmiHeader, false);
-    if (!layout || type.subtype != SubtypeOf(layout->format))
-        return std::nullopt;
-    std::optional<VideoEncoding> encoding = VideoEncodingOf(m_Codec, Values(), PictureEncoder::InputFormat(*layout));
+    std::optional<VideoEncoding> encoding = VideoEncodingOf(m_Codec, Values(), PictureEncoder::InputFormat(pushed->layout));
     if (!encoding)
         return std::nullopt;
-    return Input{*layout, std::move(*encoding), info.AvgTimePerFrame};
+    return Input{pushed->layout, std::move(*encoding), pushed->frameDuration};
 }
 
 bool VideoCompressor::OutputFor(const CMediaType& input, CMediaType* output, LONG* packetBound) const
