@@ -3,7 +3,8 @@
 // shows; every video codec from every frame format, odd sizes included, decoded back exactly or
 // nearly by the platform's decompressors and by the ffmpeg tool from an AVI; every audio codec
 // with a tone cut into odd pieces, decoded back by the ACM and the ffmpeg tool with every sample
-// counted; what the settings change; a second run after an end of stream.
+// counted; what the settings change; a second run after an end of stream; the DV Video Encoder's
+// standards, its pictures scaled to theirs.
 #include <mutex>
 #include <numeric>
 
@@ -362,16 +363,17 @@ TEST(DVVideoEncoder, TakesStandardDefinitionAtFullSizeOnly)
     EXPECT_EQ(std::tuple(DVENCODERVIDEOFORMAT_PAL, DVENCODERFORMAT_DVSD, DVENCODERRESOLUTION_720x480), now());
 }
 
-// Frames of a small size and of DV's own, from UYVY and bottom-up RGB24, become NTSC's or PAL's
-// picture: each a key frame of DV's size with its frame's times, decoded by FFmpeg close to the
-// pattern scaled alike.
+// Frames of small sizes (an odd one too) and of DV's own, from UYVY, YUY2 and bottom-up RGB24,
+// become NTSC's or PAL's picture: each a key frame of DV's size with its frame's times, decoded by
+// FFmpeg close to the pattern scaled alike.
 TEST(DVVideoEncoder, ScalesEveryFrameToTheStandardsPicture)
 {
     const unsigned count = 3;
     for (const auto& [standard, height, bytes] :
          {std::tuple(DVENCODERVIDEOFORMAT_NTSC, 480, 120000u), std::tuple(DVENCODERVIDEOFORMAT_PAL, 576, 144000u)})
         for (const FrameFormat& format : {FrameFormat{1, 352, 240, false}, FrameFormat{3, 352, 240, true},
-                                          FrameFormat{1, 720, height, false}, FrameFormat{3, 720, height, true}}) {
+                                          FrameFormat{2, 351, 241, false}, FrameFormat{1, 720, height, false},
+                                          FrameFormat{3, 720, height, true}}) {
             SCOPED_TRACE(testing::Message() << height << " lines from " << format.colorSpace << " " << format.width);
             const Encoded encoded = encode(L"DV Video Encoder", format, count, {}, 1, [&](IBaseFilter* filter) {
                 QueryRef<IDVEnc>(filter, IID_IDVEnc)
