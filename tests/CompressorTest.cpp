@@ -3,7 +3,8 @@
 // shows; every video codec from every frame format, odd sizes included, decoded back exactly or
 // nearly by the platform's decompressors and by the ffmpeg tool from an AVI; every audio codec
 // with a tone cut into odd pieces, decoded back by the ACM and the ffmpeg tool with every sample
-// counted; what the settings change; a second run after an end of stream.
+// counted; what the settings change; a second run after an end of stream; the DV Video Encoder's
+// standards, its pictures scaled to theirs.
 #include <mutex>
 #include <numeric>
 
@@ -78,6 +79,7 @@ public:
         return m_Graph->ConnectDirect(m_Source->Stream, m_Compressor->InputPin(), nullptr) == S_OK &&
                (output->IsConnected() || m_Graph->ConnectDirect(output, m_Recorder->GetPin(0), nullptr) == S_OK);
     }
+    IBaseFilter* Compressor() { return m_Compressor.get(); }
     const CMediaType& Input() { return m_Compressor->InputPin()->CurrentMediaType(); }
     const CMediaType& Output() { return m_Compressor->OutputPin()->CurrentMediaType(); }
     void Run() { Control()->Run(); }
@@ -119,16 +121,16 @@ const struct Listed {
     std::vector<std::string> settings;
 } listed[] = {
     {L"Motion JPEG", {"Quality"}}, {L"HuffYUV (lossless)", {}}, {L"FFV1 (lossless)", {"Key-frame interval"}},
-    {L"MPEG-4 Part 2", {"Quality", "Key-frame interval"}}, {L"A-law", {}}, {L"mu-law", {}}, {L"MS ADPCM", {}},
+    {L"MPEG-4 Part 2", {"Quality", "Key-frame interval"}}, {L"DV Video Encoder", {}}, {L"A-law", {}}, {L"mu-law", {}}, {L"MS ADPCM", {}},
     {L"IMA ADPCM", {}}, {L"MP3", {"Bit rate (kbit/s)"}},
 };
 
 // In the registry's categories, in order; values put are kept within their ranges.
 TEST(Compressors, EachIsListedWithItsSettings)
 {
-    // The first four are video compressors, the others audio compressors.
+    // The first five are video compressors, the others audio compressors.
     std::vector<DeviceEntry> devices = DeviceRegistry::Instance().Devices(CLSID_VideoCompressorCategory);
-    ASSERT_EQ(4u, devices.size());
+    ASSERT_EQ(5u, devices.size());
     for (const DeviceEntry& audio : DeviceRegistry::Instance().Devices(CLSID_AudioCompressorCategory))
         devices.push_back(audio);
     ASSERT_EQ(std::size(listed), devices.size());
@@ -238,10 +240,13 @@ struct Encoded {
 };
 
 Encoded encode(const std::wstring& codec, const FrameFormat& format, unsigned count,
-               const std::vector<Ombrix_Setting>& settings = {}, int runs = 1)
+               const std::vector<Ombrix_Setting>& settings = {}, int runs = 1,
+               const std::function<void(IBaseFilter*)>& prepare = nullptr)
 {
     Encoded encoded;
     Chain chain(CLSID_VideoCompressorCategory, codec, settings);
+    if (prepare)
+        prepare(chain.Compressor());
     for (int run = 0; run < runs; run++) {
         if (run)
             chain.NewSource();
@@ -323,6 +328,79 @@ TEST_P(VideoCompressor, EncodesEveryFrameOfEachFormatItTakes)
 INSTANTIATE_TEST_SUITE_P(All, VideoCompressor,
                          testing::Combine(testing::ValuesIn(videoCodecs), testing::ValuesIn(frameFormats),
                                           testing::Values(64, 61)));
+
+ComRef<IDVEnc> dvEncoder()
+{
+    for (const DeviceEntry& device : DeviceRegistry::Instance().Devices(CLSID_VideoCompressorCategory))
+        if (device.friendlyName == L"DV Video Encoder" && device.clsid == CLSID_DVVideoEnc) {
+            HRESULT hr;
+            const ComRef<IBaseFilter> filter(dynamic_cast<IBaseFilter*>(device.create(nullptr, &hr)));
+            return QueryRef<IDVEnc>(filter.get(), IID_IDVEnc);
+        }
+    return {};
+}
+
+// NTSC by default; standard definition at full size only, a refusal changing nothing.
+TEST(DVVideoEncoder, TakesStandardDefinitionAtFullSizeOnly)
+{
+    const ComRef<IDVEnc> dv = dvEncoder();
+    ASSERT_TRUE(dv);
+    const auto now = [&] {
+        int video = 0, format = 0, resolution = 0;
+        EXPECT_EQ(S_OK, dv->get_IFormatResolution(&video, &format, &resolution, FALSE, nullptr));
+        return std::tuple(video, format, resolution);
+    };
+    EXPECT_EQ(std::tuple(DVENCODERVIDEOFORMAT_NTSC, DVENCODERFORMAT_DVSD, DVENCODERRESOLUTION_720x480), now());
+    EXPECT_EQ(S_OK, dv->put_IFormatResolution(DVENCODERVIDEOFORMAT_PAL, DVENCODERFORMAT_DVSD, DVENCODERRESOLUTION_720x480,
+                                              FALSE, nullptr));
+    for (const auto& [video, format, resolution] :
+         {std::tuple(1999, DVENCODERFORMAT_DVSD, DVENCODERRESOLUTION_720x480),
+          std::tuple(DVENCODERVIDEOFORMAT_NTSC, DVENCODERFORMAT_DVHD, DVENCODERRESOLUTION_720x480),
+          std::tuple(DVENCODERVIDEOFORMAT_NTSC, DVENCODERFORMAT_DVSL, DVENCODERRESOLUTION_720x480),
+          std::tuple(DVENCODERVIDEOFORMAT_NTSC, DVENCODERFORMAT_DVSD, DVENCODERRESOLUTION_360x240),
+          std::tuple(DVENCODERVIDEOFORMAT_NTSC, DVENCODERFORMAT_DVSD, DVENCODERRESOLUTION_88x60)})
+        EXPECT_EQ(E_FAIL, dv->put_IFormatResolution(video, format, resolution, FALSE, nullptr));
+    EXPECT_EQ(std::tuple(DVENCODERVIDEOFORMAT_PAL, DVENCODERFORMAT_DVSD, DVENCODERRESOLUTION_720x480), now());
+}
+
+// Frames of small sizes (an odd one too) and of DV's own, from UYVY, YUY2 and bottom-up RGB24,
+// become NTSC's or PAL's picture: each a key frame of DV's size with its frame's times, decoded by
+// FFmpeg close to the pattern scaled alike.
+TEST(DVVideoEncoder, ScalesEveryFrameToTheStandardsPicture)
+{
+    const unsigned count = 3;
+    for (const auto& [standard, height, bytes] :
+         {std::tuple(DVENCODERVIDEOFORMAT_NTSC, 480, 120000u), std::tuple(DVENCODERVIDEOFORMAT_PAL, 576, 144000u)})
+        for (const FrameFormat& format : {FrameFormat{1, 352, 240, false}, FrameFormat{3, 352, 240, true},
+                                          FrameFormat{2, 351, 241, false}, FrameFormat{1, 720, height, false},
+                                          FrameFormat{3, 720, height, true}}) {
+            SCOPED_TRACE(testing::Message() << height << " lines from " << format.colorSpace << " " << format.width);
+            const Encoded encoded = encode(L"DV Video Encoder", format, count, {}, 1, [&](IBaseFilter* filter) {
+                QueryRef<IDVEnc>(filter, IID_IDVEnc)
+                    ->put_IFormatResolution(standard, DVENCODERFORMAT_DVSD, DVENCODERRESOLUTION_720x480, FALSE, nullptr);
+            });
+            ASSERT_TRUE(encoded.taken);
+            const auto& info = *reinterpret_cast<const VIDEOINFOHEADER*>(encoded.type.Format());
+            EXPECT_EQ(std::tuple(MEDIASUBTYPE_dvsd, FCC("dvsd"), LONG(720), LONG(height), DWORD(bytes), FrameTime),
+                      std::tuple(encoded.type.subtype, info.bmiHeader.biCompression, info.bmiHeader.biWidth,
+                                 info.bmiHeader.biHeight, info.bmiHeader.biSizeImage, info.AvgTimePerFrame));
+            ASSERT_EQ(count, encoded.packets.size());
+            for (unsigned n = 0; n < count; n++) {
+                const Packet& p = encoded.packets[n];
+                EXPECT_EQ(std::tuple(size_t(bytes), true, n * FrameTime, (n + 1) * FrameTime),
+                          std::tuple(p.data.size(), p.sync, p.start, p.stop));
+            }
+            const FrameFormat dv{3, 720, height, false};
+            const std::vector<Bytes> decoded = ffmpegDecode(encoded.type, encoded.packets, dv);
+            ASSERT_EQ(count, decoded.size());
+            for (unsigned n = 0; n < count; n++) {
+                Bytes scaled(frameSize(dv));
+                FromRgb(Scaled(patternPicture(format.width, format.height, n), 720, height), dv, scaled.data());
+                // DV's 4:1:1 or 4:2:0 chroma blurs the pattern's saturated edges.
+                EXPECT_GT(psnr(scaled, decoded[n]), 21) << "frame " << n;
+            }
+        }
+}
 
 // Settings taken at connection change the stream: smaller pictures at a lower quality, key frames
 // at the interval asked for (decoded back whole), MP3's byte rate at the nearest legal bit rate.

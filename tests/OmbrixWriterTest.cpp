@@ -10,6 +10,7 @@
 #include "InChild.h"
 #include "TestCompressor.h"
 #include "WriterSupport.h"
+#include "platform/com/ComRef.h"
 
 namespace {
 
@@ -62,10 +63,34 @@ TEST(OmbrixWriterLists, FixedEntriesThenEveryInstalledCompressor)
     EXPECT_EQ(std::tuple(0u, 0u), std::tuple(writer.GetVideoCodec(), writer.GetAudioCodec()));
 }
 
+// Takes a device out of the registry while it lives, to give its name to a test compressor.
+class SetAside {
+public:
+    SetAside(REFCLSID category, const std::wstring& name) : m_Category(category)
+    {
+        for (const DeviceEntry& device : DeviceRegistry::Instance().Devices(category))
+            if (device.friendlyName == name)
+                m_Device = device;
+        if (m_Device)
+            DeviceRegistry::Instance().Remove(category, name);
+    }
+    ~SetAside()
+    {
+        if (m_Device)
+            DeviceRegistry::Instance().Add(m_Category, *m_Device);
+    }
+
+private:
+    const CLSID m_Category;
+    std::optional<DeviceEntry> m_Device;
+};
+
 // The selected entry's settings go to the host's frame, which changes them in place; entries
-// without a filter have none, and the DV entry stands for the "DV Video Encoder".
+// without a filter have none, and the DV entry stands for the "DV Video Encoder" (here one with
+// settings in place of the platform's, which has none).
 TEST(OmbrixWriterLists, SettingsOfTheSelectedEntryGoThroughTheHostsFrame)
 {
+    const SetAside platformDv(CLSID_VideoCompressorCategory, L"DV Video Encoder");
     InstalledCompressor dv(L"DV Video Encoder", {{MEDIASUBTYPE_RGB24, true}}, true);
     InstalledCompressor plain(L"Without Settings", {{MEDIASUBTYPE_RGB24, true}});
     OmbrixWriter writer;
@@ -147,9 +172,16 @@ TEST(OmbrixWriterFacade, FileNameRecordAndRefusals)
     writer.SelectVideoCodec(indexOf(writer, true, "Refuses Everything"));
     EXPECT_FALSE(writer.OpenFile(path.data(), &info));
     EXPECT_FALSE(std::filesystem::exists(path));
-    writer.SelectVideoCodec(4);  // DV without audio needs the "DV Video Encoder"
+    // The DV entry: with audio it needs a DV Mux, video alone goes through the "DV Video Encoder".
+    writer.SelectVideoCodec(4);
+    ComRef<IBaseFilter> dvMux;
+    const bool hasDvMux = SUCCEEDED(CoCreateInstance(CLSID_DVMux, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                                     reinterpret_cast<void**>(dvMux.out())));
+    EXPECT_EQ(hasDvMux, writer.OpenFile(path.data(), &info));
+    writer.CloseFile();
     info.HasAudio = false;
-    EXPECT_FALSE(writer.OpenFile(path.data(), &info) && indexOf(writer, true, "DV Video Encoder") == names(writer, true).size());
+    EXPECT_TRUE(writer.OpenFile(path.data(), &info));
+    writer.CloseFile();
     // Audio alone with the DV entry selected is written with the audio entry; the selection goes back to 0.
     Ombrix_FileInfo audio = describe(false, true);
     EXPECT_TRUE(writer.OpenFile(path.data(), &audio));
@@ -300,6 +332,35 @@ INSTANTIATE_TEST_SUITE_P(Compressed, OmbrixWriterEntries,
                                          Entry{"MS ADPCM", false, 20, 2040}, Entry{"IMA ADPCM", false, 20, 2040},
                                          Entry{"MP3", false, 20, 1105 + 1152}),
                          EntryName);
+
+// The DV Video Encoder chosen by name writes a video-only AVI of 'dvsd' frames, PAL's for frames
+// nearer 576 lines than 480, each decoded by FFmpeg close to the scaled pattern.
+TEST(OmbrixWriterDV, TheDVVideoEncoderWritesEveryFrame)
+{
+    for (const auto& [width, height, lines] : {std::tuple(160, 120, 480), std::tuple(720, 576, 576)}) {
+        ScratchDir dir;
+        OmbrixWriter writer;
+        const unsigned index = indexOf(writer, true, "DV Video Encoder");
+        ASSERT_LT(index, names(writer, true).size());
+        writer.SelectVideoCodec(index);
+        const std::string path = dir.path("dv.avi");
+        const Pushed pushed = writeFile(writer, path, describe(true, false, width, height), 12, 48000);
+        std::string tag;
+        run("ffprobe -v error -select_streams v:0 -show_entries stream=codec_tag_string,width,height -of csv=p=0 " +
+                quote(path),
+            &tag);
+        EXPECT_EQ("dvsd,720," + std::to_string(lines) + "\n", tag);
+        const FrameFormat dv{3, 720, lines, false};
+        const std::vector<Bytes> frames = ffmpegFrames(path, dv);
+        ASSERT_EQ(12u, pushed.frames.size());
+        ASSERT_EQ(pushed.frames.size(), frames.size());
+        for (size_t n = 0; n < frames.size(); n++) {
+            Bytes scaled(frames[n].size());
+            FromRgb(Scaled(patternPicture(width, height, unsigned(n)), 720, lines), dv, scaled.data());
+            EXPECT_GT(psnr(scaled, frames[n]), 21) << lines << " lines, frame " << n;
+        }
+    }
+}
 
 // Nothing hangs when the disk fills up: the calls return, the file is closed, and the frames that
 // reached the disk before read back. The child runs the test again from the start, with a scratch

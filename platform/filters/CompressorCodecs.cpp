@@ -38,6 +38,15 @@ const std::vector<VideoCodec>& VideoCodecs()
     return codecs;
 }
 
+const std::vector<VideoCodec>& DVCodecs()
+{
+    static const std::vector<VideoCodec> codecs{
+        {L"DV Video Encoder", CLSID_DVVideoEnc, "dvvideo", FCC("dvsd"), AV_PIX_FMT_YUV411P, AV_PIX_FMT_YUV411P, false,
+         "", {}},
+    };
+    return codecs;
+}
+
 const std::vector<AudioCodec>& AudioCodecs()
 {
     using Layout = AudioCodec::Layout;

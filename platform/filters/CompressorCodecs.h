@@ -46,6 +46,8 @@ int Kilobits(int value);
 
 // Every codec described, whether or not this libavcodec has its encoder.
 const std::vector<VideoCodec>& VideoCodecs();
+// DV, whose compressor is the DV Video Encoder: NTSC's pictures here, PAL's chosen through IDVEnc.
+const std::vector<VideoCodec>& DVCodecs();
 const std::vector<AudioCodec>& AudioCodecs();
 
 // The options: the fixed ones, then each setting's option at its value.

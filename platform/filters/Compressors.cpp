@@ -1,6 +1,7 @@
 #include "Compressors.h"
 
 #include "AudioCompressor.h"
+#include "DVVideoEncoder.h"
 #include "VideoCompressor.h"
 
 namespace {
@@ -22,6 +23,7 @@ std::vector<std::pair<CLSID, DeviceEntry>> InstalledCompressors()
 {
     std::vector<std::pair<CLSID, DeviceEntry>> devices;
     Install<VideoCompressor>(devices, CLSID_VideoCompressorCategory, VideoCodecs());
+    Install<DVVideoEncoder>(devices, CLSID_VideoCompressorCategory, DVCodecs());
     Install<AudioCompressor>(devices, CLSID_AudioCompressorCategory, AudioCodecs());
     return devices;
 }

@@ -1,5 +1,5 @@
 // The compressors the platform installs in the device registry's compressor categories: one for
-// each codec of VideoCodecs() and AudioCodecs() whose encoder this libavcodec has.
+// each codec of VideoCodecs(), DVCodecs() and AudioCodecs() whose encoder this libavcodec has.
 #pragma once
 
 #include <utility>

@@ -1,5 +1,6 @@
 // A video encoder fed with pushed frames: DIB rows (UYVY, YUY2, RGB24 or RGB32, either row
-// order) converted to the encoder's pictures, and the packets it gives, one for each picture.
+// order) converted to the encoder's pictures (scaled to the encoding's size when it has one), and
+// the packets it gives, one for each picture.
 #pragma once
 
 #include <deque>

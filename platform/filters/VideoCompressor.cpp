@@ -13,12 +13,17 @@ VideoCompressor::VideoCompressor(const VideoCodec& codec)
 {
 }
 
+std::optional<VideoEncoding> VideoCompressor::EncodingOf(AVPixelFormat input) const
+{
+    return VideoEncodingOf(m_Codec, Values(), input);
+}
+
 std::optional<VideoCompressor::Input> VideoCompressor::InputOf(const CMediaType& type) const
 {
     const std::optional<PushedVideo> pushed = PushedVideoOf(type);
     if (!pushed)
         return std::nullopt;
-    std::optional<VideoEncoding> encoding = VideoEncodingOf(m_Codec, Values(), PictureEncoder::InputFormat(pushed->layout));
+    std::optional<VideoEncoding> encoding = EncodingOf(PictureEncoder::InputFormat(pushed->layout));
     if (!encoding)
         return std::nullopt;
     return Input{pushed->layout, std::move(*encoding), pushed->frameDuration};
@@ -32,15 +37,16 @@ bool VideoCompressor::OutputFor(const CMediaType& input, CMediaType* output, LON
     if (!encoder)
         return false;
     const AVCodecContext& context = encoder->Encoder();
-    const size_t bound = PictureEncoder::PacketBound(taken->layout.width, taken->layout.height);
+    const size_t bound = taken->encoding.packetBytes ? taken->encoding.packetBytes
+                                                     : PictureEncoder::PacketBound(context.width, context.height);
     if (bound > size_t(INT32_MAX))
         return false;
     VIDEOINFOHEADER info = {};
     info.AvgTimePerFrame = taken->frameDuration;
     BITMAPINFOHEADER& bitmap = info.bmiHeader;
     bitmap.biSize = DWORD(sizeof bitmap + size_t(context.extradata_size));
-    bitmap.biWidth = taken->layout.width;
-    bitmap.biHeight = taken->layout.height;
+    bitmap.biWidth = context.width;
+    bitmap.biHeight = context.height;
     bitmap.biPlanes = 1;
     // The encoder's own depth where the decoder reads it (HuffYUV), else FFmpeg's usual 24.
     bitmap.biBitCount = WORD(context.bits_per_coded_sample ? context.bits_per_coded_sample : 24);
@@ -53,7 +59,10 @@ bool VideoCompressor::OutputFor(const CMediaType& input, CMediaType* output, LON
     output->SetSubtype(&subtype);
     output->SetFormatType(&FORMAT_VideoInfo);
     output->SetTemporalCompression(m_Codec.interFrames);
-    output->SetVariableSize();
+    if (taken->encoding.packetBytes)
+        output->SetSampleSize(ULONG(bound));
+    else
+        output->SetVariableSize();
     *packetBound = LONG(bound);
     return output->SetFormat(format.data(), ULONG(format.size()));
 }

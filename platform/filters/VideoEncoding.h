@@ -14,6 +14,8 @@ struct VideoEncoding {
     AVPixelFormat format;  // the pictures it is given
     std::string options;   // for av_dict_parse_string(..., "=", ":", 0)
     int scaleFlags;        // libswscale's, from the pushed frames to `format`
+    int width = 0, height = 0;  // the pictures' size, when the frames are scaled to one
+    size_t packetBytes = 0;     // every packet's size, for a codec whose packets have one
 };
 
 struct VideoCodec;

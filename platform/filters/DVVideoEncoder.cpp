@@ -1,0 +1,55 @@
+#include "DVVideoEncoder.h"
+
+namespace {
+
+constexpr int Width = 720;
+// A DV frame is 10 (NTSC) or 12 (PAL) DIF sequences of 150 blocks of 80 bytes.
+constexpr size_t SequenceBytes = 150 * 80;
+
+}  // namespace
+
+HRESULT DVVideoEncoder::NonDelegatingQueryInterface(REFIID iid, void** object)
+{
+    if (iid == IID_IDVEnc)
+        return GetInterface(static_cast<IDVEnc*>(this), object);
+    return VideoCompressor::NonDelegatingQueryInterface(iid, object);
+}
+
+HRESULT DVVideoEncoder::get_IFormatResolution(int* videoFormat, int* dvFormat, int* resolution, BYTE dvInfoWanted,
+                                              DVINFO*)
+{
+    if (!videoFormat || !dvFormat || !resolution)
+        return E_POINTER;
+    if (dvInfoWanted)
+        return E_NOTIMPL;
+    *videoFormat = m_VideoFormat;
+    *dvFormat = DVENCODERFORMAT_DVSD;
+    *resolution = DVENCODERRESOLUTION_720x480;
+    return S_OK;
+}
+
+HRESULT DVVideoEncoder::put_IFormatResolution(int videoFormat, int dvFormat, int resolution, BYTE dvInfoGiven,
+                                              DVINFO*)
+{
+    if (dvInfoGiven)
+        return E_NOTIMPL;
+    if ((videoFormat != DVENCODERVIDEOFORMAT_NTSC && videoFormat != DVENCODERVIDEOFORMAT_PAL) ||
+        dvFormat != DVENCODERFORMAT_DVSD || resolution != DVENCODERRESOLUTION_720x480)
+        return E_FAIL;
+    m_VideoFormat = videoFormat;
+    return S_OK;
+}
+
+std::optional<VideoEncoding> DVVideoEncoder::EncodingOf(AVPixelFormat input) const
+{
+    std::optional<VideoEncoding> encoding = VideoCompressor::EncodingOf(input);
+    if (!encoding)
+        return encoding;
+    const bool pal = m_VideoFormat == DVENCODERVIDEOFORMAT_PAL;
+    if (pal)
+        encoding->format = AV_PIX_FMT_YUV420P;
+    encoding->width = Width;
+    encoding->height = pal ? 576 : 480;
+    encoding->packetBytes = (pal ? 12 : 10) * SequenceBytes;
+    return encoding;
+}
