@@ -9,6 +9,7 @@
 #include "platform/dshow/Strmif.h"
 #include "platform/filters/AudioDecoder.h"
 #include "platform/filters/AviMux.h"
+#include "platform/filters/DVMux.h"
 #include "platform/filters/DVVideoDecoder.h"
 #include "platform/filters/DemuxSource.h"
 #include "platform/filters/FileWriter.h"
@@ -31,6 +32,7 @@ std::vector<ClassEntry>& Table()
         {CLSID_WMAsfReader, L"WM ASF Reader", MERIT_DO_NOT_USE, {}, DemuxSource::CreateAsfReader},
         // The writer's multiplexer and file sink, created by name.
         {CLSID_AviDest, L"AVI Mux", MERIT_DO_NOT_USE, {}, AviMux::CreateInstance},
+        {CLSID_DVMux, L"DV Muxer", MERIT_DO_NOT_USE, {}, DVMux::CreateInstance},
         {CLSID_FileWriter, L"File writer", MERIT_DO_NOT_USE, {}, FileWriter::CreateInstance},
         // Each decoder checks that it can open a decoder for the type itself; DV goes to its own.
         {CLSID_DVVideoCodec, L"DV Video Decoder", MERIT_NORMAL, {{MEDIATYPE_Video, MEDIASUBTYPE_dvsd}},
