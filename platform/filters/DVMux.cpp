@@ -69,6 +69,11 @@ bool DVMux::Pal() const
 
 size_t DVMux::FrameSize() const { return m_Video->IsConnected() && Pal() ? 144000 : 120000; }
 
+bool DVMux::TakesAudio(DWORD rate) const
+{
+    return !m_Video->IsConnected() || Pal() || rate == 48000;
+}
+
 bool DVMux::OutputType(CMediaType* type)
 {
     CAutoLock lock(&m_Lock);

@@ -28,6 +28,8 @@ public:
     // packs, for the audio connected (48 kHz until it is).
     bool OutputType(CMediaType* type);
     size_t FrameSize() const;
+    // Audio of this rate goes into the frames of the video connected (any rate DV has before).
+    bool TakesAudio(DWORD rate) const;
 
     HRESULT Receive(DVMuxInputPin* pin, IMediaSample* sample);
     HRESULT EndOfStream(DVMuxInputPin* pin);

@@ -23,7 +23,8 @@ HRESULT DVMuxInputPin::CheckMediaType(const CMediaType* type)
         accepted = type->majortype == MEDIATYPE_Audio && type->subtype == MEDIASUBTYPE_PCM &&
                    type->formattype == FORMAT_WaveFormatEx && type->FormatLength() >= offsetof(WAVEFORMATEX, cbSize) &&
                    wave->wFormatTag == WAVE_FORMAT_PCM && wave->nChannels == 2 && wave->wBitsPerSample == 16 &&
-                   (wave->nSamplesPerSec == 48000 || wave->nSamplesPerSec == 44100 || wave->nSamplesPerSec == 32000);
+                   (wave->nSamplesPerSec == 48000 || wave->nSamplesPerSec == 44100 || wave->nSamplesPerSec == 32000) &&
+                   m_pMux->TakesAudio(wave->nSamplesPerSec);
     }
     return accepted ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
 }

@@ -1,6 +1,6 @@
 // An input of the DV multiplexer: "Video" takes DV frames (MEDIATYPE_Video / dvsd / VideoInfo, 720
 // by 480 or 576), "Audio" stereo 16-bit PCM at a rate DV carries (48, 44.1 or 32 kHz). Samples and
-// the end of the stream go to the multiplexer.
+// the end of the stream go to the multiplexer. With NTSC video connected, only 48 kHz.
 #pragma once
 
 #include <atomic>

@@ -16,8 +16,9 @@ public:
     // Each finished frame goes to `deliver`; a failure it returns ends the muxing.
     using Deliver = std::function<HRESULT(const BYTE* frame, size_t size)>;
 
-    // PAL: 144,000-byte frames at 25 per second; NTSC: 120,000 at 30000/1001. Rate: 48000, 44100
-    // or 32000. Fails (Valid false) when the muxer takes neither.
+    // PAL: 144,000-byte frames at 25 per second, audio at 48000, 44100 or 32000; NTSC: 120,000
+    // at 30000/1001, audio at 48000 only (libavformat 59 has no NTSC pattern of the others).
+    // Valid is false when the muxer refuses them.
     DvFrameMuxer(bool pal, int rate, Deliver deliver);
     bool Valid() const { return m_Context != nullptr; }
 
