@@ -10,6 +10,7 @@
 #include "platform/filters/AsfWriter.h"
 #include "platform/filters/AudioDecoder.h"
 #include "platform/filters/AviMux.h"
+#include "platform/filters/DVMux.h"
 #include "platform/filters/DVVideoDecoder.h"
 #include "platform/filters/DemuxSource.h"
 #include "platform/filters/FileWriter.h"
@@ -32,6 +33,7 @@ std::vector<ClassEntry>& Table()
         {CLSID_WMAsfReader, L"WM ASF Reader", MERIT_DO_NOT_USE, {}, DemuxSource::CreateAsfReader},
         // The writer's multiplexer and file sink, created by name.
         {CLSID_AviDest, L"AVI Mux", MERIT_DO_NOT_USE, {}, AviMux::CreateInstance},
+        {CLSID_DVMux, L"DV Muxer", MERIT_DO_NOT_USE, {}, DVMux::CreateInstance},
         {CLSID_FileWriter, L"File writer", MERIT_DO_NOT_USE, {}, FileWriter::CreateInstance},
         {CLSID_WMAsfWriter, L"WM ASF Writer", MERIT_DO_NOT_USE, {}, AsfWriter::CreateInstance},
         // Each decoder checks that it can open a decoder for the type itself; DV goes to its own.

@@ -33,3 +33,17 @@ using SwrContextPtr = std::unique_ptr<SwrContext, AvFree>;
 using AvParserPtr = std::unique_ptr<AVCodecParserContext, AvFree>;
 using AvCodecParametersPtr = std::unique_ptr<AVCodecParameters, AvFree>;
 using AvAudioFifoPtr = std::unique_ptr<AVAudioFifo, AvFree>;
+
+// What is made for writing: a format context freed (not closed as an input), and a custom I/O
+// context with its buffer.
+struct AvFreeOutput {
+    void operator()(AVFormatContext* context) const { avformat_free_context(context); }
+    void operator()(AVIOContext* io) const
+    {
+        av_freep(&io->buffer);
+        avio_context_free(&io);
+    }
+};
+
+using AvOutputContextPtr = std::unique_ptr<AVFormatContext, AvFreeOutput>;
+using AvIoContextPtr = std::unique_ptr<AVIOContext, AvFreeOutput>;
