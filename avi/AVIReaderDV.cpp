@@ -129,8 +129,12 @@ bool AVIReader::DVLocate(unsigned int start, unsigned int* frame, unsigned int* 
         }
         if (m_DVPeriod > MaxDVPeriod)
             m_DVPeriod = 0;
+        unsigned int cycle = 0;
         for (unsigned int i = 0; i < m_DVPeriod; i++)
-            m_DVPattern[i] = m_DVStarts[i + 1] - m_DVStarts[i];
+            cycle += m_DVPattern[i] = m_DVStarts[i + 1] - m_DVStarts[i];
+        // Frames without sound repeat no samples: they are counted one by one.
+        if (cycle == 0)
+            m_DVPeriod = 0;
     }
     for (;;) {
         if (start < m_DVStarts[m_DVKnown - 1] || m_DVKnown > frames) {

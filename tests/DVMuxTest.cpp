@@ -9,6 +9,7 @@ struct DvCase {
     unsigned rate;
     size_t block;  // bytes of PCM per sample; 0: no audio connected
     bool audioFirst;  // the audio source goes first in the graph; its samples are taken before the video's
+    bool silent = false;  // with no audio connected: frames without sound
 };
 
 class DVMuxTest : public ::testing::TestWithParam<DvCase> {};
@@ -17,11 +18,12 @@ TEST_P(DVMuxTest, WritesEveryFrameWithItsSound)
 {
     const DvCase c = GetParam();
     // Frames alone carry the sound FFmpeg put in them.
-    const std::string sound = c.block ? "" : lavfi("sine=frequency=500:sample_rate=48000");
-    const std::string dv = make(std::string(c.pal ? "DVMuxPal" : "DVMuxNtsc") + (c.block ? "" : "Sound"), ".dv",
+    const bool sounding = !c.block && !c.silent;
+    const std::string sound = sounding ? lavfi("sine=frequency=500:sample_rate=48000") : "";
+    const std::string dv = make(std::string(c.pal ? "DVMuxPal" : "DVMuxNtsc") + (sounding ? "Sound" : ""), ".dv",
                                 ffmpeg(testsrc(c.pal ? "720x576" : "720x480", c.pal ? "25" : "30000/1001") + sound,
                                        std::string("-t 1 -c:v dvvideo -pix_fmt ") + (c.pal ? "yuv420p" : "yuv411p") +
-                                           (c.block ? "" : " -c:a pcm_s16le -ac 2") + " -f dv"));
+                                           (sounding ? " -c:a pcm_s16le -ac 2" : "") + " -f dv"));
     const size_t frameSize = c.pal ? 144000 : 120000;
     const Bytes stream = readFile(dv);
     ASSERT_EQ(0u, stream.size() % frameSize);
@@ -69,6 +71,10 @@ TEST_P(DVMuxTest, WritesEveryFrameWithItsSound)
     ASSERT_TRUE(back.valid);
     EXPECT_EQ(std::tuple(frames.size(), c.pal ? 25u : 30000u, c.pal ? 1u : 1001u),
               std::tuple(back.frames.size(), back.info.Rate, back.info.Scale));
+    // Frames without sound: reading their audio ends (the reader divided by the samples of a
+    // cycle of such frames and died).
+    if (c.silent)
+        return;
     EXPECT_EQ(ffmpegPcm(path), back.pcm);
     if (!c.block) {
         expectDecodedAlike(path, dv, " -map 0:a -f s16le -");
@@ -88,6 +94,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, DVMuxTest,
                                            DvCase{false, 48000, 4 * 48000, true}, DvCase{true, 32000, 400, true},
                                            DvCase{false, 44100, 400, false}, DvCase{true, 44100, 400, false},
                                            DvCase{true, 48000, 0, false},
-                                           DvCase{false, 48000, 0, false}));
+                                           DvCase{false, 48000, 0, false}, DvCase{false, 48000, 0, false, true}));
 
 }  // namespace
