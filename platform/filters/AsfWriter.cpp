@@ -1,6 +1,5 @@
 #include "AsfWriter.h"
 
-#include "FileName.h"
 #include "PushedFormats.h"
 #include "platform/com/Guids.h"
 
@@ -100,7 +99,7 @@ HRESULT AsfWriter::Pause()
 {
     CAutoLock lock(&m_Lock);
     if (m_State == State_Stopped) {
-        if (m_FileName.empty())
+        if (m_FileName.Empty())
             return E_UNEXPECTED;
         const bool video = m_Video.IsConnected(), audio = m_Audio.IsConnected();
         if (!video && !audio)
@@ -112,7 +111,7 @@ HRESULT AsfWriter::Pause()
         std::lock_guard<std::mutex> files(m_FileLock);
         m_FrameBytes = video ? PushedVideoOf(m_Video.CurrentMediaType())->layout.Size() : 0;
         m_BlockAlign = audio ? PcmOf(m_Audio.CurrentMediaType())->nBlockAlign : 0;
-        m_File = AsfFile::Create(NarrowFileName(m_FileName.c_str()), std::move(videoEncoder), std::move(audioEncoder));
+        m_File = AsfFile::Create(m_FileName.Path(), std::move(videoEncoder), std::move(audioEncoder));
         if (!m_File)
             return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
         m_bVideoEnded = !video;
@@ -146,33 +145,19 @@ HRESULT AsfWriter::Stop()
 
 HRESULT AsfWriter::SetFileName(LPCOLESTR fileName, const AM_MEDIA_TYPE* type)
 {
-    if (!fileName)
-        return E_POINTER;
-    const std::string path = NarrowFileName(fileName);
-    if (path.empty())
-        return E_INVALIDARG;
-    if (const HRESULT hr = CheckWritable(path); FAILED(hr))
+    if (const HRESULT hr = FileSinkName::Check(fileName); FAILED(hr))
         return hr;
     CAutoLock lock(&m_Lock);
     if (!IsStopped())
         return VFW_E_NOT_STOPPED;
-    m_FileName = fileName;
-    if (type)
-        m_Type = *type;
-    else
-        m_Type.InitMediaType();
+    m_FileName.Take(fileName, type);
     return S_OK;
 }
 
 HRESULT AsfWriter::GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* type)
 {
-    if (!fileName)
-        return E_POINTER;
     CAutoLock lock(&m_Lock);
-    *fileName = nullptr;
-    if (type && FAILED(CopyMediaType(type, &m_Type)))
-        return E_OUTOFMEMORY;
-    return m_FileName.empty() ? S_OK : AMGetWideString(m_FileName.c_str(), fileName);
+    return m_FileName.Get(fileName, type);
 }
 
 HRESULT AsfWriter::Receive(bool video, IMediaSample* sample)

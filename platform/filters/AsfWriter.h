@@ -15,6 +15,7 @@
 
 #include "AsfFile.h"
 #include "AsfWriterInputPin.h"
+#include "FileSinkName.h"
 #include "platform/com/FilterSettings.h"
 #include "platform/dshow/BaseFilter.h"
 #include "platform/dshow/MediaType.h"
@@ -65,8 +66,7 @@ private:
 
     CCritSec m_Lock;
     AsfWriterInputPin m_Video, m_Audio;
-    std::wstring m_FileName;  // under the filter lock
-    CMediaType m_Type;
+    FileSinkName m_FileName;  // under the filter lock
     mutable std::mutex m_SettingsLock;
     std::vector<int> m_Values;  // video, then audio bit rate
 

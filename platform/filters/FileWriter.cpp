@@ -1,7 +1,5 @@
 #include "FileWriter.h"
 
-#include "FileName.h"
-
 CUnknown* FileWriter::CreateInstance(IUnknown* outer, HRESULT* result)
 {
     *result = S_OK;
@@ -28,12 +26,12 @@ HRESULT FileWriter::Pause()
 {
     CAutoLock lock(&m_Lock);
     if (m_State == State_Stopped) {
-        if (m_FileName.empty())
+        if (m_FileName.Empty())
             return E_UNEXPECTED;
         // The file before is finished first: it may be the same file.
         CloseFile();
         HRESULT hr;
-        std::unique_ptr<QueuedFile> file = QueuedFile::Create(NarrowFileName(m_FileName.c_str()), &hr);
+        std::unique_ptr<QueuedFile> file = QueuedFile::Create(m_FileName.Path(), &hr);
         if (!file)
             return hr;
         std::lock_guard<std::mutex> files(m_FileLock);
@@ -55,34 +53,20 @@ HRESULT FileWriter::Run(REFERENCE_TIME start)
 
 HRESULT FileWriter::SetFileName(LPCOLESTR fileName, const AM_MEDIA_TYPE* type)
 {
-    if (!fileName)
-        return E_POINTER;
-    const std::string path = NarrowFileName(fileName);
-    if (path.empty())
-        return E_INVALIDARG;
-    if (const HRESULT hr = CheckWritable(path); FAILED(hr))
+    if (const HRESULT hr = FileSinkName::Check(fileName); FAILED(hr))
         return hr;
     CAutoLock lock(&m_Lock);
     if (!IsStopped())
         return VFW_E_NOT_STOPPED;
     CloseFile();
-    m_FileName = fileName;
-    if (type)
-        m_Type = *type;
-    else
-        m_Type.InitMediaType();
+    m_FileName.Take(fileName, type);
     return S_OK;
 }
 
 HRESULT FileWriter::GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* type)
 {
-    if (!fileName)
-        return E_POINTER;
     CAutoLock lock(&m_Lock);
-    *fileName = nullptr;
-    if (type && FAILED(CopyMediaType(type, &m_Type)))
-        return E_OUTOFMEMORY;
-    return m_FileName.empty() ? S_OK : AMGetWideString(m_FileName.c_str(), fileName);
+    return m_FileName.Get(fileName, type);
 }
 
 bool FileWriter::IsOpen()

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 
+#include "FileSinkName.h"
 #include "FileWriterInputPin.h"
 #include "QueuedFile.h"
 #include "platform/dshow/MediaType.h"
@@ -55,8 +56,7 @@ private:
 
     CCritSec m_Lock;
     FileWriterInputPin m_Pin;
-    std::wstring m_FileName;  // under the filter lock
-    CMediaType m_Type;
+    FileSinkName m_FileName;  // under the filter lock
     bool m_bEndOfStream = false;  // under the filter lock
 
     std::mutex m_FileLock;  // the file, against writes on streaming threads
