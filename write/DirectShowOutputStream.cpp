@@ -71,11 +71,18 @@ IMediaSample* DirectShowOutputStream::WaitForPacket()
 {
     if (m_bRefused)
         return nullptr;
-    WaitForSingleObject(PacketReady, INFINITE);
+    if (!m_bHeld) {
+        WaitForSingleObject(PacketReady, INFINITE);
+        m_bHeld = CurrentPacket != nullptr;
+    }
     return CurrentPacket;
 }
 
-void DirectShowOutputStream::ReleasePacket() { SetEvent(PacketReleased); }
+void DirectShowOutputStream::ReleasePacket()
+{
+    m_bHeld = false;
+    SetEvent(PacketReleased);
+}
 
 void DirectShowOutputStream::SignalEndOfStream()
 {
@@ -171,6 +178,8 @@ HRESULT DirectShowOutputStream::FillBuffer(IMediaSample* sample)
 
 HRESULT DirectShowOutputStream::Active()
 {
+    // A sample held when the graph last stopped went with the streaming thread.
+    m_bHeld = false;
     // A sample refused below ends the stream there and frees the producer, as a refusal seen
     // in Deliver does.
     if (IsConnected() && m_pInputPin)

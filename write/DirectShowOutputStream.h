@@ -19,10 +19,12 @@ public:
     // The sample offered now, without waiting; null when none is.
     IMediaSample* GetPacket();
     // Waits for the next sample offered. Null, at once, once the stream downstream has refused a
-    // sample: no sample will come again.
+    // sample: no sample will come again. A sample taken and not released yet is returned again,
+    // at once: a producer that gave up on one has it back.
     IMediaSample* WaitForPacket();
     void ReleasePacket();
-    // Takes the next sample offered and ends the stream with it instead of delivering it.
+    // Takes the next sample offered (or the one the producer holds) and ends the stream with it
+    // instead of delivering it.
     void SignalEndOfStream();
 
     HRESULT CheckMediaType(const CMediaType* type) override;
@@ -47,6 +49,7 @@ private:
     HANDLE PacketReady;
     HANDLE PacketReleased;
     IMediaSample* CurrentPacket;
+    std::atomic<bool> m_bHeld{false};  // the producer has taken CurrentPacket and not released it
     std::atomic<bool> StreamEnded;
     VIDEOINFOHEADER VideoFormat;
     unsigned char ColorSpace;

@@ -4,51 +4,15 @@
 #include <cstring>
 #include <new>
 
+#include "GraphPins.h"
+#include "SamplePushing.h"
 #include "platform/win32/File.h"
 
 namespace {
 
-constexpr ULONG MostPins = 256;
 constexpr ULONG MostFilters = 256;
-constexpr LONGLONG Units = 10000000;
 // Empty hand-offs an audio write waits through, 100 ms apart, before it gives up.
 constexpr int MostAudioWaits = 50;
-
-template <class T>
-HRESULT Query(IUnknown* object, REFIID iid, T** result)
-{
-    *result = nullptr;
-    return object->QueryInterface(iid, reinterpret_cast<void**>(result));
-}
-
-ULONG ListPins(IBaseFilter* filter, IPin** pins)
-{
-    IEnumPins* enumerator = nullptr;
-    ULONG count = 0;
-    if (FAILED(filter->EnumPins(&enumerator)))
-        return 0;
-    if (FAILED(enumerator->Next(MostPins, pins, &count)))
-        count = 0;
-    enumerator->Release();
-    return count;
-}
-
-void ReleaseList(IUnknown** objects, ULONG count)
-{
-    for (ULONG i = 0; i < count; i++)
-        objects[i]->Release();
-}
-
-bool IsFree(IPin* pin, PIN_DIRECTION wanted)
-{
-    IPin* peer = nullptr;
-    if (SUCCEEDED(pin->ConnectedTo(&peer)) && peer) {
-        peer->Release();
-        return false;
-    }
-    PIN_DIRECTION direction;
-    return SUCCEEDED(pin->QueryDirection(&direction)) && direction == wanted;
-}
 
 }  // namespace
 
@@ -310,21 +274,7 @@ bool Ombrix_FileWriter::NegotiateVideoFormat(IBaseFilter* downstream)
 
 HRESULT Ombrix_FileWriter::SpecialConnect(IGraphBuilder* graph, IBaseFilter* upstream, IBaseFilter* downstream)
 {
-    IPin* outputs[MostPins];
-    IPin* inputs[MostPins];
-    // A filter whose pins cannot be listed has none to connect.
-    const ULONG outputCount = ListPins(upstream, outputs), inputCount = ListPins(downstream, inputs);
-    HRESULT result = VFW_E_CANNOT_CONNECT;
-    for (ULONG o = 0; o < outputCount && result != S_OK; o++) {
-        if (!IsFree(outputs[o], PINDIR_OUTPUT))
-            continue;
-        for (ULONG i = 0; i < inputCount && result != S_OK; i++)
-            if (IsFree(inputs[i], PINDIR_INPUT) && SUCCEEDED(graph->ConnectDirect(outputs[o], inputs[i], nullptr)))
-                result = S_OK;
-    }
-    ReleaseList(reinterpret_cast<IUnknown**>(outputs), outputCount);
-    ReleaseList(reinterpret_cast<IUnknown**>(inputs), inputCount);
-    return result;
+    return ConnectFreePins(graph, upstream, downstream);
 }
 
 bool Ombrix_FileWriter::Run()
@@ -354,57 +304,20 @@ unsigned char* Ombrix_FileWriter::AllocateVideoBuffer()
     // A graph that would not run offers no sample: waiting for one would never end.
     if (!VideoSource || (!Running && !Run()))
         return nullptr;
-    IMediaSample* sample = VideoSource->WaitForPacket();
-    BYTE* buffer = nullptr;
-    if (!sample || FAILED(sample->GetPointer(&buffer)))
-        return nullptr;
-    return buffer;
+    return WaitForVideoBuffer(VideoSource);
 }
 
 void Ombrix_FileWriter::ReleaseVideoBuffer(unsigned char*)
 {
-    if (!VideoSource)
-        return;
-    REFERENCE_TIME start = REFERENCE_TIME(ULONGLONG(Info.NumFrames) * Info.Scale * Units / Info.Rate);
-    Info.NumFrames++;
-    REFERENCE_TIME stop = REFERENCE_TIME(ULONGLONG(Info.NumFrames) * Info.Scale * Units / Info.Rate);
-    if (IMediaSample* sample = VideoSource->GetPacket()) {
-        sample->SetMediaTime(&start, &stop);
-        sample->SetTime(&start, &stop);
-        VideoSource->ReleasePacket();
-    }
-    Info.VideoDuration = stop;
+    if (VideoSource)
+        SendVideoFrame(VideoSource, Info);
 }
 
 bool Ombrix_FileWriter::AddAudioSamples(void* data, unsigned int count)
 {
     if (!AudioSource || (!Running && !Run()))
         return false;
-    const unsigned int frameBytes = Info.BitsPerSample * Info.Channels / 8;
-    const BYTE* from = static_cast<const BYTE*>(data);
-    while (count > 0) {
-        IMediaSample* sample = nullptr;
-        for (int waits = 0; !(sample = AudioSource->WaitForPacket()); waits++) {
-            if (waits == MostAudioWaits)
-                return false;
-            Sleep(100);
-        }
-        BYTE* buffer = nullptr;
-        if (FAILED(sample->GetPointer(&buffer)))
-            return false;
-        const unsigned int n = std::min(unsigned(sample->GetSize()) / frameBytes, count);
-        REFERENCE_TIME start = REFERENCE_TIME(ULONGLONG(Info.NumSamples) * Units / Info.SampleRate);
-        Info.NumSamples += n;
-        REFERENCE_TIME stop = REFERENCE_TIME(ULONGLONG(Info.NumSamples) * Units / Info.SampleRate);
-        sample->SetMediaTime(&start, &stop);
-        sample->SetTime(&start, &stop);
-        sample->SetActualDataLength(LONG(n * frameBytes));
-        memcpy(buffer, from, size_t(n) * frameBytes);
-        from += size_t(n) * frameBytes;
-        count -= n;
-        AudioSource->ReleasePacket();
-    }
-    return true;
+    return SendAudioSamples(AudioSource, Info, data, count, MostAudioWaits);
 }
 
 void Ombrix_FileWriter::CloseFile()

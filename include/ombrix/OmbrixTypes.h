@@ -21,6 +21,14 @@ struct WAVEFORMATEX {
 #pragma pack(pop)
 static_assert(sizeof(WAVEFORMATEX) == 18, "WAVEFORMATEX layout");
 
+// A class id (the DV output's encoder).
+struct GUID {
+    uint32_t Data1;
+    uint16_t Data2;
+    uint16_t Data3;
+    uint8_t Data4[8];
+};
+
 // A parent window for the codec settings; the property-frame callback receives it unchanged.
 typedef struct HWND__* HWND;
 

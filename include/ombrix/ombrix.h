@@ -3,6 +3,7 @@
 
 #include "ACM_Tools.h"
 #include "AVIReader.h"
+#include "Ombrix_DVOutput.h"
 #include "Ombrix_FileInfo.h"
 #include "Ombrix_GetFileInfo.h"
 #include "OmbrixReader.h"

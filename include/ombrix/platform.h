@@ -30,3 +30,15 @@ typedef void (*Ombrix_PropertyFrame)(HWND parent, const char* caption, Ombrix_Se
 // Installs the callback that stands for a codec's settings dialog (null removes it: settings
 // frames then show nothing and change nothing).
 OMBRIX_API void Ombrix_SetPropertyFrame(Ombrix_PropertyFrame frame, void* context);
+
+// Receives each DV frame sent to a device: 120,000 bytes (NTSC) or 144,000 (PAL), on the DV
+// output's streaming thread.
+typedef void (*Ombrix_DVFrameSink)(const unsigned char* frame, unsigned int size, void* context);
+
+// A DV device under a friendly name that contains "DV"; each frame sent goes to the sink, on the
+// output's streaming thread. False when the name is empty, lacks "DV" or is taken.
+OMBRIX_API bool Ombrix_AddDVDevice(const char* friendlyName, Ombrix_DVFrameSink sink, void* context);
+// A DV device that writes the raw DV stream to a file, made (or emptied) as an output starts.
+OMBRIX_API bool Ombrix_AddDVDeviceFile(const char* friendlyName, const char* path);
+// Outputs built before keep the device they found.
+OMBRIX_API void Ombrix_RemoveDVDevice(const char* friendlyName);

@@ -12,6 +12,7 @@
 #include "platform/filters/AviMux.h"
 #include "platform/filters/DVMux.h"
 #include "platform/filters/DVVideoDecoder.h"
+#include "platform/filters/DVVideoEncoder.h"
 #include "platform/filters/DemuxSource.h"
 #include "platform/filters/FileWriter.h"
 #include "platform/filters/MediaDet.h"
@@ -36,6 +37,8 @@ std::vector<ClassEntry>& Table()
         {CLSID_DVMux, L"DV Muxer", MERIT_DO_NOT_USE, {}, DVMux::CreateInstance},
         {CLSID_FileWriter, L"File writer", MERIT_DO_NOT_USE, {}, FileWriter::CreateInstance},
         {CLSID_WMAsfWriter, L"WM ASF Writer", MERIT_DO_NOT_USE, {}, AsfWriter::CreateInstance},
+        // The DV output makes its encoder by class id.
+        {CLSID_DVVideoEnc, L"DV Video Encoder", MERIT_DO_NOT_USE, {}, DVVideoEncoder::CreateInstance},
         // Each decoder checks that it can open a decoder for the type itself; DV goes to its own.
         {CLSID_DVVideoCodec, L"DV Video Decoder", MERIT_NORMAL, {{MEDIATYPE_Video, MEDIASUBTYPE_dvsd}},
          DVVideoDecoder::CreateInstance},

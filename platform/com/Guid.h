@@ -5,12 +5,6 @@
 
 #include "platform/win32/Win32Types.h"
 
-struct GUID {
-    uint32_t Data1;
-    uint16_t Data2;
-    uint16_t Data3;
-    uint8_t Data4[8];
-};
 typedef GUID IID;
 typedef GUID CLSID;
 typedef const GUID& REFGUID;

@@ -32,6 +32,7 @@ inline constexpr CLSID CLSID_VideoInputDeviceCategory = MakeGuid("860BB310-5D01-
 // The library's own filters, created directly.
 inline constexpr CLSID CLSID_DShowSpecialOutput = MakeGuid("140AAE63-5DFC-4E27-9689-C11562052D93");
 inline constexpr CLSID CLSID_DShowVideoWriter = MakeGuid("56B2E61F-6890-46DC-8837-ACA2B087E84E");
+inline constexpr CLSID CLSID_DVDeviceRenderer = MakeGuid("BF5E2FBD-1D9A-4658-B88B-DFBF5864AB28");
 // The platform's decoders, which intelligent connect puts behind the sources.
 inline constexpr CLSID CLSID_VideoDecoder = MakeGuid("EB044ACA-0D6C-45E9-B757-FE587A441E4C");
 inline constexpr CLSID CLSID_AudioDecoder = MakeGuid("5A1DC26A-E8CA-44BA-9BDA-DC63C7A17E93");

@@ -8,6 +8,12 @@ constexpr size_t SequenceBytes = 150 * 80;
 
 }  // namespace
 
+CUnknown* DVVideoEncoder::CreateInstance(IUnknown*, HRESULT* result)
+{
+    *result = S_OK;
+    return new DVVideoEncoder(DVCodecs().front());
+}
+
 HRESULT DVVideoEncoder::NonDelegatingQueryInterface(REFIID iid, void** object)
 {
     if (iid == IID_IDVEnc)

@@ -11,6 +11,8 @@
 class DVVideoEncoder final : public VideoCompressor, public IDVEnc {
 public:
     explicit DVVideoEncoder(const VideoCodec& codec) : VideoCompressor(codec) {}
+    // The encoder made by class id (CLSID_DVVideoEnc), as the DV output makes it.
+    static CUnknown* CreateInstance(IUnknown* outer, HRESULT* result);
 
     DECLARE_IUNKNOWN
     HRESULT NonDelegatingQueryInterface(REFIID iid, void** object) override;

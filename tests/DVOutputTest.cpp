@@ -1,0 +1,265 @@
+// The DV output to a registered DV device: its graph, the format the encoder takes, time stamps
+// and counts, and the stream the device receives, which FFmpeg decodes with the audio exact.
+#include <mutex>
+
+#include "MuxGraph.h"
+#include "TestCompressor.h"
+#include "ombrix/Ombrix_DVOutput.h"
+#include "ombrix/platform.h"
+#include "platform/com/ClassTable.h"
+#include "platform/filters/DVDeviceRenderer.h"
+
+namespace {
+
+// A device whose frames are kept, registered while it lives.
+class CapturingDevice {
+public:
+    explicit CapturingDevice(const char* name = "Test DV Deck") : m_Name(name)
+    {
+        if (!Ombrix_AddDVDevice(name, &CapturingDevice::Take, this))
+            throw std::runtime_error("cannot register a DV device");
+    }
+    ~CapturingDevice() { Ombrix_RemoveDVDevice(m_Name.c_str()); }
+    CapturingDevice(const CapturingDevice&) = delete;
+
+    Bytes Stream()
+    {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        return m_Stream;
+    }
+    std::vector<unsigned> Sizes()
+    {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        return m_Sizes;
+    }
+
+private:
+    static void Take(const unsigned char* frame, unsigned size, void* context)
+    {
+        auto* self = static_cast<CapturingDevice*>(context);
+        std::lock_guard<std::mutex> lock(self->m_Lock);
+        self->m_Stream.insert(self->m_Stream.end(), frame, frame + size);
+        self->m_Sizes.push_back(size);
+    }
+
+    std::string m_Name;
+    std::mutex m_Lock;
+    Bytes m_Stream;
+    std::vector<unsigned> m_Sizes;
+};
+
+// Pushes frames pattern frames, each followed by the tone up to its end in blocks of at most
+// block sample frames; returns what was pushed.
+Pushed push(Ombrix_DVOutput& output, unsigned frames, unsigned block)
+{
+    Ombrix_FileInfo& info = output.GetInfo();
+    Pushed pushed;
+    pushed.format = {info.ColorSpace, info.Width, info.Height, info.BottomUp};
+    for (unsigned n = 0; n < frames; n++) {
+        unsigned char* buffer = output.AllocateVideoBuffer();
+        EXPECT_NE(nullptr, buffer);
+        if (!buffer)
+            break;
+        Bytes frame(frameSize(pushed.format));
+        FromRgb(patternPicture(info.Width, info.Height, n), pushed.format, frame.data());
+        memcpy(buffer, frame.data(), frame.size());
+        output.ReleaseVideoBuffer(buffer);
+        pushed.frames.push_back(std::move(frame));
+        for (unsigned end = unsigned((n + 1ULL) * info.Scale * 48000 / info.Rate); info.HasAudio && info.NumSamples < end;) {
+            const unsigned count = std::min(block, end - info.NumSamples);
+            Bytes pcm = tone(48000, 2, info.NumSamples, count);
+            EXPECT_TRUE(output.AddAudioSamples(pcm.data(), count));
+            pushed.pcm.insert(pushed.pcm.end(), pcm.begin(), pcm.end());
+        }
+    }
+    return pushed;
+}
+
+struct OutputCase {
+    bool pal;
+    bool audio;
+    unsigned block;  // sample frames per AddAudioSamples
+};
+
+class DVOutputStream : public ::testing::TestWithParam<OutputCase> {};
+
+TEST_P(DVOutputStream, TheDeviceGetsEveryFrameAndTheSound)
+{
+    const OutputCase c = GetParam();
+    const unsigned frames = 12, frameBytes = c.pal ? 144000 : 120000;
+    CapturingDevice device;
+    Pushed pushed;
+    Ombrix_FileInfo info;
+    {
+        Ombrix_DVOutput output(c.pal, c.audio);
+        ASSERT_FALSE(output.Error());
+        info = output.GetInfo();
+        EXPECT_EQ(std::tuple(720, c.pal ? 576 : 480, 30000u, c.pal ? 1200u : 1001u, true, c.pal, c.audio),
+                  std::tuple(info.Width, info.Height, info.Rate, info.Scale, info.Interlaced, info.UpperFieldFirst,
+                             info.HasAudio));
+        EXPECT_EQ(c.audio ? std::tuple(48000u, 2u, 16u) : std::tuple(0u, 0u, 0u),
+                  std::tuple(info.SampleRate, info.Channels, info.BitsPerSample));
+        // The system encoder takes the first format offered.
+        EXPECT_EQ(std::tuple(1, false), std::tuple(int(info.ColorSpace), info.BottomUp));
+        EXPECT_TRUE(output.AddAudioSamples(nullptr, 0));
+        pushed = push(output, frames, c.block);
+        info = output.GetInfo();
+        // Frame n lasts from n * Scale / Rate seconds, truncated to 100 ns units.
+        EXPECT_EQ(std::tuple(frames, c.pal ? 4800000LL : 4004000LL, unsigned(pushed.pcm.size() / 4), 0LL),
+                  std::tuple(info.NumFrames, info.VideoDuration, info.NumSamples, info.AudioDuration));
+        // Sound to an output made without it is refused, not waited on.
+        Bytes pcm = tone(48000, 2, 0, 10);
+        EXPECT_EQ(c.audio, output.AddAudioSamples(pcm.data(), 10));
+    }
+    // Everything pushed reached the device by the time the output is gone.
+    EXPECT_EQ(std::vector<unsigned>(frames, frameBytes), device.Sizes());
+    ScratchDir dir;
+    const std::string path = dir.write("out.dv", device.Stream());
+    const std::vector<Bytes> decoded = ffmpegFrames(path, pushed.format);
+    ASSERT_EQ(frames, decoded.size());
+    for (unsigned n = 0; n < frames; n++)
+        EXPECT_GT(psnr(pushed.frames[n], decoded[n]), 30) << "frame " << n;
+    if (!c.audio)
+        return;
+    // The frames carry the sound up to their end: 1920 sample frames each in PAL, 8008 in five in
+    // NTSC (1600 in the first of the five, 1602 in each other).
+    const size_t carried = c.pal ? 1920 * frames : frames / 5 * 8008 + (frames % 5 ? frames % 5 * 1602 - 2 : 0);
+    const Bytes sound = ffmpegPcm(path);
+    ASSERT_EQ(carried * 4, sound.size());
+    ASSERT_GE(pushed.pcm.size(), sound.size());
+    EXPECT_TRUE(std::equal(sound.begin(), sound.end(), pushed.pcm.begin()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Outputs, DVOutputStream,
+                         ::testing::Values(OutputCase{true, true, 4000}, OutputCase{false, true, 1000},
+                                           OutputCase{false, true, 100000}, OutputCase{true, false, 0}),
+                         [](const auto& info) {
+                             return std::string(info.param.pal ? "Pal" : "Ntsc") +
+                                    (info.param.audio ? "AudioBlocksOf" + std::to_string(info.param.block) : "Silent");
+                         });
+
+// An encoder that takes bottom-up RGB24 only and gives DV frames (of nothing but zeros).
+class RgbOnlyDVEncoder : public TestCompressor {
+public:
+    RgbOnlyDVEncoder() : TestCompressor({{MEDIASUBTYPE_RGB24, true}}, false) {}
+    HRESULT CheckTransform(const CMediaType*, const CMediaType* out) override
+    {
+        return out->subtype == MEDIASUBTYPE_dvsd ? S_OK : E_FAIL;
+    }
+    HRESULT GetMediaType(int position, CMediaType* type) override
+    {
+        if (position != 0)
+            return VFW_S_NO_MORE_ITEMS;
+        if (!InputPin()->IsConnected())
+            return E_UNEXPECTED;
+        VIDEOINFOHEADER info = *reinterpret_cast<const VIDEOINFOHEADER*>(InputPin()->CurrentMediaType().Format());
+        info.bmiHeader.biCompression = FCC("dvsd");
+        info.bmiHeader.biSizeImage = DWORD(FrameBytes());
+        const CMediaType dv = typeWith(MEDIATYPE_Video, MEDIASUBTYPE_dvsd, FORMAT_VideoInfo, &info, sizeof info);
+        return type->Set(dv);
+    }
+    HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override
+    {
+        request->cBuffers = 2;
+        request->cbBuffer = LONG(FrameBytes());
+        ALLOCATOR_PROPERTIES actual;
+        return allocator->SetProperties(request, &actual);
+    }
+    HRESULT Transform(IMediaSample*, IMediaSample* out) override
+    {
+        BYTE* to;
+        out->GetPointer(&to);
+        memset(to, 0, FrameBytes());
+        out->SetActualDataLength(LONG(FrameBytes()));
+        return S_OK;
+    }
+
+private:
+    size_t FrameBytes()
+    {
+        const auto* info = reinterpret_cast<const VIDEOINFOHEADER*>(InputPin()->CurrentMediaType().Format());
+        return std::abs(info->bmiHeader.biHeight) == 576 ? 144000 : 120000;
+    }
+};
+
+constexpr CLSID CLSID_RgbOnlyDVEncoder = MakeGuid("6C1F4A7E-2B59-4E0D-9A83-5F0E7D21C4B6");
+
+TEST(DVOutput, AnEncoderTakingBottomUpRgb24OnlyGetsIt)
+{
+    AddClass({CLSID_RgbOnlyDVEncoder, L"RGB-only DV encoder", MERIT_DO_NOT_USE, {},
+              [](IUnknown*, HRESULT* hr) -> CUnknown* {
+                  *hr = S_OK;
+                  return new RgbOnlyDVEncoder;
+              }});
+    CapturingDevice device;
+    GUID encoder = CLSID_RgbOnlyDVEncoder;
+    {
+        Ombrix_DVOutput output(false, false, &encoder);
+        ASSERT_FALSE(output.Error());
+        EXPECT_EQ(std::tuple(3, true), std::tuple(int(output.GetInfo().ColorSpace), output.GetInfo().BottomUp));
+        push(output, 3, 0);
+        EXPECT_EQ(1001000LL, output.GetInfo().VideoDuration);
+    }
+    RemoveClass(CLSID_RgbOnlyDVEncoder);
+    EXPECT_EQ(std::vector<unsigned>(3, 120000), device.Sizes());
+}
+
+TEST(DVOutput, FailsWithoutADeviceOrAnEncoder)
+{
+    {
+        Ombrix_DVOutput output(true, true);
+        EXPECT_TRUE(output.Error());
+        // Nothing waits on a graph that never ran.
+        EXPECT_EQ(nullptr, output.AllocateVideoBuffer());
+        Bytes pcm = tone(48000, 2, 0, 10);
+        EXPECT_FALSE(output.AddAudioSamples(pcm.data(), 10));
+        EXPECT_TRUE(output.AddAudioSamples(pcm.data(), 0));
+    }
+    CapturingDevice device;
+    GUID none = CLSID_RgbOnlyDVEncoder;
+    EXPECT_TRUE(Ombrix_DVOutput(false, true, &none).Error());
+    // A device's name must say DV: one that does not is passed over.
+    Ombrix_RemoveDVDevice("Test DV Deck");
+    DeviceRegistry& devices = DeviceRegistry::Instance();
+    ASSERT_EQ(S_OK, devices.Add(CLSID_VideoInputDeviceCategory,
+                                {L"Webcam", CLSID_DVDeviceRenderer, [](IUnknown*, HRESULT* hr) -> CUnknown* {
+                                     return new DVDeviceRenderer(nullptr, nullptr, hr);
+                                 }}));
+    EXPECT_TRUE(Ombrix_DVOutput(false, true).Error());
+    devices.Remove(CLSID_VideoInputDeviceCategory, L"Webcam");
+}
+
+TEST(DVOutput, DevicesAreRegisteredUnderANameThatSaysDV)
+{
+    const Ombrix_DVFrameSink sink = [](const unsigned char*, unsigned, void*) {};
+    EXPECT_FALSE(Ombrix_AddDVDevice(nullptr, sink, nullptr));
+    EXPECT_FALSE(Ombrix_AddDVDevice("", sink, nullptr));
+    EXPECT_FALSE(Ombrix_AddDVDevice("Camcorder dv", sink, nullptr));
+    EXPECT_FALSE(Ombrix_AddDVDevice("My DV", nullptr, nullptr));
+    EXPECT_FALSE(Ombrix_AddDVDeviceFile("My DV", ""));
+    ASSERT_TRUE(Ombrix_AddDVDevice("My DV", sink, nullptr));
+    EXPECT_FALSE(Ombrix_AddDVDeviceFile("My DV", "x.dv"));
+    Ombrix_RemoveDVDevice("My DV");
+    EXPECT_TRUE(Ombrix_AddDVDevice("My DV", sink, nullptr));
+    Ombrix_RemoveDVDevice("My DV");
+}
+
+TEST(DVOutput, AFileDeviceGetsTheRawStreamAndAHeldFrameDoesNotHangTheEnd)
+{
+    ScratchDir dir;
+    const std::string path = dir.path("deck.dv");
+    ASSERT_TRUE(Ombrix_AddDVDeviceFile("File DV", path.c_str()));
+    {
+        Ombrix_DVOutput output(true, true);
+        ASSERT_FALSE(output.Error());
+        EXPECT_TRUE(std::filesystem::exists(path));
+        push(output, 4, 1920);
+        // A frame taken and never given back is handed back as the output ends.
+        EXPECT_NE(nullptr, output.AllocateVideoBuffer());
+    }
+    Ombrix_RemoveDVDevice("File DV");
+    EXPECT_EQ(4u * 144000, std::filesystem::file_size(path));
+    EXPECT_EQ(4u, ffmpegFrames(path, {1, 720, 576, false}).size());
+}
+
+}  // namespace
