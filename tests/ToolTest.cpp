@@ -206,6 +206,22 @@ TEST(Tool, CodecsAndConvertWriteThroughTheWriter)
     EXPECT_NE(text.find("no audio codec named 'No Such Codec'; there are:\n  0 Uncompressed PCM"), std::string::npos) << text;
 }
 
+// dvout plays a file out to a DV device writing a file: every frame scaled to DV's, at DV's rate,
+// with the sound exact.
+TEST(Tool, DVOutWritesTheStreamADeviceGets)
+{
+    const std::string in = path("dv-source.avi"), out = path("out.dv");
+    decode("-f lavfi -i testsrc2=size=320x240:rate=25 -f lavfi -i sine=frequency=300:sample_rate=48000 -t 1 "
+           "-c:v mjpeg -c:a pcm_s16le -ac 2 " + quote(in));
+    auto [code, text] = ombrix("dvout " + in + " --to " + out);
+    EXPECT_EQ(std::pair(0, out + ": 25 PAL frames, 48000 sample frames\n"), std::pair(code, text));
+    EXPECT_EQ(25u * 144000, std::filesystem::file_size(out));
+    const std::string sound = decode("-i " + quote(out) + " -f s16le -");
+    ASSERT_EQ(48000u * 4, sound.size());
+    EXPECT_TRUE(sound == decode("-i " + quote(in) + " -f s16le -"));
+    EXPECT_EQ(720u * 576 * 3, decode("-i " + quote(out), 24).size());
+}
+
 TEST(Tool, BadInputGetsAReasonAndAnExitCode)
 {
     std::ofstream(path("text.avi")) << "not a movie\n";
@@ -218,6 +234,7 @@ TEST(Tool, BadInputGetsAReasonAndAnExitCode)
         {"", 2, "usage: ombrix COMMAND"},
         {"frames " + path("rgb.avi") + " x", 2, "a frame number must be"},
         {"audio " + path("rgb.avi") + " 0 10", 2, "usage: ombrix audio"},
+        {"dvout " + path("rgb.avi") + " --pal --ntsc --to " + path("x.dv"), 2, "usage: ombrix dvout"},
         {"info " + path("missing.avi"), 1, path("missing.avi") + ": no such file"},
         {"info " + path("text.avi"), 1, path("text.avi") + ": no reader opens it (AVIReader: not an AVI or WAV file"},
         {"info " + path("cut.avi"), 1, path("cut.avi") + ": no reader opens it (AVIReader: truncated"},

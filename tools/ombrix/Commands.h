@@ -22,3 +22,4 @@ int RunThumbs(int argc, char** argv);
 int RunDemo(int argc, char** argv);
 int RunCodecs(int argc, char** argv);
 int RunConvert(int argc, char** argv);
+int RunDVOut(int argc, char** argv);

@@ -29,6 +29,10 @@ const Command commands[] = {
     {"codecs", "codecs", "the writer's video and audio codecs with the indices that select them", RunCodecs},
     {"convert", "convert IN OUT [--video-codec N|NAME] [--audio-codec N|NAME] [--graph]",
      "IN rewritten as OUT through the library's writer (uncompressed UYVY and PCM unless chosen)", RunConvert},
+    {"dvout", "dvout IN --to OUT.dv [--pal | --ntsc] [--graph]",
+     "IN played out through the DV output to a DV device that writes the raw DV stream to OUT.dv\n"
+     "      (PAL for 25-frame or 576-line material unless told)",
+     RunDVOut},
     {"demo", "demo", "write example files with the library's writer, read them back and show what it finds", RunDemo},
 };
 
