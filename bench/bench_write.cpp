@@ -6,100 +6,27 @@
 //  2. Motion JPEG + PCM and MPEG-4 part 2 + PCM.
 // Each write ends with the file on disk (fsync), so both sides pay for the disk alike. Frames per
 // second, median of alternated rounds; the ratio is ours over theirs: above 1, we are faster.
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <stdexcept>
 #include <string>
-#include <vector>
 
-#include "BenchData.h"
-#include "ombrix/OmbrixWriter.h"
+#include "WriteMaterial.h"
 #include "platform/filters/VideoEncoding.h"
-#include "platform/image/Picture.h"
 
 extern "C" {
 #include <libswscale/swscale.h>
 }
 
 namespace fs = std::filesystem;
+using bench::Material;
 
 namespace {
 
 constexpr int Width = 720, Height = 480;
 constexpr unsigned Rate = 30000, Scale = 1001, SampleRate = 48000;
 constexpr unsigned Frames = 300;  // ten seconds
-constexpr unsigned Distinct = 30;  // frames that repeat
 constexpr int Rounds = 7;
 constexpr size_t FrameBytes = size_t(Width) * Height * 2;
-
-// What both sides write: a second of moving pictures, repeated, and a tone.
-struct Material {
-    std::vector<std::vector<uint8_t>> frames;
-    std::vector<int16_t> pcm;  // every sample frame of the whole length
-    unsigned SamplesUntil(unsigned frame) const { return unsigned((frame + 1ULL) * Scale * SampleRate / Rate); }
-};
-
-Material MakeMaterial()
-{
-    Material m;
-    for (unsigned n = 0; n < Distinct; n++) {
-        RgbPicture picture(Width, Height);
-        for (int y = 0; y < Height; y++)
-            for (int x = 0; x < Width; x++) {
-                uint8_t* p = picture.Row(y) + 3 * x;
-                p[0] = uint8_t(x + n * 8), p[1] = uint8_t(y * 2 - n), p[2] = uint8_t((x ^ y) + n);
-            }
-        m.frames.emplace_back(FrameBytes);
-        FromRgb(picture, {1, Width, Height, false}, m.frames.back().data());
-    }
-    const unsigned samples = m.SamplesUntil(Frames - 1);
-    m.pcm.resize(size_t(samples) * 2);
-    for (unsigned i = 0; i < samples; i++)
-        m.pcm[2 * i] = m.pcm[2 * i + 1] = int16_t(9000 * std::sin(2 * M_PI * 440.0 * i / SampleRate));
-    return m;
-}
-
-void SyncToDisk(const fs::path& path)
-{
-    const int fd = open(path.c_str(), O_RDONLY);
-    if (fd < 0 || fsync(fd) != 0)
-        throw std::runtime_error("cannot sync " + path.string());
-    close(fd);
-}
-
-void WriteOurs(const Material& m, const std::string& codec, const fs::path& path)
-{
-    OmbrixWriter writer;
-    for (unsigned i = 0; i < writer.GetNoVideoCodecs(); i++)
-        if (codec == writer.GetVideoCodecName(i))
-            writer.SelectVideoCodec(i);
-    if (codec != writer.GetVideoCodecName(writer.GetVideoCodec()))
-        throw std::runtime_error("the writer lists no " + codec);
-    Ombrix_FileInfo info;
-    info.HasVideo = info.HasAudio = true;
-    info.Width = Width, info.Height = Height, info.Rate = Rate, info.Scale = Scale, info.ColorSpace = 1;
-    info.SampleRate = SampleRate, info.Channels = 2, info.BitsPerSample = 16;
-    std::string name = path.string();
-    if (!writer.OpenFile(name.data(), &info) || writer.GetWritingInfo().ColorSpace != 1)
-        throw std::runtime_error("the writer does not take UYVY for " + codec);
-    unsigned written = 0;
-    for (unsigned n = 0; n < Frames; n++) {
-        unsigned char* buffer = writer.AllocateVideoBuffer();
-        if (!buffer)
-            throw std::runtime_error("the writer lends no buffer");
-        memcpy(buffer, m.frames[n % Distinct].data(), FrameBytes);
-        writer.ReleaseVideoBuffer(buffer);
-        const unsigned until = m.SamplesUntil(n);
-        writer.AddAudioSamples(const_cast<int16_t*>(&m.pcm[2 * size_t(written)]), until - written);
-        written = until;
-    }
-    writer.CloseFile();
-    SyncToDisk(path);
-}
 
 void Check(int code, const char* what)
 {
@@ -150,7 +77,7 @@ void WriteTheirs(const Material& m, const VideoEncoding* encoding, const fs::pat
     };
     unsigned written = 0;
     for (unsigned n = 0; n < Frames; n++) {
-        const uint8_t* frame = m.frames[n % Distinct].data();
+        const uint8_t* frame = m.Frame(n);
         if (encoder) {
             const uint8_t* planes[1] = {frame};
             const int pitch[1] = {Width * 2};
@@ -186,26 +113,16 @@ void WriteTheirs(const Material& m, const VideoEncoding* encoding, const fs::pat
     Check(av_write_trailer(output), "no trailer");
     avio_closep(&output->pb);
     avformat_free_context(output);
-    SyncToDisk(path);
+    bench::syncToDisk(path);
 }
 
 void Compare(const char* label, const Material& m, const std::string& codec, const VideoEncoding* encoding)
 {
     const fs::path ours = bench::dataDirectory() / "written-ours.avi", theirs = bench::dataDirectory() / "written-theirs.avi";
-    std::vector<double> oursMs, theirsMs;
-    bench::alternateRounds(
-        Rounds,
-        [&](bool counted) {
-            const double ms = bench::milliseconds([&] { WriteOurs(m, codec, ours); });
-            if (counted)
-                oursMs.push_back(ms);
-        },
-        [&](bool counted) {
-            const double ms = bench::milliseconds([&] { WriteTheirs(m, encoding, theirs); });
-            if (counted)
-                theirsMs.push_back(ms);
-        });
-    const double oursRate = Frames * 1000.0 / bench::median(oursMs), theirsRate = Frames * 1000.0 / bench::median(theirsMs);
+    const std::vector<bench::Pace> paces = bench::medianPaces(
+        Rounds, Frames,
+        {[&] { bench::writeWithOmbrix(m, codec, "Uncompressed PCM", ours); }, [&] { WriteTheirs(m, encoding, theirs); }});
+    const double oursRate = paces[0].rate, theirsRate = paces[1].rate;
     char line[160];
     snprintf(line, sizeof line, "%s: OmbrixWriter", label);
     bench::printLine(line, oursRate, oursRate / theirsRate,
@@ -225,7 +142,7 @@ int main(int argc, char** argv)
     std::printf("build/bench/bench_write%s\n", argc < 2 ? "  [uncompressed | mjpeg | mpeg4]" : "");
     try {
         av_log_set_level(AV_LOG_ERROR);
-        const Material material = MakeMaterial();
+        const Material material = bench::makeMaterial(Width, Height, Rate, Scale, Frames);
         std::printf("720x480 UYVY at 30000/1001 with 48 kHz stereo PCM, %u frames, written and synced\n", Frames);
         bench::printHeader("frames/s");
         if (wanted("uncompressed"))
