@@ -15,6 +15,7 @@
 #include "platform/win32/AsyncReader.h"
 #include "platform/win32/File.h"
 #include "platform/win32/Memory.h"
+#include "platform/win32/PageCache.h"
 
 namespace {
 
@@ -93,6 +94,20 @@ void ExpectReadsMatch(void* handle, unsigned sector)
     }
 }
 
+// Drops the file's pages from the page cache, then brings back those of [offset, offset + count).
+void CacheOnly(const std::string& path, size_t offset, size_t count)
+{
+    const int fd = open(path.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    fdatasync(fd);
+    posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    // No read-ahead past the bytes asked for.
+    posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
+    std::vector<char> bytes(count);
+    EXPECT_EQ(ssize_t(count), pread(fd, bytes.data(), count, off_t(offset)));
+    close(fd);
+}
+
 // Every check runs once per asynchronous back-end that the system accepts.
 class FileIOBackend : public testing::TestWithParam<AsyncBackend> {
 protected:
@@ -106,6 +121,8 @@ protected:
         if (backend != GetParam())
             GTEST_SKIP() << "this system refuses the back-end";
         SetAsyncBackend(GetParam());
+        // The back-end reads what the page cache does not serve.
+        IgnorePageCache(true);
         Reopen();
     }
     void Reopen()
@@ -118,6 +135,7 @@ protected:
     void TearDown() override
     {
         SetAsyncBackend(AsyncBackend::IoUring);
+        IgnorePageCache(false);
         EXPECT_EQ(handle == INVALID_HANDLE_VALUE ? 0 : myClose(handle), 0);
     }
 
@@ -128,6 +146,10 @@ TEST_P(FileIOBackend, ReadsMatchTheFile)
 {
     // On this machine's disk, then on 4096-byte sectors: reads keep to the sector size found for
     // the device; beyond a page the file is read through the page cache, on the 512-byte grid.
+    ExpectReadsMatch(handle, 512);
+    IgnorePageCache(false);
+    CacheOnly(File().path, 0, FileSize);
+    Reopen();
     ExpectReadsMatch(handle, 512);
     for (auto [detected, sector] : {std::pair{4096u, 4096u}, {8192u, 512u}}) {
         OnFourKilobyteDevice device(detected);
@@ -223,6 +245,36 @@ const char* const backendNames[] = {"IoUring", "LinuxAio", "Pread"};
 INSTANTIATE_TEST_SUITE_P(FileIO, FileIOBackend,
                          testing::Values(AsyncBackend::IoUring, AsyncBackend::LinuxAio, AsyncBackend::Pread),
                          [](const auto& info) { return std::string(backendNames[int(info.param)]); });
+
+// An unbuffered read is served by the page cache, at once, when it holds every page of it; else
+// the device reads it all, and brings nothing into the cache.
+TEST(FileIOWrapper, ReadsThePageCacheHoldsWhole)
+{
+    const std::string& path = File().path;
+    Pages pages = AllocatePages(Big);
+    for (auto [cachedFrom, cachedBytes, fromCache] : {std::tuple{0ul, FileSize, true}, {0ul, 0ul, false}, {0ul, Big / 2, false},
+                                                      {Big / 2, Big / 2, false}, {4096ul, Big - 8192, true}}) {
+        CacheOnly(path, cachedFrom, cachedBytes);
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_NO_BUFFERING | FILE_FLAG_OVERLAPPED, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file);
+        OVERLAPPED request{};
+        request.Offset = 4096;
+        const DWORD count = Big - 8192;
+        DWORD read = 0;
+        const BOOL atOnce = ReadFile(file, pages.get(), count, &read, &request);
+        EXPECT_TRUE(atOnce || GetLastError() == ERROR_IO_PENDING);
+        EXPECT_TRUE(GetOverlappedResult(file, &request, &read, TRUE) && read == count && SameAsFile(pages.get(), 4096, count))
+            << cachedBytes << " bytes cached from " << cachedFrom;
+        // io_uring runs a read from the disk past the call.
+        if (AsyncReader::Create(-1, AsyncBackend::IoUring)->Backend() == AsyncBackend::IoUring) {
+            EXPECT_EQ(fromCache, bool(atOnce)) << cachedBytes << " bytes cached from " << cachedFrom;
+        }
+        EXPECT_EQ(fromCache, PageCache(path.c_str()).Read(pages.get(), count, 4096) == long(count))
+            << "a read from the disk left its pages in the cache";
+        CloseHandle(file);
+    }
+}
 
 TEST(FileIOWrapper, SeekMethodsAndNoFile)
 {

@@ -49,16 +49,19 @@ private:
     std::vector<OVERLAPPED*> m_Refused;
 };
 
-// While it lives, files opened are on a FourKilobyteDevice whose sector size is found to be detected.
+// While it lives, files opened are on a FourKilobyteDevice whose sector size is found to be detected;
+// every read goes to the device, none is served by the page cache.
 struct OnFourKilobyteDevice {
     explicit OnFourKilobyteDevice(DWORD detected)
     {
         SetDeviceSectorSize(detected);
         SetAsyncReaderWrapper(FourKilobyteDevice::Wrap);
+        IgnorePageCache(true);
     }
     ~OnFourKilobyteDevice()
     {
         SetDeviceSectorSize(0);
         SetAsyncReaderWrapper(nullptr);
+        IgnorePageCache(false);
     }
 };

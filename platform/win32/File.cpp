@@ -14,6 +14,7 @@
 
 #include "AsyncReader.h"
 #include "Handle.h"
+#include "PageCache.h"
 
 namespace {
 
@@ -26,11 +27,13 @@ constexpr DWORD LargestDirectSectorSize = 4096;
 constexpr DWORD InvalidFileSize = 0xFFFFFFFF;
 
 std::atomic<DWORD> forcedSectorSize{0};
+std::atomic<bool> pageCacheIgnored{false};
 
 // What a HANDLE from CreateFileA points to.
 struct PlatformFile : KernelObject {
-    PlatformFile(int descriptor, bool noBuffering, DWORD sector)
-        : fd(descriptor), unbuffered(noBuffering), sectorSize(sector), reader(AsyncReader::ForFile(descriptor))
+    PlatformFile(int descriptor, bool noBuffering, DWORD sector, std::unique_ptr<PageCache> pages)
+        : fd(descriptor), unbuffered(noBuffering), sectorSize(sector), reader(AsyncReader::ForFile(descriptor)),
+          cache(std::move(pages))
     {
     }
     // The reader goes first: it waits for the reads in flight on fd.
@@ -46,6 +49,7 @@ struct PlatformFile : KernelObject {
     bool unbuffered;   // opened with FILE_FLAG_NO_BUFFERING: reads keep to the sector grid
     DWORD sectorSize;  // that grid
     std::unique_ptr<AsyncReader> reader;
+    std::unique_ptr<PageCache> cache;  // for a file read past the page cache
 };
 
 PlatformFile* FileOf(HANDLE handle) { return dynamic_cast<PlatformFile*>(ObjectOf(handle)); }
@@ -154,7 +158,8 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, void* security, D
             return INVALID_HANDLE_VALUE;
         }
     }
-    return new PlatformFile(fd, unbuffered, sector);
+    std::unique_ptr<PageCache> cache = direct && !pageCacheIgnored ? std::make_unique<PageCache>(name) : nullptr;
+    return new PlatformFile(fd, unbuffered, sector, std::move(cache));
 }
 
 BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD count, DWORD* transferred, OVERLAPPED* overlapped)
@@ -170,8 +175,11 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD count, DWORD* transferred, OVE
     if (file->unbuffered && (offset % sector || count % sector || (uintptr_t)buffer % sector))
         return Fail(ERROR_INVALID_PARAMETER);
     overlapped->Request = file->reader.get();
+    long cached = -1;
     if (count == 0)
         overlapped->Internal = overlapped->InternalHigh = 0;  // done at once, with nothing read
+    else if (file->cache && (cached = file->cache->Read(buffer, count, offset)) >= 0)
+        RecordCompletion(overlapped, cached);
     else if (file->reader->Start(overlapped, buffer, count, offset)) {
         if (transferred)
             *transferred = 0;
@@ -235,6 +243,8 @@ BOOL GetFileInformationByHandleEx(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS infoC
 }
 
 void SetDeviceSectorSize(DWORD bytes) { forcedSectorSize = bytes; }
+
+void IgnorePageCache(bool ignored) { pageCacheIgnored = ignored; }
 
 DWORD GetFileSize(HANDLE file, DWORD* high)
 {

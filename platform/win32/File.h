@@ -10,7 +10,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, void* security, D
 // With FILE_FLAG_NO_BUFFERING the offset, the length and the buffer must be multiples of the
 // handle's sector size (GetFileInformationByHandleEx, FileStorageInfo).
 // With an OVERLAPPED: TRUE when the read completed at once, FALSE with ERROR_IO_PENDING while
-// it runs. A file handle has at most one read in flight per OVERLAPPED.
+// it runs. An unbuffered read whose every page the page cache holds is copied from there at once. A file handle has at most one read in flight per OVERLAPPED.
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD count, DWORD* transferred, OVERLAPPED* overlapped);
 // Polls the request; once it is seen complete, Internal leaves STATUS_PENDING.
 BOOL HasOverlappedIoCompleted(OVERLAPPED* overlapped);
@@ -45,3 +45,6 @@ BOOL DeleteFileA(LPCSTR name);
 // For tests: files opened from now on take bytes as their device's sector size instead of
 // asking the system (0: ask it).
 void SetDeviceSectorSize(DWORD bytes);
+// For tests and measurements: unbuffered handles opened from now on read past the page cache even
+// where it holds their bytes (false: they take them from it).
+void IgnorePageCache(bool ignored);

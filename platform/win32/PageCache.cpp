@@ -1,0 +1,110 @@
+#include "PageCache.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+// cachestat(2), from Linux 6.5; the C library may not know it yet.
+constexpr long CachestatCall = 451;
+struct CachestatRange {
+    uint64_t offset;
+    uint64_t length;
+};
+struct Cachestat {
+    uint64_t cached, dirty, writeback, evicted, recentlyEvicted;
+};
+
+const long PageBytes = sysconf(_SC_PAGESIZE);
+
+}  // namespace
+
+PageCache::PageCache(const char* name)
+{
+    m_Fd = open(name, O_RDONLY | O_CLOEXEC);
+    // A read that misses must not bring more of the file in than it asked for.
+    if (m_Fd >= 0)
+        posix_fadvise(m_Fd, 0, 0, POSIX_FADV_RANDOM);
+}
+
+PageCache::~PageCache()
+{
+    if (m_Map)
+        munmap(m_Map, m_MapSize);
+    if (m_Fd >= 0)
+        close(m_Fd);
+}
+
+long PageCache::Read(void* buffer, size_t count, uint64_t offset)
+{
+    if (m_Fd < 0 || !Resident(offset, count))
+        return -1;
+    // Pages can leave the cache after the question: a read that would wait gives up.
+    size_t done = 0;
+    while (done < count) {
+        iovec part{static_cast<char*>(buffer) + done, count - done};
+        const ssize_t got = preadv2(m_Fd, &part, 1, off_t(offset + done), RWF_NOWAIT);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return -1;
+        if (got == 0)
+            break;
+        done += size_t(got);
+    }
+    return long(done);
+}
+
+bool PageCache::Resident(uint64_t offset, size_t count)
+{
+    struct stat info;
+    if (fstat(m_Fd, &info) != 0)
+        return false;
+    const uint64_t size = uint64_t(info.st_size);
+    if (offset >= size || count == 0)
+        return true;
+    const uint64_t page = uint64_t(PageBytes);
+    const uint64_t first = offset / page, end = (std::min<uint64_t>(size, offset + count) + page - 1) / page;
+    if (m_bCachestat) {
+        CachestatRange range{first * page, (end - first) * page};
+        Cachestat stat{};
+        if (syscall(CachestatCall, m_Fd, &range, &stat, 0) == 0)
+            return stat.cached >= end - first;
+        if (errno != ENOSYS && errno != EPERM)
+            return false;
+        m_bCachestat = false;
+    }
+    return ResidentByMapping(first * page, size_t((end - first) * page), size);
+}
+
+bool PageCache::ResidentByMapping(uint64_t offset, size_t count, uint64_t fileSize)
+{
+    // The mapping follows the file as it grows.
+    if (offset + count > m_MapSize) {
+        if (m_Map)
+            munmap(m_Map, m_MapSize);
+        m_MapSize = 0;
+        m_Map = mmap(nullptr, fileSize, PROT_READ, MAP_SHARED, m_Fd, 0);
+        if (m_Map == MAP_FAILED) {
+            m_Map = nullptr;
+            return false;
+        }
+        m_MapSize = fileSize;
+    }
+    const size_t pages = count / size_t(PageBytes);
+    std::unique_ptr<unsigned char[]> resident(new unsigned char[pages]);
+    if (mincore(static_cast<char*>(m_Map) + offset, count, resident.get()) != 0)
+        return false;
+    for (size_t p = 0; p < pages; p++)
+        if (!(resident[p] & 1))
+            return false;
+    return true;
+}

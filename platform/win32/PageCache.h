@@ -1,0 +1,32 @@
+// Reads that the page cache can serve at once. Unbuffered reading keeps huge files from flushing
+// the host's cache, but bytes another program already brought into it come faster from there: a
+// file's second, buffered descriptor copies them out when every page of the range is resident.
+// Asking costs no disk access and starts none (cachestat, or mincore over a mapping of the file
+// on kernels without it).
+#pragma once
+
+#include <cstdint>
+#include <cstddef>
+
+class PageCache {
+public:
+    // For the file of that name; every Read fails when it cannot be opened again.
+    explicit PageCache(const char* name);
+    ~PageCache();
+    PageCache(const PageCache&) = delete;
+    PageCache& operator=(const PageCache&) = delete;
+
+    // Reads count bytes at offset into buffer when every page of them (up to the end of the file)
+    // is resident, without waiting for the disk: the bytes read (0 at or past the end). -1 when
+    // any of them would have to come from the disk; the buffer may then hold part of them.
+    long Read(void* buffer, size_t count, uint64_t offset);
+
+private:
+    bool Resident(uint64_t offset, size_t count);
+    bool ResidentByMapping(uint64_t offset, size_t count, uint64_t fileSize);
+
+    int m_Fd = -1;  // buffered, no read-ahead
+    bool m_bCachestat = true;  // the kernel has cachestat
+    void* m_Map = nullptr;  // the whole file, for mincore
+    uint64_t m_MapSize = 0;
+};
