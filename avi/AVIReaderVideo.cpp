@@ -88,11 +88,13 @@ unsigned char* AVIReader::StoredFrame(unsigned int n, bool singleFrame)
             !ReadChunk(1 - use, next, frames - 1, true, false, &size))
             FinishReadAhead();
     } else {
-        const bool ahead = !singleFrame && n + 1 < frames;
-        if (!ReadChunk(0, n, ahead ? n + 1 : n, false, true, &size))
+        // A jump: what was being read ahead is not wanted. The frame after this one is read in
+        // the background, so that a host jumping on does not wait for it.
+        CancelReadAhead();
+        if (!ReadChunk(0, n, n, false, true, &size))
             return nullptr;
-        if (ahead && m_ReadEnd[0] == n + 1)
-            ReadChunk(1, n + 1, n + 1, false, false, &size);
+        if (!singleFrame && n + 1 < frames && !ReadChunk(1, n + 1, n + 1, true, false, &size))
+            FinishReadAhead();
     }
     return (unsigned char*)Chunk(n, n, &size);
 }
@@ -352,6 +354,16 @@ const unsigned char* AVIReader::Chunk(unsigned int frame, unsigned int last, uns
     if (*size > held)
         *size = (unsigned int)held;
     return *size ? m_ReadBuffer[b] + at : nullptr;
+}
+
+// Drops the read left running; its buffer holds nothing.
+void AVIReader::CancelReadAhead()
+{
+    if (m_ReadAhead >= 0 && m_AviHandle->hFile) {
+        myCancelRead(m_AviHandle->hFile);
+        m_ReadFrame[m_ReadAhead] = None;
+    }
+    m_ReadAhead = -1;
 }
 
 // Waits for the read left running; a buffer whose read failed holds nothing.

@@ -1,8 +1,11 @@
 // AVIReader end to end, each against a reference measured in the same run:
-//  1. every frame of a 1.2 GB uncompressed 1080p UYVY OpenDML AVI through LoadVideoFrame, in MB/s
-//     against `dd bs=4M iflag=direct` over the same file (rounds alternate, medians), and the
-//     reader's peak resident growth, measured in a forked child after a quarter and after all
-//     frames: it must stay near its two read buffers whatever the file length;
+//  1. every frame of a 1.2 GB uncompressed 1080p UYVY OpenDML AVI, dropped from the page cache,
+//     through LoadVideoFrame, in MB/s against `dd bs=4M iflag=direct` over the same file (rounds
+//     alternate, medians), and the reader's peak resident growth, measured in a forked child after
+//     a quarter and after all frames: it must stay near its two read buffers whatever the file
+//     length;
+// 1b. the same file in the page cache: every frame, and 500 seeded random frames, against a
+//     libavformat demuxer reading the same packets (seeking to each random one);
 //  2. all audio of a 60 s type-1 DV AVI through LoadAudioSamples in 48000-frame requests: it has
 //     to read every DV frame, so its rate is file bytes / time against dd's; the PCM is compared
 //     with the ffmpeg tool's decode of the same raw DV;
@@ -14,6 +17,7 @@
 //     libswscale decoding the same packets from memory (as bench_vfw's reference), in frames per
 //     second and the reader's overhead.
 #include <ffms.h>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -66,6 +70,24 @@ unsigned Touch(const unsigned char* image, size_t size)
     for (size_t at = 0; at < size; at += page)
         sum += image[at];
     return sum + image[size - 1];
+}
+
+// Drops the file from the page cache: every read of it then comes from the disk.
+void Evict(const fs::path& path)
+{
+    const int fd = open(path.c_str(), O_RDONLY);
+    if (fd < 0 || posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) != 0)
+        throw std::runtime_error("cannot drop " + path.string() + " from the page cache");
+    close(fd);
+}
+
+// Reads the file through the page cache, so that all of it is there.
+void Warm(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> block(8 << 20);
+    while (in.read(block.data(), std::streamsize(block.size())) || in.gcount() > 0)
+        sink = sink + unsigned(block[0]);
 }
 
 // ---- 1. sequential uncompressed video ----
@@ -141,6 +163,7 @@ void SequentialVideo()
     for (int r = 0; r < rounds; r++) {
         for (int which = 0; which < 2; which++) {
             if ((which == 0) == (r % 2 == 0)) {
+                Evict(file);
                 const VideoRun run = ReadAllFramesInChild(file);
                 if (run.failures)
                     std::printf("  reader: %u failed frames\n", run.failures);
@@ -161,6 +184,90 @@ void SequentialVideo()
     std::printf("  peak RSS growth of the reader child: %.1f MB after 1/4 of the frames, %.1f MB after all "
                 "(read buffers ~2 x %.1f MB)\n",
                 worstQuarter / 1024.0, worstGrowth / 1024.0, 1920.0 * 1080 * 2 / 1048576);
+}
+
+// ---- 1b. the same file in the page cache ----
+
+// A libavformat demuxer over the file, single-threaded, as a player reads packets.
+struct Demuxer {
+    explicit Demuxer(const fs::path& file)
+    {
+        if (avformat_open_input(&context, file.c_str(), nullptr, nullptr) < 0 ||
+            avformat_find_stream_info(context, nullptr) < 0)
+            throw std::runtime_error("libavformat cannot open " + file.string());
+    }
+    ~Demuxer() { avformat_close_input(&context); }
+    // The next packet's bytes touched, 1 a page; its size (0 at the end).
+    size_t Next()
+    {
+        AVPacket* packet = av_packet_alloc();
+        size_t size = 0;
+        if (av_read_frame(context, packet) >= 0) {
+            size = size_t(packet->size);
+            sink = sink + Touch(packet->data, size);
+        }
+        av_packet_free(&packet);
+        return size;
+    }
+    AVFormatContext* context = nullptr;
+};
+
+void WarmVideo()
+{
+    const fs::path file = bench::makeOnce(
+        "uyvy-1080p-290.avi", "ffmpeg -nostdin -v error -y -f lavfi -i color=c=0x4080c0:size=1920x1080:rate=25 "
+                              "-frames:v 290 -c:v rawvideo -pix_fmt uyvy422 -f avi {out}");
+    Warm(file);
+    std::string name = file.string();
+    Ombrix_FileInfo info;
+    AVIReader reader(name.data(), &info, false, true);
+    if (!reader.GetIsValidAVIFile() || info.ColorSpace != 1)
+        throw std::runtime_error("the reader does not open " + name);
+    const size_t frameSize = size_t(info.Width) * info.Height * 2;
+    std::mt19937 random(15);
+    std::vector<unsigned> requests(500);
+    for (unsigned& n : requests)
+        n = unsigned(random() % info.NumFrames);
+
+    const auto ours = [&](bool sequential) {
+        const auto start = Clock::now();
+        for (unsigned i = 0; i < (sequential ? info.NumFrames : unsigned(requests.size())); i++) {
+            unsigned char* image = reader.LoadVideoFrame(sequential ? i : requests[i], info.Rate, info.Scale, false);
+            if (!image)
+                throw std::runtime_error("frame refused");
+            sink = sink + Touch(image, frameSize);
+            reader.ReleaseVideoFrame(image);
+        }
+        return Seconds(start);
+    };
+    const auto theirs = [&](bool sequential) {
+        Demuxer demuxer(file);
+        const auto start = Clock::now();
+        if (sequential)
+            while (demuxer.Next()) {
+            }
+        else
+            for (unsigned n : requests)
+                if (av_seek_frame(demuxer.context, 0, n, AVSEEK_FLAG_ANY) < 0 || demuxer.Next() != frameSize)
+                    throw std::runtime_error("libavformat missed a frame");
+        return Seconds(start);
+    };
+    std::printf("1b. the same file in the page cache, %d rounds, medians\n", rounds);
+    std::printf("  %-44s %9s %9s %9s\n", "", "ours", "theirs", "ratio");
+    for (bool sequential : {true, false}) {
+        std::vector<double> a, b;
+        for (int r = 0; r < rounds; r++)
+            for (int which = 0; which < 2; which++)
+                ((which == 0) == (r % 2 == 0) ? a : b).push_back((which == 0) == (r % 2 == 0) ? ours(sequential) : theirs(sequential));
+        const double count = sequential ? info.NumFrames : double(requests.size());
+        const double x = bench::median(a), y = bench::median(b);
+        if (sequential)
+            std::printf("  %-44s %9.0f %9.0f %9.2f  (target >= 0.9)\n", "sequential MB/s vs libavformat packets",
+                        count * frameSize / x / 1e6, count * frameSize / y / 1e6, y / x);
+        else
+            std::printf("  %-44s %9.0f %9.0f %9.2f  (target >= 0.9)\n", "500 random frames/s vs libavformat seeks",
+                        count / x, count / y, y / x);
+    }
 }
 
 // ---- 2. DV audio ----
@@ -545,7 +652,7 @@ void SequentialMPEG4()
 
 }  // namespace
 
-// With arguments, only the named parts run: video, dv, mjpeg, mpeg4 and mpeg4b (part 3 on the
+// With arguments, only the named parts run: video, videowarm (part 1b), dv, mjpeg, mpeg4 and mpeg4b (part 3 on the
 // MPEG-4 files), mpeg4seq (part 4).
 int main(int argc, char** argv)
 {
@@ -553,6 +660,8 @@ int main(int argc, char** argv)
     try {
         if (wanted("video"))
             SequentialVideo();
+        if (wanted("videowarm"))
+            WarmVideo();
         if (wanted("dv"))
             DVAudio();
         if (wanted("mjpeg"))

@@ -158,6 +158,14 @@ int FileIOWrapper::myFinishRead()
     return m_AsyncFailed ? -1 : 0;
 }
 
+void FileIOWrapper::myCancelRead()
+{
+    if (m_Pending)
+        CancelIoEx(m_File, &m_Request);
+    WaitPending(false);
+    m_AsyncFailed = false;
+}
+
 int FileIOWrapper::myClose() { return CloseHandle(m_File) ? 0 : -1; }
 
 unsigned long FileIOWrapper::myGetFileSize(unsigned long* high)
@@ -217,6 +225,12 @@ int myFinishRead(void* handle)
     if (handle == INVALID_HANDLE_VALUE)
         return -1;
     return ReaderOf(handle)->myFinishRead();
+}
+
+void myCancelRead(void* handle)
+{
+    if (handle != INVALID_HANDLE_VALUE)
+        ReaderOf(handle)->myCancelRead();
 }
 
 int myClose(void* handle)

@@ -27,6 +27,10 @@ public:
     // Waits for the asynchronous read left running: 0 when it succeeded (or there is none), -1
     // when it failed.
     int myFinishRead();
+    // Ends the asynchronous read left running, its bytes no longer wanted: one the page cache
+    // would serve is dropped at once, one the disk has begun is waited for. Its destination holds
+    // nothing to use after it.
+    void myCancelRead();
     int myClose();
     unsigned long myGetFileSize(unsigned long* high);
 
@@ -51,5 +55,6 @@ long long myTell64(void* handle);
 unsigned long myTell(void* handle);
 int myRead(void* handle, void* destination, unsigned long count, unsigned int* skip, bool asynchronous);
 int myFinishRead(void* handle);
+void myCancelRead(void* handle);
 int myClose(void* handle);
 unsigned long myGetFileSize(void* handle, unsigned long* high);

@@ -59,6 +59,7 @@ private:
     int HeldIn(unsigned int frame);
     const unsigned char* Chunk(unsigned int frame, unsigned int last, unsigned int* size);
     void FinishReadAhead();
+    void CancelReadAhead();
     bool LoadPCMSamples(void* buffer, unsigned int start, unsigned int count);
     bool LoadDVSamples(void* buffer, unsigned int start, unsigned int count);
     unsigned int DVFrameCapacity();

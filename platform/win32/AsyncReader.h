@@ -44,6 +44,9 @@ public:
     // Blocks until at least one read in flight has finished and is recorded, or until
     // milliseconds have passed (INFINITE: no limit).
     virtual void Wait(DWORD milliseconds) = 0;
+    // Ends a read that has not begun, recorded as cancelled (ECANCELED); false when it has (it
+    // finishes as it would).
+    virtual bool Cancel(OVERLAPPED* request) { return false; }
 };
 
 // Records a finished read in its request; result: bytes read, or a negated errno.

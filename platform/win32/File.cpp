@@ -14,7 +14,7 @@
 
 #include "AsyncReader.h"
 #include "Handle.h"
-#include "PageCache.h"
+#include "CachedReader.h"
 
 namespace {
 
@@ -31,9 +31,8 @@ std::atomic<bool> pageCacheIgnored{false};
 
 // What a HANDLE from CreateFileA points to.
 struct PlatformFile : KernelObject {
-    PlatformFile(int descriptor, bool noBuffering, DWORD sector, std::unique_ptr<PageCache> pages)
-        : fd(descriptor), unbuffered(noBuffering), sectorSize(sector), reader(AsyncReader::ForFile(descriptor)),
-          cache(std::move(pages))
+    PlatformFile(int descriptor, bool noBuffering, DWORD sector, std::unique_ptr<AsyncReader> fileReader)
+        : fd(descriptor), unbuffered(noBuffering), sectorSize(sector), reader(std::move(fileReader))
     {
     }
     // The reader goes first: it waits for the reads in flight on fd.
@@ -49,7 +48,6 @@ struct PlatformFile : KernelObject {
     bool unbuffered;   // opened with FILE_FLAG_NO_BUFFERING: reads keep to the sector grid
     DWORD sectorSize;  // that grid
     std::unique_ptr<AsyncReader> reader;
-    std::unique_ptr<PageCache> cache;  // for a file read past the page cache
 };
 
 PlatformFile* FileOf(HANDLE handle) { return dynamic_cast<PlatformFile*>(ObjectOf(handle)); }
@@ -158,8 +156,11 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, void* security, D
             return INVALID_HANDLE_VALUE;
         }
     }
-    std::unique_ptr<PageCache> cache = direct && !pageCacheIgnored ? std::make_unique<PageCache>(name) : nullptr;
-    return new PlatformFile(fd, unbuffered, sector, std::move(cache));
+    std::unique_ptr<AsyncReader> reader = AsyncReader::ForFile(fd);
+    // What the page cache holds of a file read past it comes from there.
+    if (direct && !pageCacheIgnored)
+        reader = std::make_unique<CachedReader>(name, std::move(reader));
+    return new PlatformFile(fd, unbuffered, sector, std::move(reader));
 }
 
 BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD count, DWORD* transferred, OVERLAPPED* overlapped)
@@ -175,11 +176,8 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD count, DWORD* transferred, OVE
     if (file->unbuffered && (offset % sector || count % sector || (uintptr_t)buffer % sector))
         return Fail(ERROR_INVALID_PARAMETER);
     overlapped->Request = file->reader.get();
-    long cached = -1;
     if (count == 0)
         overlapped->Internal = overlapped->InternalHigh = 0;  // done at once, with nothing read
-    else if (file->cache && (cached = file->cache->Read(buffer, count, offset)) >= 0)
-        RecordCompletion(overlapped, cached);
     else if (file->reader->Start(overlapped, buffer, count, offset)) {
         if (transferred)
             *transferred = 0;
@@ -214,6 +212,16 @@ BOOL GetOverlappedResultEx(HANDLE file, OVERLAPPED* overlapped, DWORD* transferr
             return Fail(WAIT_TIMEOUT);
     }
     return Finished(overlapped, transferred);
+}
+
+BOOL CancelIoEx(HANDLE handle, OVERLAPPED* overlapped)
+{
+    if (!FileOf(handle) || !overlapped)
+        return Fail(ERROR_INVALID_PARAMETER);
+    // Polling first would finish a read that has not begun.
+    if (overlapped->Internal != STATUS_PENDING || !static_cast<AsyncReader*>(overlapped->Request)->Cancel(overlapped))
+        return Fail(ERROR_NOT_FOUND);
+    return TRUE;
 }
 
 BOOL GetFileSizeEx(HANDLE handle, LARGE_INTEGER* size)

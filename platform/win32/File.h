@@ -10,7 +10,8 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, void* security, D
 // With FILE_FLAG_NO_BUFFERING the offset, the length and the buffer must be multiples of the
 // handle's sector size (GetFileInformationByHandleEx, FileStorageInfo).
 // With an OVERLAPPED: TRUE when the read completed at once, FALSE with ERROR_IO_PENDING while
-// it runs. An unbuffered read whose every page the page cache holds is copied from there at once. A file handle has at most one read in flight per OVERLAPPED.
+// it runs. An unbuffered read whose every page the page cache holds is copied from there, when it
+// is first polled or waited for. A file handle has at most one read in flight per OVERLAPPED.
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD count, DWORD* transferred, OVERLAPPED* overlapped);
 // Polls the request; once it is seen complete, Internal leaves STATUS_PENDING.
 BOOL HasOverlappedIoCompleted(OVERLAPPED* overlapped);
@@ -18,6 +19,9 @@ BOOL GetOverlappedResult(HANDLE file, OVERLAPPED* overlapped, DWORD* transferred
 // Waits at most milliseconds for the read; WAIT_TIMEOUT when it is still running.
 BOOL GetOverlappedResultEx(HANDLE file, OVERLAPPED* overlapped, DWORD* transferred, DWORD milliseconds,
                            BOOL alertable);
+// Cancels the read if it has not begun: it then completes at once with ERROR_OPERATION_ABORTED.
+// FALSE with ERROR_NOT_FOUND when it has finished or is under way (wait for it as usual).
+BOOL CancelIoEx(HANDLE file, OVERLAPPED* overlapped);
 BOOL GetFileSizeEx(HANDLE file, LARGE_INTEGER* size);
 
 enum FILE_INFO_BY_HANDLE_CLASS { FileStorageInfo = 16 };

@@ -1,8 +1,8 @@
 // Reads that the page cache can serve at once. Unbuffered reading keeps huge files from flushing
 // the host's cache, but bytes another program already brought into it come faster from there: a
-// file's second, buffered descriptor copies them out when every page of the range is resident.
-// Asking costs no disk access and starts none (cachestat, or mincore over a mapping of the file
-// on kernels without it).
+// second, buffered descriptor of the file copies them out when every page of the range is
+// resident. Asking costs no disk access and starts none (cachestat, or mincore over a mapping of
+// the file on kernels without it).
 #pragma once
 
 #include <cstdint>
@@ -20,9 +20,10 @@ public:
     // is resident, without waiting for the disk: the bytes read (0 at or past the end). -1 when
     // any of them would have to come from the disk; the buffer may then hold part of them.
     long Read(void* buffer, size_t count, uint64_t offset);
+    // Every page of count bytes at offset (up to the end of the file) is in the cache.
+    bool Resident(uint64_t offset, size_t count);
 
 private:
-    bool Resident(uint64_t offset, size_t count);
     bool ResidentByMapping(uint64_t offset, size_t count, uint64_t fileSize);
 
     int m_Fd = -1;  // buffered, no read-ahead
