@@ -251,6 +251,9 @@ struct Entry {
     bool video;
     double quality;  // 0: exact; else the least PSNR (video) or SNR (audio) in dB
     unsigned beyond = 0;  // sample frames a decode may give past those pushed (a padded block, a codec's delay)
+    int width = 160, height = 120;
+    unsigned rate = 25, scale = 1, frames = 12;
+    unsigned dvFrame = 0;  // DV: the bytes of each frame, which carries the sound; there is no other stream
 };
 
 class OmbrixWriterEntries : public testing::TestWithParam<Entry> {};
@@ -259,7 +262,7 @@ std::string EntryName(const testing::TestParamInfo<Entry>& info)
 {
     std::string name = info.param.name;
     std::erase_if(name, [](char c) { return !isalnum(c); });
-    return name;
+    return info.param.height == 120 ? name : name + std::to_string(info.param.height);
 }
 
 // A pattern and a tone through the entry: FFmpeg finds every frame and sample pushed, exact for
@@ -273,14 +276,19 @@ TEST_P(OmbrixWriterEntries, WrittenAndReadBack)
     ASSERT_LT(index, names(writer, entry.video).size()) << entry.name << " is not listed";
     (writer.*(entry.video ? &OmbrixWriter::SelectVideoCodec : &OmbrixWriter::SelectAudioCodec))(index);
     const std::string path = dir.path("entry.avi");
-    const Pushed pushed = writeFile(writer, path, describe(entry.video, true), 12, 48000);
+    const Pushed pushed = writeFile(writer, path, describe(entry.video, true, entry.width, entry.height, entry.rate, entry.scale),
+                                    entry.frames, 48000);
     const auto close = [&](double measured) { return entry.quality == 0 ? measured == 99 : measured >= entry.quality; };
 
     if (entry.video) {
         const std::vector<Bytes> decoded = ffmpegFrames(path, pushed.format);
         ASSERT_EQ(pushed.frames.size(), decoded.size());
+        // A lossy frame one off may pass the bound, as the pattern moves little: its number tells.
+        const FrameFormat topDown{pushed.format.colorSpace, pushed.format.width, pushed.format.height, false};
         for (size_t n = 0; n < decoded.size(); n++)
-            EXPECT_TRUE(close(psnr(topFirst(pushed.frames[n], pushed.format), decoded[n]))) << "frame " << n;
+            EXPECT_TRUE(close(psnr(topFirst(pushed.frames[n], pushed.format), decoded[n])) &&
+                        n == patternNumber(topDown, decoded[n].data()))
+                << "frame " << n;
     }
     const Bytes pcm = ffmpegPcm(path);
     const unsigned channels = 2;
@@ -305,7 +313,12 @@ TEST_P(OmbrixWriterEntries, WrittenAndReadBack)
                                    : ToRgb(pushed.format, pushed.frames[n].data()).pixels;
             const Bytes got = want.size() == back.frames[n].size() ? back.frames[n] : ToRgb(read, back.frames[n].data()).pixels;
             EXPECT_GE(psnr(want, got), entry.quality == 0 && want.size() == back.frames[n].size() ? 99 : 30.0) << "frame " << n;
+            EXPECT_EQ(n, patternNumber(read, back.frames[n].data()));
         }
+    }
+    if (entry.dvFrame) {
+        for (const RiffChunk& chunk : moviChunks(path))
+            EXPECT_TRUE(chunk.id == "ix00" || (chunk.id == "00dc" && chunk.size == entry.dvFrame)) << chunk.id << " " << chunk.size;
     }
     // A-law and mu-law state 8 bits, which the reader serves.
     Bytes served = back.pcm;
@@ -331,6 +344,12 @@ INSTANTIATE_TEST_SUITE_P(Compressed, OmbrixWriterEntries,
                                          Entry{"A-law", false, 30}, Entry{"mu-law", false, 30},
                                          Entry{"MS ADPCM", false, 20, 2040}, Entry{"IMA ADPCM", false, 20, 2040},
                                          Entry{"MP3", false, 20, 1105 + 1152}),
+                         EntryName);
+// A type-1 DV AVI, PAL or NTSC by the height; its audio is 16-bit PCM in the frames: exact. 43 NTSC
+// frames hold 1601.6 sample frames each exactly, as the pushed tone.
+INSTANTIATE_TEST_SUITE_P(DV, OmbrixWriterEntries,
+                         testing::Values(Entry{"DV Video with interleaved DV Audio", true, 30, 0, 720, 576, 25, 1, 40, 144000},
+                                         Entry{"DV Video with interleaved DV Audio", true, 30, 0, 720, 480, 30000, 1001, 43, 120000}),
                          EntryName);
 
 // The DV Video Encoder chosen by name writes a video-only AVI of 'dvsd' frames, PAL's for frames
