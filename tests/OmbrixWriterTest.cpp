@@ -455,6 +455,27 @@ TEST(OmbrixWriterFailures, AnUnwritablePathIsRefusedAndSharedWritersLiveOn)
         "an unwritable path and a shared writer");
 }
 
+// Writes frames through the writer into a file over 4 GiB: fill(n, buffer) makes frame n, in
+// the layout the writer took, and audio(n) the sample frames that follow it.
+void writeLarge(OmbrixWriter& writer, const std::string& path, Ombrix_FileInfo info, unsigned frames,
+                const std::function<void(unsigned, unsigned char*)>& fill, const std::function<const Bytes&(unsigned)>& audio)
+{
+    const auto room = std::filesystem::space(std::filesystem::path(path).parent_path()).available;
+    ASSERT_GT(room, 5ULL << 30) << "no room for a file over 4 GiB";
+    ASSERT_TRUE(writer.OpenFile(const_cast<char*>(path.c_str()), &info));
+    ASSERT_EQ(info.ColorSpace, writer.GetWritingInfo().ColorSpace);
+    for (unsigned n = 0; n < frames; n++) {
+        unsigned char* buffer = writer.AllocateVideoBuffer();
+        ASSERT_NE(nullptr, buffer) << n;
+        fill(n, buffer);
+        writer.ReleaseVideoBuffer(buffer);
+        const Bytes& pcm = audio(n);
+        ASSERT_TRUE(writer.AddAudioSamples(const_cast<uint8_t*>(pcm.data()), unsigned(pcm.size() / 4))) << n;
+    }
+    writer.CloseFile();
+    ASSERT_GT(std::filesystem::file_size(path), 4ULL << 30);
+}
+
 }  // namespace
 
 // Over 4 GiB the file goes on in further RIFF segments: FFmpeg finds every frame and the audio
@@ -465,22 +486,14 @@ TEST(OmbrixWriterLarge, AFileOver4GiBReadsWhole)
     const std::string path = dir.path("large.avi");
     const unsigned frames = 1050;  // 1920x1080 UYVY: 4.35 GB
     const Bytes pcm = tone(48000, 2, 0, 1920);
-    {
-        OmbrixWriter writer;
-        Ombrix_FileInfo info = describe(true, true, 1920, 1080);
-        info.ColorSpace = 1;
-        ASSERT_TRUE(writer.OpenFile(const_cast<char*>(path.c_str()), &info));
-        for (unsigned n = 0; n < frames; n++) {
-            unsigned char* buffer = writer.AllocateVideoBuffer();
-            ASSERT_NE(nullptr, buffer) << n;
-            memset(buffer, 0x80, 1920 * 1080 * 2);
-            memcpy(buffer, &n, sizeof n);
-            writer.ReleaseVideoBuffer(buffer);
-            ASSERT_TRUE(writer.AddAudioSamples(const_cast<uint8_t*>(pcm.data()), 1920)) << n;
-        }
-        writer.CloseFile();
-    }
-    ASSERT_GT(std::filesystem::file_size(path), 4ULL << 30);
+    OmbrixWriter writer;
+    Ombrix_FileInfo described = describe(true, true, 1920, 1080);
+    described.ColorSpace = 1;
+    const auto fill = [](unsigned n, unsigned char* buffer) {
+        memset(buffer, 0x80, 1920 * 1080 * 2);
+        memcpy(buffer, &n, sizeof n);
+    };
+    ASSERT_NO_FATAL_FAILURE(writeLarge(writer, path, described, frames, fill, [&](unsigned) -> const Bytes& { return pcm; }));
 
     std::string sizes;
     run("ffprobe -v error -select_streams v:0 -show_entries packet=size -of csv=p=0 " + quote(path), &sizes);
@@ -508,4 +521,66 @@ TEST(OmbrixWriterLarge, AFileOver4GiBReadsWhole)
         EXPECT_EQ(0x80, frame[1920 * 1080 * 2 - 1]) << n;
         reader.ReleaseVideoFrame(const_cast<unsigned char*>(frame));
     }
+}
+
+// A type-1 DV AVI over 4 GiB, every frame encoded: FFmpeg demuxes every frame and decodes the
+// last ones, and the AVI reader counts every frame and serves the last with its sound. The last
+// frames carry their numbers and their own stretch of the tone; those before are grey (quicker
+// to encode than the pattern) with tone 0.
+TEST(OmbrixWriterLarge, ADVFileOver4GiBReadsWhole)
+{
+    ScratchDir dir;
+    const std::string path = dir.path("large.avi");
+    const unsigned frames = 30000, last = 3, first = frames - last;  // 144,000 bytes each: 4.32 GB
+    const FrameFormat format{1, 720, 576, false};
+    std::vector<Bytes> pictures, tones;
+    for (const unsigned n : {0u, first, first + 1, first + 2}) {
+        pictures.emplace_back(frameSize(format), 0x80);
+        if (n)
+            FromRgb(patternPicture(720, 576, n), format, pictures.back().data());
+        tones.push_back(tone(48000, 2, n * 1920, 1920));
+    }
+    const auto slot = [&](unsigned n) { return n < first ? 0 : n - first + 1; };
+    OmbrixWriter writer;
+    writer.SelectVideoCodec(4);
+    Ombrix_FileInfo described = describe(true, true, 720, 576);
+    described.ColorSpace = 1;
+    ASSERT_NO_FATAL_FAILURE(writeLarge(
+        writer, path, described, frames,
+        [&](unsigned n, unsigned char* buffer) { memcpy(buffer, pictures[slot(n)].data(), pictures[slot(n)].size()); },
+        [&](unsigned n) -> const Bytes& { return tones[slot(n)]; }));
+    const Bytes tail = [&] {
+        Bytes joined;
+        for (unsigned n = 1; n <= last; n++)
+            joined.insert(joined.end(), tones[n].begin(), tones[n].end());
+        return joined;
+    }();
+
+    std::string counts, raw, pcm;
+    run("ffprobe -v error -count_packets -show_entries stream=codec_type,nb_read_packets -of csv=p=0 " + quote(path), &counts);
+    EXPECT_EQ("video," + std::to_string(frames) + "\naudio," + std::to_string(frames) + "\n", counts);
+    run("ffmpeg -v error -sseof -0.2 -i " + quote(path) + " -map 0:v -f rawvideo -pix_fmt uyvy422 -", &raw);
+    const size_t size = frameSize(format);
+    ASSERT_GE(raw.size(), (last + 1) * size);
+    for (unsigned n = first - 1; n < frames; n++) {
+        const auto* frame = reinterpret_cast<const uint8_t*>(raw.data() + raw.size() - (frames - n) * size);
+        EXPECT_EQ(n < first ? 0 : n, patternNumber(format, frame)) << n;
+        EXPECT_GT(psnr(pictures[slot(n)], Bytes(frame, frame + size)), 30) << n;
+    }
+    run("ffmpeg -v error -sseof -0.2 -i " + quote(path) + " -map 0:a -f s16le -", &pcm);
+    ASSERT_GE(pcm.size(), tail.size());
+    EXPECT_TRUE(Bytes(pcm.end() - std::ptrdiff_t(tail.size()), pcm.end()) == tail);
+
+    Ombrix_FileInfo info;
+    AVIReader reader(const_cast<char*>(path.c_str()), &info, false, false);
+    ASSERT_TRUE(reader.GetIsValidAVIFile());
+    EXPECT_EQ(std::tuple(frames, frames * 1920ULL), std::tuple(info.NumFrames, info.NumSamples));
+    const unsigned char* frame = reader.LoadVideoFrame(frames - 1, info.Rate, info.Scale, false);
+    ASSERT_NE(nullptr, frame);
+    const FrameFormat read{info.ColorSpace, info.Width, info.Height, info.BottomUp};
+    EXPECT_EQ(frames - 1, patternNumber(read, frame));
+    reader.ReleaseVideoFrame(const_cast<unsigned char*>(frame));
+    Bytes served(tail.size());
+    ASSERT_TRUE(reader.LoadAudioSamples(served.data(), first * 1920, last * 1920, false));
+    EXPECT_TRUE(served == tail);
 }

@@ -31,7 +31,7 @@ inline RgbPicture patternPicture(int width, int height, unsigned n)
 }
 
 // The number patternPicture put in a frame: the blocks near white are its 1 bits (the gradients
-// there stay darker in pictures below 190).
+// there stay darker while the number modulo 256 is below 190).
 inline unsigned patternNumber(const FrameFormat& format, const uint8_t* frame)
 {
     const RgbPicture picture = ToRgb(format, frame);
