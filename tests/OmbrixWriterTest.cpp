@@ -251,6 +251,9 @@ struct Entry {
     bool video;
     double quality;  // 0: exact; else the least PSNR (video) or SNR (audio) in dB
     unsigned beyond = 0;  // sample frames a decode may give past those pushed (a padded block, a codec's delay)
+    int width = 160, height = 120;
+    unsigned rate = 25, scale = 1, frames = 12;
+    unsigned dvFrame = 0;  // DV: the bytes of each frame, which carries the sound; there is no other stream
 };
 
 class OmbrixWriterEntries : public testing::TestWithParam<Entry> {};
@@ -259,7 +262,7 @@ std::string EntryName(const testing::TestParamInfo<Entry>& info)
 {
     std::string name = info.param.name;
     std::erase_if(name, [](char c) { return !isalnum(c); });
-    return name;
+    return info.param.height == 120 ? name : name + std::to_string(info.param.height);
 }
 
 // A pattern and a tone through the entry: FFmpeg finds every frame and sample pushed, exact for
@@ -273,14 +276,19 @@ TEST_P(OmbrixWriterEntries, WrittenAndReadBack)
     ASSERT_LT(index, names(writer, entry.video).size()) << entry.name << " is not listed";
     (writer.*(entry.video ? &OmbrixWriter::SelectVideoCodec : &OmbrixWriter::SelectAudioCodec))(index);
     const std::string path = dir.path("entry.avi");
-    const Pushed pushed = writeFile(writer, path, describe(entry.video, true), 12, 48000);
+    const Pushed pushed = writeFile(writer, path, describe(entry.video, true, entry.width, entry.height, entry.rate, entry.scale),
+                                    entry.frames, 48000);
     const auto close = [&](double measured) { return entry.quality == 0 ? measured == 99 : measured >= entry.quality; };
 
     if (entry.video) {
         const std::vector<Bytes> decoded = ffmpegFrames(path, pushed.format);
         ASSERT_EQ(pushed.frames.size(), decoded.size());
+        // A lossy frame one off may pass the bound, as the pattern moves little: its number tells.
+        const FrameFormat topDown{pushed.format.colorSpace, pushed.format.width, pushed.format.height, false};
         for (size_t n = 0; n < decoded.size(); n++)
-            EXPECT_TRUE(close(psnr(topFirst(pushed.frames[n], pushed.format), decoded[n]))) << "frame " << n;
+            EXPECT_TRUE(close(psnr(topFirst(pushed.frames[n], pushed.format), decoded[n])) &&
+                        n == patternNumber(topDown, decoded[n].data()))
+                << "frame " << n;
     }
     const Bytes pcm = ffmpegPcm(path);
     const unsigned channels = 2;
@@ -305,7 +313,12 @@ TEST_P(OmbrixWriterEntries, WrittenAndReadBack)
                                    : ToRgb(pushed.format, pushed.frames[n].data()).pixels;
             const Bytes got = want.size() == back.frames[n].size() ? back.frames[n] : ToRgb(read, back.frames[n].data()).pixels;
             EXPECT_GE(psnr(want, got), entry.quality == 0 && want.size() == back.frames[n].size() ? 99 : 30.0) << "frame " << n;
+            EXPECT_EQ(n, patternNumber(read, back.frames[n].data()));
         }
+    }
+    if (entry.dvFrame) {
+        for (const RiffChunk& chunk : moviChunks(path))
+            EXPECT_TRUE(chunk.id == "ix00" || (chunk.id == "00dc" && chunk.size == entry.dvFrame)) << chunk.id << " " << chunk.size;
     }
     // A-law and mu-law state 8 bits, which the reader serves.
     Bytes served = back.pcm;
@@ -331,6 +344,12 @@ INSTANTIATE_TEST_SUITE_P(Compressed, OmbrixWriterEntries,
                                          Entry{"A-law", false, 30}, Entry{"mu-law", false, 30},
                                          Entry{"MS ADPCM", false, 20, 2040}, Entry{"IMA ADPCM", false, 20, 2040},
                                          Entry{"MP3", false, 20, 1105 + 1152}),
+                         EntryName);
+// A type-1 DV AVI, PAL or NTSC by the height; its audio is 16-bit PCM in the frames: exact. 43 NTSC
+// frames hold 1601.6 sample frames each exactly, as the pushed tone.
+INSTANTIATE_TEST_SUITE_P(DV, OmbrixWriterEntries,
+                         testing::Values(Entry{"DV Video with interleaved DV Audio", true, 30, 0, 720, 576, 25, 1, 40, 144000},
+                                         Entry{"DV Video with interleaved DV Audio", true, 30, 0, 720, 480, 30000, 1001, 43, 120000}),
                          EntryName);
 
 // The DV Video Encoder chosen by name writes a video-only AVI of 'dvsd' frames, PAL's for frames
@@ -436,6 +455,27 @@ TEST(OmbrixWriterFailures, AnUnwritablePathIsRefusedAndSharedWritersLiveOn)
         "an unwritable path and a shared writer");
 }
 
+// Writes frames through the writer into a file over 4 GiB: fill(n, buffer) makes frame n, in
+// the layout the writer took, and audio(n) the sample frames that follow it.
+void writeLarge(OmbrixWriter& writer, const std::string& path, Ombrix_FileInfo info, unsigned frames,
+                const std::function<void(unsigned, unsigned char*)>& fill, const std::function<const Bytes&(unsigned)>& audio)
+{
+    const auto room = std::filesystem::space(std::filesystem::path(path).parent_path()).available;
+    ASSERT_GT(room, 5ULL << 30) << "no room for a file over 4 GiB";
+    ASSERT_TRUE(writer.OpenFile(const_cast<char*>(path.c_str()), &info));
+    ASSERT_EQ(info.ColorSpace, writer.GetWritingInfo().ColorSpace);
+    for (unsigned n = 0; n < frames; n++) {
+        unsigned char* buffer = writer.AllocateVideoBuffer();
+        ASSERT_NE(nullptr, buffer) << n;
+        fill(n, buffer);
+        writer.ReleaseVideoBuffer(buffer);
+        const Bytes& pcm = audio(n);
+        ASSERT_TRUE(writer.AddAudioSamples(const_cast<uint8_t*>(pcm.data()), unsigned(pcm.size() / 4))) << n;
+    }
+    writer.CloseFile();
+    ASSERT_GT(std::filesystem::file_size(path), 4ULL << 30);
+}
+
 }  // namespace
 
 // Over 4 GiB the file goes on in further RIFF segments: FFmpeg finds every frame and the audio
@@ -446,22 +486,14 @@ TEST(OmbrixWriterLarge, AFileOver4GiBReadsWhole)
     const std::string path = dir.path("large.avi");
     const unsigned frames = 1050;  // 1920x1080 UYVY: 4.35 GB
     const Bytes pcm = tone(48000, 2, 0, 1920);
-    {
-        OmbrixWriter writer;
-        Ombrix_FileInfo info = describe(true, true, 1920, 1080);
-        info.ColorSpace = 1;
-        ASSERT_TRUE(writer.OpenFile(const_cast<char*>(path.c_str()), &info));
-        for (unsigned n = 0; n < frames; n++) {
-            unsigned char* buffer = writer.AllocateVideoBuffer();
-            ASSERT_NE(nullptr, buffer) << n;
-            memset(buffer, 0x80, 1920 * 1080 * 2);
-            memcpy(buffer, &n, sizeof n);
-            writer.ReleaseVideoBuffer(buffer);
-            ASSERT_TRUE(writer.AddAudioSamples(const_cast<uint8_t*>(pcm.data()), 1920)) << n;
-        }
-        writer.CloseFile();
-    }
-    ASSERT_GT(std::filesystem::file_size(path), 4ULL << 30);
+    OmbrixWriter writer;
+    Ombrix_FileInfo described = describe(true, true, 1920, 1080);
+    described.ColorSpace = 1;
+    const auto fill = [](unsigned n, unsigned char* buffer) {
+        memset(buffer, 0x80, 1920 * 1080 * 2);
+        memcpy(buffer, &n, sizeof n);
+    };
+    ASSERT_NO_FATAL_FAILURE(writeLarge(writer, path, described, frames, fill, [&](unsigned) -> const Bytes& { return pcm; }));
 
     std::string sizes;
     run("ffprobe -v error -select_streams v:0 -show_entries packet=size -of csv=p=0 " + quote(path), &sizes);
@@ -489,4 +521,66 @@ TEST(OmbrixWriterLarge, AFileOver4GiBReadsWhole)
         EXPECT_EQ(0x80, frame[1920 * 1080 * 2 - 1]) << n;
         reader.ReleaseVideoFrame(const_cast<unsigned char*>(frame));
     }
+}
+
+// A type-1 DV AVI over 4 GiB, every frame encoded: FFmpeg demuxes every frame and decodes the
+// last ones, and the AVI reader counts every frame and serves the last with its sound. The last
+// frames carry their numbers and their own stretch of the tone; those before are grey (quicker
+// to encode than the pattern) with tone 0.
+TEST(OmbrixWriterLarge, ADVFileOver4GiBReadsWhole)
+{
+    ScratchDir dir;
+    const std::string path = dir.path("large.avi");
+    const unsigned frames = 30000, last = 3, first = frames - last;  // 144,000 bytes each: 4.32 GB
+    const FrameFormat format{1, 720, 576, false};
+    std::vector<Bytes> pictures, tones;
+    for (const unsigned n : {0u, first, first + 1, first + 2}) {
+        pictures.emplace_back(frameSize(format), 0x80);
+        if (n)
+            FromRgb(patternPicture(720, 576, n), format, pictures.back().data());
+        tones.push_back(tone(48000, 2, n * 1920, 1920));
+    }
+    const auto slot = [&](unsigned n) { return n < first ? 0 : n - first + 1; };
+    OmbrixWriter writer;
+    writer.SelectVideoCodec(4);
+    Ombrix_FileInfo described = describe(true, true, 720, 576);
+    described.ColorSpace = 1;
+    ASSERT_NO_FATAL_FAILURE(writeLarge(
+        writer, path, described, frames,
+        [&](unsigned n, unsigned char* buffer) { memcpy(buffer, pictures[slot(n)].data(), pictures[slot(n)].size()); },
+        [&](unsigned n) -> const Bytes& { return tones[slot(n)]; }));
+    const Bytes tail = [&] {
+        Bytes joined;
+        for (unsigned n = 1; n <= last; n++)
+            joined.insert(joined.end(), tones[n].begin(), tones[n].end());
+        return joined;
+    }();
+
+    std::string counts, raw, pcm;
+    run("ffprobe -v error -count_packets -show_entries stream=codec_type,nb_read_packets -of csv=p=0 " + quote(path), &counts);
+    EXPECT_EQ("video," + std::to_string(frames) + "\naudio," + std::to_string(frames) + "\n", counts);
+    run("ffmpeg -v error -sseof -0.2 -i " + quote(path) + " -map 0:v -f rawvideo -pix_fmt uyvy422 -", &raw);
+    const size_t size = frameSize(format);
+    ASSERT_GE(raw.size(), (last + 1) * size);
+    for (unsigned n = first - 1; n < frames; n++) {
+        const auto* frame = reinterpret_cast<const uint8_t*>(raw.data() + raw.size() - (frames - n) * size);
+        EXPECT_EQ(n < first ? 0 : n, patternNumber(format, frame)) << n;
+        EXPECT_GT(psnr(pictures[slot(n)], Bytes(frame, frame + size)), 30) << n;
+    }
+    run("ffmpeg -v error -sseof -0.2 -i " + quote(path) + " -map 0:a -f s16le -", &pcm);
+    ASSERT_GE(pcm.size(), tail.size());
+    EXPECT_TRUE(Bytes(pcm.end() - std::ptrdiff_t(tail.size()), pcm.end()) == tail);
+
+    Ombrix_FileInfo info;
+    AVIReader reader(const_cast<char*>(path.c_str()), &info, false, false);
+    ASSERT_TRUE(reader.GetIsValidAVIFile());
+    EXPECT_EQ(std::tuple(frames, frames * 1920ULL), std::tuple(info.NumFrames, info.NumSamples));
+    const unsigned char* frame = reader.LoadVideoFrame(frames - 1, info.Rate, info.Scale, false);
+    ASSERT_NE(nullptr, frame);
+    const FrameFormat read{info.ColorSpace, info.Width, info.Height, info.BottomUp};
+    EXPECT_EQ(frames - 1, patternNumber(read, frame));
+    reader.ReleaseVideoFrame(const_cast<unsigned char*>(frame));
+    Bytes served(tail.size());
+    ASSERT_TRUE(reader.LoadAudioSamples(served.data(), first * 1920, last * 1920, false));
+    EXPECT_TRUE(served == tail);
 }

@@ -30,6 +30,20 @@ inline RgbPicture patternPicture(int width, int height, unsigned n)
     return picture;
 }
 
+// The number patternPicture put in a frame: the blocks near white are its 1 bits (the gradients
+// there stay darker while the number modulo 256 is below 190).
+inline unsigned patternNumber(const FrameFormat& format, const uint8_t* frame)
+{
+    const RgbPicture picture = ToRgb(format, frame);
+    unsigned n = 0;
+    for (int bit = 0; bit < 32 && bit * 8 + 8 <= picture.width; bit++) {
+        const uint8_t* p = picture.Row(4) + 3 * (bit * 8 + 4);
+        if (p[0] > 200 && p[1] > 200 && p[2] > 200)
+            n |= 1u << bit;
+    }
+    return n;
+}
+
 inline size_t frameSize(const FrameFormat& format)
 {
     const int bits = format.colorSpace == 3 ? 24 : format.colorSpace == 4 ? 32 : 16;
