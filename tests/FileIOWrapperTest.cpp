@@ -246,32 +246,42 @@ INSTANTIATE_TEST_SUITE_P(FileIO, FileIOBackend,
                          testing::Values(AsyncBackend::IoUring, AsyncBackend::LinuxAio, AsyncBackend::Pread),
                          [](const auto& info) { return std::string(backendNames[int(info.param)]); });
 
-// An unbuffered read is served by the page cache, at once, when it holds every page of it; else
-// the device reads it all, and brings nothing into the cache.
+// An unbuffered read is served by the page cache when it holds every page of it, copied when the
+// read is first waited for (so that a read cancelled before costs nothing); else the device reads
+// it all, and brings nothing into the cache.
 TEST(FileIOWrapper, ReadsThePageCacheHoldsWhole)
 {
     const std::string& path = File().path;
     Pages pages = AllocatePages(Big);
+    const DWORD count = Big - 8192;
     for (auto [cachedFrom, cachedBytes, fromCache] : {std::tuple{0ul, FileSize, true}, {0ul, 0ul, false}, {0ul, Big / 2, false},
                                                       {Big / 2, Big / 2, false}, {4096ul, Big - 8192, true}}) {
+        SCOPED_TRACE(std::to_string(cachedBytes) + " bytes cached from " + std::to_string(cachedFrom));
         CacheOnly(path, cachedFrom, cachedBytes);
         HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_NO_BUFFERING | FILE_FLAG_OVERLAPPED, nullptr);
         ASSERT_NE(INVALID_HANDLE_VALUE, file);
-        OVERLAPPED request{};
-        request.Offset = 4096;
-        const DWORD count = Big - 8192;
         DWORD read = 0;
-        const BOOL atOnce = ReadFile(file, pages.get(), count, &read, &request);
-        EXPECT_TRUE(atOnce || GetLastError() == ERROR_IO_PENDING);
-        EXPECT_TRUE(GetOverlappedResult(file, &request, &read, TRUE) && read == count && SameAsFile(pages.get(), 4096, count))
-            << cachedBytes << " bytes cached from " << cachedFrom;
-        // io_uring runs a read from the disk past the call.
-        if (AsyncReader::Create(-1, AsyncBackend::IoUring)->Backend() == AsyncBackend::IoUring) {
-            EXPECT_EQ(fromCache, bool(atOnce)) << cachedBytes << " bytes cached from " << cachedFrom;
+        for (bool cancel : {true, false}) {
+            memset(pages.get(), 0xAA, count);
+            OVERLAPPED request{};
+            request.Offset = 4096;
+            const BOOL atOnce = ReadFile(file, pages.get(), count, &read, &request);
+            EXPECT_TRUE(atOnce || GetLastError() == ERROR_IO_PENDING);
+            if (cancel) {
+                // Only a read the cache serves has not begun.
+                EXPECT_EQ(fromCache, bool(CancelIoEx(file, &request)));
+                if (fromCache) {
+                    EXPECT_TRUE(!GetOverlappedResult(file, &request, &read, TRUE) &&
+                                GetLastError() == ERROR_OPERATION_ABORTED && pages.get()[count - 1] == 0xAA);
+                }
+            }
+            if (!cancel || !fromCache) {
+                EXPECT_TRUE(GetOverlappedResult(file, &request, &read, TRUE) && read == count &&
+                            SameAsFile(pages.get(), 4096, count));
+            }
         }
-        EXPECT_EQ(fromCache, PageCache(path.c_str()).Read(pages.get(), count, 4096) == long(count))
-            << "a read from the disk left its pages in the cache";
+        EXPECT_EQ(fromCache, PageCache(path.c_str()).Resident(4096, count)) << "a read from the disk left its pages in the cache";
         CloseHandle(file);
     }
 }
