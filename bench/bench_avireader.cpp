@@ -9,6 +9,9 @@
 //  2. all audio of a 60 s type-1 DV AVI through LoadAudioSamples in 48000-frame requests: it has
 //     to read every DV frame, so its rate is file bytes / time against dd's; the PCM is compared
 //     with the ffmpeg tool's decode of the same raw DV;
+// 2b. all audio of a 60 s type-2 PAL DV AVI (PCM chunks between the DV frames) the same way, in
+//     the page cache against a libavformat demuxer that discards the video, and dropped from it
+//     against the time `dd iflag=direct` takes over the whole file;
 //  3. 500 seeded random frames of a 1080p MJPEG AVI, and of 1080p MPEG-4 part 2 AVIs with GOP 50
 //     (without and with B-frames), through LoadVideoFrame against FFMS2 (single decoding thread, UYVY output), in frames per
 //     second; then, untimed, every one of those requests again, checked against FFmpeg's decoding
@@ -393,6 +396,7 @@ void DVAudio()
                 dd.push_back(DdRate(file));
                 continue;
             }
+            Evict(file);
             std::string name = file.string();
             const auto start = Clock::now();
             Ombrix_FileInfo info;
@@ -420,6 +424,76 @@ void DVAudio()
     std::printf("  PCM vs ffmpeg decode of the raw DV: %s (%u sample frames vs %zu%s)\n",
                 got == expected ? "identical" : "different", samples, expected.size() / 4,
                 failures ? ", some requests failed" : "");
+}
+
+// ---- 2b. PCM beside DV video ----
+
+// Every sample frame of the file's audio through LoadAudioSamples in 48000-frame requests; seconds.
+double ReadAllAudio(const fs::path& file, std::vector<char>& pcm)
+{
+    std::string name = file.string();
+    const auto start = Clock::now();
+    Ombrix_FileInfo info;
+    AVIReader reader(name.data(), &info, true, false);
+    const unsigned samples = reader.GetIsValidAVIFile() && info.HasAudio ? info.NumSamples : 0;
+    pcm.resize(size_t(samples) * 4);
+    for (unsigned at = 0; at < samples; at += 48000)
+        if (!reader.LoadAudioSamples(&pcm[size_t(at) * 4], at, std::min(48000u, samples - at), false))
+            throw std::runtime_error("an audio request failed");
+    return Seconds(start);
+}
+
+// The same through a libavformat demuxer that discards the video; seconds.
+double DemuxAllAudio(const fs::path& file, std::vector<char>& pcm)
+{
+    pcm.clear();
+    const auto start = Clock::now();
+    Demuxer demuxer(file);
+    for (unsigned i = 0; i < demuxer.context->nb_streams; i++)
+        if (demuxer.context->streams[i]->codecpar->codec_type != AVMEDIA_TYPE_AUDIO)
+            demuxer.context->streams[i]->discard = AVDISCARD_ALL;
+    AVPacket* packet = av_packet_alloc();
+    // Packets that finding the streams read before the video was discarded still come.
+    while (av_read_frame(demuxer.context, packet) >= 0) {
+        if (demuxer.context->streams[packet->stream_index]->discard != AVDISCARD_ALL)
+            pcm.insert(pcm.end(), packet->data, packet->data + packet->size);
+        av_packet_unref(packet);
+    }
+    av_packet_free(&packet);
+    return Seconds(start);
+}
+
+void PCMBesideVideo()
+{
+    const fs::path file = bench::makeOnce(
+        "dv-pal-pcm-60s-type2.avi", "ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=720x576:rate=25 -f lavfi -i "
+                                    "sine=frequency=440:sample_rate=48000 -t 60 -c:v dvvideo -pix_fmt yuv420p "
+                                    "-c:a pcm_s16le -ac 2 -f avi {out}");
+    std::vector<char> ours, theirs;
+    std::vector<double> warm, demuxer, cold, dd;
+    for (int r = 0; r < rounds; r++) {
+        Warm(file);
+        const bool oursFirst = r % 2 == 0;
+        for (int which = 0; which < 2; which++)
+            (which == 0) == oursFirst ? warm.push_back(ReadAllAudio(file, ours)) : demuxer.push_back(DemuxAllAudio(file, theirs));
+        for (int which = 0; which < 2; which++) {
+            if ((which == 0) == oursFirst) {
+                Evict(file);
+                cold.push_back(ReadAllAudio(file, ours));
+            } else
+                dd.push_back(double(fs::file_size(file)) / DdRate(file));
+        }
+    }
+    const double frames = double(ours.size() / 4);
+    std::printf("2b. PCM beside DV video, 60 s type-2 PAL AVI (%.0f MB), LoadAudioSamples in 48000-frame requests, %d "
+                "rounds, medians\n", fs::file_size(file) / 1e6, rounds);
+    std::printf("  %-44s %9s %9s %9s\n", "Msample-frames/s", "ours", "theirs", "ratio");
+    std::printf("  %-44s %9.1f %9.1f %9.2f  (target >= 1.0)\n", "warm, vs libavformat (video discarded)",
+                frames / bench::median(warm) / 1e6, frames / bench::median(demuxer) / 1e6,
+                bench::median(demuxer) / bench::median(warm));
+    std::printf("  %-44s %9.1f %9.1f %9.2f  (target >= 0.9)\n", "cold, vs dd iflag=direct over the file",
+                frames / bench::median(cold) / 1e6, frames / bench::median(dd) / 1e6, bench::median(dd) / bench::median(cold));
+    std::printf("  PCM vs libavformat's packets: %s\n", ours == theirs ? "identical" : "different");
 }
 
 // ---- 3. random access ----
@@ -652,7 +726,7 @@ void SequentialMPEG4()
 
 }  // namespace
 
-// With arguments, only the named parts run: video, videowarm (part 1b), dv, mjpeg, mpeg4 and mpeg4b (part 3 on the
+// With arguments, only the named parts run: video, videowarm (part 1b), dv, pcm (part 2b), mjpeg, mpeg4 and mpeg4b (part 3 on the
 // MPEG-4 files), mpeg4seq (part 4).
 int main(int argc, char** argv)
 {
@@ -664,6 +738,8 @@ int main(int argc, char** argv)
             WarmVideo();
         if (wanted("dv"))
             DVAudio();
+        if (wanted("pcm"))
+            PCMBesideVideo();
         if (wanted("mjpeg"))
             RandomMJPEG();
         if (wanted("mpeg4"))
