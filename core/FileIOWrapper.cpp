@@ -10,6 +10,13 @@
 namespace {
 
 constexpr unsigned int SequentialBufferSize = 4096;
+// Copy-mode reads up to this size, starting at most MostBlockGap bytes after the last one ended,
+// are served from blocks, of FirstBlockSize bytes first, doubling up to LastBlockSize.
+constexpr unsigned long LargestBlockRead = 64 << 10;
+constexpr unsigned long long MostBlockGap = 1 << 20;
+constexpr unsigned int FirstBlockSize = 256 << 10, LastBlockSize = 8 << 20;
+// The copy-mode buffer grows to this for larger reads, which then need no memory of their own.
+constexpr unsigned long LargestKeptBuffer = 1 << 20;
 
 void* AllocatePages(size_t size) { return VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE); }
 
@@ -24,17 +31,26 @@ bool ReadSucceeded(BOOL result) { return result || GetLastError() == ERROR_HANDL
 FileIOWrapper::FileIOWrapper(unsigned int bufferSize)
     : m_Position(0), m_FileSize(0), m_BufferSize(bufferSize),
       m_Buffer(static_cast<unsigned char*>(AllocatePages(bufferSize))), m_File(INVALID_HANDLE_VALUE),
-      m_Sector(SectorSize), m_Request(), m_Pending(false), m_AsyncFailed(false)
+      m_Sector(SectorSize), m_Request(), m_Pending(false), m_AsyncFailed(false), m_Block(nullptr), m_BlockStart(0),
+      m_BlockBytes(0), m_BlockSize(FirstBlockSize), m_LastEnd(0)
 {
 }
 
-FileIOWrapper::~FileIOWrapper() { VirtualFree(m_Buffer, 0, MEM_RELEASE); }
+FileIOWrapper::~FileIOWrapper()
+{
+    VirtualFree(m_Buffer, 0, MEM_RELEASE);
+    if (m_Block)
+        VirtualFree(m_Block, 0, MEM_RELEASE);
+}
 
 FileIOWrapper* FileIOWrapper::OpenReadSeq(const char* name)
 {
     m_Position = 0;
     m_FileSize = 0;
     m_Pending = m_AsyncFailed = false;
+    m_BlockBytes = 0;
+    m_BlockSize = FirstBlockSize;
+    m_LastEnd = 0;
     m_File = INVALID_HANDLE_VALUE;
     HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_FLAG_NO_BUFFERING | FILE_FLAG_OVERLAPPED, nullptr);
@@ -124,13 +140,15 @@ int FileIOWrapper::myRead(void* destination, unsigned long count, unsigned int* 
     unsigned int offsetInSector = (unsigned int)(start - aligned);
 
     bool direct = skip != nullptr;
+    if (!direct && ReadFromBlock(destination, start, count, inside))
+        return inside;
     // Copy mode copies from the target, so its data must be in place whatever the caller asked.
     bool background = asynchronous && direct;
     unsigned char* target;
     unsigned char* temporary = nullptr;
     if (direct)
         target = static_cast<unsigned char*>(destination);
-    else if (length <= m_BufferSize)
+    else if (length <= m_BufferSize || (length <= LargestKeptBuffer && GrowBuffer(length)))
         target = m_Buffer;
     else if (!(target = temporary = static_cast<unsigned char*>(AllocatePages(length))))
         return -1;
@@ -149,6 +167,49 @@ int FileIOWrapper::myRead(void* destination, unsigned long count, unsigned int* 
         VirtualFree(temporary, 0, MEM_RELEASE);
     m_AsyncFailed = background && !ok;
     return ok ? inside : -1;
+}
+
+bool FileIOWrapper::GrowBuffer(unsigned long size)
+{
+    unsigned char* grown = static_cast<unsigned char*>(AllocatePages(size));
+    if (!grown)
+        return false;
+    VirtualFree(m_Buffer, 0, MEM_RELEASE);
+    m_Buffer = grown;
+    m_BufferSize = (unsigned int)size;
+    return true;
+}
+
+bool FileIOWrapper::ReadFromBlock(void* destination, unsigned long long start, unsigned long count, int inside)
+{
+    const bool following = start >= m_LastEnd && start - m_LastEnd <= MostBlockGap;
+    m_LastEnd = start + count;
+    const unsigned long long end = start + (unsigned long)inside;
+    if (inside > 0 && start >= m_BlockStart && end <= m_BlockStart + m_BlockBytes) {
+        memcpy(destination, m_Block + (start - m_BlockStart), (size_t)inside);
+        return true;
+    }
+    if (inside <= 0 || count > LargestBlockRead || !following || PageCacheHolds(m_File, start, count)) {
+        m_BlockSize = FirstBlockSize;
+        return false;
+    }
+    if (!m_Block && !(m_Block = static_cast<unsigned char*>(AllocatePages(LastBlockSize))))
+        return false;
+    const unsigned long long aligned = start / m_Sector * m_Sector;
+    OVERLAPPED request{};
+    request.Offset = (DWORD)aligned;
+    request.OffsetHigh = (DWORD)(aligned >> 32);
+    DWORD read = 0;
+    BOOL done = ReadFile(m_File, m_Block, m_BlockSize, &read, &request);
+    if (!done && GetLastError() == ERROR_IO_PENDING)
+        done = GetOverlappedResult(m_File, &request, &read, TRUE);
+    m_BlockStart = aligned;
+    m_BlockBytes = ReadSucceeded(done) ? read : 0;
+    m_BlockSize = m_BlockSize * 2 > LastBlockSize ? LastBlockSize : m_BlockSize * 2;
+    if (end > m_BlockStart + m_BlockBytes)
+        return false;
+    memcpy(destination, m_Block + (start - m_BlockStart), (size_t)inside);
+    return true;
 }
 
 int FileIOWrapper::myFinishRead()

@@ -36,6 +36,11 @@ public:
 
 private:
     bool WaitPending(bool report);
+    // The copy-mode buffer, anew, of size bytes; false (the old one kept) when there is no memory.
+    bool GrowBuffer(unsigned long size);
+    // A copy-mode read served from the block of the file held, or from a new block read for it;
+    // false when it is not one to serve that way.
+    bool ReadFromBlock(void* destination, unsigned long long start, unsigned long count, int inside);
 
     unsigned long long m_Position;
     unsigned long long m_FileSize;
@@ -46,6 +51,13 @@ private:
     OVERLAPPED m_Request;
     bool m_Pending;
     bool m_AsyncFailed;  // the last asynchronous read failed, at once or when it completed
+    // Small reads moving forward through bytes the page cache does not hold (one stream's chunks
+    // between another's) come from a block read at once, which grows as they go on.
+    unsigned char* m_Block;
+    unsigned long long m_BlockStart;
+    unsigned int m_BlockBytes;  // of the file, read into m_Block
+    unsigned int m_BlockSize;   // the next block read's
+    unsigned long long m_LastEnd;  // of the last copy-mode read
 };
 
 void* OpenReadSeq(const char* name);

@@ -166,7 +166,7 @@ TEST_P(FileIOBackend, ReadsTheDeviceRefusesFail)
     Pages pages = AllocatePages(Big + 2 * FileIOWrapper::SectorSize);
     std::vector<unsigned char> copy(3584, 0xAA);
     unsigned int skip;
-    mySeek64(handle, 5, FILE_BEGIN);
+    mySeek64(handle, 517, FILE_BEGIN);
     EXPECT_TRUE(myRead(handle, copy.data(), 100, nullptr, false) == -1 &&
                 std::count(copy.begin(), copy.end(), 0xAA) == 3584);
     EXPECT_TRUE(myRead(handle, pages.get(), 100, &skip, false) == -1 && PageBlock::Read(handle, 100).size() == 0);
@@ -283,6 +283,23 @@ TEST(FileIOWrapper, ReadsThePageCacheHoldsWhole)
         }
         EXPECT_EQ(fromCache, PageCache(path.c_str()).Resident(4096, count)) << "a read from the disk left its pages in the cache";
         CloseHandle(file);
+    }
+}
+
+// Small reads moving forward through a file the cache does not hold (chunks between others'),
+// served from blocks read at once: every byte right, to the end of the file and past it.
+TEST(FileIOWrapper, SmallForwardReadsOfAColdFile)
+{
+    for (bool cached : {false, true}) {
+        CacheOnly(File().path, 0, cached ? FileSize : 0);
+        void* handle = OpenReadSeq(File().path.c_str());
+        ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+        size_t at = 3;
+        for (unsigned long count = 7680; at < FileSize + 20000; at += count + 144008, count = count % 9000 + 1)
+            ASSERT_TRUE(ReadMatches(handle, 512, at, count, false)) << at << (cached ? " cached" : "");
+        // Backwards, and large, reads go as they come.
+        EXPECT_TRUE(ReadMatches(handle, 512, 4000, 5000, false) && ReadMatches(handle, 512, 9, 300000, false));
+        myClose(handle);
     }
 }
 

@@ -6,6 +6,7 @@
 CachedReader::CachedReader(const char* name, std::unique_ptr<AsyncReader> backend)
     : m_Backend(std::move(backend)), m_Cache(name)
 {
+    m_Deferred.reserve(Depth);
 }
 
 bool CachedReader::Start(OVERLAPPED* request, void* buffer, DWORD count, uint64_t offset)
@@ -19,15 +20,14 @@ bool CachedReader::Start(OVERLAPPED* request, void* buffer, DWORD count, uint64_
 
 void CachedReader::CopyDeferred()
 {
-    std::vector<Deferred> deferred = std::move(m_Deferred);
-    m_Deferred.clear();
-    for (const Deferred& d : deferred) {
+    for (const Deferred& d : m_Deferred) {
         const long copied = m_Cache.Read(d.buffer, d.count, d.offset);
         if (copied >= 0)
             RecordCompletion(d.request, copied);
         else
             m_Backend->Start(d.request, d.buffer, d.count, d.offset);
     }
+    m_Deferred.clear();
 }
 
 void CachedReader::Poll()

@@ -19,6 +19,8 @@ public:
     void Poll() override;
     void Wait(DWORD milliseconds) override;
     bool Cancel(OVERLAPPED* request) override;
+    // Every page of the range is in the page cache.
+    bool Holds(uint64_t offset, size_t count) { return m_Cache.Resident(offset, count); }
 
 private:
     struct Deferred {

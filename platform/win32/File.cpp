@@ -224,6 +224,13 @@ BOOL CancelIoEx(HANDLE handle, OVERLAPPED* overlapped)
     return TRUE;
 }
 
+BOOL PageCacheHolds(HANDLE handle, ULONGLONG offset, DWORD count)
+{
+    PlatformFile* file = FileOf(handle);
+    auto* cached = file ? dynamic_cast<CachedReader*>(file->reader.get()) : nullptr;
+    return cached && cached->Holds(offset, count);
+}
+
 BOOL GetFileSizeEx(HANDLE handle, LARGE_INTEGER* size)
 {
     PlatformFile* file = FileOf(handle);

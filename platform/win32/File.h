@@ -22,6 +22,9 @@ BOOL GetOverlappedResultEx(HANDLE file, OVERLAPPED* overlapped, DWORD* transferr
 // Cancels the read if it has not begun: it then completes at once with ERROR_OPERATION_ABORTED.
 // FALSE with ERROR_NOT_FOUND when it has finished or is under way (wait for it as usual).
 BOOL CancelIoEx(HANDLE file, OVERLAPPED* overlapped);
+// TRUE when reads of the range on this unbuffered handle come from the page cache: it holds all
+// of it (FALSE for a handle that reads past it, or through it anyway).
+BOOL PageCacheHolds(HANDLE file, ULONGLONG offset, DWORD count);
 BOOL GetFileSizeEx(HANDLE file, LARGE_INTEGER* size);
 
 enum FILE_INFO_BY_HANDLE_CLASS { FileStorageInfo = 16 };

@@ -45,7 +45,7 @@ PageCache::~PageCache()
 
 long PageCache::Read(void* buffer, size_t count, uint64_t offset)
 {
-    if (m_Fd < 0 || !Resident(offset, count))
+    if (m_Fd < 0)
         return -1;
     // Pages can leave the cache after the question: a read that would wait gives up.
     size_t done = 0;
@@ -65,10 +65,14 @@ long PageCache::Read(void* buffer, size_t count, uint64_t offset)
 
 bool PageCache::Resident(uint64_t offset, size_t count)
 {
-    struct stat info;
-    if (fstat(m_Fd, &info) != 0)
-        return false;
-    const uint64_t size = uint64_t(info.st_size);
+    // The size is asked again only for a range past the one known: the file may have grown.
+    if (offset + count > m_FileSize) {
+        struct stat info;
+        if (fstat(m_Fd, &info) != 0)
+            return false;
+        m_FileSize = uint64_t(info.st_size);
+    }
+    const uint64_t size = m_FileSize;
     if (offset >= size || count == 0)
         return true;
     const uint64_t page = uint64_t(PageBytes);

@@ -16,9 +16,9 @@ public:
     PageCache(const PageCache&) = delete;
     PageCache& operator=(const PageCache&) = delete;
 
-    // Reads count bytes at offset into buffer when every page of them (up to the end of the file)
-    // is resident, without waiting for the disk: the bytes read (0 at or past the end). -1 when
-    // any of them would have to come from the disk; the buffer may then hold part of them.
+    // Reads count bytes at offset into buffer, which Resident found in the cache, without waiting
+    // for the disk: the bytes read (0 at or past the end). -1 when any of them has left it since;
+    // the buffer may then hold part of them.
     long Read(void* buffer, size_t count, uint64_t offset);
     // Every page of count bytes at offset (up to the end of the file) is in the cache.
     bool Resident(uint64_t offset, size_t count);
@@ -30,4 +30,5 @@ private:
     bool m_bCachestat = true;  // the kernel has cachestat
     void* m_Map = nullptr;  // the whole file, for mincore
     uint64_t m_MapSize = 0;
+    uint64_t m_FileSize = 0;  // as last seen
 };
