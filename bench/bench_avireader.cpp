@@ -432,7 +432,7 @@ void RandomAccess(int part, const char* codec, const fs::path& file)
     unsigned sum = 0, failures = 0, theirFailures = 0, compared = 0;
     bool fullRange = false;
     Difference worst;
-    std::vector<double> ours, theirs;
+    std::vector<double> ours, theirs, ourProcessor, theirProcessor;  // frames/s; processor ms/frame
     char message[1024] = "";
     FFMS_ErrorInfo error{FFMS_ERROR_SUCCESS, FFMS_ERROR_SUCCESS, sizeof message, message};
     FFMS_Init(0, 0);
@@ -447,30 +447,38 @@ void RandomAccess(int part, const char* codec, const fs::path& file)
             randomRounds,
             [&](bool counted) {
                 const auto start = Clock::now();
-                for (unsigned f : frames) {
-                    unsigned char* image = reader.LoadVideoFrame(f, info.Rate, info.Scale, false);
-                    if (!image) {
-                        failures++;
-                        continue;
+                const double processor = bench::processorMilliseconds([&] {
+                    for (unsigned f : frames) {
+                        unsigned char* image = reader.LoadVideoFrame(f, info.Rate, info.Scale, false);
+                        if (!image) {
+                            failures++;
+                            continue;
+                        }
+                        sum += Touch(image, frameSize);
+                        reader.ReleaseVideoFrame(image);
                     }
-                    sum += Touch(image, frameSize);
-                    reader.ReleaseVideoFrame(image);
-                }
-                if (counted)
+                });
+                if (counted) {
                     ours.push_back(frames.size() / Seconds(start));
+                    ourProcessor.push_back(processor / frames.size());
+                }
             },
             [&](bool counted) {
                 const auto start = Clock::now();
-                for (unsigned f : frames) {
-                    const FFMS_Frame* image = FFMS_GetFrame(source, int(f), &error);
-                    if (!image) {
-                        theirFailures++;
-                        continue;
+                const double processor = bench::processorMilliseconds([&] {
+                    for (unsigned f : frames) {
+                        const FFMS_Frame* image = FFMS_GetFrame(source, int(f), &error);
+                        if (!image) {
+                            theirFailures++;
+                            continue;
+                        }
+                        sum += Touch(image->Data[0], size_t(image->Linesize[0]) * image->EncodedHeight);
                     }
-                    sum += Touch(image->Data[0], size_t(image->Linesize[0]) * image->EncodedHeight);
-                }
-                if (counted)
+                });
+                if (counted) {
                     theirs.push_back(frames.size() / Seconds(start));
+                    theirProcessor.push_back(processor / frames.size());
+                }
             });
         // Not timed: the first frames of the list again, each from both.
         for (size_t i = 0; i < 8 && i < frames.size(); i++) {
@@ -508,10 +516,12 @@ void RandomAccess(int part, const char* codec, const fs::path& file)
     std::printf("%d. random access, %zu seeded random frames of a %ux%u %s AVI (%u frames), UYVY out, %d rounds, "
                 "medians\n",
                 part, frames.size(), info.Width, info.Height, codec, info.NumFrames, randomRounds);
-    std::printf("  %-44s %9s %9s\n", "", "frames/s", "ratio");
-    std::printf("  %-44s %9.1f %9.2f  (target >= 1; colour space %d%s)\n", "AVIReader LoadVideoFrame", a,
-                b > 0 ? a / b : 0.0, info.ColorSpace, failures ? ", some frames failed" : "");
-    std::printf("  %-44s %9.1f %9.2f%s\n", "FFMS2 FFMS_GetFrame, 1 thread", b, 1.0,
+    const double pa = ourProcessor.empty() ? 0 : bench::median(ourProcessor),
+                 pb = theirProcessor.empty() ? 0 : bench::median(theirProcessor);
+    std::printf("  %-44s %9s %9s %14s\n", "", "frames/s", "ratio", "CPU ms/frame");
+    std::printf("  %-44s %9.1f %9.2f %14.2f  (target >= 1; colour space %d%s)\n", "AVIReader LoadVideoFrame", a,
+                b > 0 ? a / b : 0.0, pa, info.ColorSpace, failures ? ", some frames failed" : "");
+    std::printf("  %-44s %9.1f %9.2f %14.2f%s\n", "FFMS2 FFMS_GetFrame, 1 thread", b, 1.0, pb,
                 theirFailures ? "  (some frames failed)" : "");
     PrintInOrder(inOrder, info.NumFrames);
     std::printf("  random requests identical to the frame read in order: %u of %zu\n", same, frames.size());
