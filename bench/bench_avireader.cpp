@@ -12,10 +12,14 @@
 // 2b. all audio of a 60 s type-2 PAL DV AVI (PCM chunks between the DV frames) the same way, in
 //     the page cache against a libavformat demuxer that discards the video, and dropped from it
 //     against the time `dd iflag=direct` takes over the whole file;
-//  3. 500 seeded random frames of a 1080p MJPEG AVI, and of 1080p MPEG-4 part 2 AVIs with GOP 50
-//     (without and with B-frames), through LoadVideoFrame against FFMS2 (single decoding thread, UYVY output), in frames per
-//     second; then, untimed, every one of those requests again, checked against FFmpeg's decoding
-//     of the file in order through the same conversion, and a few images compared with FFMS2's;
+//  3. 500 seeded random frames of 1080p MJPEG AVIs (full-range 4:2:2 and 4:2:0), and of 1080p
+//     MPEG-4 part 2 AVIs with GOP 50 (without and with B-frames), through LoadVideoFrame against
+//     FFMS2 (single decoding thread, UYVY output), in frames per second, rounds alternating,
+//     medians; then, untimed, every frame read in order and compared with FFmpeg's decoding of
+//     the file in order (full-range pictures brought to studio range by libswscale's exact path,
+//     chroma within 1; others through the same conversion, exactly), every one of the random
+//     requests again against those in-order images, and a few images compared with FFMS2's;
+//     every frame of the MJPEG AVIs in order against FFMS2 likewise;
 //  4. every frame of that MPEG-4 AVI in order through LoadVideoFrame against libavcodec +
 //     libswscale decoding the same packets from memory (as bench_vfw's reference), in frames per
 //     second and the reader's overhead.
@@ -40,6 +44,7 @@
 
 #include "BenchData.h"
 #include "ombrix/AVIReader.h"
+#include "tests/StudioReference.h"
 #include "tests/TestSupport.h"
 
 namespace fs = std::filesystem;
@@ -49,6 +54,7 @@ namespace {
 
 constexpr int rounds = 5;
 constexpr int decodingRounds = 15;
+constexpr int randomRounds = 3;
 constexpr size_t page = 4096;
 volatile unsigned sink;  // keeps the touched bytes used
 
@@ -533,15 +539,58 @@ uint64_t Hash(const unsigned char* bytes, size_t size)
     return h;
 }
 
-// The image of every frame, in display order, as FFmpeg decodes the file in order through the
-// same conversion.
-std::vector<uint64_t> ReferenceHashes(const fs::path& file)
+// Every frame read in order through the reader, against FFmpeg's decoding of the file in order:
+// a full-range picture brought to studio range by libswscale's exact path (chroma within 1),
+// any other through the same conversion (exactly). The hashes of the reader's images, in order.
+struct InOrder {
+    std::vector<uint64_t> hashes;
+    unsigned within = 0;  // frames within the tolerance
+    int largest = 0;      // largest byte difference
+    bool fullRange = false;
+};
+
+InOrder CheckInOrder(AVIReader& reader, const Ombrix_FileInfo& info, const fs::path& file)
 {
     const bench::Stream stream = bench::loadStream(file);
-    std::vector<uint8_t> picture(stream.pictureSize() + 256);
-    std::vector<uint64_t> hashes;
-    bench::plainFFmpeg(stream, picture, [&](size_t) { hashes.push_back(Hash(picture.data(), stream.pictureSize())); });
-    return hashes;
+    const int width = int(info.Width), stride = width * 2;
+    std::vector<uint8_t> converted(stream.pictureSize() + 256);
+    bench::PlainDecoder decoder(stream);
+    InOrder result;
+    const auto take = [&](const AVFrame& frame) {
+        const unsigned f = unsigned(result.hashes.size());
+        result.fullRange = studio::isFullRange(frame);
+        std::vector<uint8_t> reference;
+        if (result.fullRange)
+            reference = studio::pack(frame, AV_PIX_FMT_UYVY422, width, stride);
+        else
+            decoder.Convert(frame, converted.data());
+        const uint8_t* expected = result.fullRange ? reference.data() : converted.data();
+        unsigned char* image = f < info.NumFrames ? reader.LoadVideoFrame(f, info.Rate, info.Scale, false) : nullptr;
+        result.hashes.push_back(image ? Hash(image, stream.pictureSize()) : 0);
+        if (!image)
+            return;
+        bool within = true;
+        for (size_t i = 0; i < stream.pictureSize(); i++) {
+            const int delta = std::abs(int(image[i]) - int(expected[i]));
+            result.largest = std::max(result.largest, delta);
+            within = within && delta <= (result.fullRange ? studio::tolerance(AV_PIX_FMT_UYVY422, i) : 0);
+        }
+        result.within += within;
+        reader.ReleaseVideoFrame(image);
+    };
+    for (const AvPacketPtr& packet : stream.packets)
+        decoder.Send(packet.get(), take);
+    decoder.Send(nullptr, take);
+    return result;
+}
+
+void PrintInOrder(const InOrder& inOrder, unsigned frames)
+{
+    std::printf("  frames in order against FFmpeg's decoding in order, %s: %u of %u within (largest byte "
+                "difference %d)\n",
+                inOrder.fullRange ? "brought to studio range by libswscale's exact path (luma exact, chroma +-1)"
+                                  : "same conversion (exact)",
+                inOrder.within, frames, inOrder.largest);
 }
 
 // 500 seeded random frames of a compressed AVI through LoadVideoFrame against FFMS2, every
@@ -561,86 +610,102 @@ void RandomAccess(int part, const char* codec, const fs::path& file)
         f = std::uniform_int_distribution<unsigned>(0, info.NumFrames - 1)(random);
     const size_t frameSize = size_t(info.Width) * info.Height * 2;
 
-    unsigned sum = 0, failures = 0;
-    auto start = Clock::now();
-    for (unsigned f : frames) {
-        unsigned char* image = reader.LoadVideoFrame(f, info.Rate, info.Scale, false);
-        if (!image) {
-            failures++;
-            continue;
+    unsigned sum = 0, failures = 0, theirFailures = 0, compared = 0;
+    bool fullRange = false;
+    Difference worst;
+    std::vector<double> ours, theirs, ourProcessor, theirProcessor;  // frames/s; processor ms/frame
+    char message[1024] = "";
+    FFMS_ErrorInfo error{FFMS_ERROR_SUCCESS, FFMS_ERROR_SUCCESS, sizeof message, message};
+    FFMS_Init(0, 0);
+    FFMS_Indexer* indexer = FFMS_CreateIndexer(name.c_str(), &error);
+    FFMS_Index* index = indexer ? FFMS_DoIndexing2(indexer, FFMS_IEH_ABORT, &error) : nullptr;
+    const int track = index ? FFMS_GetFirstTrackOfType(index, FFMS_TYPE_VIDEO, &error) : -1;
+    FFMS_VideoSource* source =
+        track >= 0 ? FFMS_CreateVideoSource(name.c_str(), track, index, 1, FFMS_SEEK_NORMAL, &error) : nullptr;
+    const int formats[] = {15 /* AV_PIX_FMT_UYVY422 */, -1};
+    if (source && FFMS_SetOutputFormatV2(source, formats, info.Width, info.Height, FFMS_RESIZER_BICUBIC, &error) == 0) {
+        bench::alternateRounds(
+            randomRounds,
+            [&](bool counted) {
+                const auto start = Clock::now();
+                const double processor = bench::processorMilliseconds([&] {
+                    for (unsigned f : frames) {
+                        unsigned char* image = reader.LoadVideoFrame(f, info.Rate, info.Scale, false);
+                        if (!image) {
+                            failures++;
+                            continue;
+                        }
+                        sum += Touch(image, frameSize);
+                        reader.ReleaseVideoFrame(image);
+                    }
+                });
+                if (counted) {
+                    ours.push_back(frames.size() / Seconds(start));
+                    ourProcessor.push_back(processor / frames.size());
+                }
+            },
+            [&](bool counted) {
+                const auto start = Clock::now();
+                const double processor = bench::processorMilliseconds([&] {
+                    for (unsigned f : frames) {
+                        const FFMS_Frame* image = FFMS_GetFrame(source, int(f), &error);
+                        if (!image) {
+                            theirFailures++;
+                            continue;
+                        }
+                        sum += Touch(image->Data[0], size_t(image->Linesize[0]) * image->EncodedHeight);
+                    }
+                });
+                if (counted) {
+                    theirs.push_back(frames.size() / Seconds(start));
+                    theirProcessor.push_back(processor / frames.size());
+                }
+            });
+        // Not timed: the first frames of the list again, each from both.
+        for (size_t i = 0; i < 8 && i < frames.size(); i++) {
+            unsigned char* mine = reader.LoadVideoFrame(frames[i], info.Rate, info.Scale, false);
+            const FFMS_Frame* image = FFMS_GetFrame(source, int(frames[i]), &error);
+            if (mine && image && image->ScaledWidth == int(info.Width) && image->ScaledHeight == int(info.Height)) {
+                fullRange = image->ColorRange == FFMS_CR_JPEG;
+                const Difference d =
+                    Compare(mine, image->Data[0], size_t(image->Linesize[0]), info.Width, info.Height, fullRange);
+                worst.largest = std::max(worst.largest, d.largest);
+                worst.bytes = std::max(worst.bytes, d.bytes);
+                compared++;
+            }
+            if (mine)
+                reader.ReleaseVideoFrame(mine);
         }
-        sum += Touch(image, frameSize);
-        reader.ReleaseVideoFrame(image);
-    }
-    const double ours = frames.size() / Seconds(start);
+    } else
+        std::printf("  FFMS2 failed: %s\n", message);
+    if (source)
+        FFMS_DestroyVideoSource(source);
+    if (index)
+        FFMS_DestroyIndex(index);
 
-    // Not timed: the same requests again, each image against the reference.
-    const std::vector<uint64_t> expected = ReferenceHashes(file);
-    unsigned exact = 0;
+    // Not timed: every frame in order against FFmpeg's, then the random requests against those.
+    const InOrder inOrder = CheckInOrder(reader, info, file);
+    unsigned same = 0;
     for (unsigned f : frames) {
         if (unsigned char* image = reader.LoadVideoFrame(f, info.Rate, info.Scale, false)) {
-            exact += f < expected.size() && Hash(image, frameSize) == expected[f];
+            same += f < inOrder.hashes.size() && Hash(image, frameSize) == inOrder.hashes[f];
             reader.ReleaseVideoFrame(image);
         }
     }
+    const double a = ours.empty() ? 0 : bench::median(ours), b = theirs.empty() ? 0 : bench::median(theirs);
 
-    double theirs = 0;
-    unsigned theirFailures = 0, compared = 0;
-    bool fullRange = false;
-    Difference worst;
-    {
-        char message[1024] = "";
-        FFMS_ErrorInfo error{FFMS_ERROR_SUCCESS, FFMS_ERROR_SUCCESS, sizeof message, message};
-        FFMS_Init(0, 0);
-        FFMS_Indexer* indexer = FFMS_CreateIndexer(name.c_str(), &error);
-        FFMS_Index* index = indexer ? FFMS_DoIndexing2(indexer, FFMS_IEH_ABORT, &error) : nullptr;
-        const int track = index ? FFMS_GetFirstTrackOfType(index, FFMS_TYPE_VIDEO, &error) : -1;
-        FFMS_VideoSource* source =
-            track >= 0 ? FFMS_CreateVideoSource(name.c_str(), track, index, 1, FFMS_SEEK_NORMAL, &error) : nullptr;
-        const int formats[] = {15 /* AV_PIX_FMT_UYVY422 */, -1};
-        if (source && FFMS_SetOutputFormatV2(source, formats, info.Width, info.Height, FFMS_RESIZER_BICUBIC, &error) == 0) {
-            start = Clock::now();
-            for (unsigned f : frames) {
-                const FFMS_Frame* image = FFMS_GetFrame(source, int(f), &error);
-                if (!image) {
-                    theirFailures++;
-                    continue;
-                }
-                sum += Touch(image->Data[0], size_t(image->Linesize[0]) * image->EncodedHeight);
-            }
-            theirs = frames.size() / Seconds(start);
-            // Not timed: the first frames of the list again, each from both.
-            for (size_t i = 0; i < 8 && i < frames.size(); i++) {
-                unsigned char* mine = reader.LoadVideoFrame(frames[i], info.Rate, info.Scale, false);
-                const FFMS_Frame* image = FFMS_GetFrame(source, int(frames[i]), &error);
-                if (mine && image && image->ScaledWidth == int(info.Width) && image->ScaledHeight == int(info.Height)) {
-                    fullRange = image->ColorRange == FFMS_CR_JPEG;
-                    const Difference d = Compare(mine, image->Data[0], size_t(image->Linesize[0]), info.Width,
-                                                 info.Height, fullRange);
-                    worst.largest = std::max(worst.largest, d.largest);
-                    worst.bytes = std::max(worst.bytes, d.bytes);
-                    compared++;
-                }
-                if (mine)
-                    reader.ReleaseVideoFrame(mine);
-            }
-        } else
-            std::printf("  FFMS2 failed: %s\n", message);
-        if (source)
-            FFMS_DestroyVideoSource(source);
-        if (index)
-            FFMS_DestroyIndex(index);
-    }
-
-    std::printf("%d. random access, %zu seeded random frames of a %ux%u %s AVI (%u frames), UYVY out\n", part,
-                frames.size(), info.Width, info.Height, codec, info.NumFrames);
-    std::printf("  %-44s %9s %9s\n", "", "frames/s", "ratio");
-    std::printf("  %-44s %9.1f %9.2f  (target >= 1; colour space %d%s)\n", "AVIReader LoadVideoFrame", ours,
-                theirs > 0 ? ours / theirs : 0.0, info.ColorSpace, failures ? ", some frames failed" : "");
-    std::printf("  %-44s %9.1f %9.2f%s\n", "FFMS2 FFMS_GetFrame, 1 thread", theirs, 1.0,
+    std::printf("%d. random access, %zu seeded random frames of a %ux%u %s AVI (%u frames), UYVY out, %d rounds, "
+                "medians\n",
+                part, frames.size(), info.Width, info.Height, codec, info.NumFrames, randomRounds);
+    const double pa = ourProcessor.empty() ? 0 : bench::median(ourProcessor),
+                 pb = theirProcessor.empty() ? 0 : bench::median(theirProcessor);
+    std::printf("  %-44s %9s %9s %14s\n", "", "frames/s", "ratio", "CPU ms/frame");
+    std::printf("  %-44s %9.1f %9.2f %14.2f  (target >= 1; colour space %d%s)\n", "AVIReader LoadVideoFrame", a,
+                b > 0 ? a / b : 0.0, pa, info.ColorSpace, failures ? ", some frames failed" : "");
+    std::printf("  %-44s %9.1f %9.2f %14.2f%s\n", "FFMS2 FFMS_GetFrame, 1 thread", b, 1.0, pb,
                 theirFailures ? "  (some frames failed)" : "");
-    std::printf("  exact against FFmpeg's decoding in order, same conversion: %u of %zu requests\n", exact,
-                frames.size());
+    PrintInOrder(inOrder, info.NumFrames);
+    std::printf("  random requests identical to the frame read in order: %u of %zu\n", same, frames.size());
     std::printf("  images vs FFMS2's, %u frames%s: %s (largest byte difference %d, at most %zu of %zu bytes differ;\n"
                 "  FFMS2 interpolates 4:2:0 chroma bicubically, we repeat each chroma row)\n",
                 compared, fullRange ? ", theirs brought from full to studio range" : "",
@@ -657,12 +722,70 @@ fs::path MPEG4File(int bFrames = 0)
                            "-c:v mpeg4 -g 50 -bf " + b + " -q:v 4 -an -f avi {out}");
 }
 
+// 1080p MJPEG as the ffmpeg tool writes it from 4:2:2 or 4:2:0 pictures: full range.
+fs::path MJPEGFile(bool chroma422)
+{
+    return bench::makeOnce(chroma422 ? "mjpeg-1080p-422-300.avi" : "mjpeg-1080p-300.avi",
+                           "ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=1920x1080:rate=25 -frames:v 300 "
+                           "-c:v mjpeg -q:v 3" + std::string(chroma422 ? " -pix_fmt yuvj422p" : "") + " -f avi {out}");
+}
+
 void RandomMJPEG()
 {
-    RandomAccess(3, "MJPEG",
-                 bench::makeOnce("mjpeg-1080p-300.avi",
-                                 "ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=1920x1080:rate=25 -frames:v 300 "
-                                 "-c:v mjpeg -q:v 3 -f avi {out}"));
+    RandomAccess(3, "MJPEG 4:2:2", MJPEGFile(true));
+    RandomAccess(3, "MJPEG 4:2:0", MJPEGFile(false));
+}
+
+// Every frame in order through LoadVideoFrame against FFMS2 (one thread, UYVY out), rounds
+// alternating, medians; untimed, every frame against FFmpeg's decoding brought to studio range.
+void SequentialMJPEG(const char* what, const fs::path& file)
+{
+    std::string name = file.string();
+    Ombrix_FileInfo info;
+    AVIReader reader(name.data(), &info, false, true);
+    if (!reader.GetIsValidAVIFile() || !info.HasVideo)
+        throw std::runtime_error("AVIReader cannot open " + name);
+    bench::FfmsVideo theirs(file);
+    const size_t frameSize = size_t(info.Width) * info.Height * 2;
+    std::vector<double> mine, peer;
+    unsigned sum = 0, failures = 0;
+    bench::alternateRounds(
+        rounds,
+        [&](bool counted) {
+            const auto start = Clock::now();
+            for (unsigned f = 0; f < info.NumFrames; f++) {
+                unsigned char* image = reader.LoadVideoFrame(f, info.Rate, info.Scale, false);
+                if (!image) {
+                    failures++;
+                    continue;
+                }
+                sum += Touch(image, frameSize);
+                reader.ReleaseVideoFrame(image);
+            }
+            if (counted)
+                mine.push_back(info.NumFrames / Seconds(start));
+        },
+        [&](bool counted) {
+            const auto start = Clock::now();
+            for (int f = 0; f < int(info.NumFrames); f++) {
+                const FFMS_Frame* image = theirs.Frame(f);
+                if (!image)
+                    failures++;
+                else
+                    sum += Touch(image->Data[0], size_t(image->Linesize[0]) * image->EncodedHeight);
+            }
+            if (counted)
+                peer.push_back(info.NumFrames / Seconds(start));
+        });
+    const double a = bench::median(mine), b = bench::median(peer);
+    std::printf("3. sequential, every frame of a %ux%u %s AVI (%u frames) in order, UYVY out, %d rounds, medians\n",
+                info.Width, info.Height, what, info.NumFrames, rounds);
+    std::printf("  %-44s %9s %9s\n", "", "frames/s", "ratio");
+    std::printf("  %-44s %9.1f %9.2f  (target >= 1%s)\n", "AVIReader LoadVideoFrame", a, a / b,
+                failures ? "; some frames failed" : "");
+    std::printf("  %-44s %9.1f %9.2f\n", "FFMS2 FFMS_GetFrame, 1 thread", b, 1.0);
+    PrintInOrder(CheckInOrder(reader, info, file), info.NumFrames);
+    sink = sum;
 }
 
 // ---- 4. MPEG-4 part 2 sequential decoding ----
@@ -726,7 +849,8 @@ void SequentialMPEG4()
 
 }  // namespace
 
-// With arguments, only the named parts run: video, videowarm (part 1b), dv, pcm (part 2b), mjpeg, mpeg4 and mpeg4b (part 3 on the
+// With arguments, only the named parts run: video, videowarm (part 1b), dv, pcm (part 2b), mjpeg
+// (part 3 on the MJPEG files), mjpegseq (the MJPEG files in order), mpeg4 and mpeg4b (part 3 on the
 // MPEG-4 files), mpeg4seq (part 4).
 int main(int argc, char** argv)
 {
@@ -742,6 +866,10 @@ int main(int argc, char** argv)
             PCMBesideVideo();
         if (wanted("mjpeg"))
             RandomMJPEG();
+        if (wanted("mjpegseq")) {
+            SequentialMJPEG("MJPEG 4:2:2", MJPEGFile(true));
+            SequentialMJPEG("MJPEG 4:2:0", MJPEGFile(false));
+        }
         if (wanted("mpeg4"))
             RandomAccess(3, "MPEG-4 part 2 (GOP 50)", MPEG4File());
         if (wanted("mpeg4b"))

@@ -1,6 +1,7 @@
 // The Video for Windows stand-in on files written by the ffmpeg tool: every chunk decoded in order
 // through ICDecompress and compared byte for byte with FFmpeg's own decoding of the same packets,
-// converted by the same libswscale path, in each output format and row order.
+// converted by the same libswscale path (full-range pictures to UYVY/YUY2: by FFmpeg's exact range
+// conversion), in each output format and row order.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,8 +9,10 @@
 
 #include "BlackPicture.h"
 #include "MediaFiles.h"
+#include "StudioReference.h"
 #include "TestSupport.h"
 #include "platform/vfw/DibConverter.h"
+#include "platform/vfw/StudioRange.h"
 #include "platform/vfw/Vfw.h"
 
 namespace {
@@ -29,6 +32,7 @@ Clip clip(const char* name, const std::string& size, const std::string& options,
 
 const Clip clips[] = {
     clip("MjpegOddSize", "321x241", "-c:v mjpeg"),
+    clip("Mjpeg422OddWidth", "321x240", "-c:v mjpeg -pix_fmt yuvj422p"),
     clip("Mpeg4PFramesOddWidth", "321x240", "-c:v mpeg4 -g 4 -bf 0"),
     clip("Mpeg4BFrames", "320x240", "-c:v mpeg4 -g 8 -bf 2", 1),
     clip("Huffyuv", "318x240", "-c:v huffyuv"),
@@ -82,25 +86,34 @@ std::vector<Decoded> ffmpegDecode(const std::string& path)
     return decoded;
 }
 
-// The picture converted by libswscale into rows of its own, laid out in bits as the layout says.
-// With an odd width, the luma that pads the last UYVY/YUY2 pixel pair comes from each decoder's row
-// padding and is not compared.
+// The picture converted by libswscale into rows of its own, laid out in bits as the layout says:
+// through the same path, or, for a full-range picture packed to UYVY/YUY2, through FFmpeg's own
+// exact range conversion (chroma within 1). With an odd width, the luma that pads the last
+// UYVY/YUY2 pixel pair comes from each decoder's row padding and is not compared.
 void expectSamePicture(const AVFrame* picture, const DibLayout& layout, const uint8_t* bits, int number)
 {
     const int extra = DibConverter::ExtraColumn(*picture, layout);
-    const SwsContextPtr scaler(sws_getContext(picture->width + extra, picture->height, AVPixelFormat(picture->format),
-                                              layout.width + extra, layout.height, layout.format, DibConverter::Flags,
-                                              nullptr, nullptr, nullptr));
     const int lineBytes = av_image_get_linesize(layout.format, layout.width, 0), stride = lineBytes + 256;
+    const bool studio = studio::isFullRange(*picture) && layout.format != AV_PIX_FMT_BGR24 &&
+                        layout.format != AV_PIX_FMT_BGRA;
     Bytes expected(size_t(stride) * layout.height + 256);
-    uint8_t* const planes[4] = {expected.data()};
-    sws_scale(scaler.get(), picture->data, picture->linesize, 0, picture->height, planes, &stride);
+    if (studio)
+        expected = studio::pack(*picture, layout.format, layout.width + extra, stride);
+    else {
+        const SwsContextPtr scaler(sws_getContext(picture->width + extra, picture->height,
+                                                  AVPixelFormat(picture->format), layout.width + extra, layout.height,
+                                                  layout.format, DibConverter::Flags, nullptr, nullptr, nullptr));
+        uint8_t* const planes[4] = {expected.data()};
+        sws_scale(scaler.get(), picture->data, picture->linesize, 0, picture->height, planes, &stride);
+    }
     const int padding = !extra ? -1 : layout.format == AV_PIX_FMT_UYVY422 ? 2 * layout.width + 1 : 2 * layout.width;
     for (int y = 0; y < layout.height; y++) {
         const uint8_t* row = bits + size_t(layout.bottomUp ? layout.height - 1 - y : y) * layout.pitch;
         for (int x = 0; x < lineBytes; x++)
-            if (x != padding && row[x] != expected[size_t(y) * stride + x])
-                return ADD_FAILURE() << "picture " << number << " differs at row " << y << ", byte " << x;
+            if (x != padding && std::abs(row[x] - expected[size_t(y) * stride + x]) >
+                                    (studio ? studio::tolerance(layout.format, x) : 0))
+                return ADD_FAILURE() << "picture " << number << " differs at row " << y << ", byte " << x << ": "
+                                     << int(row[x]) << " for " << int(expected[size_t(y) * stride + x]);
     }
 }
 
@@ -187,6 +200,25 @@ INSTANTIATE_TEST_SUITE_P(Files, VfwDecode,
                              return std::string(std::get<0>(info.param).name) + "To" + std::get<1>(info.param).name +
                                     (std::get<2>(info.param) ? "TopDown" : "");
                          });
+
+// Every full-range byte value, at every place of a row (the vector steps and the bytes after
+// them), to its studio-range value rounded to nearest.
+TEST(StudioRange, RoundsEveryValueToNearest)
+{
+    for (const AVPixelFormat format : {AV_PIX_FMT_UYVY422, AV_PIX_FMT_YUYV422}) {
+        Bytes row(256 * 2 + 14);
+        for (size_t i = 0; i < row.size(); i++)
+            row[i] = uint8_t(i / 2 + i % 2 * 128);  // each value once in each byte place
+        const Bytes full = row;
+        const StudioRange toStudio(format);
+        toStudio(row.data(), row.size());
+        for (size_t i = 0; i < row.size(); i++) {
+            const bool chroma = studio::tolerance(format, i) != 0;
+            const double exact = chroma ? 128 + (full[i] - 128) * 224.0 / 255 : 16 + full[i] * 219.0 / 255;
+            EXPECT_EQ(row[i], int(exact + 0.5)) << (chroma ? "chroma " : "luma ") << int(full[i]) << " at " << i;
+        }
+    }
+}
 
 // What a decoder refuses to be asked, and to be given once begun; ICOpen makes decompressors of
 // video type "vidc" (in either case) only.

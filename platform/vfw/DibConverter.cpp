@@ -15,15 +15,32 @@ namespace {
 // libswscale's SIMD stores reach up to about 60 bytes past the end of a row.
 constexpr int RowOverrun = 128;
 
+// Rows packed at a time when they are brought to studio range afterwards: small enough to stay in
+// the first-level cache.
+constexpr int BandRows = 8;
+
 bool IsPacked422(AVPixelFormat format) { return format == AV_PIX_FMT_UYVY422 || format == AV_PIX_FMT_YUYV422; }
 
 // A converted row: packed 4:2:2 rows end with a whole pixel pair, within the DIB row's padding.
 int LineBytes(const DibLayout& layout) { return av_image_get_linesize(layout.format, layout.width, 0); }
 
+// The studio-range format laid out as a full-range (JPEG) one; none for other formats.
+AVPixelFormat StudioTwin(AVPixelFormat format)
+{
+    switch (format) {
+    case AV_PIX_FMT_YUVJ420P: return AV_PIX_FMT_YUV420P;
+    case AV_PIX_FMT_YUVJ422P: return AV_PIX_FMT_YUV422P;
+    case AV_PIX_FMT_YUVJ444P: return AV_PIX_FMT_YUV444P;
+    case AV_PIX_FMT_YUVJ440P: return AV_PIX_FMT_YUV440P;
+    case AV_PIX_FMT_YUVJ411P: return AV_PIX_FMT_YUV411P;
+    default: return AV_PIX_FMT_NONE;
+    }
+}
+
 }  // namespace
 
 DibConverter::DibConverter(const DibLayout& layout)
-    : m_Layout(layout), m_ScratchStride(FFALIGN(LineBytes(layout), 64) + RowOverrun),
+    : m_Layout(layout), m_StudioRange(layout.format), m_ScratchStride(FFALIGN(LineBytes(layout), 64) + RowOverrun),
       // Left uninitialised: the pages of rows never converted there are never touched.
       m_Scratch(new uint8_t[size_t(m_ScratchStride) * size_t(layout.height) + RowOverrun]),
       m_Source(av_frame_alloc()), m_Target(av_frame_alloc())
@@ -44,36 +61,53 @@ int DibConverter::ExtraColumn(const AVFrame& picture, const DibLayout& layout)
 bool DibConverter::Convert(const AVFrame* picture, uint8_t* bits)
 {
     const int extra = ExtraColumn(*picture, m_Layout);
-    const AVPixelFormat format = AVPixelFormat(picture->format);
+    // Full-range pictures going to packed 4:2:2 are packed as their studio-range twin, which keeps
+    // libswscale's fast packers, and their bytes brought to studio range afterwards.
+    const AVPixelFormat twin = IsPacked422(m_Layout.format) ? StudioTwin(AVPixelFormat(picture->format)) : AV_PIX_FMT_NONE;
+    const bool fullRange = twin != AV_PIX_FMT_NONE;
+    const AVPixelFormat format = fullRange ? twin : AVPixelFormat(picture->format);
     m_Context.reset(sws_getCachedContext(m_Context.release(), picture->width + extra, picture->height, format,
                                          m_Layout.width + extra, m_Layout.height, m_Layout.format, Flags, nullptr,
                                          nullptr, nullptr));
     if (!m_Context || av_frame_ref(m_Source.get(), picture) < 0)
         return false;
     m_Source->width += extra;
+    m_Source->format = format;
 
     // Packed YUV is written one row after the other, so a row's overrun lands on the next row,
     // which is written afterwards: those rows go straight into bits. The last rows, whose
     // overrun would pass the end of bits, and every row of a picture that is flipped or written
     // two rows at a time (libswscale's YUV to RGB), go through the scratch buffer.
-    int direct = 0;
+    int direct = 0, band = 0;
     if (!m_Layout.bottomUp && IsPacked422(m_Layout.format)) {
-        // The second part must start on a chroma row of the picture.
+        // The second part, and each band, must start on a chroma row of the picture.
         const int chromaRows = 1 << av_pix_fmt_desc_get(format)->log2_chroma_h;
         const int align = std::max(int(sws_receive_slice_alignment(m_Context.get())), chromaRows);
         const int tail = (RowOverrun + m_Layout.pitch - 1) / m_Layout.pitch;
         direct = std::max(0, (m_Layout.height - tail) / align * align);
+        band = fullRange ? std::max(align, BandRows / align * align) : std::max(direct, 1);
     }
-    const bool converted = (direct == 0 || ConvertRows(bits, m_Layout.pitch, 0, direct)) &&
-                           ConvertRows(m_Scratch.get(), m_ScratchStride, direct, m_Layout.height - direct);
+    const size_t lineBytes = LineBytes(m_Layout);
+    const auto finish = [&](uint8_t* row) {
+        if (fullRange)
+            m_StudioRange(row, lineBytes);
+    };
+    bool converted = true;
+    for (int first = 0; converted && first < direct; first += band) {
+        const int count = std::min(band, direct - first);
+        converted = ConvertRows(bits, m_Layout.pitch, first, count);
+        for (int y = first; y < first + count; y++)
+            finish(bits + size_t(y) * m_Layout.pitch);
+    }
+    converted = converted && ConvertRows(m_Scratch.get(), m_ScratchStride, direct, m_Layout.height - direct);
     av_frame_unref(m_Source.get());
     if (!converted)
         return false;
 
-    const size_t lineBytes = LineBytes(m_Layout);
     for (int y = direct; y < m_Layout.height; y++) {
-        const int row = m_Layout.bottomUp ? m_Layout.height - 1 - y : y;
-        memcpy(bits + size_t(row) * m_Layout.pitch, m_Scratch.get() + size_t(y) * m_ScratchStride, lineBytes);
+        uint8_t* const row = bits + size_t(m_Layout.bottomUp ? m_Layout.height - 1 - y : y) * m_Layout.pitch;
+        memcpy(row, m_Scratch.get() + size_t(y) * m_ScratchStride, lineBytes);
+        finish(row);
     }
     return true;
 }

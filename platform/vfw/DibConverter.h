@@ -4,7 +4,9 @@
 // paths serve the common cases (about 20x faster than its exact paths). Planar 4:2:2 goes to
 // UYVY/YUY2 by repacking alone; planar 4:2:0 likewise, each chroma row serving both luma rows it
 // covers (no vertical interpolation); DV's 4:1:1 chroma is widened by the fast bilinear filter;
-// full-range (JPEG) pictures are brought to studio range; YUV <-> RGB uses BT.601 studio range.
+// full-range (JPEG) pictures are brought to studio range (to packed 4:2:2 by packing them as
+// studio range, then scaling the bytes of each band of rows while it is in cache: libswscale's
+// own range conversion leaves the fast paths); YUV <-> RGB uses BT.601 studio range.
 // RGB pictures' chroma is taken from every pixel (SWS_FULL_CHR_H_INP): averaging pixel pairs
 // first would mix the pixel past an odd-width row into its last pair.
 #pragma once
@@ -14,6 +16,7 @@
 
 #include "platform/ffmpeg/AvPointers.h"
 #include "DibLayout.h"
+#include "StudioRange.h"
 
 class DibConverter {
 public:
@@ -36,6 +39,7 @@ private:
     bool ConvertRows(uint8_t* base, int stride, int first, int count);
 
     const DibLayout m_Layout;
+    const StudioRange m_StudioRange;
     // Rows that cannot take libswscale's writes past their end are converted here first.
     const int m_ScratchStride;
     const std::unique_ptr<uint8_t[]> m_Scratch;
