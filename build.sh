@@ -73,7 +73,7 @@ case "${1:-}" in
     ensure_packages "${PACKAGES[@]}"
     cmake -S . -B build-tsan -G Ninja -DOMBRIX_TSAN=ON
     cmake --build build-tsan -j2 --target ombrix_tests
-    TSAN_OPTIONS="second_deadlock_stack=1 ${TSAN_OPTIONS:-}" \
+    TSAN_OPTIONS="second_deadlock_stack=1 suppressions=tests/tsan.supp ${TSAN_OPTIONS:-}" \
       build-tsan/tests/ombrix_tests --gtest_filter='AVIReaderThreads*:FileIO*:Event*:DShow*:FilterGraph*:RendererFilter*:GraphThreads*:OmbrixReaderThreads*:PushSource*:AviMux*:OmbrixWriterNegotiation*:OmbrixWriterTimes*:*DVMux*:*AsfWriter*:*DVVideoEncoder*'
     ;;
   *)
