@@ -402,6 +402,60 @@ TEST(DVVideoEncoder, ScalesEveryFrameToTheStandardsPicture)
         }
 }
 
+// The four bytes after a pack's header, as DVINFO holds them, of the first pack with this header
+// in a DV frame's first DIF sequence: the VAUX packs of blocks 3 to 5, the AAUX pack that opens
+// each audio block (6, 22, ..., 134); 0 when none has it.
+DWORD dvPack(const Bytes& frame, BYTE header)
+{
+    std::vector<size_t> packs;
+    for (size_t block = 3; block < 6; block++)
+        for (size_t n = 0; n < 15; n++)
+            packs.push_back(block * 80 + 3 + 5 * n);
+    for (size_t block = 6; block < 150; block += 16)
+        packs.push_back(block * 80 + 3);
+    for (size_t at : packs)
+        if (at + 5 <= frame.size() && frame[at] == header)
+            return DWORD(frame[at + 1]) | DWORD(frame[at + 2]) << 8 | DWORD(frame[at + 3]) << 16 | DWORD(frame[at + 4]) << 24;
+    return 0;
+}
+
+// The DVINFO given has the packs of the standard chosen: the VAUX packs of the encoder's own
+// frames, the AAUX packs of FFmpeg's DV muxer with 48 kHz stereo (whose NTSC frames hold 1600 or
+// 1602 sample frames, a count the DVINFO may state one off).
+TEST(DVVideoEncoder, GivesThePacksOfItsStandard)
+{
+    for (const auto& [standard, height, rate, pixels] :
+         {std::tuple(DVENCODERVIDEOFORMAT_NTSC, 480, "30000/1001", "yuv411p"),
+          std::tuple(DVENCODERVIDEOFORMAT_PAL, 576, "25", "yuv420p")}) {
+        SCOPED_TRACE(height);
+        DVINFO info{};
+        const Encoded encoded = encode(L"DV Video Encoder", {1, 720, height, false}, 1, {}, 1, [&](IBaseFilter* filter) {
+            const ComRef<IDVEnc> dv = QueryRef<IDVEnc>(filter, IID_IDVEnc);
+            dv->put_IFormatResolution(standard, DVENCODERFORMAT_DVSD, DVENCODERRESOLUTION_720x480, FALSE, nullptr);
+            int video = 0, format = 0, resolution = 0;
+            EXPECT_EQ(S_OK, dv->get_IFormatResolution(&video, &format, &resolution, TRUE, &info));
+        });
+        ASSERT_EQ(1u, encoded.packets.size());
+        EXPECT_EQ(dvPack(encoded.packets[0].data, 0x60), info.dwDVVAuxSrc);
+        EXPECT_EQ(dvPack(encoded.packets[0].data, 0x61), info.dwDVVAuxCtl);
+
+        ScratchDir dir;
+        const std::string path = dir.path("muxed.dv");
+        std::string ignored;
+        ASSERT_EQ(0, run("ffmpeg -v error -f lavfi -i testsrc=size=720x" + std::to_string(height) + ":rate=" + rate +
+                             " -f lavfi -i sine=sample_rate=48000 -t 0.2 -pix_fmt " + pixels + " -ac 2 -f dv " +
+                             quote(path),
+                         &ignored));
+        const Bytes muxed = readFile(path);
+        const DWORD source = dvPack(muxed, 0x50), count = 0x3F;
+        ASSERT_NE(0u, source);
+        EXPECT_EQ(source & ~count, info.dwDVAAuxSrc & ~count);
+        EXPECT_NEAR(double(source & count), double(info.dwDVAAuxSrc & count), 1);
+        EXPECT_EQ(dvPack(muxed, 0x51), info.dwDVAAuxCtl);
+        EXPECT_EQ(std::tuple(info.dwDVAAuxSrc, info.dwDVAAuxCtl), std::tuple(info.dwDVAAuxSrc1, info.dwDVAAuxCtl1));
+    }
+}
+
 // Settings taken at connection change the stream: smaller pictures at a lower quality, key frames
 // at the interval asked for (decoded back whole), MP3's byte rate at the nearest legal bit rate.
 // The end of a stream drains the encoder; streaming again starts a fresh one, which gives the same

@@ -141,15 +141,17 @@ inline std::string ffprobeEntries(const MediaFile& file, int index, const std::s
 }
 
 // The length of a stream as ffprobe gives it: the stream's own, else the later of the file's and
-// the end of the stream's last packet (NUT states the last packet's start).
+// the end of the stream's last packet (NUT states the last packet's start). ASF states one length
+// for all its streams, from the file's start: its streams end with their last packets.
 inline double ffprobeSeconds(const MediaFile& file, int index)
 {
-    if (const double own = atof(ffprobeEntries(file, index, "stream=duration").c_str()); own > 0)
+    const bool asf = ffprobeEntries(file, index, "format=format_name").starts_with("asf");
+    if (const double own = atof(ffprobeEntries(file, index, "stream=duration").c_str()); own > 0 && !asf)
         return own;
     double end = 0;
     std::istringstream lines(ffprobeEntries(file, index, "packet=pts_time,duration_time"));
     for (std::string line; std::getline(lines, line);)
         end = std::max(end, atof(line.c_str()) + atof(line.c_str() + line.find(',') + 1));
-    return std::max(atof(ffprobeEntries(file, index, "format=duration").c_str()),
-                    end - atof(ffprobeEntries(file, index, "stream=start_time").c_str()));
+    const double last = end - atof(ffprobeEntries(file, index, "stream=start_time").c_str());
+    return asf ? last : std::max(atof(ffprobeEntries(file, index, "format=duration").c_str()), last);
 }

@@ -104,8 +104,9 @@ TEST_P(MediaDetFile, StreamsMatchFfprobe)
 
         double length = -1;
         ASSERT_EQ(det->get_StreamLength(&length), S_OK);
-        // ffprobe's stream duration where it has one; the length made otherwise.
-        if (fields["duration"] != "N/A") {
+        // ffprobe's stream duration where it has one (ASF's is the whole file's, from its start);
+        // the length made otherwise.
+        if (fields["duration"] != "N/A" && !std::string_view(clip.name).starts_with("Asf")) {
             EXPECT_NEAR(length, std::stod(fields["duration"]), 1e-6);
         }
         EXPECT_NEAR(length, clip.lengths[size_t(i)], 0.06);

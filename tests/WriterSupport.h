@@ -128,19 +128,22 @@ inline Pushed writeFile(OmbrixWriter& writer, const std::string& path, Ombrix_Fi
     return pushed;
 }
 
-// The file's first video stream as FFmpeg decodes it, in the layout of a colour space, rows unpadded.
-inline std::string ffmpegRaw(const std::string& path, int colorSpace)
+// The file's first video stream as FFmpeg decodes it, in the layout of a colour space, rows unpadded;
+// options go before the output's.
+inline std::string ffmpegRaw(const std::string& path, int colorSpace, const std::string& options = "")
 {
     static const char* const layouts[] = {"", "uyvy422", "yuyv422", "bgr24", "bgr0"};
     std::string raw;
-    run("ffmpeg -v error -i " + quote(path) + " -map 0:v:0 -f rawvideo -pix_fmt " + layouts[colorSpace] + " -", &raw);
+    run("ffmpeg -v error -i " + quote(path) + " -map 0:v:0 " + options + " -f rawvideo -pix_fmt " + layouts[colorSpace] +
+            " -",
+        &raw);
     return raw;
 }
 
 // Frames of the file's video as FFmpeg decodes them, in the layout of format, top row first.
-inline std::vector<Bytes> ffmpegFrames(const std::string& path, const FrameFormat& format)
+inline std::vector<Bytes> ffmpegFrames(const std::string& path, const FrameFormat& format, const std::string& options = "")
 {
-    const std::string raw = ffmpegRaw(path, format.colorSpace);
+    const std::string raw = ffmpegRaw(path, format.colorSpace, options);
     const size_t size = frameSize(format);
     std::vector<Bytes> frames;
     for (size_t at = 0; at + size <= raw.size(); at += size)

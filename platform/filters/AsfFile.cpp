@@ -33,6 +33,9 @@ std::unique_ptr<AsfFile> AsfFile::Create(const std::string& path, std::unique_pt
         return av_free(buffer), nullptr;
     format->pb = file->m_Io.get();
     format->flags |= AVFMT_FLAG_CUSTOM_IO;
+    // WMA's first packet, which decodes to nothing, goes before the start (ASF times count from
+    // the preroll): moving every stream later instead would start the file with no picture.
+    format->avoid_negative_ts = AVFMT_AVOID_NEG_TS_DISABLED;
     if (file->m_Video) {
         file->m_VideoStream = int(format->nb_streams);
         if (!file->AddStream(file->m_Video->Encoder()))

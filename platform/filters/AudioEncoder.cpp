@@ -96,9 +96,39 @@ std::unique_ptr<AudioEncoder> AudioEncoder::Open(const AudioCodec& codec, const 
     encoder->m_WholeFrames =
         !(found->capabilities & (AV_CODEC_CAP_VARIABLE_FRAME_SIZE | AV_CODEC_CAP_SMALL_LAST_FRAME));
     encoder->m_Waiting.reset(av_audio_fifo_alloc(context->sample_fmt, channels, encoder->m_FrameSamples));
-    if (swr_init(converter) < 0 || !encoder->m_Waiting || !encoder->SetFormat(codec))
+    if (swr_init(converter) < 0 || !encoder->m_Waiting || !encoder->SetFormat(codec) || !encoder->Lead())
         return nullptr;
     return encoder;
+}
+
+bool AudioEncoder::Lead()
+{
+    // WMA's decoders give nothing for a stream's first packet: an encoder that states such a delay
+    // and has none to drain starts with that much silence, which decodes to nothing, before the
+    // stream's start.
+    m_Lead = m_Encoder->codec->capabilities & AV_CODEC_CAP_DELAY ? 0 : m_Encoder->initial_padding;
+    if (m_Lead <= 0)
+        return true;
+    AvFramePtr silence = NewFrame(m_Lead);
+    if (!silence || av_samples_set_silence(silence->extended_data, 0, m_Lead, silence->ch_layout.nb_channels,
+                                           m_Encoder->sample_fmt) < 0 ||
+        av_audio_fifo_write(m_Waiting.get(), reinterpret_cast<void**>(silence->extended_data), m_Lead) != m_Lead)
+        return false;
+    m_Decoded = -m_Lead;
+    return true;
+}
+
+AvFramePtr AudioEncoder::NewFrame(int frames) const
+{
+    AvFramePtr frame(av_frame_alloc());
+    if (!frame)
+        return nullptr;
+    frame->format = m_Encoder->sample_fmt;
+    frame->nb_samples = frames;
+    frame->sample_rate = m_Encoder->sample_rate;
+    if (av_channel_layout_copy(&frame->ch_layout, &m_Encoder->ch_layout) < 0 || av_frame_get_buffer(frame.get(), 0) < 0)
+        return nullptr;
+    return frame;
 }
 
 bool AudioEncoder::SetFormat(const AudioCodec& codec)
@@ -142,14 +172,8 @@ bool AudioEncoder::Push(const uint8_t* pcm, int frames)
 {
     if (frames <= 0)
         return true;
-    AvFramePtr converted(av_frame_alloc());
-    if (!converted)
-        return false;
-    converted->format = m_Encoder->sample_fmt;
-    converted->nb_samples = frames;
-    if (av_channel_layout_copy(&converted->ch_layout, &m_Encoder->ch_layout) < 0 ||
-        av_frame_get_buffer(converted.get(), 0) < 0 ||
-        swr_convert(m_Converter.get(), converted->extended_data, frames, &pcm, frames) != frames ||
+    AvFramePtr converted = NewFrame(frames);
+    if (!converted || swr_convert(m_Converter.get(), converted->extended_data, frames, &pcm, frames) != frames ||
         av_audio_fifo_write(m_Waiting.get(), reinterpret_cast<void**>(converted->extended_data), frames) != frames)
         return false;
     while (av_audio_fifo_size(m_Waiting.get()) >= m_FrameSamples)
@@ -160,25 +184,23 @@ bool AudioEncoder::Push(const uint8_t* pcm, int frames)
 
 bool AudioEncoder::Finish()
 {
-    const int rest = av_audio_fifo_size(m_Waiting.get());
-    if (rest > 0 && !Send(rest, m_WholeFrames ? m_FrameSamples : rest))
-        return false;
+    // After the last samples, the lead's length of silence: their frame decodes whole only with
+    // the next one overlapping it.
+    for (int rest = av_audio_fifo_size(m_Waiting.get()) + m_Lead; rest > 0;) {
+        const int piece = std::min(rest, m_FrameSamples);
+        if (!Send(std::min(piece, av_audio_fifo_size(m_Waiting.get())), m_WholeFrames ? m_FrameSamples : piece))
+            return false;
+        rest -= piece;
+    }
     const int result = avcodec_send_frame(m_Encoder.get(), nullptr);
     return (result >= 0 || result == AVERROR_EOF) && Receive();
 }
 
 bool AudioEncoder::Send(int frames, int padded)
 {
-    AvFramePtr frame(av_frame_alloc());
-    if (!frame)
-        return false;
-    frame->format = m_Encoder->sample_fmt;
-    frame->nb_samples = padded;
-    frame->sample_rate = m_Encoder->sample_rate;
+    AvFramePtr frame = NewFrame(padded);
     const int channels = m_Encoder->ch_layout.nb_channels;
-    if (av_channel_layout_copy(&frame->ch_layout, &m_Encoder->ch_layout) < 0 ||
-        av_frame_get_buffer(frame.get(), 0) < 0 ||
-        av_audio_fifo_read(m_Waiting.get(), reinterpret_cast<void**>(frame->extended_data), frames) != frames)
+    if (!frame || av_audio_fifo_read(m_Waiting.get(), reinterpret_cast<void**>(frame->extended_data), frames) != frames)
         return false;
     av_samples_set_silence(frame->extended_data, frames, padded - frames, channels, m_Encoder->sample_fmt);
     return avcodec_send_frame(m_Encoder.get(), frame.get()) >= 0 && Receive();

@@ -1,7 +1,8 @@
 // An audio encoder fed with 8- or 16-bit PCM in pieces of any size. The PCM is cut into the
 // encoder's frames (codecs of any frame size take what has come, in pieces of at most 4096 sample
 // frames); at the end the last frame is padded with silence where the codec takes whole frames
-// only (ADPCM blocks), and the encoder gives what it still holds. Each packet is placed by the
+// only (ADPCM blocks, WMA), and the encoder gives what it still holds. WMA's stream starts with a
+// frame of silence its decoders drop, placed before the stream's start, and ends with one more. Each packet is placed by the
 // sample frames the stream decodes to before it: a frame codec's packets decode to a whole frame
 // each (MP3's last one too, and its first ones to the encoder's delay).
 #pragma once
@@ -31,7 +32,7 @@ public:
 
     struct Packet {
         AvPacketPtr packet;
-        int64_t first;  // the sample frame it starts at, from the stream's first
+        int64_t first;  // the sample frame it starts at, from the stream's first (negative before it)
         int64_t count;  // the sample frames it decodes to
     };
     // The next packet, in order; false when none is ready.
@@ -40,6 +41,8 @@ public:
 private:
     AudioEncoder() = default;
     bool SetFormat(const AudioCodec& codec);
+    bool Lead();
+    AvFramePtr NewFrame(int frames) const;
     bool Send(int frames, int padded);
     bool Receive();
 
@@ -48,6 +51,7 @@ private:
     AvAudioFifoPtr m_Waiting;   // converted, not yet sent
     int m_FrameSamples = 0;     // sample frames sent at a time
     bool m_WholeFrames = false;  // the last frame is padded to a whole one
+    int m_Lead = 0;              // sample frames of silence before the stream and after it
     int64_t m_Decoded = 0;  // sample frames of the packets so far
     std::vector<BYTE> m_Format;
     size_t m_PacketBound = 0;

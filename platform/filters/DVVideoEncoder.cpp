@@ -1,5 +1,7 @@
 #include "DVVideoEncoder.h"
 
+#include "DvInfo.h"
+
 namespace {
 
 constexpr int Width = 720;
@@ -22,13 +24,15 @@ HRESULT DVVideoEncoder::NonDelegatingQueryInterface(REFIID iid, void** object)
 }
 
 HRESULT DVVideoEncoder::get_IFormatResolution(int* videoFormat, int* dvFormat, int* resolution, BYTE dvInfoWanted,
-                                              DVINFO*)
+                                              DVINFO* dvInfo)
 {
-    if (!videoFormat || !dvFormat || !resolution)
+    if (!videoFormat || !dvFormat || !resolution || (dvInfoWanted && !dvInfo))
         return E_POINTER;
+    const int standard = m_VideoFormat;
+    // The frames carry no sound: the audio packs are those the DV Mux writes until told a rate.
     if (dvInfoWanted)
-        return E_NOTIMPL;
-    *videoFormat = m_VideoFormat;
+        *dvInfo = DvInfoFor(standard == DVENCODERVIDEOFORMAT_PAL, 48000);
+    *videoFormat = standard;
     *dvFormat = DVENCODERFORMAT_DVSD;
     *resolution = DVENCODERRESOLUTION_720x480;
     return S_OK;

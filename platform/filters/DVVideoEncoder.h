@@ -16,7 +16,8 @@ public:
 
     DECLARE_IUNKNOWN
     HRESULT NonDelegatingQueryInterface(REFIID iid, void** object) override;
-    // A DVINFO is neither taken nor given: the output's format has none (E_NOTIMPL).
+    // Gives the DVINFO of the standard chosen (see DvInfoFor; audio packs for 48 kHz); one is
+    // not taken (E_NOTIMPL).
     HRESULT get_IFormatResolution(int* videoFormat, int* dvFormat, int* resolution, BYTE dvInfoWanted,
                                   DVINFO* dvInfo) override;
     HRESULT put_IFormatResolution(int videoFormat, int dvFormat, int resolution, BYTE dvInfoGiven,

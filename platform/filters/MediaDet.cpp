@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "FileName.h"
+#include "OpenDecoder.h"
+#include "StreamDemuxer.h"
 #include "platform/win32/DebugChannel.h"
 
 namespace {
@@ -16,8 +18,13 @@ bool IsAviPcm(const AVFormatContext* file, const AVStream* stream)
 }
 
 // The stream's length in seconds; 0 when the file does not tell it.
-double Length(const AVFormatContext* file, const AVStream* stream)
+double Length(const AVFormatContext* file, const AVStream* stream, const std::string& path)
 {
+    // ASF states one duration for the whole file: its streams are measured as the readers do.
+    if (strcmp(file->iformat->name, "asf") == 0) {
+        const std::unique_ptr<StreamDemuxer> demuxer = StreamDemuxer::Open(path, stream->index);
+        return demuxer ? Seconds(demuxer->Duration(), ReferenceTimeBase) : 0;
+    }
     if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
         return Seconds(stream->duration, stream->time_base);
     // PCM in AVI has no stream duration, but its frame count is the number of samples.
@@ -25,8 +32,8 @@ double Length(const AVFormatContext* file, const AVStream* stream)
         return double(stream->nb_frames) / stream->codecpar->sample_rate;
     if (file->duration == AV_NOPTS_VALUE)
         return 0;
-    // The file's duration runs from its start; a stream that starts later (as ASF streams do after
-    // their preroll) ends with the file, so it is shorter by the difference.
+    // The file's duration runs from its start; a stream that starts later ends with the file, so it
+    // is shorter by the difference.
     double length = Seconds(file->duration, AV_TIME_BASE_Q);
     if (stream->start_time != AV_NOPTS_VALUE && file->start_time != AV_NOPTS_VALUE)
         length -= Seconds(stream->start_time, stream->time_base) - Seconds(file->start_time, AV_TIME_BASE_Q);
@@ -142,7 +149,7 @@ HRESULT MediaDet::get_StreamType(GUID* type)
 HRESULT MediaDet::get_StreamLength(double* seconds)
 {
     return AboutCurrent(seconds, [&](const AVStream& stream) {
-        *seconds = Length(m_File.get(), &stream);
+        *seconds = Length(m_File.get(), &stream, m_File->url);
         return S_OK;
     });
 }

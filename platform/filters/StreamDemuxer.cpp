@@ -1,6 +1,7 @@
 #include "StreamDemuxer.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "OpenDecoder.h"
 #include "platform/win32/DebugChannel.h"
@@ -125,7 +126,10 @@ REFERENCE_TIME StreamDemuxer::MeasureDuration()
 {
     const AVStream& stream = Stream();
     const AVCodecParameters& parameters = *stream.codecpar;
-    if (stream.duration != AV_NOPTS_VALUE && stream.duration > 0)
+    // ASF states one play duration for all its streams, from the file's start rather than the
+    // stream's: its streams are measured by their last packets.
+    const bool shared = strcmp(m_Context->iformat->name, "asf") == 0;
+    if (!shared && stream.duration != AV_NOPTS_VALUE && stream.duration > 0)
         return av_rescale_q(stream.duration, stream.time_base, ReferenceTimeBase);
     if (IsAudio(stream) && IsPcm(parameters) && stream.nb_frames > 0 && parameters.sample_rate > 0)
         return av_rescale(stream.nb_frames, ReferenceTimeBase.den, parameters.sample_rate);
@@ -148,7 +152,7 @@ REFERENCE_TIME StreamDemuxer::MeasureDuration()
     }
     const REFERENCE_TIME last =
         end != AV_NOPTS_VALUE ? av_rescale_q(end - origin, stream.time_base, ReferenceTimeBase) : 0;
-    return Reopen() ? std::max(file, last) : 0;
+    return Reopen() ? (shared && last > 0 ? last : std::max(file, last)) : 0;
 }
 
 bool StreamDemuxer::Read(AVPacket* packet)
