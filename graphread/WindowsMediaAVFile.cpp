@@ -42,18 +42,6 @@ bool IsWindowsMedia(const char* fileName)
     return false;
 }
 
-// The length of the stream a renderer plays; the graph's (its longest stream's) when it cannot tell.
-LONGLONG StreamDuration(Ombrix_RendererFilter* renderer, LONGLONG longest)
-{
-    IMediaSeeking* seeking = nullptr;
-    if (FAILED(renderer->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&seeking))))
-        return longest;
-    LONGLONG duration = 0;
-    const bool known = SUCCEEDED(seeking->GetDuration(&duration)) && duration > 0;
-    seeking->Release();
-    return known ? duration : longest;
-}
-
 Ombrix_RendererFilter* MakeRenderer()
 {
     HRESULT result = S_OK;
@@ -191,9 +179,7 @@ bool WindowsMediaAVFile::BuildFilterGraph(const char* fileName)
     LONGLONG duration = 0;
     if (FAILED(m_pSeeking->GetDuration(&duration)))
         return false;
-    // Each stream its own length: audio often runs on past the last picture.
-    m_Info.VideoDuration = m_Info.HasVideo ? StreamDuration(m_pVideoRenderer, duration) : duration;
-    m_Info.AudioDuration = m_Info.HasAudio ? StreamDuration(m_pAudioRenderer, duration) : duration;
+    m_Info.VideoDuration = m_Info.AudioDuration = duration;
     m_pVideoRenderer->ResetEndOfStreamNotification();
     m_pAudioRenderer->ResetEndOfStreamNotification();
     if (FAILED(m_pControl->Run()))
