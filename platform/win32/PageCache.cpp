@@ -27,7 +27,7 @@ const long PageBytes = sysconf(_SC_PAGESIZE);
 
 }  // namespace
 
-PageCache::PageCache(const char* name)
+PageCache::PageCache(const char* name, bool cachestat) : m_bCachestat(cachestat)
 {
     m_Fd = open(name, O_RDONLY | O_CLOEXEC);
     // A read that misses must not bring more of the file in than it asked for.

@@ -10,8 +10,9 @@
 
 class PageCache {
 public:
-    // For the file of that name; every Read fails when it cannot be opened again.
-    explicit PageCache(const char* name);
+    // For the file of that name; every Read fails when it cannot be opened again. Without
+    // cachestat it asks mincore, as on kernels that lack cachestat.
+    explicit PageCache(const char* name, bool cachestat = true);
     ~PageCache();
     PageCache(const PageCache&) = delete;
     PageCache& operator=(const PageCache&) = delete;
@@ -27,7 +28,7 @@ private:
     bool ResidentByMapping(uint64_t offset, size_t count, uint64_t fileSize);
 
     int m_Fd = -1;  // buffered, no read-ahead
-    bool m_bCachestat = true;  // the kernel has cachestat
+    bool m_bCachestat;  // asks cachestat (the kernel has it)
     void* m_Map = nullptr;  // the whole file, for mincore
     uint64_t m_MapSize = 0;
     uint64_t m_FileSize = 0;  // as last seen
