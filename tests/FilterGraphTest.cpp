@@ -284,13 +284,7 @@ protected:
         renderers.clear();
         EXPECT_EQ(liveFilters, 0);  // the graph let every filter go
     }
-    void ReleaseGraph()
-    {
-        control = {};
-        seeking = {};
-        events = {};
-        graph = {};
-    }
+    void ReleaseGraph() { control = {}, seeking = {}, events = {}, graph = {}; }
     // A source → renderer chain, added renderer first; connected directly when the source
     // already gives what the renderer takes.
     void AddChain(GUID subtype, LONGLONG frames, bool connect = true)
@@ -427,14 +421,9 @@ TEST_F(FilterGraphTest, DirectConnectionsAndRefusals)
     EXPECT_FALSE(Connected(out) || Connected(in));
 }
 
-struct Registration {
-    int kind;
-    DWORD merit;
-};
-
 struct IntelligentCase {
     const char* what;
-    std::vector<Registration> registered;
+    std::vector<std::pair<int, DWORD>> registered;  // decoder kinds and their merits
     bool decoderInGraph;  // a working decoder waits in the graph as "Mine"
     HRESULT result;
     int made[2];  // decoders of each kind made
@@ -447,8 +436,8 @@ TEST_P(FilterGraphConnectTest, IntelligentConnectInsertsARegisteredDecoder)
     const IntelligentCase& c = GetParam();
     const ClassFactoryFunction factories[2] = {TestDecoder<0>::Create, TestDecoder<1>::Create};
     const wchar_t* names[2] = {L"Test Decoder", L"Wrong Decoder"};
-    for (const Registration& r : c.registered)
-        AddClass({CLSID_TestDecoder[r.kind], names[r.kind], r.merit, {{MEDIATYPE_Video, MEDIASUBTYPE_TestCoded}}, factories[r.kind]});
+    for (const auto& [kind, merit] : c.registered)
+        AddClass({CLSID_TestDecoder[kind], names[kind], merit, {{MEDIATYPE_Video, MEDIASUBTYPE_TestCoded}}, factories[kind]});
     decodersMade[0] = decodersMade[1] = 0;
     ComRef<TestDecoder<0>> mine(new TestDecoder<0>);
     if (c.decoderInGraph)
@@ -466,8 +455,8 @@ TEST_P(FilterGraphConnectTest, IntelligentConnectInsertsARegisteredDecoder)
         EXPECT_EQ(Completion(INFINITE, S_OK), EC_COMPLETE);
         EXPECT_TRUE(renderers[0]->WaitFor(3));
     }
-    for (const Registration& r : c.registered)
-        RemoveClass(CLSID_TestDecoder[r.kind]);
+    for (const auto& [kind, merit] : c.registered)
+        RemoveClass(CLSID_TestDecoder[kind]);
 }
 
 INSTANTIATE_TEST_SUITE_P(
