@@ -63,34 +63,11 @@ TEST(OmbrixWriterLists, FixedEntriesThenEveryInstalledCompressor)
     EXPECT_EQ(std::tuple(0u, 0u), std::tuple(writer.GetVideoCodec(), writer.GetAudioCodec()));
 }
 
-// Takes a device out of the registry while it lives, to give its name to a test compressor.
-class SetAside {
-public:
-    SetAside(REFCLSID category, const std::wstring& name) : m_Category(category)
-    {
-        for (const DeviceEntry& device : DeviceRegistry::Instance().Devices(category))
-            if (device.friendlyName == name)
-                m_Device = device;
-        if (m_Device)
-            DeviceRegistry::Instance().Remove(category, name);
-    }
-    ~SetAside()
-    {
-        if (m_Device)
-            DeviceRegistry::Instance().Add(m_Category, *m_Device);
-    }
-
-private:
-    const CLSID m_Category;
-    std::optional<DeviceEntry> m_Device;
-};
-
 // The selected entry's settings go to the host's frame, which changes them in place; entries
 // without a filter have none, and the DV entry stands for the "DV Video Encoder" (here one with
 // settings in place of the platform's, which has none).
 TEST(OmbrixWriterLists, SettingsOfTheSelectedEntryGoThroughTheHostsFrame)
 {
-    const SetAside platformDv(CLSID_VideoCompressorCategory, L"DV Video Encoder");
     InstalledCompressor dv(L"DV Video Encoder", {{MEDIASUBTYPE_RGB24, true}}, true);
     InstalledCompressor plain(L"Without Settings", {{MEDIASUBTYPE_RGB24, true}});
     OmbrixWriter writer;
