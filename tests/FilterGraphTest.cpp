@@ -16,6 +16,7 @@
 #include "platform/com/ClassTable.h"
 #include "platform/com/ComRef.h"
 #include "platform/dshow/BaseRenderer.h"
+#include "platform/dshow/GraphWalk.h"
 #include "platform/dshow/MediaTimeSeeking.h"
 #include "platform/dshow/SourceStream.h"
 #include "platform/dshow/TransformFilter.h"
@@ -247,12 +248,6 @@ std::wstring NameOf(IBaseFilter* filter)
     return info.achName;
 }
 
-bool Connected(IPin* pin)
-{
-    ComRef<IPin> peer;
-    return pin->ConnectedTo(peer.out()) == S_OK;
-}
-
 FILTER_STATE OwnState(IBaseFilter* filter)
 {
     FILTER_STATE own = FILTER_STATE(-1);
@@ -284,13 +279,7 @@ protected:
         renderers.clear();
         EXPECT_EQ(liveFilters, 0);  // the graph let every filter go
     }
-    void ReleaseGraph()
-    {
-        control = {};
-        seeking = {};
-        events = {};
-        graph = {};
-    }
+    void ReleaseGraph() { control = {}, seeking = {}, events = {}, graph = {}; }
     // A source → renderer chain, added renderer first; connected directly when the source
     // already gives what the renderer takes.
     void AddChain(GUID subtype, LONGLONG frames, bool connect = true)
@@ -413,10 +402,10 @@ TEST_F(FilterGraphTest, DirectConnectionsAndRefusals)
     EXPECT_TRUE(FAILED(graph->ConnectDirect(out, decoder->Pin(0), nullptr)));  // RGB32 is not coded
 
     EXPECT_EQ(graph->ConnectDirect(in, out, nullptr), S_OK);  // either order
-    EXPECT_TRUE(Connected(out) && Connected(in));
+    EXPECT_TRUE(IsConnected(out) && IsConnected(in));
     EXPECT_EQ(graph->Disconnect(nullptr), E_POINTER);
     EXPECT_EQ(graph->Disconnect(out), S_OK);  // that pin only
-    EXPECT_TRUE(!Connected(out) && Connected(in));
+    EXPECT_TRUE(!IsConnected(out) && IsConnected(in));
     EXPECT_EQ(graph->Disconnect(in), S_OK);
 
     EXPECT_EQ(graph->ConnectDirect(out, in, nullptr), S_OK);
@@ -424,17 +413,12 @@ TEST_F(FilterGraphTest, DirectConnectionsAndRefusals)
     EXPECT_EQ(graph->RemoveFilter(renderers[0].get()), VFW_E_NOT_STOPPED);
     EXPECT_EQ(control->Stop(), S_OK);
     EXPECT_EQ(graph->RemoveFilter(renderers[0].get()), S_OK);  // and its peer lets go of it
-    EXPECT_FALSE(Connected(out) || Connected(in));
+    EXPECT_FALSE(IsConnected(out) || IsConnected(in));
 }
-
-struct Registration {
-    int kind;
-    DWORD merit;
-};
 
 struct IntelligentCase {
     const char* what;
-    std::vector<Registration> registered;
+    std::vector<std::pair<int, DWORD>> registered;  // decoder kinds and their merits
     bool decoderInGraph;  // a working decoder waits in the graph as "Mine"
     HRESULT result;
     int made[2];  // decoders of each kind made
@@ -447,8 +431,8 @@ TEST_P(FilterGraphConnectTest, IntelligentConnectInsertsARegisteredDecoder)
     const IntelligentCase& c = GetParam();
     const ClassFactoryFunction factories[2] = {TestDecoder<0>::Create, TestDecoder<1>::Create};
     const wchar_t* names[2] = {L"Test Decoder", L"Wrong Decoder"};
-    for (const Registration& r : c.registered)
-        AddClass({CLSID_TestDecoder[r.kind], names[r.kind], r.merit, {{MEDIATYPE_Video, MEDIASUBTYPE_TestCoded}}, factories[r.kind]});
+    for (const auto& [kind, merit] : c.registered)
+        AddClass({CLSID_TestDecoder[kind], names[kind], merit, {{MEDIATYPE_Video, MEDIASUBTYPE_TestCoded}}, factories[kind]});
     decodersMade[0] = decodersMade[1] = 0;
     ComRef<TestDecoder<0>> mine(new TestDecoder<0>);
     if (c.decoderInGraph)
@@ -457,7 +441,7 @@ TEST_P(FilterGraphConnectTest, IntelligentConnectInsertsARegisteredDecoder)
     EXPECT_EQ(graph->Connect(renderers[0]->Pin(0), sources[0]->pin), c.result);
     EXPECT_EQ(decodersMade[0], c.made[0]);
     EXPECT_EQ(decodersMade[1], c.made[1]);
-    EXPECT_EQ(Connected(mine->Pin(0)), c.decoderInGraph);
+    EXPECT_EQ(IsConnected(mine->Pin(0)), c.decoderInGraph);
     ComRef<IBaseFilter> decoder;
     EXPECT_EQ(graph->FindFilterByName(names[0], decoder.out()), c.made[0] && c.result == S_OK ? S_OK : VFW_E_NOT_FOUND);
     EXPECT_EQ(graph->FindFilterByName(names[1], decoder.out()), VFW_E_NOT_FOUND);  // removed on failure
@@ -466,8 +450,8 @@ TEST_P(FilterGraphConnectTest, IntelligentConnectInsertsARegisteredDecoder)
         EXPECT_EQ(Completion(INFINITE, S_OK), EC_COMPLETE);
         EXPECT_TRUE(renderers[0]->WaitFor(3));
     }
-    for (const Registration& r : c.registered)
-        RemoveClass(CLSID_TestDecoder[r.kind]);
+    for (const auto& [kind, merit] : c.registered)
+        RemoveClass(CLSID_TestDecoder[kind]);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -667,7 +651,7 @@ TEST_F(FilterGraphTest, ReleasingARunningGraphStopsAndFreesEveryFilter)
     // TearDown releases the test's references; every filter must then be gone.
     ReleaseGraph();
     EXPECT_EQ(OwnState(kept.get()), State_Stopped);
-    EXPECT_FALSE(Connected(kept->Pin(0)));
+    EXPECT_FALSE(IsConnected(kept->Pin(0)));
 }
 
 TEST_F(FilterGraphTest, RunSeekAndStopFromTwoThreads)

@@ -63,34 +63,11 @@ TEST(OmbrixWriterLists, FixedEntriesThenEveryInstalledCompressor)
     EXPECT_EQ(std::tuple(0u, 0u), std::tuple(writer.GetVideoCodec(), writer.GetAudioCodec()));
 }
 
-// Takes a device out of the registry while it lives, to give its name to a test compressor.
-class SetAside {
-public:
-    SetAside(REFCLSID category, const std::wstring& name) : m_Category(category)
-    {
-        for (const DeviceEntry& device : DeviceRegistry::Instance().Devices(category))
-            if (device.friendlyName == name)
-                m_Device = device;
-        if (m_Device)
-            DeviceRegistry::Instance().Remove(category, name);
-    }
-    ~SetAside()
-    {
-        if (m_Device)
-            DeviceRegistry::Instance().Add(m_Category, *m_Device);
-    }
-
-private:
-    const CLSID m_Category;
-    std::optional<DeviceEntry> m_Device;
-};
-
 // The selected entry's settings go to the host's frame, which changes them in place; entries
 // without a filter have none, and the DV entry stands for the "DV Video Encoder" (here one with
 // settings in place of the platform's, which has none).
 TEST(OmbrixWriterLists, SettingsOfTheSelectedEntryGoThroughTheHostsFrame)
 {
-    const SetAside platformDv(CLSID_VideoCompressorCategory, L"DV Video Encoder");
     InstalledCompressor dv(L"DV Video Encoder", {{MEDIASUBTYPE_RGB24, true}}, true);
     InstalledCompressor plain(L"Without Settings", {{MEDIASUBTYPE_RGB24, true}});
     OmbrixWriter writer;
@@ -108,12 +85,10 @@ TEST(OmbrixWriterLists, SettingsOfTheSelectedEntryGoThroughTheHostsFrame)
             }
         },
         &shown);
-    for (unsigned entry = 0; entry < 4; entry++) {
+    for (const unsigned entry : {0u, 1u, 2u, 3u, indexOf(writer, true, "Without Settings")}) {
         writer.SelectVideoCodec(entry);
         EXPECT_FALSE(writer.CanConfigureVideoCodec()) << entry;
     }
-    writer.SelectVideoCodec(indexOf(writer, true, "Without Settings"));
-    EXPECT_FALSE(writer.CanConfigureVideoCodec());
     writer.SelectVideoCodec(4);
     ASSERT_TRUE(writer.CanConfigureVideoCodec());
     writer.ConfigureVideoCodec(nullptr, const_cast<char*>("DV settings"));
@@ -197,19 +172,14 @@ TEST(OmbrixWriterNegotiation, TheTriesEndAtTheFirstFormatTaken)
     InstalledCompressor rgb24(L"RGB24 Bottom-Up", {{MEDIASUBTYPE_RGB24, true}});
     ScratchDir dir;
     OmbrixWriter writer;
-    const struct {
-        const char* name;
-        int colorSpace;
-        bool bottomUp;
-    } cases[] = {{"RGB32 Top-Down", 4, false}, {"RGB24 Bottom-Up", 3, true}};
-    for (const auto& c : cases) {
-        writer.SelectVideoCodec(indexOf(writer, true, c.name));
+    for (const auto& [name, colorSpace, bottomUp] : {std::tuple{"RGB32 Top-Down", 4, false}, {"RGB24 Bottom-Up", 3, true}}) {
+        writer.SelectVideoCodec(indexOf(writer, true, name));
         Ombrix_FileInfo info = describe(true, false, 64, 48);
         info.ColorSpace = 2;
-        const std::string path = dir.path(std::string(c.name) + ".avi");
+        const std::string path = dir.path(std::string(name) + ".avi");
         const Pushed pushed = writeFile(writer, path, info, 3, 0);
-        EXPECT_EQ(std::tuple(c.colorSpace, c.bottomUp), std::tuple(pushed.format.colorSpace, pushed.format.bottomUp)) << c.name;
-        expectFrames(path, pushed.format, pushed.frames, c.name);
+        EXPECT_EQ(std::tuple(colorSpace, bottomUp), std::tuple(pushed.format.colorSpace, pushed.format.bottomUp)) << name;
+        expectFrames(path, pushed.format, pushed.frames, name);
     }
 }
 
@@ -371,8 +341,7 @@ TEST(OmbrixWriterDV, TheDVVideoEncoderWritesEveryFrame)
         EXPECT_EQ("dvsd,720," + std::to_string(lines) + "\n", tag);
         const FrameFormat dv{3, 720, lines, false};
         const std::vector<Bytes> frames = ffmpegFrames(path, dv);
-        ASSERT_EQ(12u, pushed.frames.size());
-        ASSERT_EQ(pushed.frames.size(), frames.size());
+        ASSERT_EQ(std::tuple(12u, 12u), std::tuple(pushed.frames.size(), frames.size()));
         for (size_t n = 0; n < frames.size(); n++) {
             Bytes scaled(frames[n].size());
             FromRgb(Scaled(patternPicture(width, height, unsigned(n)), 720, lines), dv, scaled.data());

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -85,13 +86,18 @@ private:
     bool m_bRefusesToRun;
 };
 
-// Installs a compressor under a name while it lives.
+// Installs a compressor under a name while it lives, setting aside a device of that name.
 class InstalledCompressor {
 public:
     InstalledCompressor(const std::wstring& name, std::vector<Taken> taken, bool settings = false,
                         bool refusesToRun = false)
         : m_Name(name)
     {
+        for (const DeviceEntry& device : DeviceRegistry::Instance().Devices(CLSID_VideoCompressorCategory))
+            if (device.friendlyName == name)
+                m_SetAside = device;
+        if (m_SetAside)
+            DeviceRegistry::Instance().Remove(CLSID_VideoCompressorCategory, name);
         const HRESULT hr = DeviceRegistry::Instance().Add(
             CLSID_VideoCompressorCategory, DeviceEntry{name, GUID_NULL, [=](IUnknown*, HRESULT*) -> CUnknown* {
                                                            return new TestCompressor(taken, settings, refusesToRun);
@@ -99,9 +105,15 @@ public:
         if (FAILED(hr))
             throw std::runtime_error("cannot install a test compressor");
     }
-    ~InstalledCompressor() { DeviceRegistry::Instance().Remove(CLSID_VideoCompressorCategory, m_Name); }
+    ~InstalledCompressor()
+    {
+        DeviceRegistry::Instance().Remove(CLSID_VideoCompressorCategory, m_Name);
+        if (m_SetAside)
+            DeviceRegistry::Instance().Add(CLSID_VideoCompressorCategory, *m_SetAside);
+    }
     InstalledCompressor(const InstalledCompressor&) = delete;
 
 private:
     std::wstring m_Name;
+    std::optional<DeviceEntry> m_SetAside;
 };
