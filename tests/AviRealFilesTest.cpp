@@ -1,10 +1,9 @@
 // The parser on files written by the ffmpeg and mencoder tools, checked against what ffprobe and
-// libavformat read from the same files: every chunk's place and size, key frames, formats, rates and
-// the audio sample table; files without an index or cut short, indexed from their chunks. The files
-// are kept in the build tree's media folder.
+// libavformat read from the same files (kept in the build tree's media folder).
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <ranges>
 
 #include "MediaFiles.h"
 #include "TestSupport.h"
@@ -130,9 +129,8 @@ TEST_P(RealFiles, ParsedAsFfmpegReadsThem)
     EXPECT_EQ(h.nFrames, chunks[video >= 0 ? video : 0].size());
 
     for (size_t k = 0; k < records.size(); k++) {
-        // Every entry, and two numbers past the end, which give the last entry. An idx1 entry of an
-        // empty chunk (a dropped frame) repeats the chunk before it, as does an empty video chunk
-        // in an index rebuilt from the chunks.
+        // Every entry, and two numbers past the end, which give the last. An empty chunk (a dropped
+        // frame) repeats the one before in idx1, and for video in a rebuilt index.
         const std::vector<Chunk>& c = chunks[k];
         const bool repeats = index == Index::Idx1 || (index == Index::Rebuilt && isVideo(k));
         std::vector<std::pair<long long, long long>> got, expected;  // position, size
@@ -147,9 +145,8 @@ TEST_P(RealFiles, ParsedAsFfmpegReadsThem)
         EXPECT_EQ(got, expected) << "stream " << k;
     }
     if (video >= 0) {
-        // The key frames are the served video stream's, as ffprobe marks them: from idx1, from the
-        // OpenDML delta-frame bits, or, in a file without an index, from libavformat's parser. The
-        // table holds them for idx1 and rebuilt indexes; findkeyframe finds them for every index.
+        // Key frames as ffprobe marks them (idx1, OpenDML delta-frame bits, or libavformat's parser);
+        // the table holds them for idx1 and rebuilt indexes, findkeyframe finds them for every index.
         std::vector<DWORD> keyFrames, table(h.pKeyFrames, h.pKeyFrames + h.nKeyFrames);
         std::vector<long long> found, wanted;
         for (DWORD f = 0, key; f <= chunks[video].size(); f++) {
@@ -298,11 +295,8 @@ TEST_P(KeyFramesFromCodec, AsTheWriterMarksThem)
     const std::string stem = std::string("Keyed") + c.name;
     const Parsed indexed = parsed(make(stem, ".avi", ffmpeg(inputs, options)));
     const Parsed piped = parsed(make(stem + "Piped", ".avi", ffmpegPiped(inputs, options)));
-    std::vector<DWORD> sizes[2];
-    for (int i = 0; i < 2; i++)
-        for (const auto& entry : (i ? piped : indexed).streams[0])
-            sizes[i].push_back(entry.second);
-    ASSERT_EQ(sizes[1], sizes[0]);
+    const auto sizes = [](const Parsed& p) { return p.streams[0] | std::views::values; };
+    ASSERT_TRUE(std::ranges::equal(sizes(piped), sizes(indexed)));
     ASSERT_GT(indexed.keyFrames.size(), 1u);
     EXPECT_EQ(piped.keyFrames, c.told ? indexed.keyFrames : std::vector<DWORD>{0});
 }
