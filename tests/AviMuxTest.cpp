@@ -369,7 +369,8 @@ TEST(AviMux, SettingsAndTheFileSinksName)
     InterleavingMode mode;
     LONG master;
     BOOL oldIndex;
-    EXPECT_EQ(std::tuple(E_INVALIDARG, E_INVALIDARG), std::tuple(interleaving->put_Mode(InterleavingMode(4)), config->SetMasterStream(-2)));
+    EXPECT_EQ(std::tuple(E_INVALIDARG, E_INVALIDARG),
+              std::tuple(interleaving->put_Mode(InterleavingMode(4)), config->SetMasterStream(-2)));
     EXPECT_EQ(S_OK, interleaving->put_Mode(INTERLEAVE_FULL) | interleaving->put_Interleaving(&interleave, &preroll) |
                         config->SetMasterStream(1) | config->SetOutputCompatibilityIndex(FALSE));
     EXPECT_EQ(S_OK, interleaving->get_Mode(&mode) | interleaving->get_Interleaving(&back[0], &back[1]) |
