@@ -21,9 +21,7 @@ class Recorder final : public CBaseRenderer {
 public:
     // Takes the types `accepts` allows; any when it is empty.
     explicit Recorder(std::function<bool(const CMediaType&)> accepts = {})
-        : CBaseRenderer(GUID_NULL, "Recorder", nullptr, &m_Result), m_Accepts(std::move(accepts))
-    {
-    }
+        : CBaseRenderer(GUID_NULL, "Recorder", nullptr, &m_Result), m_Accepts(std::move(accepts)) {}
     HRESULT CheckMediaType(const CMediaType* type) override { return !m_Accepts || m_Accepts(*type) ? S_OK : E_FAIL; }
     HRESULT SetMediaType(const CMediaType* type) override
     {
@@ -35,10 +33,9 @@ public:
     {
         BYTE* data = nullptr;
         sample->GetPointer(&data);
-        Record r{Bytes(data, data + sample->GetActualDataLength())};
+        Record r{Bytes(data, data + sample->GetActualDataLength()), -1, -1, sample->IsSyncPoint() == S_OK,
+                 sample->IsDiscontinuity() == S_OK};
         sample->GetTime(&r.start, &r.stop);
-        r.sync = sample->IsSyncPoint() == S_OK;
-        r.discontinuity = sample->IsDiscontinuity() == S_OK;
         std::lock_guard<std::mutex> lock(m_Lock);
         m_Records.push_back(std::move(r));
         return S_OK;
