@@ -1,9 +1,9 @@
 // The installed compressors, each driven in a small graph (the writer's push source, the
 // compressor, a renderer that keeps every packet), their output decoded back by the platform's
 // decompressors or the ACM and by the ffmpeg tool.
-#include <mutex>
 #include <numeric>
 
+#include "RecordingRenderer.h"
 #include "RiffBuilder.h"
 #include "WriterSupport.h"
 #include "platform/acm/Acm.h"
@@ -16,27 +16,6 @@
 namespace {
 
 constexpr REFERENCE_TIME FrameTime = 400000;
-
-class Recorder : public CBaseRenderer {
-public:
-    Recorder() : CBaseRenderer(GUID_NULL, "Recorder", nullptr, &m_Result) {}
-    HRESULT CheckMediaType(const CMediaType*) override { return S_OK; }
-    HRESULT DoRenderSample(IMediaSample* sample) override
-    {
-        BYTE* data = nullptr;
-        sample->GetPointer(&data);
-        std::lock_guard<std::mutex> lock(m_Lock);
-        Packet& p = packets.emplace_back(Packet{Bytes(data, data + sample->GetActualDataLength())});
-        p.sync = sample->IsSyncPoint() == S_OK;
-        sample->GetTime(&p.start, &p.stop);
-        return S_OK;
-    }
-    std::mutex m_Lock;
-    std::vector<Packet> packets;
-
-private:
-    HRESULT m_Result = S_OK;
-};
 
 // The filter (no reference yet) the registry's device of that name makes; none when not listed.
 CUnknown* makeDevice(REFCLSID category, const std::wstring& name)
@@ -96,15 +75,16 @@ public:
         sample->SetTime(&start, &stop);
         m_Source->ReleasePacket();
     }
-    // Ends the stream; every packet recorded once the end has reached the recorder.
+    // Ends the stream; every packet recorded (in every run) once the end has reached the recorder.
     std::vector<Packet> Finish()
     {
         m_Source->SignalEndOfStream();
         LONG code = 0;
         EXPECT_EQ(S_OK, QueryRef<IMediaEvent>(m_Graph.get(), IID_IMediaEvent)->WaitForCompletion(20000, &code));
         Control()->Stop();
-        std::lock_guard<std::mutex> lock(m_Recorder->m_Lock);
-        return m_Recorder->packets;
+        for (Record& r : m_Recorder->Take())
+            m_Packets.push_back({std::move(r.data), r.start, r.stop, r.sync});
+        return m_Packets;
     }
 
 private:
@@ -114,6 +94,7 @@ private:
     ComRef<IGraphBuilder> m_Graph;
     ComRef<DirectShowOutput> m_Source;
     ComRef<Recorder> m_Recorder{new Recorder};
+    std::vector<Packet> m_Packets;
 };
 
 // Each compressor in its category's order with the settings it shows; none: no settings

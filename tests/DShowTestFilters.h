@@ -162,8 +162,6 @@ public:
     TestStream* m_pStream;
 };
 
-class TestRenderer;
-
 // The renderer's own pin, embedded in it: asks for 16-byte alignment.
 class TestRendererPin : public CRendererInputPin {
 public:

@@ -4,76 +4,21 @@
 // time and discontinuity, the streams' lengths, all that follows a seek while running, the DV
 // decoder's display sizes, the loads that fail. The pictures and samples themselves are compared with FFmpeg's
 // through the capture renderers (GraphReadingTest).
-#include <mutex>
-
 #include "CaptureGraph.h"
 #include "GraphMediaFiles.h"
+#include "RecordingRenderer.h"
 
 namespace {
 
-HRESULT ignored;
-
-struct Record {
-    REFERENCE_TIME start, stop;
-    bool discontinuity;
-    Bytes data;
-};
-
-// Takes UYVY of any size or PCM, and keeps every sample it renders and the format they came in.
-class Recorder final : public CBaseRenderer {
-public:
-    Recorder() : CBaseRenderer(GUID_NULL, "Recorder", nullptr, &ignored) {}
-    HRESULT CheckMediaType(const CMediaType* type) override
-    {
-        const bool video = type->majortype == MEDIATYPE_Video && type->subtype == MEDIASUBTYPE_UYVY &&
-                           type->formattype == FORMAT_VideoInfo && type->cbFormat >= sizeof(VIDEOINFOHEADER);
-        const bool audio = type->majortype == MEDIATYPE_Audio && type->subtype == MEDIASUBTYPE_PCM &&
-                           type->formattype == FORMAT_WaveFormatEx && type->cbFormat >= sizeof(WAVEFORMATEX);
-        return video || audio ? S_OK : E_FAIL;
-    }
-    HRESULT SetMediaType(const CMediaType* type) override
-    {
-        std::lock_guard<std::mutex> lock(m_Lock);
-        m_bVideo = type->majortype == MEDIATYPE_Video;
-        m_Format.assign(type->pbFormat, type->pbFormat + type->cbFormat);
-        return S_OK;
-    }
-    HRESULT DoRenderSample(IMediaSample* sample) override
-    {
-        BYTE* data = nullptr;
-        sample->GetPointer(&data);
-        Record r{0, 0, sample->IsDiscontinuity() == S_OK, Bytes(data, data + sample->GetActualDataLength())};
-        EXPECT_EQ(sample->GetTime(&r.start, &r.stop), S_OK);
-        std::lock_guard<std::mutex> lock(m_Lock);
-        m_Records.push_back(std::move(r));
-        return S_OK;
-    }
-    std::vector<Record> Take()
-    {
-        std::lock_guard<std::mutex> lock(m_Lock);
-        return std::exchange(m_Records, {});
-    }
-    bool IsVideo()
-    {
-        std::lock_guard<std::mutex> lock(m_Lock);
-        return m_bVideo;
-    }
-    // The format block of the type it renders: VIDEOINFOHEADER or WAVEFORMATEX.
-    template <class Format>
-    Format FormatOf()
-    {
-        std::lock_guard<std::mutex> lock(m_Lock);
-        Format format;
-        std::memcpy(&format, m_Format.data(), sizeof format);
-        return format;
-    }
-
-private:
-    std::mutex m_Lock;
-    std::vector<Record> m_Records;
-    bool m_bVideo = false;
-    Bytes m_Format;
-};
+// Takes UYVY of any size or PCM.
+bool UyvyOrPcm(const CMediaType& type)
+{
+    const bool video = type.majortype == MEDIATYPE_Video && type.subtype == MEDIASUBTYPE_UYVY &&
+                       type.formattype == FORMAT_VideoInfo && type.cbFormat >= sizeof(VIDEOINFOHEADER);
+    const bool audio = type.majortype == MEDIATYPE_Audio && type.subtype == MEDIASUBTYPE_PCM &&
+                       type.formattype == FORMAT_WaveFormatEx && type.cbFormat >= sizeof(WAVEFORMATEX);
+    return video || audio;
+}
 
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
@@ -116,7 +61,7 @@ struct Graph {
         QueryRef<IMediaFilter>(graph.get(), IID_IMediaFilter)->SetSyncSource(nullptr);
         EXPECT_EQ(AddFileSource(graph.get(), path, source.out()), S_OK);
         for (const ComRef<IPin>& pin : PinsOf(source.get())) {
-            recorders.emplace_back(new Recorder);
+            recorders.emplace_back(new Recorder(UyvyOrPcm));
             EXPECT_EQ(graph->AddFilter(recorders.back().get(), nullptr), S_OK);
             EXPECT_EQ(graph->Connect(pin.get(), recorders.back()->GetPin(0)), S_OK) << path;
         }

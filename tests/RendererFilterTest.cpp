@@ -96,9 +96,8 @@ TEST_F(RendererFilter, AcceptsOnlyThePreferredTypeWithAUsableFormat)
     CMediaType shortFormat = video;
     shortFormat.SetFormat(video.pbFormat, sizeof(VIDEOINFOHEADER) - 1);
     PreferVideo();
-    EXPECT_EQ(E_INVALIDARG, filter->CheckMediaType(&otherFormat));
-    EXPECT_EQ(E_INVALIDARG, filter->CheckMediaType(&otherSubtype));
-    EXPECT_EQ(E_INVALIDARG, filter->CheckMediaType(&shortFormat));
+    for (const CMediaType* wrong : {&otherFormat, &otherSubtype, &shortFormat})
+        EXPECT_EQ(E_INVALIDARG, filter->CheckMediaType(wrong)) << wrong->cbFormat;
     EXPECT_EQ(E_INVALIDARG, filter->SetMediaType(&shortFormat));
     ASSERT_EQ(S_OK, filter->CheckMediaType(&video));
     ASSERT_EQ(S_OK, filter->SetMediaType(&video));
@@ -214,8 +213,7 @@ TEST_F(RendererFilter, HandsEachSampleToTheReaderUntilReleased)
 
 TEST_F(RendererFilter, EndOfStreamWinsUntilResetOrTheNextSample)
 {
-    IMediaSample* sample = Sample(16, 0, 100);
-    std::future<void> streaming = Deliver(sample);
+    std::future<void> streaming = Deliver(Sample(16, 0, 100));
     ASSERT_TRUE(filter->WaitForSampleOrEOS());
     filter->EndOfStream();
     EXPECT_FALSE(filter->WaitForSampleOrEOS()) << "end of stream reported even with a sample held";
@@ -258,15 +256,15 @@ TEST_F(RendererFilter, DiscardsUntilTheFlushThenCountsFromTheOrigin)
     ASSERT_TRUE(filter->WaitForSampleOrEOS());
     filter->DiscardUntilFlush();
     EXPECT_EQ(std::future_status::ready, streaming.wait_for(Patient));
-    LONGLONG start, end;
     EXPECT_EQ(std::future_status::ready, Deliver(Sample(16, 100, 200)).wait_for(Patient))
         << "a sample before the flush was held";
     filter->BeginFlush();
     filter->EndFlush();
     streaming = Deliver(Sample(16, 0, 100));
     ASSERT_TRUE(filter->WaitForSampleOrEOS());
+    LONGLONG start, end;
     EXPECT_NE(nullptr, filter->Ombrix_RendererFilter_GetVideoSample(start, end));
-    EXPECT_EQ((std::pair<LONGLONG, LONGLONG>(1000, 1100)), std::pair(start, end)) << "counted on from the discarded samples";
+    EXPECT_EQ(Span(1000, 1100), Span(start, end)) << "counted on from the discarded samples";
     filter->ReleaseSample();
     streaming.wait();
 }
