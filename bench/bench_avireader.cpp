@@ -81,6 +81,17 @@ unsigned Touch(const unsigned char* image, size_t size)
     return sum + image[size - 1];
 }
 
+// Frame f through the reader, touched as above into sum and given back; false when refused.
+bool LoadTouched(AVIReader& reader, const Ombrix_FileInfo& info, unsigned f, size_t size, unsigned& sum)
+{
+    unsigned char* image = reader.LoadVideoFrame(f, info.Rate, info.Scale, false);
+    if (!image)
+        return false;
+    sum += Touch(image, size);
+    reader.ReleaseVideoFrame(image);
+    return true;
+}
+
 // Drops the file from the page cache: every read of it then comes from the disk.
 void Evict(const fs::path& path)
 {
@@ -131,13 +142,10 @@ VideoRun ReadAllFramesInChild(const fs::path& file)
         const size_t frameSize = size_t(info.Width) * info.Height * 2;
         if (reader.GetIsValidAVIFile() && info.ColorSpace == 1) {
             for (unsigned f = 0; f < info.NumFrames; f++) {
-                unsigned char* image = reader.LoadVideoFrame(f, info.Rate, info.Scale, false);
-                if (!image) {
+                if (!LoadTouched(reader, info, f, frameSize, run.sum)) {
                     run.failures++;
                     continue;
                 }
-                run.sum += Touch(image, frameSize);
-                reader.ReleaseVideoFrame(image);
                 run.frames++;
                 if (f + 1 == info.NumFrames / 4)
                     run.peakQuarterKB = StatusKB("VmHWM");
@@ -240,13 +248,11 @@ void WarmVideo()
 
     const auto ours = [&](bool sequential) {
         const auto start = Clock::now();
-        for (unsigned i = 0; i < (sequential ? info.NumFrames : unsigned(requests.size())); i++) {
-            unsigned char* image = reader.LoadVideoFrame(sequential ? i : requests[i], info.Rate, info.Scale, false);
-            if (!image)
+        unsigned sum = 0;
+        for (unsigned i = 0; i < (sequential ? info.NumFrames : unsigned(requests.size())); i++)
+            if (!LoadTouched(reader, info, sequential ? i : requests[i], frameSize, sum))
                 throw std::runtime_error("frame refused");
-            sink = sink + Touch(image, frameSize);
-            reader.ReleaseVideoFrame(image);
-        }
+        sink = sum;
         return Seconds(start);
     };
     const auto theirs = [&](bool sequential) {
@@ -629,15 +635,8 @@ void RandomAccess(int part, const char* codec, const fs::path& file)
             [&](bool counted) {
                 const auto start = Clock::now();
                 const double processor = bench::processorMilliseconds([&] {
-                    for (unsigned f : frames) {
-                        unsigned char* image = reader.LoadVideoFrame(f, info.Rate, info.Scale, false);
-                        if (!image) {
-                            failures++;
-                            continue;
-                        }
-                        sum += Touch(image, frameSize);
-                        reader.ReleaseVideoFrame(image);
-                    }
+                    for (unsigned f : frames)
+                        failures += !LoadTouched(reader, info, f, frameSize, sum);
                 });
                 if (counted) {
                     ours.push_back(frames.size() / Seconds(start));
@@ -753,15 +752,8 @@ void SequentialMJPEG(const char* what, const fs::path& file)
         rounds,
         [&](bool counted) {
             const auto start = Clock::now();
-            for (unsigned f = 0; f < info.NumFrames; f++) {
-                unsigned char* image = reader.LoadVideoFrame(f, info.Rate, info.Scale, false);
-                if (!image) {
-                    failures++;
-                    continue;
-                }
-                sum += Touch(image, frameSize);
-                reader.ReleaseVideoFrame(image);
-            }
+            for (unsigned f = 0; f < info.NumFrames; f++)
+                failures += !LoadTouched(reader, info, f, frameSize, sum);
             if (counted)
                 mine.push_back(info.NumFrames / Seconds(start));
         },
