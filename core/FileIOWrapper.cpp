@@ -140,7 +140,7 @@ int FileIOWrapper::myRead(void* destination, unsigned long count, unsigned int* 
     unsigned int offsetInSector = (unsigned int)(start - aligned);
 
     bool direct = skip != nullptr;
-    if (!direct && ReadFromBlock(destination, start, count, inside))
+    if (!direct && ReadFromBlock(destination, start, count, inside, aligned, length))
         return inside;
     // Copy mode copies from the target, so its data must be in place whatever the caller asked.
     bool background = asynchronous && direct;
@@ -180,7 +180,8 @@ bool FileIOWrapper::GrowBuffer(unsigned long size)
     return true;
 }
 
-bool FileIOWrapper::ReadFromBlock(void* destination, unsigned long long start, unsigned long count, int inside)
+bool FileIOWrapper::ReadFromBlock(void* destination, unsigned long long start, unsigned long count, int inside,
+                                  unsigned long long aligned, unsigned long length)
 {
     const bool following = start >= m_LastEnd && start - m_LastEnd <= MostBlockGap;
     m_LastEnd = start + count;
@@ -189,13 +190,13 @@ bool FileIOWrapper::ReadFromBlock(void* destination, unsigned long long start, u
         memcpy(destination, m_Block + (start - m_BlockStart), (size_t)inside);
         return true;
     }
-    if (inside <= 0 || count > LargestBlockRead || !following || PageCacheHolds(m_File, start, count)) {
+    // Asked for the range the read would make, so that the read's own question is answered at once.
+    if (inside <= 0 || count > LargestBlockRead || !following || PageCacheHolds(m_File, aligned, length)) {
         m_BlockSize = FirstBlockSize;
         return false;
     }
     if (!m_Block && !(m_Block = static_cast<unsigned char*>(AllocatePages(LastBlockSize))))
         return false;
-    const unsigned long long aligned = start / m_Sector * m_Sector;
     OVERLAPPED request{};
     request.Offset = (DWORD)aligned;
     request.OffsetHigh = (DWORD)(aligned >> 32);

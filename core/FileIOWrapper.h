@@ -39,8 +39,9 @@ private:
     // The copy-mode buffer, anew, of size bytes; false (the old one kept) when there is no memory.
     bool GrowBuffer(unsigned long size);
     // A copy-mode read served from the block of the file held, or from a new block read for it;
-    // false when it is not one to serve that way.
-    bool ReadFromBlock(void* destination, unsigned long long start, unsigned long count, int inside);
+    // false when it is not one to serve that way (it then reads aligned, length bytes).
+    bool ReadFromBlock(void* destination, unsigned long long start, unsigned long count, int inside,
+                       unsigned long long aligned, unsigned long length);
 
     unsigned long long m_Position;
     unsigned long long m_FileSize;

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -77,16 +78,23 @@ bool PageCache::Resident(uint64_t offset, size_t count)
         return true;
     const uint64_t page = uint64_t(PageBytes);
     const uint64_t first = offset / page, end = (std::min<uint64_t>(size, offset + count) + page - 1) / page;
+    // The question just answered yes, asked again by the read that follows it.
+    if (std::exchange(m_Recent, {}) == std::pair(first, end))
+        return true;
+    bool resident = false;
     if (m_bCachestat) {
         CachestatRange range{first * page, (end - first) * page};
         Cachestat stat{};
         if (syscall(CachestatCall, m_Fd, &range, &stat, 0) == 0)
-            return stat.cached >= end - first;
-        if (errno != ENOSYS && errno != EPERM)
-            return false;
-        m_bCachestat = false;
+            resident = stat.cached >= end - first;
+        else if (errno == ENOSYS || errno == EPERM)
+            m_bCachestat = false;
     }
-    return ResidentByMapping(first * page, size_t((end - first) * page), size);
+    if (!m_bCachestat)
+        resident = ResidentByMapping(first * page, size_t((end - first) * page), size);
+    if (resident)
+        m_Recent = {first, end};
+    return resident;
 }
 
 bool PageCache::ResidentByMapping(uint64_t offset, size_t count, uint64_t fileSize)

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstddef>
+#include <utility>
 
 class PageCache {
 public:
@@ -32,4 +33,5 @@ private:
     void* m_Map = nullptr;  // the whole file, for mincore
     uint64_t m_MapSize = 0;
     uint64_t m_FileSize = 0;  // as last seen
+    std::pair<uint64_t, uint64_t> m_Recent;  // the pages last found resident, for one repeat of the question
 };
