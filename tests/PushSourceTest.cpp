@@ -146,24 +146,28 @@ TEST_F(PushSource, HandsEachSampleOnAndEndsTheStream)
 }
 
 // A sample refused downstream ends the stream there: the producer is not left waiting for an
-// offer that never comes (it may be lent one more buffer, offered before the refusal was
-// known), and the renderer still sees the end.
+// offer that never comes (it may be lent the buffers offered before the refusal was known, never
+// more than the allocator holds), and the renderer still sees the end.
 TEST_F(PushSource, ARefusedSampleEndsTheStreamAndFreesTheProducer)
 {
+    constexpr int AudioBuffers = 10;
     source->SetupAudioInformation(48000, 16, 2);
     Start();
     Push(0);
     ASSERT_TRUE(renderer->WaitFor(1));
     renderer->m_bRefuse = true;
     Push(1);
-    auto waited = std::async(std::launch::async, [&] {
-        IMediaSample* lent = source->WaitForPacket();
-        if (lent)
+    auto lent = std::async(std::launch::async, [&] {
+        int count = 0;
+        while (count <= AudioBuffers && source->WaitForPacket()) {
             source->ReleasePacket();
-        return lent ? source->WaitForPacket() : lent;
+            count++;
+        }
+        return count;
     });
-    ASSERT_EQ(std::future_status::ready, waited.wait_for(std::chrono::milliseconds(Patience)));
-    EXPECT_EQ(nullptr, waited.get());
+    ASSERT_EQ(std::future_status::ready, lent.wait_for(std::chrono::milliseconds(Patience)));
+    EXPECT_LE(lent.get(), AudioBuffers);
+    EXPECT_EQ(nullptr, source->WaitForPacket());
     EXPECT_TRUE(graph.m_Complete.Wait(Patience));
     source->SignalEndOfStream();
     EXPECT_EQ(1u, renderer->Samples().size());
