@@ -17,12 +17,12 @@ TEST_F(AviParser, WavDataIsCutToTheFileAndSplitIntoEntries)
     // Sparse files: the data costs no disk. A streamed WAV (its size all bits) runs to the end of
     // the file, as far as 32-bit sample counts reach. Extensible PCM is PCM, of whole blocks.
     const ULONGLONG GiB = 1ull << 30;
-    const Bytes u8 = bytesOf(waveFormat(WAVE_FORMAT_PCM, 1, 44100, 8));
     for (auto [format, stored, dataBytes, align, expected] :
          {std::tuple{pcm16, 0xFFFFFFFFu, 402ull, 4, 402ull},
           {extensibleFormat(6, 48000, 24, WAVE_FORMAT_PCM), 402u, 402ull, 18, 402ull},
           {pcm16, 0xE0000000u, 7 * GiB / 2, 4, 7 * GiB / 2}, {pcm16, 0xFFFFFFFFu, 7 * GiB / 2, 4, 7 * GiB / 2},
-          {pcm16, 0xFFFFFFFFu, 5 * GiB, 4, 5 * GiB}, {u8, 0xFFFFFFFFu, 5 * GiB, 1, 0xFFFFFFFFull}}) {
+          {pcm16, 0xFFFFFFFFu, 5 * GiB, 4, 5 * GiB},
+          {bytesOf(waveFormat(WAVE_FORMAT_PCM, 1, 44100, 8)), 0xFFFFFFFFu, 5 * GiB, 1, 0xFFFFFFFFull}}) {
         SCOPED_TRACE(testing::Message() << stored << " " << dataBytes << " align " << align);
         const Bytes header = buildWav(format, 0, stored).image;
         names.push_back(dir.write("wav" + std::to_string(names.size()), header));
@@ -128,23 +128,6 @@ TEST_F(AviParser, EachStreamsOwnHeader)
     EXPECT_EQ(memcmp(h->pAudioFormat, u8.data(), u8.size()), 0);
 }
 
-TEST_F(AviParser, PcmIsCountedByItsBlocks)
-{
-    // Even with a sample size of 0, which makes a compressed stream a codec frame a chunk.
-    // Extensible PCM is served as its first 18 bytes, tagged PCM.
-    for (auto [strf, served, samples] :
-         {std::tuple{pcm16, pcm16, 3000u}, {extensibleFormat(6, 48000, 24, WAVE_FORMAT_PCM),
-                                            bytesOf(waveFormat(WAVE_FORMAT_PCM, 6, 48000, 24)), 222u + 333 + 111}}) {
-        AviLayout layout = videoAndAudio({{videoChunk(100), audioChunk(4000), audioChunk(6000), audioChunk(2000)}});
-        layout.streams[1].first.dwSampleSize = 0;
-        layout.streams[1].second = strf;
-        auto h = parse(buildAvi(layout).image);
-        ASSERT_FALSE(h->bError);
-        EXPECT_TRUE(!memcmp(h->pAudioFormat, served.data(), served.size()) && h->nAudioBlockFrames == 0 &&
-                    h->nAudioSamples == samples);
-    }
-}
-
 TEST_F(AviParser, FilesThatFail)
 {
     Bytes noBlockAlign = pcm16, otherFamily = extensibleFormat(2, 48000, 16, WAVE_FORMAT_PCM);
@@ -177,30 +160,39 @@ TEST_F(AviParser, FilesThatFail)
                 log.has("avihandle::avihandle Unable to open file"));
 }
 
-TEST_F(AviParser, FrameRatesAndBufferSizesFromTheHeaders)
+TEST_F(AviParser, FrameRatesBufferSizesAndPcmCountFromTheHeaders)
 {
     // A corrupt rate (below 1 or above 300 frames a second) reverts to 29.97. Of audio chunks of
     // 4000, 6000 and 2000 bytes, an audio stream header without a buffer size takes the largest;
-    // the main header's size is taken when larger.
+    // the main header's size is taken when larger. PCM is counted by its blocks even with a sample
+    // size of 0, which makes a compressed stream a codec frame a chunk; extensible PCM is served as
+    // its first 18 bytes, tagged PCM.
+    const Bytes extensible = extensibleFormat(6, 48000, 24, WAVE_FORMAT_PCM);
     for (auto [rate, scale, reverted, audio, main, expectVideo, expectAudio] :
          {std::tuple{0u, 1u, true, 4000u, 3000u, 5000u, 4000u}, {25u, 0u, true, 4000u, 9000u, 9000u, 9000u},
           {1u, 2u, true, 0u, 9000u, 9000u, 6000u}, {301u, 1u, true, 0u, 0u, 5000u, 6000u},
-          {300u, 1u, false, 4000u, 0u, 5000u, 4000u}, {1u, 1u, false, 4000u, 0u, 5000u, 4000u}}) {
-        SCOPED_TRACE(testing::Message() << rate << "/" << scale << ", buffers " << audio << " " << main);
-        log.lines.clear();
-        AviLayout layout = videoAndAudio(
-            {{videoChunk(100), audioChunk(4000), videoChunk(100), audioChunk(6000), audioChunk(2000)}});
-        std::tie(layout.streams[0].first.dwRate, layout.streams[0].first.dwScale) = std::tuple(rate, scale);
-        layout.streams[0].first.dwSuggestedBufferSize = 5000;
-        layout.streams[1].first.dwSuggestedBufferSize = audio;
-        layout.avih.dwSuggestedBufferSize = main;
-        auto h = parse(buildAvi(layout).image);
-        EXPECT_EQ(log.has("Warning: framerate is corrupt! reverting to 29.97"), reverted);
-        EXPECT_TRUE(h->dRate == (reverted ? 30000 : rate) && h->dScale == (reverted ? 1001 : scale));
-        EXPECT_DOUBLE_EQ(h->dFrameRate, h->dRate / h->dScale);
-        EXPECT_TRUE(h->nVideoBufferSize == expectVideo && h->nAudioBufferSize == expectAudio);
-        EXPECT_EQ(log.has("avihandle::handleLISTstrl have to manually configure audiobuffer size"), audio == 0);
-    }
+          {300u, 1u, false, 4000u, 0u, 5000u, 4000u}, {1u, 1u, false, 4000u, 0u, 5000u, 4000u}})
+        for (auto [strf, served, samples] : {std::tuple{pcm16, pcm16, 3000u},
+                                             {extensible, bytesOf(waveFormat(WAVE_FORMAT_PCM, 6, 48000, 24)), 666u}}) {
+            SCOPED_TRACE(testing::Message() << rate << "/" << scale << ", buffers " << audio << " " << main);
+            log.lines.clear();
+            AviLayout layout = videoAndAudio(
+                {{videoChunk(100), audioChunk(4000), videoChunk(100), audioChunk(6000), audioChunk(2000)}});
+            std::tie(layout.streams[0].first.dwRate, layout.streams[0].first.dwScale) = std::tuple(rate, scale);
+            layout.streams[0].first.dwSuggestedBufferSize = 5000;
+            layout.streams[1].first.dwSuggestedBufferSize = audio;
+            layout.streams[1].first.dwSampleSize = 0;
+            layout.streams[1].second = strf;
+            layout.avih.dwSuggestedBufferSize = main;
+            auto h = parse(buildAvi(layout).image);
+            EXPECT_EQ(log.has("Warning: framerate is corrupt! reverting to 29.97"), reverted);
+            EXPECT_TRUE(h->dRate == (reverted ? 30000 : rate) && h->dScale == (reverted ? 1001 : scale));
+            EXPECT_DOUBLE_EQ(h->dFrameRate, h->dRate / h->dScale);
+            EXPECT_TRUE(h->nVideoBufferSize == expectVideo && h->nAudioBufferSize == expectAudio);
+            EXPECT_EQ(log.has("avihandle::handleLISTstrl have to manually configure audiobuffer size"), audio == 0);
+            EXPECT_TRUE(!memcmp(h->pAudioFormat, served.data(), served.size()) && h->nAudioBlockFrames == 0 &&
+                        h->nAudioSamples == samples);
+        }
 }
 
 TEST_F(AviParser, DvType1TakesSizeAndAudioFromTheFirstFrame)
@@ -234,12 +226,6 @@ TEST_F(AviParser, DvType1TakesSizeAndAudioFromTheFirstFrame)
     }
 }
 
-// The offset of the first byte where two buffers of one size differ; their size when none does.
-size_t firstDifference(const Bytes& a, const Bytes& b)
-{
-    return std::mismatch(a.begin(), a.end(), b.begin()).first - a.begin();
-}
-
 TEST(DvFrameAnalysis, PacksPerHalfAndAudioInBlockOrder)
 {
     // The two halves differ in their AAUX source packs; AF_SIZE counts the samples above the
@@ -262,7 +248,7 @@ TEST(DvFrameAnalysis, PacksPerHalfAndAudioInBlockOrder)
                 expected[n * DVAudioDataSize + i] = dvAudioByte(n, i);
         tr_dv_aux aux = {};
         analyze_fr(&aux, out.data(), frame.data());
-        EXPECT_EQ(firstDifference(out, expected), out.size());
+        EXPECT_EQ(out, expected);
         EXPECT_EQ(std::tuple(aux.valid, aux.width, aux.pal, aux.system, aux.height, aux.timecode),
                   std::tuple(1, 720, pal, pal ? 0x20 : 0, pal ? 576 : 480, 0x12345638u));
         const tr_dv_audio &a = aux.audio[0], &b = aux.audio[1];
@@ -281,7 +267,7 @@ TEST(DvFrameAnalysis, PacksPerHalfAndAudioInBlockOrder)
     tr_dv_aux aux = {};
     analyze_fr(&aux, out.data(), frame.data());
     EXPECT_EQ(aux.valid, 0);
-    EXPECT_EQ(firstDifference(out, expected), out.size());
+    EXPECT_EQ(out, expected);
 }
 
 }  // namespace
