@@ -13,7 +13,6 @@
 #include "GraphMediaFiles.h"
 #include "InChild.h"
 #include "RiffBuilder.h"
-#include "avi/DVFrame.h"
 #include "ombrix/AVIReader.h"
 
 namespace {

@@ -107,18 +107,13 @@ TEST_F(AviParser, EachStreamsOwnHeader)
     AviLayout layout{.avih = {.dwTotalFrames = 9, .dwStreams = 5},
                      .streams = {{text, Bytes(4)}, {mp3, mp3Format}, {pcm, u8},
                                  {video, bytesOf(BITMAPINFOHEADER{40, 64, 48, 1, 24, FCC("MJPG")})}, {text, Bytes(4)}},
-                     .segments = {{}}};
-    for (int i = 0; i < 5; i++)
-        for (size_t s = 0; s < layout.streams.size(); s++) {
-            const std::string n = "0" + std::to_string(s);
-            const FOURCC type = layout.streams[s].first.fccType;
-            if (type == FCC("vids"))
-                layout.segments[0].push_back({n + "dc", Bytes(31 + i, 1), i % 3 == 0});
-            else if (type == FCC("auds") && i < 3)
-                layout.segments[0].push_back({n + "wb", Bytes(700, 2)});
-            else if (type == FCC("txts") && i == 0)
-                layout.segments[0].push_back({n + "tx", Bytes(3, 't')});
-        }
+                     .segments = {{{"00tx", Bytes(3, 't')}, {"04tx", Bytes(3, 't')}}}};
+    for (int i = 0; i < 5; i++) {
+        layout.segments[0].push_back({"03dc", Bytes(31 + i, 1), i % 3 == 0});
+        for (const char* audio : {"01wb", "02wb"})
+            if (i < 3)
+                layout.segments[0].push_back({audio, Bytes(700, 2)});
+    }
     auto h = parse(buildAvi(layout).image);
     ASSERT_FALSE(h->bError);
     DWORD key = 0;
