@@ -20,8 +20,8 @@ namespace {
 struct Clip {
     const char* name;
     std::string command;
-    unsigned char colorSpace;
-    bool bottomUp;
+    unsigned char colorSpace = 1;
+    bool bottomUp = false;
     unsigned bits = 16;
     int dropped = -1, drops = 0;  // the first of `drops` frames written as empty chunks: they show the one before
 };
@@ -29,41 +29,41 @@ void PrintTo(const Clip& clip, std::ostream* out) { *out << clip.name; }
 
 const std::string qcif = testsrc("176x144", "25"), stereo = lavfi(
     "aevalsrc=0.6*sin(2*PI*440*t)|0.5*sin(2*PI*1000*t)+0.2*random(0):s=44100");
-const Clip rawUyvy = {"ReaderUyvy", ffmpeg(qcif, "-frames:v 10 -c:v rawvideo -pix_fmt uyvy422"), 1, false};
+const Clip rawUyvy = {"ReaderUyvy", ffmpeg(qcif, "-frames:v 10 -c:v rawvideo -pix_fmt uyvy422")};
 // 40 frames, P-frames in GOPs of 12, and PCM stereo beside them.
-const Clip mpeg4 = {"ReaderMpeg4Pcm", ffmpeg(qcif + stereo, "-t 1.6 -c:v mpeg4 -g 12 -bf 0 -c:a pcm_s16le -ac 2"), 1, false};
+const Clip mpeg4 = {"ReaderMpeg4Pcm", ffmpeg(qcif + stereo, "-t 1.6 -c:v mpeg4 -g 12 -bf 0 -c:a pcm_s16le -ac 2")};
 // Type-2 DV: the audio is a PCM stream of its own.
 const Clip dvPal = {"ReaderDvPal", ffmpeg(testsrc("720x576", "25") + stereo,
-                                          "-t 0.48 -c:v dvvideo -pix_fmt yuv420p -c:a pcm_s16le -ar 48000 -ac 2"), 1, false};
+                                          "-t 0.48 -c:v dvvideo -pix_fmt yuv420p -c:a pcm_s16le -ar 48000 -ac 2")};
 // Re-encoded by mencoder ("{src}": an MJPEG and PCM clip), which writes its PCM chunks ahead of the video.
-const Clip mencoder = {"ReaderMencoderMpeg4Pcm", "mencoder {src} -really-quiet -ovc lavc -lavcopts "
-                       "vcodec=mpeg4:keyint=12 -oac pcm -o {out}", 1, false};
+const Clip mencoder = {"ReaderMencoderMpeg4Pcm",
+                       "mencoder {src} -really-quiet -ovc lavc -lavcopts vcodec=mpeg4:keyint=12 -oac pcm -o {out}"};
 // A-law, decoded through the compressed-audio path to 8-bit PCM, as long as the stream is.
 const Clip alaw = {"ReaderMpeg4Alaw", ffmpeg(qcif + stereo, "-t 1.7 -c:v mpeg4 -g 12 -bf 0 -c:a pcm_alaw -ac 2"), 1, false, 8};
 // MP3 alone, one frame a chunk; and mencoder's, whose frames run across chunks.
-const Clip mp3 = {"ReaderMp3AudioOnly", ffmpeg(stereo, "-t 1.3 -c:a libmp3lame -b:a 128k"), 0, false};
-const Clip mencoderMp3 = {"ReaderMencoderMp3", "mencoder {src} -really-quiet -ovc copy -oac mp3lame -lameopts cbr:br=96 -o {out}",
-                          1, false};
+const Clip mp3 = {"ReaderMp3AudioOnly", ffmpeg(stereo, "-t 1.3 -c:a libmp3lame -b:a 128k"), 0};
+const Clip mencoderMp3 = {"ReaderMencoderMp3",
+                          "mencoder {src} -really-quiet -ovc copy -oac mp3lame -lameopts cbr:br=96 -o {out}"};
 const Clip pcm8 = {"ReaderMjpegPcmU8", ffmpeg(qcif + stereo, "-t 1 -c:v mjpeg -c:a pcm_u8 -ac 2"), 1, false, 8};
 // 24-bit PCM, which the ffmpeg tool stores as WAVE_FORMAT_EXTENSIBLE.
 const Clip pcm24 = {"ReaderMjpegPcm24", ffmpeg(qcif + stereo, "-t 1 -c:v mjpeg -c:a pcm_s24le -ac 2"), 1, false, 24};
 // The audio stream before the video stream: each takes its rate and length from its own header.
-const Clip audioFirst = {"ReaderAudioBeforeVideo", ffmpeg(qcif + stereo, "-map 1:a -map 0:v -t 2.4 -c:v mjpeg -c:a pcm_s16le"),
-                         1, false};
+const Clip audioFirst = {"ReaderAudioBeforeVideo",
+                         ffmpeg(qcif + stereo, "-map 1:a -map 0:v -t 2.4 -c:v mjpeg -c:a pcm_s16le")};
 const Clip clips[] = {
     {"ReaderBgr24BottomUp", ffmpeg(qcif, "-frames:v 10 -vf vflip -c:v rawvideo -pix_fmt bgr24 -flipped_raw_rgb 1"), 3, true},
     // The ffmpeg tool's own raw RGB: top-down rows, a negative height.
     {"ReaderBgr24TopDown", ffmpeg(qcif, "-frames:v 10 -c:v rawvideo -pix_fmt bgr24"), 3, false},
     {"ReaderBgraBottomUp", ffmpeg(qcif, "-frames:v 10 -vf vflip -c:v rawvideo -pix_fmt bgra -flipped_raw_rgb 1"), 4, true},
     rawUyvy, {"ReaderYuy2", ffmpeg(qcif, "-frames:v 10 -c:v rawvideo -pix_fmt yuyv422"), 2, false},
-    {"ReaderMjpeg", ffmpeg(qcif, "-frames:v 10 -c:v mjpeg"), 1, false}, mpeg4, dvPal,
-    {"ReaderHuffyuv", ffmpeg(qcif, "-frames:v 10 -c:v huffyuv"), 1, false},
-    {"ReaderFfv1", ffmpeg(qcif, "-frames:v 10 -c:v ffv1 -g 4"), 1, false},
+    {"ReaderMjpeg", ffmpeg(qcif, "-frames:v 10 -c:v mjpeg")}, mpeg4, dvPal,
+    {"ReaderHuffyuv", ffmpeg(qcif, "-frames:v 10 -c:v huffyuv")},
+    {"ReaderFfv1", ffmpeg(qcif, "-frames:v 10 -c:v ffv1 -g 4")},
     {"ReaderCinepak", ffmpeg(qcif, "-frames:v 10 -c:v cinepak"), 1, true}, mencoder, audioFirst,
     // Open groups: the B-frames after each key frame are shown before it and refer to the group
     // before. The decoder holds one picture back (H.264 with B-pyramids two), shown in display order.
-    {"ReaderMpeg4BFrames", ffmpeg(qcif, "-frames:v 30 -c:v mpeg4 -g 8 -bf 2"), 1, false},
-    {"ReaderH264BFrames", ffmpeg(qcif, "-frames:v 40 -c:v libx264 -g 12 -bf 3 -pix_fmt yuv420p"), 1, false},
+    {"ReaderMpeg4BFrames", ffmpeg(qcif, "-frames:v 30 -c:v mpeg4 -g 8 -bf 2")},
+    {"ReaderH264BFrames", ffmpeg(qcif, "-frames:v 40 -c:v libx264 -g 12 -bf 3 -pix_fmt yuv420p")},
     // Frames 5 and 6 left out: the muxer fills the gap with empty chunks inside a run of P-frames.
     {"ReaderMpeg4Dropped", ffmpeg(qcif, "-frames:v 20 -vf select='not(between(n\\,5\\,6))' -vsync passthrough -c:v mpeg4 "
                                         "-g 12 -bf 0"), 1, false, 16, 5, 2}};
