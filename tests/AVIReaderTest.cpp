@@ -80,6 +80,9 @@ std::string fileOf(const Clip& clip)
 struct Opened {
     explicit Opened(const std::string& path, bool noVideo = false, bool noAudio = true)
         : path(path), reader(new AVIReader(this->path.data(), &info, noVideo, noAudio)) {}
+    // A file of these bytes, in a folder of its own.
+    explicit Opened(const Bytes& image, bool noVideo = false, bool noAudio = true, const char* name = "file.avi")
+        : path(dir.write(name, image)), reader(new AVIReader(path.data(), &info, noVideo, noAudio)) {}
     // FFmpeg's pictures of the stream served, its last video stream.
     std::vector<Bytes> frames() { return ffmpegPictures(path, -1, readerDib(info), 0, info.BottomUp); }
     // 8-bit PCM is unsigned, wider signed.
@@ -112,6 +115,7 @@ struct Opened {
         return std::equal(got.begin(), got.end() - 16, pcm.begin() + size_t(start) * block()) ? "" : "differs" + where;
     }
 
+    ScratchDir dir;  // before the path made in it
     std::string path;
     Ombrix_FileInfo info;
     std::unique_ptr<AVIReader> reader;
@@ -242,8 +246,7 @@ TEST(AVIReaderAudio, DVFramesCarryTheAudio)
         layout.streams.push_back({{.fccType = FCC("auds"), .dwScale = 3, .dwRate = 22050 * 3, .dwSampleSize = 3},
                                   bytesOf(waveFormat(WAVE_FORMAT_PCM, 1, 22050, 24))});
         layout.avih.dwStreams = 2;
-        ScratchDir dir;
-        Opened file(dir.write("type1.avi", buildAvi(layout).image), true, false);
+        Opened file(buildAvi(layout).image, true, false);
         SCOPED_TRACE(name);
         checkAudio(file, 16, false);
     }
@@ -266,9 +269,8 @@ void expectDeletes(std::unique_ptr<AVIReader>& reader)
 TEST(AVIReaderLifecycle, InvalidReaders)
 {
     const Bytes image = readFile(fileOf(rawUyvy));
-    ScratchDir dir;
     for (const auto& [name, valid] : {std::pair{"clip.mov", false}, {"clip", false}, {"clip.AVI", true}, {"clip.avi", true}}) {
-        Opened file(dir.write(name, image));
+        Opened file(image, false, true, name);
         EXPECT_EQ(file.reader->GetIsValidAVIFile(), valid) << name;
         EXPECT_EQ(file.checkFrame(0, {}).empty(), valid) << name;
     }
@@ -293,8 +295,7 @@ TEST(AVIReaderLifecycle, ReadBuffersThatCannotGrow)
     AviLayout layout = videoAndAudio({{videoChunk(9216), videoChunk(3 << 20), videoChunk(9216), videoChunk(9216),
                                        videoChunk(9216)}});
     layout.streams[0] = {{.fccType = FCC("vids"), .dwScale = 1, .dwRate = 25, .dwLength = 5}, bytesOf(rgb)};
-    ScratchDir dir;
-    Opened file(dir.write("large.avi", buildAvi(layout).image));
+    Opened file(buildAvi(layout).image);
     ASSERT_TRUE(file.reader->GetIsValidAVIFile());
     expectInChild([&] {
         rlimit limit;
@@ -318,19 +319,18 @@ TEST(AVIReaderLifecycle, ReadBuffersThatCannotGrow)
 // releases and the destructor go on. A suggested buffer smaller than the chunks is only a hint.
 TEST(AVIReaderLifecycle, MessagesThrownFromLoadsAndSuggestedSizesTooSmall)
 {
-    ScratchDir dir;
     Bytes image = readFile(fileOf(mp3));
     const std::string text(image.begin(), image.end());
     for (const size_t at : {text.find("strh") + 8 + 36, text.find("avih") + 8 + 28})
         memcpy(&image[at], "\1\0\0\0", 4);  // dwSuggestedBufferSize 1, in the stream header and the main header
-    Opened small(dir.write("small.avi", image), true, false);
+    Opened small(image, true, false);
     EXPECT_EQ(small.checkSamples(small.pcm(), 0, small.info.NumSamples), "");
 
     AviLayout layout = videoAndAudio({{videoChunk(100), audioChunk(4000), videoChunk(100), audioChunk(4000)}});
     layout.streams[1].second = bytesOf(waveFormat(6, 2, 48000, 8));  // A-law
     BuiltAvi built = buildAvi(layout);
     built.patch(built.find("idx1") + 8 + 16 + 12, DWORD(0x7FFFFFF0));  // the first audio chunk's size
-    Opened damaged(dir.write("damaged.avi", built.image), false, false);
+    Opened damaged(built.image, false, false);
     ASSERT_TRUE(damaged.reader->GetIsValidAVIFile() && damaged.info.HasAudio);
     Bytes pcm(400);
     EXPECT_THROW(damaged.reader->LoadAudioSamples(pcm.data(), 0, 100, false), const char*);
@@ -352,17 +352,17 @@ TEST(AVIReaderLifecycle, MessagesThrownFromLoadsAndSuggestedSizesTooSmall)
 // bytes whatever the stream header says, and not served when its blocks are not samples.
 TEST(AVIReaderLifecycle, EmptyChunksShortChunksAndUnusablePictureSizes)
 {
-    ScratchDir dir;
     std::vector<AviChunk> chunks;
-    for (const std::string at : {"0", "0.2", "", "0.4"})
-        chunks.push_back({"00dc", at.empty() ? Bytes{} : readFile(make("ReaderJpeg" + at, ".jpg",
-                                                       ffmpeg(testsrc("64x48", "25"), "-ss " + at + " -frames:v 1 -f image2")))});
+    for (const std::string at : {"0", "0.2", "", "0.4"}) {
+        const std::string jpeg = ffmpeg(testsrc("64x48", "25"), "-ss " + at + " -frames:v 1 -f image2");
+        chunks.push_back({"00dc", at.empty() ? Bytes{} : readFile(make("ReaderJpeg" + at, ".jpg", jpeg))});
+    }
     chunks.push_back(audioChunk(4000));
     for (const bool openDml : {false, true}) {
         AviLayout layout = videoAndAudio({chunks});
         layout.superIndex = openDml;
         layout.dmlhFrames = openDml ? 4 : 0;
-        Opened jpegs(dir.write("empty.avi", buildAvi(layout).image));
+        Opened jpegs(buildAvi(layout).image);
         ASSERT_TRUE(jpegs.reader->GetIsValidAVIFile());
         std::vector<Bytes> expected = jpegs.frames();  // FFmpeg skips the empty chunk
         ASSERT_EQ(expected.size(), 3u);
@@ -375,7 +375,7 @@ TEST(AVIReaderLifecycle, EmptyChunksShortChunksAndUnusablePictureSizes)
     auto& [header, format] = stored.streams[0];
     header.fccHandler = 0;
     format = bytesOf(BITMAPINFOHEADER{40, 640, 480, 1, 24, BI_RGB});
-    Opened shortChunks(dir.write("short.avi", buildAvi(stored).image));
+    Opened shortChunks(buildAvi(stored).image);
     ASSERT_TRUE(shortChunks.reader->GetIsValidAVIFile());
     for (long long frame : {0, 1}) {
         const unsigned char* image = shortChunks.reader->LoadVideoFrame(frame, 25, 1, false);
@@ -393,20 +393,20 @@ TEST(AVIReaderLifecycle, EmptyChunksShortChunksAndUnusablePictureSizes)
     raw.idx1 = Idx1::Absolute;
     BuiltAvi cut = buildAvi(raw);
     cut.patch(cut.find("idx1") + 8 + 16 + 8, DWORD(cut.image.size() - i420 / 2 - 8));  // the second chunk's header
-    Opened past(dir.write("past.avi", cut.image));
+    Opened past(cut.image);
     ASSERT_TRUE(past.reader->GetIsValidAVIFile());
     for (const auto& [frame, whole] : {std::pair{0, true}, {1, false}})
         EXPECT_EQ(past.checkFrame(frame, {}).empty(), whole) << frame;
 
     for (const auto& [width, height] : {std::pair{100000, 100000}, {-64, 48}, {64, 0}}) {
         format = bytesOf(BITMAPINFOHEADER{40, width, height, 1, 24, BI_RGB});
-        Opened unusable(dir.write("size.avi", buildAvi(stored).image));
+        Opened unusable(buildAvi(stored).image);
         EXPECT_FALSE(unusable.reader->GetIsValidAVIFile()) << width << "x" << height;
     }
     // PCM whose stream header states no sample size is still counted by its bytes, up to an empty last chunk.
     AviLayout sizeless = videoAndAudio({{videoChunk(100), audioChunk(4000), audioChunk(4000), audioChunk(0)}});
     sizeless.streams[1].first.dwSampleSize = 0;
-    Opened counted(dir.write("sizeless.avi", buildAvi(sizeless).image), true, false);
+    Opened counted(buildAvi(sizeless).image, true, false);
     ASSERT_EQ(counted.info.NumSamples, 2000u);
     Bytes samples(8000 + 4);
     expectInChild([&] { return counted.reader->LoadAudioSamples(samples.data(), 0, 2000, false); }, "all of the audio");
@@ -420,7 +420,7 @@ TEST(AVIReaderLifecycle, EmptyChunksShortChunksAndUnusablePictureSizes)
         WAVEFORMATEX skewed = waveFormat(WAVE_FORMAT_PCM, WORD(channels), 48000, WORD(bits));
         skewed.nBlockAlign = WORD(align);
         stored.streams[1].second = bytesOf(skewed);
-        Opened pcm(dir.write("skewed.avi", buildAvi(stored).image), false, false);
+        Opened pcm(buildAvi(stored).image, false, false);
         Bytes room(64);
         EXPECT_EQ(std::tuple(pcm.reader->GetIsValidAVIFile(), pcm.info.HasAudio,
                              pcm.reader->LoadAudioSamples(room.data(), 0, 1, false)),
@@ -430,8 +430,7 @@ TEST(AVIReaderLifecycle, EmptyChunksShortChunksAndUnusablePictureSizes)
 
 TEST(AVIReaderLifecycle, MapsTimelineFramesAndFailsLoadsAtOnceWhenNothingServesThem)
 {
-    ScratchDir dir;
-    Opened file(dir.write("clip.avi", readFile(fileOf(mpeg4))), false, false);
+    Opened file(readFile(fileOf(mpeg4)), false, false);
     ASSERT_TRUE(file.reader->GetIsValidAVIFile());
     const std::vector<Bytes> expected = file.frames();
     const Bytes pcm = file.pcm();
@@ -474,9 +473,8 @@ TEST(AVIReaderLifecycle, BuffersFreedWithAReadAheadInFlightServeTheNextFrames)
     ASSERT_NE(idx1, std::string::npos);
     for (size_t at = idx1 + 8 + 4; at + 4 <= image.size(); at += 16)
         image[at] &= ~uint8_t(AVIIF_KEYFRAME);
-    ScratchDir dir;
     MessageLog log;
-    Opened file(dir.write("nokeys.avi", image));
+    Opened file(image);
     ASSERT_TRUE(file.reader->GetIsValidAVIFile());
     const std::vector<Bytes> expected = file.frames();
     ASSERT_GE(expected.size(), 8u);
