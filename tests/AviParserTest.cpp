@@ -169,7 +169,8 @@ TEST_F(AviParser, FrameRatesBufferSizesAndPcmCountFromTheHeaders)
           {300u, 1u, false, 4000u, 0u, 5000u, 4000u}, {1u, 1u, false, 4000u, 0u, 5000u, 4000u}})
         for (auto [strf, served, samples] : {std::tuple{pcm16, pcm16, 3000u},
                                              {extensible, bytesOf(waveFormat(WAVE_FORMAT_PCM, 6, 48000, 24)), 666u}}) {
-            SCOPED_TRACE(testing::Message() << rate << "/" << scale << ", buffers " << audio << " " << main);
+            SCOPED_TRACE(testing::Message() << rate << "/" << scale << ", buffers " << audio << " " << main << ", "
+                                            << served.size() << "-byte format");
             log.lines.clear();
             AviLayout layout = videoAndAudio(
                 {{videoChunk(100), audioChunk(4000), videoChunk(100), audioChunk(6000), audioChunk(2000)}});
@@ -180,6 +181,7 @@ TEST_F(AviParser, FrameRatesBufferSizesAndPcmCountFromTheHeaders)
             layout.streams[1].second = strf;
             layout.avih.dwSuggestedBufferSize = main;
             auto h = parse(buildAvi(layout).image);
+            ASSERT_FALSE(h->bError);
             EXPECT_EQ(log.has("Warning: framerate is corrupt! reverting to 29.97"), reverted);
             EXPECT_TRUE(h->dRate == (reverted ? 30000 : rate) && h->dScale == (reverted ? 1001 : scale));
             EXPECT_DOUBLE_EQ(h->dFrameRate, h->dRate / h->dScale);
