@@ -5,6 +5,7 @@
 #include "FileName.h"
 #include "OpenDecoder.h"
 #include "StreamDemuxer.h"
+#include "StreamEnd.h"
 #include "platform/win32/DebugChannel.h"
 
 namespace {
@@ -18,7 +19,7 @@ bool IsAviPcm(const AVFormatContext* file, const AVStream* stream)
 }
 
 // The stream's length in seconds; 0 when the file does not tell it.
-double Length(const AVFormatContext* file, const AVStream* stream, const std::string& path)
+double Length(AVFormatContext* file, const AVStream* stream, const std::string& path)
 {
     // ASF states one duration for the whole file: its streams are measured as the readers do.
     if (strcmp(file->iformat->name, "asf") == 0) {
@@ -33,10 +34,14 @@ double Length(const AVFormatContext* file, const AVStream* stream, const std::st
     if (file->duration == AV_NOPTS_VALUE)
         return 0;
     // The file's duration runs from its start; a stream that starts later ends with the file, so it
-    // is shorter by the difference.
+    // is shorter by the difference. It may end after the file's stated length, where its last
+    // packet ends.
+    const double start = stream->start_time != AV_NOPTS_VALUE ? Seconds(stream->start_time, stream->time_base) : 0;
     double length = Seconds(file->duration, AV_TIME_BASE_Q);
     if (stream->start_time != AV_NOPTS_VALUE && file->start_time != AV_NOPTS_VALUE)
-        length -= Seconds(stream->start_time, stream->time_base) - Seconds(file->start_time, AV_TIME_BASE_Q);
+        length -= start - Seconds(file->start_time, AV_TIME_BASE_Q);
+    if (const int64_t end = StreamEnd(file, stream->index); end != AV_NOPTS_VALUE)
+        length = std::max(length, Seconds(end, stream->time_base) - start);
     return length > 0 ? length : 0;
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "OpenDecoder.h"
+#include "StreamEnd.h"
 #include "platform/win32/DebugChannel.h"
 
 namespace {
@@ -136,20 +137,9 @@ REFERENCE_TIME StreamDemuxer::MeasureDuration()
     if (m_Context->duration == AV_NOPTS_VALUE || m_Context->duration <= 0)
         return 0;
     const REFERENCE_TIME file = av_rescale(m_Context->duration, ReferenceTimeBase.den, AV_TIME_BASE);
-    // Without a length of its own, the stream may end after the file's stated length, which some
-    // containers (NUT) take from the last packet's start: its last packets tell where it ends.
-    const int64_t start = m_Context->start_time != AV_NOPTS_VALUE ? m_Context->start_time : 0;
-    if (av_seek_frame(m_Context.get(), -1, start + std::max<int64_t>(0, m_Context->duration - AV_TIME_BASE),
-                      AVSEEK_FLAG_BACKWARD) < 0)
-        return Reopen() ? file : 0;
+    // Without a length of its own, the stream may end after the file's stated length.
+    const int64_t end = StreamEnd(m_Context.get(), m_Index);
     const int64_t origin = stream.start_time != AV_NOPTS_VALUE ? stream.start_time : 0;
-    int64_t end = AV_NOPTS_VALUE;
-    AvPacketPtr packet(av_packet_alloc());
-    for (size_t n = 0; packet && n < MaxAheadPackets && ReadFile(packet.get()); n++) {
-        if (packet->pts != AV_NOPTS_VALUE)
-            end = std::max(end, packet->pts + std::max<int64_t>(packet->duration, 0));
-        av_packet_unref(packet.get());
-    }
     const REFERENCE_TIME last =
         end != AV_NOPTS_VALUE ? av_rescale_q(end - origin, stream.time_base, ReferenceTimeBase) : 0;
     return Reopen() ? (shared && last > 0 ? last : std::max(file, last)) : 0;
