@@ -5,7 +5,6 @@
 
 #include <csignal>
 #include <filesystem>
-#include <sstream>
 
 #include "InChild.h"
 #include "TestCompressor.h"
@@ -208,11 +207,7 @@ TEST(OmbrixWriterTimes, FramesAndAudioBlocksAreStampedFromTheirCounts)
               std::tuple(written.NumFrames, written.VideoDuration, written.NumSamples, written.AudioDuration));
     writer.CloseFile();
     // FFmpeg hands PCM out in packets of its own size: the chunks are counted in the file.
-    std::vector<size_t> sizes;
-    for (const RiffChunk& chunk : moviChunks(path))
-        if (chunk.id == "01wb")
-            sizes.push_back(chunk.size);
-    EXPECT_EQ((std::vector<size_t>{6408, 6408, 3184}), sizes);
+    EXPECT_EQ((std::vector<uint32_t>{6408, 6408, 3184}), moviSizes(path, "01wb"));
     EXPECT_TRUE(ffmpegPcm(path) == pcm);
 }
 
@@ -249,6 +244,13 @@ TEST_P(OmbrixWriterEntries, WrittenAndReadBack)
     const Pushed pushed = writeFile(writer, path, describe(entry.video, true, entry.width, entry.height, entry.rate, entry.scale),
                                     entry.frames, 48000);
     const auto close = [&](double measured) { return entry.quality == 0 ? measured == 99 : measured >= entry.quality; };
+    // The sound comes back exact but through a lossy audio entry.
+    const auto expectSound = [&](const Bytes& pcm, const char* by) {
+        if (entry.quality == 0 || entry.video)
+            EXPECT_TRUE(pcm == pushed.pcm) << by << ": " << pcm.size() << " bytes of " << pushed.pcm.size();
+        else
+            EXPECT_GE(snr(pushed.pcm, pcm, 2), entry.quality) << by;
+    };
 
     if (entry.video) {
         const std::vector<Bytes> decoded = ffmpegFrames(path, pushed.format);
@@ -261,16 +263,12 @@ TEST_P(OmbrixWriterEntries, WrittenAndReadBack)
                 << "frame " << n;
     }
     const Bytes pcm = ffmpegPcm(path);
-    const unsigned channels = 2;
-    if (entry.quality == 0 || entry.video)
-        EXPECT_TRUE(pcm == pushed.pcm) << pcm.size() << " bytes decoded of " << pushed.pcm.size();
-    else
-        EXPECT_GE(snr(pushed.pcm, pcm, channels), entry.quality);
+    expectSound(pcm, "FFmpeg");
     EXPECT_LE(pushed.pcm.size(), pcm.size());
-    EXPECT_LE(pcm.size(), pushed.pcm.size() + entry.beyond * 2 * channels);
+    EXPECT_LE(pcm.size(), pushed.pcm.size() + entry.beyond * 4);
     const Ffms2Counts ffms2 = ffms2Counts(path);
-    EXPECT_EQ(entry.video ? int(pushed.frames.size()) : -1, ffms2.frames);
-    EXPECT_EQ(int64_t(pcm.size() / (2 * channels)), ffms2.samples);
+    EXPECT_EQ(std::tuple(entry.video ? int(pushed.frames.size()) : -1, int64_t(pcm.size() / 4)),
+              std::tuple(ffms2.frames, ffms2.samples));
 
     const ReadBack back = readAvi(path);
     ASSERT_TRUE(back.valid);
@@ -286,10 +284,8 @@ TEST_P(OmbrixWriterEntries, WrittenAndReadBack)
             EXPECT_EQ(n, patternNumber(read, back.frames[n].data()));
         }
     }
-    if (entry.dvFrame) {
-        for (const RiffChunk& chunk : moviChunks(path))
-            EXPECT_TRUE(chunk.id == "ix00" || (chunk.id == "00dc" && chunk.size == entry.dvFrame)) << chunk.id << " " << chunk.size;
-    }
+    for (const RiffChunk& chunk : entry.dvFrame ? moviChunks(path) : std::vector<RiffChunk>())
+        EXPECT_TRUE(chunk.id == "ix00" || (chunk.id == "00dc" && chunk.size == entry.dvFrame)) << chunk.id << " " << chunk.size;
     // A-law and mu-law state 8 bits, which the reader serves.
     Bytes served = back.pcm;
     if (back.info.BitsPerSample == 8) {
@@ -297,10 +293,7 @@ TEST_P(OmbrixWriterEntries, WrittenAndReadBack)
         for (uint8_t v : back.pcm)
             served.insert(served.end(), {0, uint8_t(v - 128)});
     }
-    if (entry.quality == 0 || entry.video)
-        EXPECT_TRUE(served == pushed.pcm);
-    else
-        EXPECT_GE(snr(pushed.pcm, served, channels), entry.quality);
+    expectSound(served, "the AVI reader");
 }
 
 INSTANTIATE_TEST_SUITE_P(Uncompressed, OmbrixWriterEntries,
@@ -464,13 +457,11 @@ TEST(OmbrixWriterLarge, AFileOver4GiBReadsWhole)
     };
     ASSERT_NO_FATAL_FAILURE(writeLarge(writer, path, described, frames, fill, [&](unsigned) -> const Bytes& { return pcm; }));
 
-    std::string sizes;
+    std::string sizes, whole;
     run("ffprobe -v error -select_streams v:0 -show_entries packet=size -of csv=p=0 " + quote(path), &sizes);
-    std::istringstream lines(sizes);
-    unsigned packets = 0;
-    for (std::string line; std::getline(lines, line); packets++)
-        EXPECT_EQ("4147200", line) << "packet " << packets;
-    EXPECT_EQ(frames, packets);
+    for (unsigned n = 0; n < frames; n++)
+        whole += "4147200\n";
+    EXPECT_EQ(whole, sizes);
     const Bytes audio = ffmpegPcm(path);
     ASSERT_EQ(pcm.size() * frames, audio.size());
     for (unsigned n = 0; n < frames; n += 149)
@@ -479,15 +470,13 @@ TEST(OmbrixWriterLarge, AFileOver4GiBReadsWhole)
     Ombrix_FileInfo info;
     AVIReader reader(const_cast<char*>(path.c_str()), &info, false, false);
     ASSERT_TRUE(reader.GetIsValidAVIFile());
-    ASSERT_EQ(frames, info.NumFrames);
-    EXPECT_EQ(frames * 1920ULL, info.NumSamples);
+    ASSERT_EQ(std::tuple(frames, frames * 1920ULL), std::tuple(info.NumFrames, info.NumSamples));
     for (unsigned n = 0; n < frames; n++) {
         const unsigned char* frame = reader.LoadVideoFrame(n, info.Rate, info.Scale, false);
         ASSERT_NE(nullptr, frame) << n;
         unsigned number;
         memcpy(&number, frame, sizeof number);
-        EXPECT_EQ(n, number);
-        EXPECT_EQ(0x80, frame[1920 * 1080 * 2 - 1]) << n;
+        EXPECT_EQ(std::tuple(n, 0x80), std::tuple(number, int(frame[1920 * 1080 * 2 - 1])));
         reader.ReleaseVideoFrame(const_cast<unsigned char*>(frame));
     }
 }
@@ -518,12 +507,7 @@ TEST(OmbrixWriterLarge, ADVFileOver4GiBReadsWhole)
         writer, path, described, frames,
         [&](unsigned n, unsigned char* buffer) { memcpy(buffer, pictures[slot(n)].data(), pictures[slot(n)].size()); },
         [&](unsigned n) -> const Bytes& { return tones[slot(n)]; }));
-    const Bytes tail = [&] {
-        Bytes joined;
-        for (unsigned n = 1; n <= last; n++)
-            joined.insert(joined.end(), tones[n].begin(), tones[n].end());
-        return joined;
-    }();
+    const Bytes tail = tone(48000, 2, first * 1920, last * 1920);  // the last frames' tones end to end
 
     std::string counts, raw, pcm;
     run("ffprobe -v error -count_packets -show_entries stream=codec_type,nb_read_packets -of csv=p=0 " + quote(path), &counts);

@@ -5,6 +5,7 @@
 #include <ffms.h>
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <functional>
 
@@ -94,36 +95,47 @@ struct Pushed {
     Bytes pcm;
 };
 
-// Writes frames pattern frames with the tone that plays until each frame's end (or samples of
-// tone alone), as a host interleaves them; the file is closed at the end.
-inline Pushed writeFile(OmbrixWriter& writer, const std::string& path, Ombrix_FileInfo info, unsigned frames,
-                        unsigned samples)
+// Pushes frames pattern frames in format to a writer or an output, each followed by the tone
+// until its end in calls of at most block sample frames (or, without video, samples of tone alone).
+template <class Sink>
+Pushed pushPattern(Sink& sink, const Ombrix_FileInfo& info, const FrameFormat& format, unsigned frames,
+                   unsigned samples, unsigned block = UINT_MAX)
 {
-    Pushed pushed;
-    EXPECT_TRUE(writer.OpenFile(const_cast<char*>(path.c_str()), &info)) << path;
-    const Ombrix_FileInfo taken = writer.GetWritingInfo();
-    pushed.format = {taken.ColorSpace, taken.Width, taken.Height, taken.BottomUp};
+    Pushed pushed{format, {}, {}};
     const auto addAudio = [&](unsigned end) {
-        const unsigned done = unsigned(pushed.pcm.size() / (2 * info.Channels));
-        Bytes block = tone(info.SampleRate, info.Channels, done, end - done);
-        EXPECT_TRUE(end == done || writer.AddAudioSamples(block.data(), end - done));
-        pushed.pcm.insert(pushed.pcm.end(), block.begin(), block.end());
+        for (unsigned done = unsigned(pushed.pcm.size() / (2 * info.Channels)); done < end;) {
+            const unsigned count = std::min(block, end - done);
+            Bytes pcm = tone(info.SampleRate, info.Channels, done, count);
+            EXPECT_TRUE(sink.AddAudioSamples(pcm.data(), count));
+            pushed.pcm.insert(pushed.pcm.end(), pcm.begin(), pcm.end());
+            done += count;
+        }
     };
     for (unsigned n = 0; info.HasVideo && n < frames; n++) {
-        Bytes frame(frameSize(pushed.format));
-        FromRgb(patternPicture(info.Width, info.Height, n), pushed.format, frame.data());
-        unsigned char* buffer = writer.AllocateVideoBuffer();
+        unsigned char* buffer = sink.AllocateVideoBuffer();
         EXPECT_NE(nullptr, buffer);
         if (!buffer)
             break;
+        Bytes frame(frameSize(format));
+        FromRgb(patternPicture(info.Width, info.Height, n), format, frame.data());
         memcpy(buffer, frame.data(), frame.size());
-        writer.ReleaseVideoBuffer(buffer);
+        sink.ReleaseVideoBuffer(buffer);
         pushed.frames.push_back(std::move(frame));
         if (info.HasAudio)
             addAudio(unsigned((n + 1ULL) * info.Scale * info.SampleRate / info.Rate));
     }
     if (info.HasAudio && !info.HasVideo)
         addAudio(samples);
+    return pushed;
+}
+
+// Writes a file of the pattern and the tone, as a host interleaves them, and closes it.
+inline Pushed writeFile(OmbrixWriter& writer, const std::string& path, Ombrix_FileInfo info, unsigned frames,
+                        unsigned samples)
+{
+    EXPECT_TRUE(writer.OpenFile(const_cast<char*>(path.c_str()), &info)) << path;
+    const Ombrix_FileInfo taken = writer.GetWritingInfo();
+    Pushed pushed = pushPattern(writer, info, {taken.ColorSpace, taken.Width, taken.Height, taken.BottomUp}, frames, samples);
     writer.CloseFile();
     return pushed;
 }
@@ -244,6 +256,16 @@ inline std::vector<RiffChunk> moviChunks(const std::string& path)
     std::vector<RiffChunk> chunks = riffChunks(path);
     std::erase_if(chunks, [](const RiffChunk& c) { return c.depth != 2; });
     return chunks;
+}
+
+// The sizes of the 'movi' lists' chunks of one id, in file order.
+inline std::vector<uint32_t> moviSizes(const std::string& path, const std::string& id)
+{
+    std::vector<uint32_t> sizes;
+    for (const RiffChunk& chunk : moviChunks(path))
+        if (chunk.id == id)
+            sizes.push_back(chunk.size);
+    return sizes;
 }
 
 // Everything the library's AVI reader serves of a file: its record, every frame, all PCM.
