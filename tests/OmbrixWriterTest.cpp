@@ -9,7 +9,6 @@
 #include "InChild.h"
 #include "TestCompressor.h"
 #include "WriterSupport.h"
-#include "platform/com/ComRef.h"
 
 namespace {
 
@@ -39,11 +38,16 @@ unsigned indexOf(OmbrixWriter& writer, bool video, const std::string& name)
 const char* const WindowsMediaVideo = "WindowsMedia Video (asf,wmv)";
 const char* const WindowsMediaAudio = "WindowsMedia Audio (asf,wmv,wma)";
 
-// A name is kept in 259 bytes, cut on a whole character.
-TEST(OmbrixWriterLists, FixedEntriesThenEveryInstalledCompressor)
+// The fixed entries, then every installed compressor; a name is kept in 259 bytes, cut on a whole
+// character. The selected entry's settings go to the host's frame, which changes them in place;
+// entries without a filter have none, and the DV entry stands for the "DV Video Encoder" (here one
+// with settings in place of the platform's, which has none).
+TEST(OmbrixWriterLists, EveryEntryAndTheSettingsOfTheSelectedOne)
 {
     // 400 bytes of two-byte characters: the 259th byte starts one, which goes.
     InstalledCompressor longName(std::wstring(200, L'\u00e9'), {{MEDIASUBTYPE_RGB32, false}});
+    InstalledCompressor dv(L"DV Video Encoder", {{MEDIASUBTYPE_RGB24, true}}, true);
+    InstalledCompressor plain(L"Without Settings", {{MEDIASUBTYPE_RGB24, true}});
     OmbrixWriter writer;
     std::vector<std::string> video = {"Uncompressed (UYVY)", "Uncompressed (YUY2)", "Uncompressed (BGR24)",
                                       "Uncompressed (BGR32)", "DV Video with interleaved DV Audio"};
@@ -60,16 +64,7 @@ TEST(OmbrixWriterLists, FixedEntriesThenEveryInstalledCompressor)
     EXPECT_EQ(video, names(writer, true));
     EXPECT_EQ(audio, names(writer, false));
     EXPECT_EQ(std::tuple(0u, 0u), std::tuple(writer.GetVideoCodec(), writer.GetAudioCodec()));
-}
 
-// The selected entry's settings go to the host's frame, which changes them in place; entries
-// without a filter have none, and the DV entry stands for the "DV Video Encoder" (here one with
-// settings in place of the platform's, which has none).
-TEST(OmbrixWriterLists, SettingsOfTheSelectedEntryGoThroughTheHostsFrame)
-{
-    InstalledCompressor dv(L"DV Video Encoder", {{MEDIASUBTYPE_RGB24, true}}, true);
-    InstalledCompressor plain(L"Without Settings", {{MEDIASUBTYPE_RGB24, true}});
-    OmbrixWriter writer;
     struct Shown {
         std::string caption;
         std::vector<std::string> names;
@@ -146,12 +141,9 @@ TEST(OmbrixWriterFacade, FileNameRecordAndRefusals)
     writer.SelectVideoCodec(indexOf(writer, true, "Refuses Everything"));
     EXPECT_FALSE(writer.OpenFile(path.data(), &info));
     EXPECT_FALSE(std::filesystem::exists(path));
-    // The DV entry: with audio it needs a DV Mux, video alone goes through the "DV Video Encoder".
+    // The DV entry: with audio it goes through the DV Mux, video alone through the "DV Video Encoder".
     writer.SelectVideoCodec(4);
-    ComRef<IBaseFilter> dvMux;
-    const bool hasDvMux = SUCCEEDED(CoCreateInstance(CLSID_DVMux, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                                     reinterpret_cast<void**>(dvMux.out())));
-    EXPECT_EQ(hasDvMux, writer.OpenFile(path.data(), &info));
+    EXPECT_TRUE(writer.OpenFile(path.data(), &info));
     writer.CloseFile();
     info.HasAudio = false;
     EXPECT_TRUE(writer.OpenFile(path.data(), &info));
@@ -264,11 +256,8 @@ TEST_P(OmbrixWriterEntries, WrittenAndReadBack)
     }
     const Bytes pcm = ffmpegPcm(path);
     expectSound(pcm, "FFmpeg");
-    EXPECT_LE(pushed.pcm.size(), pcm.size());
-    EXPECT_LE(pcm.size(), pushed.pcm.size() + entry.beyond * 4);
-    const Ffms2Counts ffms2 = ffms2Counts(path);
-    EXPECT_EQ(std::tuple(entry.video ? int(pushed.frames.size()) : -1, int64_t(pcm.size() / 4)),
-              std::tuple(ffms2.frames, ffms2.samples));
+    EXPECT_TRUE(pushed.pcm.size() <= pcm.size() && pcm.size() <= pushed.pcm.size() + entry.beyond * 4) << pcm.size();
+    EXPECT_EQ(std::tuple(entry.video ? int(pushed.frames.size()) : -1, int64_t(pcm.size() / 4)), ffms2Counts(path));
 
     const ReadBack back = readAvi(path);
     ASSERT_TRUE(back.valid);
@@ -285,7 +274,8 @@ TEST_P(OmbrixWriterEntries, WrittenAndReadBack)
         }
     }
     for (const RiffChunk& chunk : entry.dvFrame ? moviChunks(path) : std::vector<RiffChunk>())
-        EXPECT_TRUE(chunk.id == "ix00" || (chunk.id == "00dc" && chunk.size == entry.dvFrame)) << chunk.id << " " << chunk.size;
+        EXPECT_TRUE(chunk.id == "ix00" || (chunk.id == "00dc" && chunk.size == entry.dvFrame))
+            << chunk.id << " " << chunk.size;
     // A-law and mu-law state 8 bits, which the reader serves.
     Bytes served = back.pcm;
     if (back.info.BitsPerSample == 8) {
@@ -382,48 +372,44 @@ TEST(OmbrixWriterFailures, ADiskThatFillsUpEndsTheFileWithoutHanging)
         "writing past the file size limit");
 }
 
-// A graph that does not run lends no buffer, and the writer still closes and goes.
-TEST(OmbrixWriterFailures, AGraphThatDoesNotRunLendsNothingAndEnds)
+// A graph that does not run lends no buffer, nor does a writer refused an unwritable path; both
+// still close and go. A copy of a writer shares its settings.
+TEST(OmbrixWriterFailures, WritersThatCannotWriteLendNothingAndEnd)
 {
     ScratchDir dir;
     const std::string path = dir.path("never.avi");
     expectInChild(
         [&] {
             InstalledCompressor refusing(L"Refuses To Run", {{MEDIASUBTYPE_UYVY, true}}, false, true);
-            OmbrixWriter writer;
-            writer.SelectVideoCodec(indexOf(writer, true, "Refuses To Run"));
-            Ombrix_FileInfo info = describe(true, false);
-            const bool opened = writer.OpenFile(const_cast<char*>(path.c_str()), &info);
-            const bool lent = writer.AllocateVideoBuffer() != nullptr;
-            writer.CloseFile();
-            return opened && !lent;
+            OmbrixWriter notRunning, unwritable, copy;
+            notRunning.SelectVideoCodec(indexOf(notRunning, true, "Refuses To Run"));
+            Ombrix_FileInfo info = describe(true, false), again = info;
+            const bool opened = notRunning.OpenFile(const_cast<char*>(path.c_str()), &info);
+            const bool lent = notRunning.AllocateVideoBuffer() != nullptr;
+            notRunning.CloseFile();
+            const bool refused = !unwritable.OpenFile(const_cast<char*>("/proc/no/such/folder/file.avi"), &again) ||
+                                 !unwritable.AllocateVideoBuffer();
+            unwritable.CloseFile();
+            copy = unwritable;
+            copy.SelectVideoCodec(2);
+            if (!opened || lent || !refused)
+                fprintf(stderr, "opened %d, lent %d, refused %d\n", opened, lent, refused);
+            return opened && !lent && refused && unwritable.GetVideoCodec() == 2;
         },
-        "a graph that does not run");
+        "a graph that does not run, an unwritable path and a shared writer");
 }
 
-TEST(OmbrixWriterFailures, AnUnwritablePathIsRefusedAndSharedWritersLiveOn)
-{
-    expectInChild(
-        [] {
-            OmbrixWriter first, second;
-            Ombrix_FileInfo info = describe(true, false);
-            const bool refused = !first.OpenFile(const_cast<char*>("/proc/no/such/folder/file.avi"), &info) ||
-                                 !first.AllocateVideoBuffer();
-            first.CloseFile();
-            second = first;
-            second.SelectVideoCodec(2);
-            return refused && first.GetVideoCodec() == 2;
-        },
-        "an unwritable path and a shared writer");
-}
-
-// Writes frames through the writer into a file over 4 GiB: fill(n, buffer) makes frame n, in
-// the layout the writer took, and audio(n) the sample frames that follow it.
-void writeLarge(OmbrixWriter& writer, const std::string& path, Ombrix_FileInfo info, unsigned frames,
+// Writes frames of UYVY with sound through a video entry into a file over 4 GiB: fill(n, buffer)
+// makes frame n, and audio(n) the sample frames that follow it.
+void writeLarge(unsigned entry, const std::string& path, int width, int height, unsigned frames,
                 const std::function<void(unsigned, unsigned char*)>& fill, const std::function<const Bytes&(unsigned)>& audio)
 {
     const auto room = std::filesystem::space(std::filesystem::path(path).parent_path()).available;
     ASSERT_GT(room, 5ULL << 30) << "no room for a file over 4 GiB";
+    OmbrixWriter writer;
+    writer.SelectVideoCodec(entry);
+    Ombrix_FileInfo info = describe(true, true, width, height);
+    info.ColorSpace = 1;
     ASSERT_TRUE(writer.OpenFile(const_cast<char*>(path.c_str()), &info));
     ASSERT_EQ(info.ColorSpace, writer.GetWritingInfo().ColorSpace);
     for (unsigned n = 0; n < frames; n++) {
@@ -448,14 +434,12 @@ TEST(OmbrixWriterLarge, AFileOver4GiBReadsWhole)
     const std::string path = dir.path("large.avi");
     const unsigned frames = 1050;  // 1920x1080 UYVY: 4.35 GB
     const Bytes pcm = tone(48000, 2, 0, 1920);
-    OmbrixWriter writer;
-    Ombrix_FileInfo described = describe(true, true, 1920, 1080);
-    described.ColorSpace = 1;
     const auto fill = [](unsigned n, unsigned char* buffer) {
         memset(buffer, 0x80, 1920 * 1080 * 2);
         memcpy(buffer, &n, sizeof n);
     };
-    ASSERT_NO_FATAL_FAILURE(writeLarge(writer, path, described, frames, fill, [&](unsigned) -> const Bytes& { return pcm; }));
+    const auto sound = [&](unsigned) -> const Bytes& { return pcm; };
+    ASSERT_NO_FATAL_FAILURE(writeLarge(0, path, 1920, 1080, frames, fill, sound));
 
     std::string sizes, whole;
     run("ffprobe -v error -select_streams v:0 -show_entries packet=size -of csv=p=0 " + quote(path), &sizes);
@@ -499,12 +483,8 @@ TEST(OmbrixWriterLarge, ADVFileOver4GiBReadsWhole)
         tones.push_back(tone(48000, 2, n * 1920, 1920));
     }
     const auto slot = [&](unsigned n) { return n < first ? 0 : n - first + 1; };
-    OmbrixWriter writer;
-    writer.SelectVideoCodec(4);
-    Ombrix_FileInfo described = describe(true, true, 720, 576);
-    described.ColorSpace = 1;
     ASSERT_NO_FATAL_FAILURE(writeLarge(
-        writer, path, described, frames,
+        4, path, 720, 576, frames,
         [&](unsigned n, unsigned char* buffer) { memcpy(buffer, pictures[slot(n)].data(), pictures[slot(n)].size()); },
         [&](unsigned n) -> const Bytes& { return tones[slot(n)]; }));
     const Bytes tail = tone(48000, 2, first * 1920, last * 1920);  // the last frames' tones end to end
@@ -521,8 +501,7 @@ TEST(OmbrixWriterLarge, ADVFileOver4GiBReadsWhole)
         EXPECT_GT(psnr(pictures[slot(n)], Bytes(frame, frame + size)), 30) << n;
     }
     run("ffmpeg -v error -sseof -0.2 -i " + quote(path) + " -map 0:a -f s16le -", &pcm);
-    ASSERT_GE(pcm.size(), tail.size());
-    EXPECT_TRUE(Bytes(pcm.end() - std::ptrdiff_t(tail.size()), pcm.end()) == tail);
+    EXPECT_TRUE(pcm.size() >= tail.size() && Bytes(pcm.end() - std::ptrdiff_t(tail.size()), pcm.end()) == tail);
 
     Ombrix_FileInfo info;
     AVIReader reader(const_cast<char*>(path.c_str()), &info, false, false);

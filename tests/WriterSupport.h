@@ -135,7 +135,8 @@ inline Pushed writeFile(OmbrixWriter& writer, const std::string& path, Ombrix_Fi
 {
     EXPECT_TRUE(writer.OpenFile(const_cast<char*>(path.c_str()), &info)) << path;
     const Ombrix_FileInfo taken = writer.GetWritingInfo();
-    Pushed pushed = pushPattern(writer, info, {taken.ColorSpace, taken.Width, taken.Height, taken.BottomUp}, frames, samples);
+    const FrameFormat format{taken.ColorSpace, taken.Width, taken.Height, taken.BottomUp};
+    Pushed pushed = pushPattern(writer, info, format, frames, samples);
     writer.CloseFile();
     return pushed;
 }
@@ -300,33 +301,30 @@ inline ReadBack readAvi(const std::string& path)
 
 // What FFMS2 finds in a file: its video frames (the last one decoded) and audio sample frames;
 // -1 for a stream it does not find or cannot read.
-struct Ffms2Counts {
-    int frames = -1;
-    int64_t samples = -1;
-};
-
-inline Ffms2Counts ffms2Counts(const std::string& path)
+inline std::tuple<int, int64_t> ffms2Counts(const std::string& path)
 {
     FFMS_Init(0, 0);
     char message[1024];
     FFMS_ErrorInfo error{FFMS_ERROR_SUCCESS, FFMS_ERROR_SUCCESS, sizeof message, message};
+    std::tuple<int, int64_t> counts{-1, -1};
     FFMS_Indexer* indexer = FFMS_CreateIndexer(path.c_str(), &error);
     if (!indexer)
-        return {};
+        return counts;
     FFMS_TrackTypeIndexSettings(indexer, FFMS_TYPE_AUDIO, 1, 0);
     FFMS_Index* index = FFMS_DoIndexing2(indexer, FFMS_IEH_ABORT, &error);
     if (!index)
-        return {};
-    Ffms2Counts counts;
+        return counts;
     const int video = FFMS_GetFirstTrackOfType(index, FFMS_TYPE_VIDEO, &error);
-    if (FFMS_VideoSource* source = video < 0 ? nullptr : FFMS_CreateVideoSource(path.c_str(), video, index, 1, FFMS_SEEK_NORMAL, &error)) {
+    if (FFMS_VideoSource* source =
+            video < 0 ? nullptr : FFMS_CreateVideoSource(path.c_str(), video, index, 1, FFMS_SEEK_NORMAL, &error)) {
         const int frames = FFMS_GetVideoProperties(source)->NumFrames;
-        counts.frames = frames > 0 && FFMS_GetFrame(source, frames - 1, &error) ? frames : -1;
+        std::get<0>(counts) = frames > 0 && FFMS_GetFrame(source, frames - 1, &error) ? frames : -1;
         FFMS_DestroyVideoSource(source);
     }
     const int audio = FFMS_GetFirstTrackOfType(index, FFMS_TYPE_AUDIO, &error);
-    if (FFMS_AudioSource* source = audio < 0 ? nullptr : FFMS_CreateAudioSource(path.c_str(), audio, index, FFMS_DELAY_NO_SHIFT, &error)) {
-        counts.samples = FFMS_GetAudioProperties(source)->NumSamples;
+    if (FFMS_AudioSource* source =
+            audio < 0 ? nullptr : FFMS_CreateAudioSource(path.c_str(), audio, index, FFMS_DELAY_NO_SHIFT, &error)) {
+        std::get<1>(counts) = FFMS_GetAudioProperties(source)->NumSamples;
         FFMS_DestroyAudioSource(source);
     }
     FFMS_DestroyIndex(index);
