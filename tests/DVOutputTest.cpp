@@ -136,7 +136,7 @@ TEST(DVOutput, AnEncoderTakingBottomUpRgb24OnlyGetsIt)
     EXPECT_EQ(std::vector<unsigned>(3, 120000), device.Received().second);
 }
 
-TEST(DVOutput, FailsWithoutADeviceOrAnEncoder)
+TEST(DVOutput, FailsWithoutADeviceThatSaysDVOrAnEncoder)
 {
     {
         Ombrix_DVOutput output(true, true);
@@ -159,10 +159,7 @@ TEST(DVOutput, FailsWithoutADeviceOrAnEncoder)
                                  }}));
     EXPECT_TRUE(Ombrix_DVOutput(false, true).Error());
     devices.Remove(CLSID_VideoInputDeviceCategory, L"Webcam");
-}
-
-TEST(DVOutput, DevicesAreRegisteredUnderANameThatSaysDV)
-{
+    // Nor is a device of ours registered under such a name, twice under one, or without a sink or a file.
     const Ombrix_DVFrameSink sink = [](const unsigned char*, unsigned, void*) {};
     for (const char* refused : {static_cast<const char*>(nullptr), "", "Camcorder dv"})
         EXPECT_FALSE(Ombrix_AddDVDevice(refused, sink, nullptr)) << (refused ? refused : "no name");
