@@ -1,9 +1,6 @@
 // The writer: its codec lists and settings, the extension rule, the file it names, the format
 // negotiation and time stamps, and every list entry written from a pattern and read back by
 // FFmpeg and the library's AVI reader.
-#include <sys/resource.h>
-
-#include <csignal>
 #include <filesystem>
 
 #include "InChild.h"
@@ -334,42 +331,29 @@ TEST(OmbrixWriterDV, TheDVVideoEncoderWritesEveryFrame)
 }
 
 // Nothing hangs when the disk fills up: the calls return, the file is closed, and the frames that
-// reached the disk before read back. The child runs the test again from the start, with a scratch
-// folder of its own: it checks the file it wrote itself.
+// reached the disk before read back.
 TEST(OmbrixWriterFailures, ADiskThatFillsUpEndsTheFileWithoutHanging)
 {
     ScratchDir dir;
     const std::string path = dir.path("full.avi");
-    expectInChild(
-        [&] {
-            signal(SIGXFSZ, SIG_IGN);
-            const rlimit limit{2 << 20, 2 << 20};
-            setrlimit(RLIMIT_FSIZE, &limit);
-            {
-                OmbrixWriter writer;
-                Ombrix_FileInfo info = describe(true, true);
-                writer.OpenFile(const_cast<char*>(path.c_str()), &info);
-                const Bytes pcm = tone(48000, 2, 0, 1920);
-                for (int n = 0; n < 200; n++) {
-                    unsigned char* buffer = writer.AllocateVideoBuffer();
-                    if (!buffer)
-                        break;
-                    memset(buffer, n, 160 * 120 * 2);
-                    writer.ReleaseVideoBuffer(buffer);
-                    writer.AddAudioSamples(const_cast<uint8_t*>(pcm.data()), 1920);
-                }
-                writer.CloseFile();
-            }
-            const ReadBack back = readAvi(path);
-            bool good = back.valid && back.frames.size() > 20;
-            for (size_t n = 0; good && n < back.frames.size(); n++)
-                good = back.frames[n] == Bytes(back.frames[n].size(), uint8_t(n));
-            if (!good)
-                fprintf(stderr, "valid %d, %zu frames read back\n", back.valid, back.frames.size());
-            std::filesystem::remove_all(std::filesystem::path(path).parent_path());
-            return good;
-        },
-        "writing past the file size limit");
+    const auto write = [&] {
+        OmbrixWriter writer;
+        Ombrix_FileInfo info = describe(true, true);
+        writer.OpenFile(const_cast<char*>(path.c_str()), &info);
+        const Bytes pcm = tone(48000, 2, 0, 1920);
+        for (int n = 0; n < 200; n++) {
+            unsigned char* buffer = writer.AllocateVideoBuffer();
+            if (!buffer)
+                break;
+            memset(buffer, n, 160 * 120 * 2);
+            writer.ReleaseVideoBuffer(buffer);
+            writer.AddAudioSamples(const_cast<uint8_t*>(pcm.data()), 1920);
+        }
+        writer.CloseFile();
+        return true;  // the facade has no event to hear: that it returned is the point
+    };
+    expectFramesBeforeTheLimit(path, 2 << 20, {1, 160, 120, false}, 20, write,
+                               [](size_t n) { return Bytes(160 * 120 * 2, uint8_t(n)); });
 }
 
 // A graph that does not run lends no buffer, nor does a writer refused an unwritable path; both

@@ -4,11 +4,14 @@
 
 #include <ffms.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <climits>
 #include <cmath>
+#include <csignal>
 #include <functional>
 
+#include "InChild.h"
 #include "MediaFiles.h"
 #include "TestSupport.h"
 #include "ombrix/AVIReader.h"
@@ -341,4 +344,31 @@ inline void expectFrames(const std::string& path, const FrameFormat& format, con
     ASSERT_EQ(std::tuple(frames.size(), frames.size()), std::tuple(decoded.size(), back.frames.size())) << label;
     for (size_t n = 0; n < frames.size(); n++)
         EXPECT_TRUE(decoded[n] == topFirst(frames[n], format) && back.frames[n] == frames[n]) << label << " frame " << n;
+}
+
+// In a child whose files cannot grow past limit bytes, write writes the file at path and says
+// whether it heard what it should of the refused write. The file must then end readable with more
+// than least frames of format, frame n as frame(n) makes it, alike from the AVI reader and FFmpeg.
+// The child runs the test again from the start, with a scratch folder of its own.
+inline void expectFramesBeforeTheLimit(const std::string& path, rlim_t limit, const FrameFormat& format, size_t least,
+                                       const std::function<bool()>& write, const std::function<Bytes(size_t)>& frame)
+{
+    expectInChild(
+        [&] {
+            signal(SIGXFSZ, SIG_IGN);
+            const rlimit limits{limit, limit};
+            setrlimit(RLIMIT_FSIZE, &limits);
+            const bool heard = write();
+            const ReadBack back = readAvi(path);
+            const std::vector<Bytes> decoded = ffmpegFrames(path, format);
+            bool good = heard && back.valid && back.frames.size() > least && decoded.size() == back.frames.size();
+            for (size_t n = 0; good && n < back.frames.size(); n++)
+                good = back.frames[n] == frame(n) && decoded[n] == back.frames[n];
+            if (!good)
+                fprintf(stderr, "heard %d, valid %d, %zu frames read back, %zu decoded\n", heard, back.valid,
+                        back.frames.size(), decoded.size());
+            std::filesystem::remove_all(std::filesystem::path(path).parent_path());
+            return good;
+        },
+        "writing past a file size limit");
 }
