@@ -1,12 +1,7 @@
 // The AVI Mux and the File Writer fed known samples; the files read back by FFmpeg and by the
 // library's AVI reader.
-#include <sys/resource.h>
-
-#include <csignal>
-#include <numeric>
 #include <set>
 
-#include "InChild.h"
 #include "MuxGraph.h"
 #include "platform/filters/MediaTypes.h"
 
@@ -25,23 +20,16 @@ CMediaType videoType(const FrameFormat& format, REFERENCE_TIME frameTime)
     return typeWith(MEDIATYPE_Video, GetBitmapSubtype(&info.bmiHeader), FORMAT_VideoInfo, &info, sizeof info);
 }
 
-// The pattern's pictures with these numbers, each timed as that frame.
-std::vector<Packet> frames(const FrameFormat& format, REFERENCE_TIME frameTime, const std::vector<unsigned>& numbers)
+// The pattern's first count pictures, each timed as that frame.
+std::vector<Packet> frames(const FrameFormat& format, REFERENCE_TIME frameTime, unsigned count)
 {
     std::vector<Packet> sent;
-    for (unsigned n : numbers) {
+    for (unsigned n = 0; n < count; n++) {
         Bytes frame(frameSize(format));
         FromRgb(patternPicture(format.width, format.height, n), format, frame.data());
         sent.push_back({std::move(frame), n * frameTime, (n + 1) * frameTime});
     }
     return sent;
-}
-
-std::vector<unsigned> upTo(unsigned count)
-{
-    std::vector<unsigned> numbers(count);
-    std::iota(numbers.begin(), numbers.end(), 0u);
-    return numbers;
 }
 
 // The tone in blocks of `block` bytes.
@@ -51,11 +39,6 @@ std::vector<Packet> blocks(const Bytes& pcm, size_t block)
     for (size_t at = 0; at < pcm.size(); at += block)
         sent.push_back({Bytes(pcm.begin() + at, pcm.begin() + std::min(pcm.size(), at + block))});
     return sent;
-}
-
-size_t count(const std::vector<RiffChunk>& chunks, const std::string& id)
-{
-    return std::count_if(chunks.begin(), chunks.end(), [&](const RiffChunk& c) { return c.id == id; });
 }
 
 // The packets of each stream as libavformat reads them, with their times and key flags.
@@ -83,90 +66,42 @@ std::vector<Bytes> dataOf(const std::vector<Packet>& sent, size_t count = SIZE_M
 
 struct Uncompressed {
     FrameFormat video;  // colour space 0: none
-    unsigned rate, scale;
-    unsigned sampleRate, channels;  // 0: no audio
+    unsigned rate, scale, frames;
+    unsigned sampleRate, channels, samples;  // 0: no audio
+    size_t block;  // bytes of PCM a sample
     bool oldIndex;
+    AviLimits limits = AviLimits();
+    size_t segments = 1;  // RIFF segments written, counted up to 5
 };
 
 // Pictures and PCM come back byte for byte from FFmpeg and from the reader, at the frame rate
-// given, with an 'idx1' where asked for.
+// given, with an 'idx1' after the first 'movi' where asked for. With small segments the file is
+// RIFF 'AVI ' and 'AVIX' segments, none past the limit, each 'movi' list ending in the standard
+// indexes of the streams it holds. A file whose super index is full takes nothing more: the graph
+// hears of it and the file ends readable with what it holds.
 TEST(AviMux, UncompressedStreamsReadBackExactly)
 {
-    const Uncompressed cases[] = {{{1, 64, 48, false}, 30000, 1001, 48000, 2, true},
-                                  {{3, 72, 30, false}, 25, 1, 0, 0, false},
-                                  {{4, 160, 120, true}, 24, 1, 44100, 1, true},
-                                  {{0, 0, 0, false}, 0, 0, 22050, 2, false}};
+    const Uncompressed cases[] = {{{1, 64, 48, false}, 30000, 1001, 12, 48000, 2, 24000, 4000, true},
+                                  {{3, 72, 30, false}, 25, 1, 12, 0, 0, 0, 4000, false},
+                                  {{4, 160, 120, true}, 24, 1, 12, 44100, 1, 22050, 4000, true},
+                                  {{0, 0, 0, false}, 0, 0, 0, 22050, 2, 11025, 4000, false},
+                                  {{2, 64, 48, false}, 25, 1, 120, 48000, 2, 230400, 7680, true, {150000, 256}, 5},
+                                  {{2, 64, 48, false}, 25, 1, 120, 48000, 2, 230400, 7680, false, {200000, 256}, 5},
+                                  {{2, 64, 48, false}, 25, 1, 120, 48000, 2, 230400, 7680, true, {100000, 3}, 3}};
     ScratchDir dir;
     for (const Uncompressed& c : cases) {
-        const std::string path = dir.path("plain.avi"), label = std::to_string(c.video.colorSpace);
-        MuxGraph graph;
+        const std::string path = dir.path("plain.avi");
+        const std::string label = std::to_string(c.video.colorSpace) + " " + std::to_string(c.limits.segmentBytes);
+        MuxGraph graph(c.limits);
         QueryRef<IConfigAviMux>(graph.mux.get(), IID_IConfigAviMux)->SetOutputCompatibilityIndex(c.oldIndex);
         std::vector<Packet> pictures;
         if (c.video.colorSpace) {
-            pictures = frames(c.video, REFERENCE_TIME(UNITS * c.scale / c.rate), upTo(12));
+            pictures = frames(c.video, REFERENCE_TIME(UNITS * c.scale / c.rate), c.frames);
             graph.add(packetSource(videoType(c.video, UNITS * c.scale / c.rate), pictures));
         }
-        const Bytes pcm = c.sampleRate ? tone(c.sampleRate, c.channels, 0, c.sampleRate / 2) : Bytes();
+        const Bytes pcm = tone(c.sampleRate, c.channels, 0, c.samples);
         if (c.sampleRate)
-            graph.add(packetSource(pcmType(c.sampleRate, WORD(c.channels)), blocks(pcm, 4000)));
-        EXPECT_EQ(EC_COMPLETE, graph.write(path)) << label;
-
-        const ReadBack back = readAvi(path);
-        ASSERT_TRUE(back.valid) << label;
-        if (c.video.colorSpace) {
-            expectFrames(path, c.video, dataOf(pictures), label);
-            EXPECT_EQ(std::tuple(c.rate, c.scale), std::tuple(back.info.Rate, back.info.Scale)) << label;
-        }
-        EXPECT_TRUE((c.sampleRate ? ffmpegPcm(path) : Bytes()) == pcm && back.pcm == pcm) << label;
-        EXPECT_EQ(c.oldIndex, count(riffChunks(path), "idx1") == 1) << label;
-    }
-}
-
-// A gap in the frame times is written as empty chunks: FFmpeg finds the frames after it at their
-// times, and the reader shows the frame before in their place.
-TEST(AviMux, AGapInTheFrameTimesIsWrittenAsDroppedFrames)
-{
-    ScratchDir dir;
-    const std::string path = dir.path("gap.avi");
-    const FrameFormat format{1, 32, 16, false};
-    MuxGraph graph;
-    graph.add(packetSource(videoType(format, 400000), frames(format, 400000, {0, 1, 2, 5, 6})));
-    EXPECT_EQ(EC_COMPLETE, graph.write(path));
-    std::vector<uint32_t> sizes;
-    for (const RiffChunk& chunk : moviChunks(path))
-        if (chunk.id == "00db")
-            sizes.push_back(chunk.size);
-    EXPECT_EQ((std::vector<uint32_t>{1024, 1024, 1024, 0, 0, 1024, 1024}), sizes);
-    const ReadBack back = readAvi(path);
-    EXPECT_EQ(7u, ffmpegFrames(path, format).size());
-    ASSERT_EQ(7u, back.frames.size());
-    EXPECT_TRUE(back.frames[3] == back.frames[2] && back.frames[4] == back.frames[2] &&
-                back.frames[5] == frames(format, 400000, {5})[0].data);
-}
-
-struct Segmented {
-    AviLimits limits;
-    bool oldIndex;
-    unsigned frames;
-};
-
-// With small segments the file is RIFF 'AVI ' and 'AVIX' segments, none past the limit, each
-// 'movi' list with its standard indexes, an 'idx1' only after the first; both readers find every
-// frame and sample in order. A file whose super index is full takes nothing more: the graph hears
-// of it and the file ends readable with what it holds.
-TEST(AviMux, SegmentsStayWithinTheirLimit)
-{
-    const Segmented cases[] = {{{150000, 256}, true, 120}, {{200000, 256}, false, 120}, {{100000, 3}, true, 120}};
-    ScratchDir dir;
-    const FrameFormat format{2, 64, 48, false};
-    for (const Segmented& c : cases) {
-        const std::string path = dir.path("segments.avi"), label = std::to_string(c.limits.segmentBytes);
-        MuxGraph graph(c.limits);
-        QueryRef<IConfigAviMux>(graph.mux.get(), IID_IConfigAviMux)->SetOutputCompatibilityIndex(c.oldIndex);
-        const std::vector<Packet> pictures = frames(format, 400000, upTo(c.frames));
-        const Bytes pcm = tone(48000, 2, 0, c.frames * 1920);
-        graph.add(packetSource(videoType(format, 400000), pictures));
-        graph.add(packetSource(pcmType(48000, 2), blocks(pcm, 7680)));
+            graph.add(packetSource(pcmType(c.sampleRate, WORD(c.channels)), blocks(pcm, c.block)));
         const bool full = c.limits.superIndexEntries < 10;
         EXPECT_EQ(full ? EC_ERRORABORT : EC_COMPLETE, graph.write(path)) << label;
 
@@ -183,7 +118,7 @@ TEST(AviMux, SegmentsStayWithinTheirLimit)
         for (size_t s = 1; s < sizes.size(); s++)
             expected.insert(expected.end(), {"AVIX", "movi"});
         EXPECT_EQ(expected, top) << label;
-        EXPECT_EQ(full ? 3u : 5u, std::min<size_t>(sizes.size(), 5)) << label;
+        EXPECT_EQ(c.segments, std::min<size_t>(sizes.size(), 5)) << label;
         EXPECT_LE(*std::max_element(sizes.begin(), sizes.end()), c.limits.segmentBytes) << label;
         // Each 'movi' list ends in the standard indexes of the streams it holds.
         const std::vector<RiffChunk> chunks = moviChunks(path);
@@ -200,13 +135,39 @@ TEST(AviMux, SegmentsStayWithinTheirLimit)
         }
         EXPECT_EQ(sizes.size(), lists) << label;
 
-        const size_t written = count(chunks, "00db");
-        EXPECT_EQ(full, written < c.frames) << label;
-        expectFrames(path, format, dataOf(pictures, written), label);
-        const Bytes audio = ffmpegPcm(path);
-        EXPECT_TRUE(audio.size() == count(chunks, "01wb") * 7680 && std::equal(audio.begin(), audio.end(), pcm.begin()) &&
-                    readAvi(path).pcm == audio) << label;
+        const ReadBack back = readAvi(path);
+        ASSERT_TRUE(back.valid) << label;
+        if (c.video.colorSpace) {
+            const size_t written = moviSizes(path, "00db").size();
+            EXPECT_EQ(full, written < c.frames) << label;
+            expectFrames(path, c.video, dataOf(pictures, written), label);
+            EXPECT_EQ(std::tuple(c.rate, c.scale), std::tuple(back.info.Rate, back.info.Scale)) << label;
+        }
+        // All the sound, or that of the blocks written before the file was full.
+        const size_t kept = full ? moviSizes(path, "01wb").size() * c.block : pcm.size();
+        const Bytes sound(pcm.begin(), pcm.begin() + std::ptrdiff_t(kept));
+        EXPECT_TRUE((c.sampleRate ? ffmpegPcm(path) : Bytes()) == sound && back.pcm == sound) << label;
     }
+}
+
+// A gap in the frame times is written as empty chunks: FFmpeg finds the frames after it at their
+// times, and the reader shows the frame before in their place.
+TEST(AviMux, AGapInTheFrameTimesIsWrittenAsDroppedFrames)
+{
+    ScratchDir dir;
+    const std::string path = dir.path("gap.avi");
+    const FrameFormat format{1, 32, 16, false};
+    MuxGraph graph;
+    std::vector<Packet> sent = frames(format, 400000, 7);
+    sent.erase(sent.begin() + 3, sent.begin() + 5);
+    graph.add(packetSource(videoType(format, 400000), sent));
+    EXPECT_EQ(EC_COMPLETE, graph.write(path));
+    EXPECT_EQ((std::vector<uint32_t>{1024, 1024, 1024, 0, 0, 1024, 1024}), moviSizes(path, "00db"));
+    const ReadBack back = readAvi(path);
+    EXPECT_EQ(7u, ffmpegFrames(path, format).size());
+    ASSERT_EQ(7u, back.frames.size());
+    EXPECT_TRUE(back.frames[3] == back.frames[2] && back.frames[4] == back.frames[2] &&
+                back.frames[5] == sent[3].data);
 }
 
 // The same multiplexer serves file after file: each connection appends a free input, an input
@@ -231,11 +192,12 @@ TEST(AviMux, PinsGrowAndComeBackFree)
     const FrameFormat format{4, 16, 8, true};
     for (unsigned file = 0; file < 3; file++) {
         for (unsigned input = 0; input <= file % 2; input++)
-            graph.add(packetSource(videoType(format, 400000), frames(format, 400000, upTo(3 + input))));
+            graph.add(packetSource(videoType(format, 400000), frames(format, 400000, 3 + input)));
         const std::string path = dir.path("pins" + std::to_string(file) + ".avi");
         EXPECT_EQ(EC_COMPLETE, graph.write(path));
-        const std::vector<RiffChunk> chunks = moviChunks(path);
-        EXPECT_EQ(std::tuple(3u, file % 2 ? 4u : 0u), std::tuple(count(chunks, "00db"), count(chunks, "01db"))) << file;
+        EXPECT_EQ(std::tuple(3u, file % 2 ? 4u : 0u),
+                  std::tuple(moviSizes(path, "00db").size(), moviSizes(path, "01db").size()))
+            << file;
         graph.takeApart();
     }
     EXPECT_EQ((std::vector<std::string>{"AVI Out", "Input 01", "Input 02", "Input 03"}), names());
@@ -294,36 +256,6 @@ TEST(AviMux, CompressedStreamsKeepTheirPackets)
     EXPECT_TRUE(theirs.size() == back.pcm.size() && theirs == std::string(back.pcm.begin(), back.pcm.end()));
 }
 
-// Interleaved DV goes in whole as a type-1 stream ('iavs'): FFmpeg finds the DV pictures and sound
-// in it, and the reader serves every frame with the sound of each.
-TEST(AviMux, InterleavedDvIsOneStream)
-{
-    const std::string dv = make("AviMuxDv", ".dv",
-                                ffmpeg(testsrc("720x480", "30000/1001") + lavfi("sine=frequency=500:sample_rate=48000"),
-                                       "-t 0.5 -c:v dvvideo -pix_fmt yuv411p -c:a pcm_s16le -ac 2 -f dv"));
-    const Bytes stream = readFile(dv);
-    ASSERT_EQ(0u, stream.size() % 120000);
-    std::vector<Packet> sent;
-    for (size_t at = 0; at < stream.size(); at += 120000) {
-        const REFERENCE_TIME n = REFERENCE_TIME(at / 120000);
-        sent.push_back({Bytes(stream.begin() + at, stream.begin() + at + 120000), n * 1001 * UNITS / 30000,
-                        (n + 1) * 1001 * UNITS / 30000});
-    }
-    const DVINFO info{};
-    ScratchDir dir;
-    const std::string path = dir.path("dv.avi");
-    MuxGraph graph;
-    graph.add(packetSource(typeWith(MEDIATYPE_Interleaved, MEDIASUBTYPE_dvsd, FORMAT_DvInfo, &info, sizeof info), sent));
-    EXPECT_EQ(EC_COMPLETE, graph.write(path));
-    for (const char* decode : {" -map 0:v -f rawvideo -", " -map 0:a -f s16le -"})
-        expectDecodedAlike(path, dv, decode);
-    const ReadBack back = readAvi(path);
-    ASSERT_TRUE(back.valid);
-    EXPECT_EQ(std::tuple(sent.size(), 30000u, 1001u, 48000u), std::tuple(back.frames.size(), back.info.Rate,
-                                                                         back.info.Scale, back.info.SampleRate));
-    EXPECT_EQ(Bytes(ffmpegPcm(path)), back.pcm);
-}
-
 // A write the disk refuses ends the file there without a hang: the graph hears of it, and the
 // frames written before read back. In a child, whose file size is limited.
 TEST(AviMux, AWriteTheDiskRefusesLeavesTheFramesBefore)
@@ -331,51 +263,28 @@ TEST(AviMux, AWriteTheDiskRefusesLeavesTheFramesBefore)
     ScratchDir dir;
     const std::string path = dir.path("full.avi");
     const FrameFormat format{1, 160, 120, false};
-    expectInChild(
-        [&] {
-            signal(SIGXFSZ, SIG_IGN);
-            const rlimit limit{1 << 20, 1 << 20};
-            setrlimit(RLIMIT_FSIZE, &limit);
-            const std::vector<Packet> pictures = frames(format, 400000, upTo(60));
-            LONG code;
-            {
-                MuxGraph graph;
-                graph.add(packetSource(videoType(format, 400000), pictures));
-                graph.add(packetSource(pcmType(48000, 2), blocks(tone(48000, 2, 0, 48000), 7680)));
-                code = graph.write(path);
-            }
-            const ReadBack back = readAvi(path);
-            const std::vector<Bytes> decoded = ffmpegFrames(path, format);
-            bool good = code == EC_ERRORABORT && back.valid && back.frames.size() > 10 && decoded.size() == back.frames.size();
-            for (size_t n = 0; good && n < back.frames.size(); n++)
-                good = back.frames[n] == pictures[n].data && decoded[n] == pictures[n].data;
-            if (!good)
-                fprintf(stderr, "event %ld, valid %d, %zu frames read back, %zu decoded\n", long(code), back.valid,
-                        back.frames.size(), decoded.size());
-            std::filesystem::remove_all(std::filesystem::path(path).parent_path());
-            return good;
-        },
-        "a file size limit");
+    const std::vector<Packet> pictures = frames(format, 400000, 60);
+    const auto write = [&] {
+        MuxGraph graph;
+        graph.add(packetSource(videoType(format, 400000), pictures));
+        graph.add(packetSource(pcmType(48000, 2), blocks(tone(48000, 2, 0, 48000), 7680)));
+        return graph.write(path) == EC_ERRORABORT;
+    };
+    expectFramesBeforeTheLimit(path, 1 << 20, format, 10, write, [&](size_t n) { return pictures[n].data; });
 }
 
-// The settings are kept and checked; the File Writer counts as a renderer and refuses names it
-// could not write.
+// Settings out of range are refused; the File Writer counts as a renderer and refuses names it
+// could not write, when given and again when it opens the file.
 TEST(AviMux, SettingsAndTheFileSinksName)
 {
     MuxGraph graph;
     const auto interleaving = QueryRef<IConfigInterleaving>(graph.mux.get(), IID_IConfigInterleaving);
     const auto config = QueryRef<IConfigAviMux>(graph.mux.get(), IID_IConfigAviMux);
-    REFERENCE_TIME interleave = 5000000, preroll = 100, back[2];
-    InterleavingMode mode;
-    LONG master;
-    BOOL oldIndex;
-    EXPECT_EQ(std::tuple(E_INVALIDARG, E_INVALIDARG),
-              std::tuple(interleaving->put_Mode(InterleavingMode(4)), config->SetMasterStream(-2)));
-    EXPECT_EQ(S_OK, interleaving->put_Mode(INTERLEAVE_FULL) | interleaving->put_Interleaving(&interleave, &preroll) |
-                        config->SetMasterStream(1) | config->SetOutputCompatibilityIndex(FALSE));
-    EXPECT_EQ(S_OK, interleaving->get_Mode(&mode) | interleaving->get_Interleaving(&back[0], &back[1]) |
-                        config->GetMasterStream(&master) | config->GetOutputCompatibilityIndex(&oldIndex));
-    EXPECT_EQ(std::tuple(INTERLEAVE_FULL, interleave, preroll, 1L, FALSE), std::tuple(mode, back[0], back[1], master, oldIndex));
+    REFERENCE_TIME interleave = 5000000, preroll = 100;
+    EXPECT_EQ(std::tuple(E_INVALIDARG, E_INVALIDARG, S_OK, S_OK, S_OK),
+              std::tuple(interleaving->put_Mode(InterleavingMode(4)), config->SetMasterStream(-2),
+                         interleaving->put_Mode(INTERLEAVE_FULL), interleaving->put_Interleaving(&interleave, &preroll),
+                         config->SetMasterStream(1)));
 
     EXPECT_EQ(AM_FILTER_MISC_FLAGS_IS_RENDERER,
               QueryRef<IAMFilterMiscFlags>(graph.writer.get(), IID_IAMFilterMiscFlags)->GetMiscFlags());
@@ -384,12 +293,7 @@ TEST(AviMux, SettingsAndTheFileSinksName)
     ScratchDir dir;
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), sink->SetFileName(AnsiToWide(dir.path("").c_str()).c_str(), nullptr));
     std::filesystem::create_directory(dir.path("gone"));
-    const std::wstring name = AnsiToWide(dir.path("gone/named.avi").c_str());
-    EXPECT_EQ(S_OK, sink->SetFileName(name.c_str(), nullptr));
-    LPOLESTR current = nullptr;
-    EXPECT_EQ(S_OK, sink->GetCurFile(&current, nullptr));
-    EXPECT_EQ(name, current);
-    CoTaskMemFree(current);
+    EXPECT_EQ(S_OK, sink->SetFileName(AnsiToWide(dir.path("gone/named.avi").c_str()).c_str(), nullptr));
     std::filesystem::remove(dir.path("gone"));
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), graph.writer->Pause());
 }

@@ -1,16 +1,11 @@
 // The writer: its codec lists and settings, the extension rule, the file it names, the format
 // negotiation and time stamps, and every list entry written from a pattern and read back by
 // FFmpeg and the library's AVI reader.
-#include <sys/resource.h>
-
-#include <csignal>
 #include <filesystem>
-#include <sstream>
 
 #include "InChild.h"
 #include "TestCompressor.h"
 #include "WriterSupport.h"
-#include "platform/com/ComRef.h"
 
 namespace {
 
@@ -40,11 +35,16 @@ unsigned indexOf(OmbrixWriter& writer, bool video, const std::string& name)
 const char* const WindowsMediaVideo = "WindowsMedia Video (asf,wmv)";
 const char* const WindowsMediaAudio = "WindowsMedia Audio (asf,wmv,wma)";
 
-// A name is kept in 259 bytes, cut on a whole character.
-TEST(OmbrixWriterLists, FixedEntriesThenEveryInstalledCompressor)
+// The fixed entries, then every installed compressor; a name is kept in 259 bytes, cut on a whole
+// character. The selected entry's settings go to the host's frame, which changes them in place;
+// entries without a filter have none, and the DV entry stands for the "DV Video Encoder" (here one
+// with settings in place of the platform's, which has none).
+TEST(OmbrixWriterLists, EveryEntryAndTheSettingsOfTheSelectedOne)
 {
     // 400 bytes of two-byte characters: the 259th byte starts one, which goes.
     InstalledCompressor longName(std::wstring(200, L'\u00e9'), {{MEDIASUBTYPE_RGB32, false}});
+    InstalledCompressor dv(L"DV Video Encoder", {{MEDIASUBTYPE_RGB24, true}}, true);
+    InstalledCompressor plain(L"Without Settings", {{MEDIASUBTYPE_RGB24, true}});
     OmbrixWriter writer;
     std::vector<std::string> video = {"Uncompressed (UYVY)", "Uncompressed (YUY2)", "Uncompressed (BGR24)",
                                       "Uncompressed (BGR32)", "DV Video with interleaved DV Audio"};
@@ -61,16 +61,7 @@ TEST(OmbrixWriterLists, FixedEntriesThenEveryInstalledCompressor)
     EXPECT_EQ(video, names(writer, true));
     EXPECT_EQ(audio, names(writer, false));
     EXPECT_EQ(std::tuple(0u, 0u), std::tuple(writer.GetVideoCodec(), writer.GetAudioCodec()));
-}
 
-// The selected entry's settings go to the host's frame, which changes them in place; entries
-// without a filter have none, and the DV entry stands for the "DV Video Encoder" (here one with
-// settings in place of the platform's, which has none).
-TEST(OmbrixWriterLists, SettingsOfTheSelectedEntryGoThroughTheHostsFrame)
-{
-    InstalledCompressor dv(L"DV Video Encoder", {{MEDIASUBTYPE_RGB24, true}}, true);
-    InstalledCompressor plain(L"Without Settings", {{MEDIASUBTYPE_RGB24, true}});
-    OmbrixWriter writer;
     struct Shown {
         std::string caption;
         std::vector<std::string> names;
@@ -147,12 +138,9 @@ TEST(OmbrixWriterFacade, FileNameRecordAndRefusals)
     writer.SelectVideoCodec(indexOf(writer, true, "Refuses Everything"));
     EXPECT_FALSE(writer.OpenFile(path.data(), &info));
     EXPECT_FALSE(std::filesystem::exists(path));
-    // The DV entry: with audio it needs a DV Mux, video alone goes through the "DV Video Encoder".
+    // The DV entry: with audio it goes through the DV Mux, video alone through the "DV Video Encoder".
     writer.SelectVideoCodec(4);
-    ComRef<IBaseFilter> dvMux;
-    const bool hasDvMux = SUCCEEDED(CoCreateInstance(CLSID_DVMux, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                                     reinterpret_cast<void**>(dvMux.out())));
-    EXPECT_EQ(hasDvMux, writer.OpenFile(path.data(), &info));
+    EXPECT_TRUE(writer.OpenFile(path.data(), &info));
     writer.CloseFile();
     info.HasAudio = false;
     EXPECT_TRUE(writer.OpenFile(path.data(), &info));
@@ -208,11 +196,7 @@ TEST(OmbrixWriterTimes, FramesAndAudioBlocksAreStampedFromTheirCounts)
               std::tuple(written.NumFrames, written.VideoDuration, written.NumSamples, written.AudioDuration));
     writer.CloseFile();
     // FFmpeg hands PCM out in packets of its own size: the chunks are counted in the file.
-    std::vector<size_t> sizes;
-    for (const RiffChunk& chunk : moviChunks(path))
-        if (chunk.id == "01wb")
-            sizes.push_back(chunk.size);
-    EXPECT_EQ((std::vector<size_t>{6408, 6408, 3184}), sizes);
+    EXPECT_EQ((std::vector<uint32_t>{6408, 6408, 3184}), moviSizes(path, "01wb"));
     EXPECT_TRUE(ffmpegPcm(path) == pcm);
 }
 
@@ -249,6 +233,13 @@ TEST_P(OmbrixWriterEntries, WrittenAndReadBack)
     const Pushed pushed = writeFile(writer, path, describe(entry.video, true, entry.width, entry.height, entry.rate, entry.scale),
                                     entry.frames, 48000);
     const auto close = [&](double measured) { return entry.quality == 0 ? measured == 99 : measured >= entry.quality; };
+    // The sound comes back exact but through a lossy audio entry.
+    const auto expectSound = [&](const Bytes& pcm, const char* by) {
+        if (entry.quality == 0 || entry.video)
+            EXPECT_TRUE(pcm == pushed.pcm) << by << ": " << pcm.size() << " bytes of " << pushed.pcm.size();
+        else
+            EXPECT_GE(snr(pushed.pcm, pcm, 2), entry.quality) << by;
+    };
 
     if (entry.video) {
         const std::vector<Bytes> decoded = ffmpegFrames(path, pushed.format);
@@ -261,16 +252,9 @@ TEST_P(OmbrixWriterEntries, WrittenAndReadBack)
                 << "frame " << n;
     }
     const Bytes pcm = ffmpegPcm(path);
-    const unsigned channels = 2;
-    if (entry.quality == 0 || entry.video)
-        EXPECT_TRUE(pcm == pushed.pcm) << pcm.size() << " bytes decoded of " << pushed.pcm.size();
-    else
-        EXPECT_GE(snr(pushed.pcm, pcm, channels), entry.quality);
-    EXPECT_LE(pushed.pcm.size(), pcm.size());
-    EXPECT_LE(pcm.size(), pushed.pcm.size() + entry.beyond * 2 * channels);
-    const Ffms2Counts ffms2 = ffms2Counts(path);
-    EXPECT_EQ(entry.video ? int(pushed.frames.size()) : -1, ffms2.frames);
-    EXPECT_EQ(int64_t(pcm.size() / (2 * channels)), ffms2.samples);
+    expectSound(pcm, "FFmpeg");
+    EXPECT_TRUE(pushed.pcm.size() <= pcm.size() && pcm.size() <= pushed.pcm.size() + entry.beyond * 4) << pcm.size();
+    EXPECT_EQ(std::tuple(entry.video ? int(pushed.frames.size()) : -1, int64_t(pcm.size() / 4)), ffms2Counts(path));
 
     const ReadBack back = readAvi(path);
     ASSERT_TRUE(back.valid);
@@ -286,10 +270,9 @@ TEST_P(OmbrixWriterEntries, WrittenAndReadBack)
             EXPECT_EQ(n, patternNumber(read, back.frames[n].data()));
         }
     }
-    if (entry.dvFrame) {
-        for (const RiffChunk& chunk : moviChunks(path))
-            EXPECT_TRUE(chunk.id == "ix00" || (chunk.id == "00dc" && chunk.size == entry.dvFrame)) << chunk.id << " " << chunk.size;
-    }
+    for (const RiffChunk& chunk : entry.dvFrame ? moviChunks(path) : std::vector<RiffChunk>())
+        EXPECT_TRUE(chunk.id == "ix00" || (chunk.id == "00dc" && chunk.size == entry.dvFrame))
+            << chunk.id << " " << chunk.size;
     // A-law and mu-law state 8 bits, which the reader serves.
     Bytes served = back.pcm;
     if (back.info.BitsPerSample == 8) {
@@ -297,10 +280,7 @@ TEST_P(OmbrixWriterEntries, WrittenAndReadBack)
         for (uint8_t v : back.pcm)
             served.insert(served.end(), {0, uint8_t(v - 128)});
     }
-    if (entry.quality == 0 || entry.video)
-        EXPECT_TRUE(served == pushed.pcm);
-    else
-        EXPECT_GE(snr(pushed.pcm, served, channels), entry.quality);
+    expectSound(served, "the AVI reader");
 }
 
 INSTANTIATE_TEST_SUITE_P(Uncompressed, OmbrixWriterEntries,
@@ -351,86 +331,69 @@ TEST(OmbrixWriterDV, TheDVVideoEncoderWritesEveryFrame)
 }
 
 // Nothing hangs when the disk fills up: the calls return, the file is closed, and the frames that
-// reached the disk before read back. The child runs the test again from the start, with a scratch
-// folder of its own: it checks the file it wrote itself.
+// reached the disk before read back.
 TEST(OmbrixWriterFailures, ADiskThatFillsUpEndsTheFileWithoutHanging)
 {
     ScratchDir dir;
     const std::string path = dir.path("full.avi");
-    expectInChild(
-        [&] {
-            signal(SIGXFSZ, SIG_IGN);
-            const rlimit limit{2 << 20, 2 << 20};
-            setrlimit(RLIMIT_FSIZE, &limit);
-            {
-                OmbrixWriter writer;
-                Ombrix_FileInfo info = describe(true, true);
-                writer.OpenFile(const_cast<char*>(path.c_str()), &info);
-                const Bytes pcm = tone(48000, 2, 0, 1920);
-                for (int n = 0; n < 200; n++) {
-                    unsigned char* buffer = writer.AllocateVideoBuffer();
-                    if (!buffer)
-                        break;
-                    memset(buffer, n, 160 * 120 * 2);
-                    writer.ReleaseVideoBuffer(buffer);
-                    writer.AddAudioSamples(const_cast<uint8_t*>(pcm.data()), 1920);
-                }
-                writer.CloseFile();
-            }
-            const ReadBack back = readAvi(path);
-            bool good = back.valid && back.frames.size() > 20;
-            for (size_t n = 0; good && n < back.frames.size(); n++)
-                good = back.frames[n] == Bytes(back.frames[n].size(), uint8_t(n));
-            if (!good)
-                fprintf(stderr, "valid %d, %zu frames read back\n", back.valid, back.frames.size());
-            std::filesystem::remove_all(std::filesystem::path(path).parent_path());
-            return good;
-        },
-        "writing past the file size limit");
+    const auto write = [&] {
+        OmbrixWriter writer;
+        Ombrix_FileInfo info = describe(true, true);
+        writer.OpenFile(const_cast<char*>(path.c_str()), &info);
+        const Bytes pcm = tone(48000, 2, 0, 1920);
+        for (int n = 0; n < 200; n++) {
+            unsigned char* buffer = writer.AllocateVideoBuffer();
+            if (!buffer)
+                break;
+            memset(buffer, n, 160 * 120 * 2);
+            writer.ReleaseVideoBuffer(buffer);
+            writer.AddAudioSamples(const_cast<uint8_t*>(pcm.data()), 1920);
+        }
+        writer.CloseFile();
+        return true;  // the facade has no event to hear: that it returned is the point
+    };
+    expectFramesBeforeTheLimit(path, 2 << 20, {1, 160, 120, false}, 20, write,
+                               [](size_t n) { return Bytes(160 * 120 * 2, uint8_t(n)); });
 }
 
-// A graph that does not run lends no buffer, and the writer still closes and goes.
-TEST(OmbrixWriterFailures, AGraphThatDoesNotRunLendsNothingAndEnds)
+// A graph that does not run lends no buffer, nor does a writer refused an unwritable path; both
+// still close and go. A copy of a writer shares its settings.
+TEST(OmbrixWriterFailures, WritersThatCannotWriteLendNothingAndEnd)
 {
     ScratchDir dir;
     const std::string path = dir.path("never.avi");
     expectInChild(
         [&] {
             InstalledCompressor refusing(L"Refuses To Run", {{MEDIASUBTYPE_UYVY, true}}, false, true);
-            OmbrixWriter writer;
-            writer.SelectVideoCodec(indexOf(writer, true, "Refuses To Run"));
-            Ombrix_FileInfo info = describe(true, false);
-            const bool opened = writer.OpenFile(const_cast<char*>(path.c_str()), &info);
-            const bool lent = writer.AllocateVideoBuffer() != nullptr;
-            writer.CloseFile();
-            return opened && !lent;
+            OmbrixWriter notRunning, unwritable, copy;
+            notRunning.SelectVideoCodec(indexOf(notRunning, true, "Refuses To Run"));
+            Ombrix_FileInfo info = describe(true, false), again = info;
+            const bool opened = notRunning.OpenFile(const_cast<char*>(path.c_str()), &info);
+            const bool lent = notRunning.AllocateVideoBuffer() != nullptr;
+            notRunning.CloseFile();
+            const bool refused = !unwritable.OpenFile(const_cast<char*>("/proc/no/such/folder/file.avi"), &again) ||
+                                 !unwritable.AllocateVideoBuffer();
+            unwritable.CloseFile();
+            copy = unwritable;
+            copy.SelectVideoCodec(2);
+            if (!opened || lent || !refused)
+                fprintf(stderr, "opened %d, lent %d, refused %d\n", opened, lent, refused);
+            return opened && !lent && refused && unwritable.GetVideoCodec() == 2;
         },
-        "a graph that does not run");
+        "a graph that does not run, an unwritable path and a shared writer");
 }
 
-TEST(OmbrixWriterFailures, AnUnwritablePathIsRefusedAndSharedWritersLiveOn)
-{
-    expectInChild(
-        [] {
-            OmbrixWriter first, second;
-            Ombrix_FileInfo info = describe(true, false);
-            const bool refused = !first.OpenFile(const_cast<char*>("/proc/no/such/folder/file.avi"), &info) ||
-                                 !first.AllocateVideoBuffer();
-            first.CloseFile();
-            second = first;
-            second.SelectVideoCodec(2);
-            return refused && first.GetVideoCodec() == 2;
-        },
-        "an unwritable path and a shared writer");
-}
-
-// Writes frames through the writer into a file over 4 GiB: fill(n, buffer) makes frame n, in
-// the layout the writer took, and audio(n) the sample frames that follow it.
-void writeLarge(OmbrixWriter& writer, const std::string& path, Ombrix_FileInfo info, unsigned frames,
+// Writes frames of UYVY with sound through a video entry into a file over 4 GiB: fill(n, buffer)
+// makes frame n, and audio(n) the sample frames that follow it.
+void writeLarge(unsigned entry, const std::string& path, int width, int height, unsigned frames,
                 const std::function<void(unsigned, unsigned char*)>& fill, const std::function<const Bytes&(unsigned)>& audio)
 {
     const auto room = std::filesystem::space(std::filesystem::path(path).parent_path()).available;
     ASSERT_GT(room, 5ULL << 30) << "no room for a file over 4 GiB";
+    OmbrixWriter writer;
+    writer.SelectVideoCodec(entry);
+    Ombrix_FileInfo info = describe(true, true, width, height);
+    info.ColorSpace = 1;
     ASSERT_TRUE(writer.OpenFile(const_cast<char*>(path.c_str()), &info));
     ASSERT_EQ(info.ColorSpace, writer.GetWritingInfo().ColorSpace);
     for (unsigned n = 0; n < frames; n++) {
@@ -455,22 +418,18 @@ TEST(OmbrixWriterLarge, AFileOver4GiBReadsWhole)
     const std::string path = dir.path("large.avi");
     const unsigned frames = 1050;  // 1920x1080 UYVY: 4.35 GB
     const Bytes pcm = tone(48000, 2, 0, 1920);
-    OmbrixWriter writer;
-    Ombrix_FileInfo described = describe(true, true, 1920, 1080);
-    described.ColorSpace = 1;
     const auto fill = [](unsigned n, unsigned char* buffer) {
         memset(buffer, 0x80, 1920 * 1080 * 2);
         memcpy(buffer, &n, sizeof n);
     };
-    ASSERT_NO_FATAL_FAILURE(writeLarge(writer, path, described, frames, fill, [&](unsigned) -> const Bytes& { return pcm; }));
+    const auto sound = [&](unsigned) -> const Bytes& { return pcm; };
+    ASSERT_NO_FATAL_FAILURE(writeLarge(0, path, 1920, 1080, frames, fill, sound));
 
-    std::string sizes;
+    std::string sizes, whole;
     run("ffprobe -v error -select_streams v:0 -show_entries packet=size -of csv=p=0 " + quote(path), &sizes);
-    std::istringstream lines(sizes);
-    unsigned packets = 0;
-    for (std::string line; std::getline(lines, line); packets++)
-        EXPECT_EQ("4147200", line) << "packet " << packets;
-    EXPECT_EQ(frames, packets);
+    for (unsigned n = 0; n < frames; n++)
+        whole += "4147200\n";
+    EXPECT_EQ(whole, sizes);
     const Bytes audio = ffmpegPcm(path);
     ASSERT_EQ(pcm.size() * frames, audio.size());
     for (unsigned n = 0; n < frames; n += 149)
@@ -479,15 +438,13 @@ TEST(OmbrixWriterLarge, AFileOver4GiBReadsWhole)
     Ombrix_FileInfo info;
     AVIReader reader(const_cast<char*>(path.c_str()), &info, false, false);
     ASSERT_TRUE(reader.GetIsValidAVIFile());
-    ASSERT_EQ(frames, info.NumFrames);
-    EXPECT_EQ(frames * 1920ULL, info.NumSamples);
+    ASSERT_EQ(std::tuple(frames, frames * 1920ULL), std::tuple(info.NumFrames, info.NumSamples));
     for (unsigned n = 0; n < frames; n++) {
         const unsigned char* frame = reader.LoadVideoFrame(n, info.Rate, info.Scale, false);
         ASSERT_NE(nullptr, frame) << n;
         unsigned number;
         memcpy(&number, frame, sizeof number);
-        EXPECT_EQ(n, number);
-        EXPECT_EQ(0x80, frame[1920 * 1080 * 2 - 1]) << n;
+        EXPECT_EQ(std::tuple(n, 0x80), std::tuple(number, int(frame[1920 * 1080 * 2 - 1])));
         reader.ReleaseVideoFrame(const_cast<unsigned char*>(frame));
     }
 }
@@ -510,20 +467,11 @@ TEST(OmbrixWriterLarge, ADVFileOver4GiBReadsWhole)
         tones.push_back(tone(48000, 2, n * 1920, 1920));
     }
     const auto slot = [&](unsigned n) { return n < first ? 0 : n - first + 1; };
-    OmbrixWriter writer;
-    writer.SelectVideoCodec(4);
-    Ombrix_FileInfo described = describe(true, true, 720, 576);
-    described.ColorSpace = 1;
     ASSERT_NO_FATAL_FAILURE(writeLarge(
-        writer, path, described, frames,
+        4, path, 720, 576, frames,
         [&](unsigned n, unsigned char* buffer) { memcpy(buffer, pictures[slot(n)].data(), pictures[slot(n)].size()); },
         [&](unsigned n) -> const Bytes& { return tones[slot(n)]; }));
-    const Bytes tail = [&] {
-        Bytes joined;
-        for (unsigned n = 1; n <= last; n++)
-            joined.insert(joined.end(), tones[n].begin(), tones[n].end());
-        return joined;
-    }();
+    const Bytes tail = tone(48000, 2, first * 1920, last * 1920);  // the last frames' tones end to end
 
     std::string counts, raw, pcm;
     run("ffprobe -v error -count_packets -show_entries stream=codec_type,nb_read_packets -of csv=p=0 " + quote(path), &counts);
@@ -537,8 +485,7 @@ TEST(OmbrixWriterLarge, ADVFileOver4GiBReadsWhole)
         EXPECT_GT(psnr(pictures[slot(n)], Bytes(frame, frame + size)), 30) << n;
     }
     run("ffmpeg -v error -sseof -0.2 -i " + quote(path) + " -map 0:a -f s16le -", &pcm);
-    ASSERT_GE(pcm.size(), tail.size());
-    EXPECT_TRUE(Bytes(pcm.end() - std::ptrdiff_t(tail.size()), pcm.end()) == tail);
+    EXPECT_TRUE(pcm.size() >= tail.size() && Bytes(pcm.end() - std::ptrdiff_t(tail.size()), pcm.end()) == tail);
 
     Ombrix_FileInfo info;
     AVIReader reader(const_cast<char*>(path.c_str()), &info, false, false);

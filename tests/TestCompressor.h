@@ -1,6 +1,7 @@
 // A compressor for the writer's tests, installed in the video compressor category under a name:
 // it takes only the video formats it is told (by subtype and row order), passes each frame on as
-// it came, can carry one setting that the settings frame shows, and can refuse to run.
+// it came (or, given a DV frame size, gives DV frames of nothing but zeros), can carry one setting
+// that the settings frame shows, and can refuse to run.
 #pragma once
 
 #include <cstring>
@@ -19,9 +20,9 @@ struct Taken {
 
 class TestCompressor : public CTransformFilter, public IFilterSettings, public ISpecifyPropertyPages {
 public:
-    TestCompressor(std::vector<Taken> taken, bool settings, bool refusesToRun = false)
+    TestCompressor(std::vector<Taken> taken, bool settings, bool refusesToRun = false, ULONG dvFrame = 0)
         : CTransformFilter("TestCompressor", nullptr, GUID_NULL), m_Taken(std::move(taken)), m_bSettings(settings),
-          m_bRefusesToRun(refusesToRun)
+          m_bRefusesToRun(refusesToRun), m_DvFrame(dvFrame)
     {
     }
     DECLARE_IUNKNOWN
@@ -44,17 +45,30 @@ public:
                 return S_OK;
         return E_FAIL;
     }
-    HRESULT CheckTransform(const CMediaType* in, const CMediaType* out) override { return *in == *out ? S_OK : E_FAIL; }
+    HRESULT CheckTransform(const CMediaType* in, const CMediaType* out) override
+    {
+        return (m_DvFrame ? out->subtype == MEDIASUBTYPE_dvsd : *in == *out) ? S_OK : E_FAIL;
+    }
     HRESULT GetMediaType(int position, CMediaType* type) override
     {
         if (position != 0)
             return VFW_S_NO_MORE_ITEMS;
-        return InputPin()->IsConnected() ? type->Set(InputPin()->CurrentMediaType()) : E_UNEXPECTED;
+        if (!InputPin()->IsConnected())
+            return E_UNEXPECTED;
+        type->Set(InputPin()->CurrentMediaType());
+        if (m_DvFrame) {
+            auto* info = reinterpret_cast<VIDEOINFOHEADER*>(type->Format());
+            info->bmiHeader.biCompression = FCC("dvsd");
+            info->bmiHeader.biSizeImage = m_DvFrame;
+            type->SetSubtype(&MEDIASUBTYPE_dvsd);
+            type->SetSampleSize(m_DvFrame);
+        }
+        return S_OK;
     }
     HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override
     {
         request->cBuffers = 2;
-        request->cbBuffer = LONG(InputPin()->CurrentMediaType().GetSampleSize());
+        request->cbBuffer = LONG(m_DvFrame ? m_DvFrame : InputPin()->CurrentMediaType().GetSampleSize());
         ALLOCATOR_PROPERTIES actual;
         return allocator->SetProperties(request, &actual);
     }
@@ -63,8 +77,12 @@ public:
         BYTE *from, *to;
         in->GetPointer(&from);
         out->GetPointer(&to);
-        memcpy(to, from, size_t(in->GetActualDataLength()));
-        out->SetActualDataLength(in->GetActualDataLength());
+        const LONG size = m_DvFrame ? LONG(m_DvFrame) : in->GetActualDataLength();
+        if (m_DvFrame)
+            memset(to, 0, size_t(size));
+        else
+            memcpy(to, from, size_t(size));
+        out->SetActualDataLength(size);
         return S_OK;
     }
 
@@ -78,12 +96,12 @@ public:
     HRESULT GetPages(CAUUID* pages) override { return GetSettingsPages(pages); }
     HRESULT Run(REFERENCE_TIME start) override { return m_bRefusesToRun ? E_FAIL : CTransformFilter::Run(start); }
 
-    int m_Quality = 5;
-
 private:
+    int m_Quality = 5;
     std::vector<Taken> m_Taken;
     bool m_bSettings;
     bool m_bRefusesToRun;
+    ULONG m_DvFrame;  // 0: frames pass as they came
 };
 
 // Installs a compressor under a name while it lives, setting aside a device of that name.

@@ -4,10 +4,14 @@
 
 #include <ffms.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <climits>
 #include <cmath>
+#include <csignal>
 #include <functional>
 
+#include "InChild.h"
 #include "MediaFiles.h"
 #include "TestSupport.h"
 #include "ombrix/AVIReader.h"
@@ -94,36 +98,48 @@ struct Pushed {
     Bytes pcm;
 };
 
-// Writes frames pattern frames with the tone that plays until each frame's end (or samples of
-// tone alone), as a host interleaves them; the file is closed at the end.
-inline Pushed writeFile(OmbrixWriter& writer, const std::string& path, Ombrix_FileInfo info, unsigned frames,
-                        unsigned samples)
+// Pushes frames pattern frames in format to a writer or an output, each followed by the tone
+// until its end in calls of at most block sample frames (or, without video, samples of tone alone).
+template <class Sink>
+Pushed pushPattern(Sink& sink, const Ombrix_FileInfo& info, const FrameFormat& format, unsigned frames,
+                   unsigned samples, unsigned block = UINT_MAX)
 {
-    Pushed pushed;
-    EXPECT_TRUE(writer.OpenFile(const_cast<char*>(path.c_str()), &info)) << path;
-    const Ombrix_FileInfo taken = writer.GetWritingInfo();
-    pushed.format = {taken.ColorSpace, taken.Width, taken.Height, taken.BottomUp};
+    Pushed pushed{format, {}, {}};
     const auto addAudio = [&](unsigned end) {
-        const unsigned done = unsigned(pushed.pcm.size() / (2 * info.Channels));
-        Bytes block = tone(info.SampleRate, info.Channels, done, end - done);
-        EXPECT_TRUE(end == done || writer.AddAudioSamples(block.data(), end - done));
-        pushed.pcm.insert(pushed.pcm.end(), block.begin(), block.end());
+        for (unsigned done = unsigned(pushed.pcm.size() / (2 * info.Channels)); done < end;) {
+            const unsigned count = std::min(block, end - done);
+            Bytes pcm = tone(info.SampleRate, info.Channels, done, count);
+            EXPECT_TRUE(sink.AddAudioSamples(pcm.data(), count));
+            pushed.pcm.insert(pushed.pcm.end(), pcm.begin(), pcm.end());
+            done += count;
+        }
     };
     for (unsigned n = 0; info.HasVideo && n < frames; n++) {
-        Bytes frame(frameSize(pushed.format));
-        FromRgb(patternPicture(info.Width, info.Height, n), pushed.format, frame.data());
-        unsigned char* buffer = writer.AllocateVideoBuffer();
+        unsigned char* buffer = sink.AllocateVideoBuffer();
         EXPECT_NE(nullptr, buffer);
         if (!buffer)
             break;
+        Bytes frame(frameSize(format));
+        FromRgb(patternPicture(info.Width, info.Height, n), format, frame.data());
         memcpy(buffer, frame.data(), frame.size());
-        writer.ReleaseVideoBuffer(buffer);
+        sink.ReleaseVideoBuffer(buffer);
         pushed.frames.push_back(std::move(frame));
         if (info.HasAudio)
             addAudio(unsigned((n + 1ULL) * info.Scale * info.SampleRate / info.Rate));
     }
     if (info.HasAudio && !info.HasVideo)
         addAudio(samples);
+    return pushed;
+}
+
+// Writes a file of the pattern and the tone, as a host interleaves them, and closes it.
+inline Pushed writeFile(OmbrixWriter& writer, const std::string& path, Ombrix_FileInfo info, unsigned frames,
+                        unsigned samples)
+{
+    EXPECT_TRUE(writer.OpenFile(const_cast<char*>(path.c_str()), &info)) << path;
+    const Ombrix_FileInfo taken = writer.GetWritingInfo();
+    const FrameFormat format{taken.ColorSpace, taken.Width, taken.Height, taken.BottomUp};
+    Pushed pushed = pushPattern(writer, info, format, frames, samples);
     writer.CloseFile();
     return pushed;
 }
@@ -246,6 +262,16 @@ inline std::vector<RiffChunk> moviChunks(const std::string& path)
     return chunks;
 }
 
+// The sizes of the 'movi' lists' chunks of one id, in file order.
+inline std::vector<uint32_t> moviSizes(const std::string& path, const std::string& id)
+{
+    std::vector<uint32_t> sizes;
+    for (const RiffChunk& chunk : moviChunks(path))
+        if (chunk.id == id)
+            sizes.push_back(chunk.size);
+    return sizes;
+}
+
 // Everything the library's AVI reader serves of a file: its record, every frame, all PCM.
 struct ReadBack {
     Ombrix_FileInfo info;
@@ -278,33 +304,30 @@ inline ReadBack readAvi(const std::string& path)
 
 // What FFMS2 finds in a file: its video frames (the last one decoded) and audio sample frames;
 // -1 for a stream it does not find or cannot read.
-struct Ffms2Counts {
-    int frames = -1;
-    int64_t samples = -1;
-};
-
-inline Ffms2Counts ffms2Counts(const std::string& path)
+inline std::tuple<int, int64_t> ffms2Counts(const std::string& path)
 {
     FFMS_Init(0, 0);
     char message[1024];
     FFMS_ErrorInfo error{FFMS_ERROR_SUCCESS, FFMS_ERROR_SUCCESS, sizeof message, message};
+    std::tuple<int, int64_t> counts{-1, -1};
     FFMS_Indexer* indexer = FFMS_CreateIndexer(path.c_str(), &error);
     if (!indexer)
-        return {};
+        return counts;
     FFMS_TrackTypeIndexSettings(indexer, FFMS_TYPE_AUDIO, 1, 0);
     FFMS_Index* index = FFMS_DoIndexing2(indexer, FFMS_IEH_ABORT, &error);
     if (!index)
-        return {};
-    Ffms2Counts counts;
+        return counts;
     const int video = FFMS_GetFirstTrackOfType(index, FFMS_TYPE_VIDEO, &error);
-    if (FFMS_VideoSource* source = video < 0 ? nullptr : FFMS_CreateVideoSource(path.c_str(), video, index, 1, FFMS_SEEK_NORMAL, &error)) {
+    if (FFMS_VideoSource* source =
+            video < 0 ? nullptr : FFMS_CreateVideoSource(path.c_str(), video, index, 1, FFMS_SEEK_NORMAL, &error)) {
         const int frames = FFMS_GetVideoProperties(source)->NumFrames;
-        counts.frames = frames > 0 && FFMS_GetFrame(source, frames - 1, &error) ? frames : -1;
+        std::get<0>(counts) = frames > 0 && FFMS_GetFrame(source, frames - 1, &error) ? frames : -1;
         FFMS_DestroyVideoSource(source);
     }
     const int audio = FFMS_GetFirstTrackOfType(index, FFMS_TYPE_AUDIO, &error);
-    if (FFMS_AudioSource* source = audio < 0 ? nullptr : FFMS_CreateAudioSource(path.c_str(), audio, index, FFMS_DELAY_NO_SHIFT, &error)) {
-        counts.samples = FFMS_GetAudioProperties(source)->NumSamples;
+    if (FFMS_AudioSource* source =
+            audio < 0 ? nullptr : FFMS_CreateAudioSource(path.c_str(), audio, index, FFMS_DELAY_NO_SHIFT, &error)) {
+        std::get<1>(counts) = FFMS_GetAudioProperties(source)->NumSamples;
         FFMS_DestroyAudioSource(source);
     }
     FFMS_DestroyIndex(index);
@@ -321,4 +344,31 @@ inline void expectFrames(const std::string& path, const FrameFormat& format, con
     ASSERT_EQ(std::tuple(frames.size(), frames.size()), std::tuple(decoded.size(), back.frames.size())) << label;
     for (size_t n = 0; n < frames.size(); n++)
         EXPECT_TRUE(decoded[n] == topFirst(frames[n], format) && back.frames[n] == frames[n]) << label << " frame " << n;
+}
+
+// In a child whose files cannot grow past limit bytes, write writes the file at path and says
+// whether it heard what it should of the refused write. The file must then end readable with more
+// than least frames of format, frame n as frame(n) makes it, alike from the AVI reader and FFmpeg.
+// The child runs the test again from the start, with a scratch folder of its own.
+inline void expectFramesBeforeTheLimit(const std::string& path, rlim_t limit, const FrameFormat& format, size_t least,
+                                       const std::function<bool()>& write, const std::function<Bytes(size_t)>& frame)
+{
+    expectInChild(
+        [&] {
+            signal(SIGXFSZ, SIG_IGN);
+            const rlimit limits{limit, limit};
+            setrlimit(RLIMIT_FSIZE, &limits);
+            const bool heard = write();
+            const ReadBack back = readAvi(path);
+            const std::vector<Bytes> decoded = ffmpegFrames(path, format);
+            bool good = heard && back.valid && back.frames.size() > least && decoded.size() == back.frames.size();
+            for (size_t n = 0; good && n < back.frames.size(); n++)
+                good = back.frames[n] == frame(n) && decoded[n] == back.frames[n];
+            if (!good)
+                fprintf(stderr, "heard %d, valid %d, %zu frames read back, %zu decoded\n", heard, back.valid,
+                        back.frames.size(), decoded.size());
+            std::filesystem::remove_all(std::filesystem::path(path).parent_path());
+            return good;
+        },
+        "writing past a file size limit");
 }
