@@ -98,14 +98,11 @@ public:
     {
         if (!renderer->WaitForSampleOrEOS())
             return nullptr;
-        LONGLONG startTime, end, firstSample, last;
-        IMediaSample* sample = renderer->Ombrix_RendererFilter_GetAudioSample(startTime, end, firstSample, last);
+        LONGLONG unused[4];
+        IMediaSample* sample = renderer->Ombrix_RendererFilter_GetAudioSample(start ? *start : unused[0], unused[1],
+                                                                              first ? *first : unused[2], unused[3]);
         BYTE* bits = nullptr;
         sample->GetPointer(&bits);
-        if (first)
-            *first = firstSample;
-        if (start)
-            *start = startTime;
         if (bytes)
             *bytes = sample->GetActualDataLength();
         return bits;

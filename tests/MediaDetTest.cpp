@@ -77,8 +77,6 @@ struct Detector {
 
 class MediaDetFile : public ::testing::TestWithParam<Clip> {};
 
-}  // namespace
-
 TEST_P(MediaDetFile, StreamsMatchFfprobe)
 {
     const Clip& clip = GetParam();
@@ -123,19 +121,6 @@ TEST_P(MediaDetFile, StreamsMatchFfprobe)
 INSTANTIATE_TEST_SUITE_P(MediaDet, MediaDetFile, ::testing::ValuesIn(clips),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(MediaDet, BeforeAFileThereIsNoNameNoStreamAndNoCurrentStream)
-{
-    Detector det;
-    EXPECT_EQ(det.fileName(), L"<null>");
-    LONG count;
-    double value;
-    GUID type;
-    EXPECT_EQ((std::vector<HRESULT>{det->get_OutputStreams(&count), det->get_CurrentStream(&count), det->put_CurrentStream(0),
-                                    det->get_StreamType(&type), det->get_StreamLength(&value), det->get_FrameRate(&value)}),
-              std::vector<HRESULT>(6, E_INVALIDARG));
-    EXPECT_EQ(det->get_StreamLength(nullptr), E_POINTER);
-}
-
 TEST(MediaDet, AnotherFileReplacesTheFirstAndStartsAtItsFirstStream)
 {
     // Passed as a counted string this time, with a name that is not ASCII.
@@ -161,7 +146,22 @@ TEST(MediaDet, AnotherFileReplacesTheFirstAndStartsAtItsFirstStream)
     EXPECT_NEAR(length, 1.25, 0.01);
 }
 
-TEST(MediaDet, FilesItCannotReadFailAndCloseThePreviousFile)
+// Without a file, before one or after one it cannot read (which closes the previous file), there
+// is no name, no stream and no current stream.
+void expectNoFile(const Detector& det, const char* after)
+{
+    EXPECT_EQ(det.fileName(), L"<null>") << after;
+    LONG count;
+    double value;
+    GUID type;
+    EXPECT_EQ((std::vector<HRESULT>{det->get_OutputStreams(&count), det->get_CurrentStream(&count),
+                                    det->put_CurrentStream(0), det->get_StreamType(&type),
+                                    det->get_StreamLength(&value), det->get_FrameRate(&value)}),
+              std::vector<HRESULT>(6, E_INVALIDARG))
+        << after;
+}
+
+TEST(MediaDet, FilesItCannotReadFailAndLeaveNoFile)
 {
     ScratchDir dir;
     Bytes noise(4096);
@@ -176,17 +176,19 @@ TEST(MediaDet, FilesItCannotReadFailAndCloseThePreviousFile)
         {"missing", dir.path("missing.avi"), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)},
         {"noise", dir.write("noise.bin", noise), VFW_E_INVALID_FILE_FORMAT},
         {"empty", dir.write("empty.avi", {}), VFW_E_INVALID_FILE_FORMAT},
-        {"no audio or video", dir.write("words.srt", Bytes(subtitles.begin(), subtitles.end())), VFW_E_INVALID_FILE_FORMAT},
+        {"no audio or video", dir.write("words.srt", Bytes(subtitles.begin(), subtitles.end())),
+         VFW_E_INVALID_FILE_FORMAT},
     };
-    const std::string good = fileOf(wav);
     for (const auto& c : cases) {
         Detector det;
-        ASSERT_EQ(det.open(good), S_OK);
+        ASSERT_EQ(det.open(fileOf(wav)), S_OK);
         EXPECT_EQ(det.open(c.path), c.expected) << c.name;
-        EXPECT_EQ(det.fileName(), L"<null>") << c.name;
-        LONG count;
-        EXPECT_EQ(det->get_OutputStreams(&count), E_INVALIDARG) << c.name;
+        expectNoFile(det, c.name);
     }
     Detector det;
+    expectNoFile(det, "nothing opened");
+    EXPECT_EQ(det->get_StreamLength(nullptr), E_POINTER);
     EXPECT_EQ(det->put_Filename(nullptr), E_POINTER);
 }
+
+}  // namespace
