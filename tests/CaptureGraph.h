@@ -8,6 +8,7 @@
 
 #include "graphread/Ombrix_RendererFilter.h"
 #include "platform/com/ComRef.h"
+#include "platform/dshow/GraphWalk.h"
 #include "platform/dshow/Streams.h"
 
 // Adds the file's source to the graph as hosts do: the ASF Reader for Windows Media, else the
@@ -145,13 +146,10 @@ private:
 
     bool ConnectRenderer(Ombrix_RendererFilter* renderer)
     {
-        ComRef<IEnumPins> pins;
-        if (FAILED(m_pSource->EnumPins(pins.out())))
-            return false;
-        bool connected = false;
-        for (IPin* pin; !connected && pins->Next(1, &pin, nullptr) == S_OK; pin->Release())
-            connected = m_pGraph->Connect(pin, renderer->GetPin(0)) == S_OK;
-        return connected;
+        for (const ComRef<IPin>& pin : PinsOf(m_pSource.get()))
+            if (m_pGraph->Connect(pin.get(), renderer->GetPin(0)) == S_OK)
+                return true;
+        return false;
     }
 
     // A parked streaming thread holds its renderer's locks: free both before any change of state.

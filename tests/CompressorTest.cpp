@@ -249,6 +249,25 @@ Encoded encode(const std::wstring& codec, const FrameFormat& format, unsigned co
 }
 
 // The least PSNR of the pictures decoded back; 99: lossless.
+// The compressed type names the codec, the picture's size and the frame time; one packet a frame
+// pushed, with the frame's times and no larger than the type's pictures; every one a key frame or
+// the first only.
+void expectStream(const Encoded& encoded, DWORD fourcc, int width, int height, bool allKeys)
+{
+    const auto& info = *reinterpret_cast<const VIDEOINFOHEADER*>(encoded.type.Format());
+    EXPECT_EQ(std::tuple(FourCCGuid(fourcc), fourcc, LONG(width), LONG(height), FrameTime,
+                         offsetof(VIDEOINFOHEADER, bmiHeader) + info.bmiHeader.biSize),
+              std::tuple(encoded.type.subtype, info.bmiHeader.biCompression, info.bmiHeader.biWidth,
+                         info.bmiHeader.biHeight, info.AvgTimePerFrame, size_t(encoded.type.FormatLength())));
+    ASSERT_EQ(encoded.pictures.size(), encoded.packets.size());
+    for (unsigned n = 0; n < encoded.packets.size(); n++) {
+        const Packet& p = encoded.packets[n];
+        EXPECT_EQ(std::tuple(n * FrameTime, (n + 1) * FrameTime, n == 0 || allKeys), std::tuple(p.start, p.stop, p.sync))
+            << "packet " << n;
+        EXPECT_LE(p.data.size(), info.bmiHeader.biSizeImage);
+    }
+}
+
 const struct VideoCodecCase { const wchar_t* name; DWORD fourcc; double psnr; bool allKeys; } videoCodecs[] = {
     {L"Motion JPEG", FCC("MJPG"), 38, true}, {L"HuffYUV (lossless)", FCC("HFYU"), 99, true},
     {L"FFV1 (lossless)", FCC("FFV1"), 99, true}, {L"MPEG-4 Part 2", FCC("FMP4"), 34, false},
@@ -273,18 +292,7 @@ TEST_P(VideoCompressor, EncodesEveryFrameOfEachFormatItTakes)
     ASSERT_EQ(!refused, encoded.taken);
     if (refused)
         return;
-    const auto& info = *reinterpret_cast<const VIDEOINFOHEADER*>(encoded.type.Format());
-    EXPECT_EQ(std::tuple(FourCCGuid(codec.fourcc), codec.fourcc, LONG(width), LONG(format.height), FrameTime,
-                         offsetof(VIDEOINFOHEADER, bmiHeader) + info.bmiHeader.biSize),
-              std::tuple(encoded.type.subtype, info.bmiHeader.biCompression, info.bmiHeader.biWidth,
-                         info.bmiHeader.biHeight, info.AvgTimePerFrame, size_t(encoded.type.FormatLength())));
-    ASSERT_EQ(count, encoded.packets.size());
-    for (unsigned n = 0; n < count; n++) {
-        const Packet& p = encoded.packets[n];
-        EXPECT_EQ(std::tuple(n * FrameTime, (n + 1) * FrameTime, n == 0 || codec.allKeys),
-                  std::tuple(p.start, p.stop, p.sync));
-        EXPECT_LE(p.data.size(), info.bmiHeader.biSizeImage);
-    }
+    ASSERT_NO_FATAL_FAILURE(expectStream(encoded, codec.fourcc, width, format.height, codec.allKeys));
     const std::vector<Bytes> decoded[] = {decompress(encoded, format), ffmpegDecode(encoded, format)};
     for (const std::vector<Bytes>& back : decoded) {
         const char* by = &back == decoded ? "the decompressor" : "FFmpeg";
@@ -366,18 +374,13 @@ TEST(DVVideoEncoder, ScalesEveryFrameToTheStandardsPictureAndGivesItsPacks)
             SCOPED_TRACE(testing::Message() << height << " lines from " << format.colorSpace << " " << format.width);
             const Encoded encoded = encode(L"DV Video Encoder", format, count, {}, 1, dvStandard(standard, &info));
             ASSERT_TRUE(encoded.taken);
-            const auto& vih = *reinterpret_cast<const VIDEOINFOHEADER*>(encoded.type.Format());
-            EXPECT_EQ(std::tuple(MEDIASUBTYPE_dvsd, FCC("dvsd"), LONG(720), LONG(height), DWORD(bytes), FrameTime),
-                      std::tuple(encoded.type.subtype, vih.bmiHeader.biCompression, vih.bmiHeader.biWidth,
-                                 vih.bmiHeader.biHeight, vih.bmiHeader.biSizeImage, vih.AvgTimePerFrame));
-            ASSERT_EQ(count, encoded.packets.size());
+            ASSERT_NO_FATAL_FAILURE(expectStream(encoded, FCC("dvsd"), 720, height, true));
+            EXPECT_EQ(bytes, reinterpret_cast<const VIDEOINFOHEADER*>(encoded.type.Format())->bmiHeader.biSizeImage);
             const FrameFormat dv{3, 720, height, false};
             const std::vector<Bytes> decoded = ffmpegDecode(encoded, dv);
             ASSERT_EQ(count, decoded.size());
             for (unsigned n = 0; n < count; n++) {
-                const Packet& p = encoded.packets[n];
-                EXPECT_EQ(std::tuple(size_t(bytes), true, n * FrameTime, (n + 1) * FrameTime),
-                          std::tuple(p.data.size(), p.sync, p.start, p.stop));
+                EXPECT_EQ(bytes, encoded.packets[n].data.size());
                 Bytes scaled(frameSize(dv));
                 FromRgb(Scaled(patternPicture(format.width, format.height, n), 720, height), dv, scaled.data());
                 // DV's 4:1:1 or 4:2:0 chroma blurs the pattern's saturated edges.

@@ -30,16 +30,6 @@ ComRef<T> Create(REFCLSID clsid, REFIID iid)
     return made;
 }
 
-std::vector<ComRef<IPin>> PinsOf(IBaseFilter* filter)
-{
-    std::vector<ComRef<IPin>> pins;
-    ComRef<IEnumPins> pinEnum;
-    filter->EnumPins(pinEnum.out());
-    for (IPin* pin; pinEnum->Next(1, &pin, nullptr) == S_OK;)
-        pins.push_back(ComRef<IPin>::Adopt(pin));
-    return pins;
-}
-
 Bytes joined(const std::vector<Record>& records)
 {
     Bytes all;

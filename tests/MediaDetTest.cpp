@@ -110,31 +110,6 @@ TEST_P(MediaDetFile, StreamsMatchFfprobe)
 INSTANTIATE_TEST_SUITE_P(MediaDet, MediaDetFile, ::testing::ValuesIn(clips),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(MediaDet, AnotherFileReplacesTheFirstAndStartsAtItsFirstStream)
-{
-    // Passed as a counted string this time, with a name that is not ASCII.
-    ScratchDir dir;
-    const std::string second = dir.path("Grüße ☃.wav");
-    std::filesystem::copy_file(fileOf(wav), second);
-    const std::wstring wide = L"Grüße ☃.wav";
-    Detector det;
-    ASSERT_EQ(det.open(fileOf(clips[0])), S_OK);
-    ASSERT_EQ(det->put_CurrentStream(1), S_OK);
-    const std::string folder = dir.path("");  // ASCII
-    BSTR name = SysAllocString((std::wstring(folder.begin(), folder.end()) + wide).c_str());
-    ASSERT_EQ(det->put_Filename(name), S_OK);
-    EXPECT_EQ(det.fileName(), name);
-    SysFreeString(name);
-    LONG count = -1, current = -1;
-    EXPECT_EQ(std::tuple(S_OK, S_OK), std::tuple(det->get_OutputStreams(&count), det->get_CurrentStream(&current)));
-    EXPECT_EQ(std::tuple(1L, 0L), std::tuple(count, current));
-    for (LONG wrong : {-1, 1})
-        EXPECT_EQ(det->put_CurrentStream(wrong), E_INVALIDARG) << wrong;
-    double length = 0;
-    EXPECT_EQ(det->get_StreamLength(&length), S_OK);
-    EXPECT_NEAR(length, 1.25, 0.01);
-}
-
 // Without a file, before one or after one it cannot read (which closes the previous file), there
 // is no name, no stream and no current stream.
 void expectNoFile(const Detector& det, const char* after)
@@ -150,18 +125,34 @@ void expectNoFile(const Detector& det, const char* after)
         << after;
 }
 
-TEST(MediaDet, FilesItCannotReadFailAndLeaveNoFile)
+// Another file replaces the first and starts at its first stream (this one passed as a counted
+// string, with a name that is not ASCII); a file it cannot read fails and leaves no file.
+TEST(MediaDet, EachFileReplacesThePreviousOne)
 {
     ScratchDir dir;
+    std::filesystem::copy_file(fileOf(wav), dir.path("Grüße ☃.wav"));
+    const std::string folder = dir.path("");  // ASCII
+    Detector det;
+    ASSERT_EQ(det.open(fileOf(clips[0])), S_OK);
+    ASSERT_EQ(det->put_CurrentStream(1), S_OK);
+    BSTR name = SysAllocString((std::wstring(folder.begin(), folder.end()) + L"Grüße ☃.wav").c_str());
+    ASSERT_EQ(det->put_Filename(name), S_OK);
+    EXPECT_EQ(det.fileName(), name);
+    SysFreeString(name);
+    LONG count = -1, current = -1;
+    EXPECT_EQ(std::tuple(S_OK, S_OK), std::tuple(det->get_OutputStreams(&count), det->get_CurrentStream(&current)));
+    EXPECT_EQ(std::tuple(1L, 0L), std::tuple(count, current));
+    for (LONG wrong : {-1, 1})
+        EXPECT_EQ(det->put_CurrentStream(wrong), E_INVALIDARG) << wrong;
+    double length = 0;
+    EXPECT_EQ(det->get_StreamLength(&length), S_OK);
+    EXPECT_NEAR(length, 1.25, 0.01);
+
     Bytes noise(4096);
     for (size_t i = 0; i < noise.size(); ++i)
         noise[i] = uint8_t(i * 7919 >> 3);
     const std::string subtitles = "1\n00:00:00,000 --> 00:00:01,000\nOnly words\n";
-    const struct {
-        const char* name;
-        std::string path;
-        HRESULT expected;
-    } cases[] = {
+    const struct { const char* name; std::string path; HRESULT expected; } cases[] = {
         {"missing", dir.path("missing.avi"), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)},
         {"noise", dir.write("noise.bin", noise), VFW_E_INVALID_FILE_FORMAT},
         {"empty", dir.write("empty.avi", {}), VFW_E_INVALID_FILE_FORMAT},
@@ -169,15 +160,14 @@ TEST(MediaDet, FilesItCannotReadFailAndLeaveNoFile)
          VFW_E_INVALID_FILE_FORMAT},
     };
     for (const auto& c : cases) {
-        Detector det;
         ASSERT_EQ(det.open(fileOf(wav)), S_OK);
         EXPECT_EQ(det.open(c.path), c.expected) << c.name;
         expectNoFile(det, c.name);
     }
-    Detector det;
-    expectNoFile(det, "nothing opened");
-    EXPECT_EQ(det->get_StreamLength(nullptr), E_POINTER);
-    EXPECT_EQ(det->put_Filename(nullptr), E_POINTER);
+    Detector fresh;
+    expectNoFile(fresh, "nothing opened");
+    EXPECT_EQ(fresh->get_StreamLength(nullptr), E_POINTER);
+    EXPECT_EQ(fresh->put_Filename(nullptr), E_POINTER);
 }
 
 }  // namespace
