@@ -2,8 +2,7 @@
 // the graph reader drives it: for tests, benchmarks and fuzzing of the graph path.
 #pragma once
 
-#include <strings.h>
-
+#include <regex>
 #include <string>
 
 #include "graphread/Ombrix_RendererFilter.h"
@@ -16,10 +15,7 @@
 inline HRESULT AddFileSource(IGraphBuilder* graph, const std::string& path, IBaseFilter** source)
 {
     const std::wstring name(path.begin(), path.end());
-    const size_t dot = path.rfind('.');
-    const char* extension = dot == std::string::npos ? "" : path.c_str() + dot;
-    if (strcasecmp(extension, ".asf") && strcasecmp(extension, ".wmv") && strcasecmp(extension, ".wma") &&
-        strcasecmp(extension, ".wm"))
+    if (!std::regex_search(path, std::regex("\\.(asf|wmv|wma|wm)$", std::regex::icase)))
         return graph->AddSourceFilter(name.c_str(), nullptr, source);
     ComRef<IBaseFilter> reader;
     HRESULT result = CoCreateInstance(CLSID_WMAsfReader, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, (void**)reader.out());
