@@ -41,37 +41,33 @@ const Coded files[] = {
     {"Ac3", withVideo("-c:a ac3 -ac 2 -ar 48000"), false, 0, "-cons_noisegen 1 "},
 };
 
-class AcmFile : public testing::TestWithParam<Coded> {
-protected:
-    void SetUp() override
-    {
-        const Coded& c = GetParam();
-        path = make(std::string("Acm") + c.name, ".avi", c.command);
-        const std::string pcm = c.eightBit ? "-f u8 -c:a pcm_u8" : "-f s16le -c:a pcm_s16le";
-        reference = readFile(make(std::string("Acm") + c.name + "Pcm", ".raw",
-                                  ffmpeg(c.decodeOptions + "-i " + quote(path) + " ", "-vn " + pcm)));
-        parser = std::make_unique<avihandle>(path.c_str(), true, false);
-        frameBytes = parser->pAudioFormat->nChannels * (c.eightBit ? 1 : 2);
-    }
-
-    std::string path;
-    Bytes reference;
-    std::unique_ptr<avihandle> parser;
-    unsigned frameBytes = 0;
-};
+class AcmFile : public testing::TestWithParam<Coded> {};
 
 // ACM_Tools serving the file: requests of assorted sizes that continue each other, and windows
-// anywhere, all as the ffmpeg tool decodes the file.
-TEST_P(AcmFile, ServesTheDecodedStream)
+// anywhere, all as the ffmpeg tool decodes the file. Then the conversion stream under it fed the
+// file's audio cut anywhere, into destinations of any size: every conversion stays within the size
+// announced for it, and the PCM is the ffmpeg tool's. With BLOCKALIGN the stream takes whole
+// blocks only and leaves the rest to the caller; without it, it keeps the rest for the next
+// conversion. A new start drops whatever the stream held and decodes from the beginning again.
+// Headers must be prepared.
+TEST_P(AcmFile, ToolsServeAndTheStreamDecodesAsFFmpegDoes)
 {
-    ACM_Tools tools(parser.get());
+    const Coded& c = GetParam();
+    const std::string path = make(std::string("Acm") + c.name, ".avi", c.command);
+    const std::string pcm = c.eightBit ? "-f u8 -c:a pcm_u8" : "-f s16le -c:a pcm_s16le";
+    const Bytes reference = readFile(make(std::string("Acm") + c.name + "Pcm", ".raw",
+                                          ffmpeg(c.decodeOptions + "-i " + quote(path) + " ", "-vn " + pcm)));
+    avihandle parser(path.c_str(), true, false);
+    const unsigned frameBytes = parser.pAudioFormat->nChannels * (c.eightBit ? 1 : 2);
+
+    ACM_Tools tools(&parser);
     ASSERT_TRUE(tools.ACM_QueryAudioCompression());
-    ASSERT_TRUE(parser->openavi());
+    ASSERT_TRUE(parser.openavi());
     ASSERT_TRUE(tools.ACM_Open());
     // The stream's own length: what FFmpeg decodes, or at most a codec frame fewer.
     const unsigned total = tools.GetDestTotalAudioSamples();
     ASSERT_LE(total * frameBytes, reference.size());
-    ASSERT_LE(reference.size() / frameBytes - total, GetParam().shortBy);
+    ASSERT_LE(reference.size() / frameBytes - total, c.shortBy);
     const Bytes expected(reference.begin(), reference.begin() + total * frameBytes);
 
     Bytes pieces(expected.size());
@@ -92,33 +88,21 @@ TEST_P(AcmFile, ServesTheDecodedStream)
     }
     EXPECT_FALSE(tools.LoadAudioSamples(pieces.data(), total - 9, 10, false));
     tools.ACM_Close();
-    parser->closeavi();
-}
 
-// The conversion stream fed the file's audio cut anywhere, into destinations of any size: every
-// conversion stays within the size announced for it, and the PCM is the ffmpeg tool's. With
-// BLOCKALIGN the stream takes whole blocks only and leaves the rest to the caller; without it, it
-// keeps the rest for the next conversion. A new start drops whatever the stream held and decodes
-// from the beginning again. Headers must be prepared.
-TEST_P(AcmFile, StreamDecodesSourceCutAnywhere)
-{
     Bytes source;
     std::ifstream in(path, std::ios::binary);
-    ASSERT_TRUE(parser->openavi());
-    for (DWORD k = 0; k < parser->nAudioChunks; k++) {
-        const Located chunk = locate(*parser, parser->pAudioStream, k);
+    for (DWORD k = 0; k < parser.nAudioChunks; k++) {
+        const Located chunk = locate(parser, parser.pAudioStream, k);
         source.resize(source.size() + chunk.size);
         in.seekg((std::streamoff)chunk.at).read((char*)&source[source.size() - chunk.size], chunk.size);
     }
-    parser->closeavi();
-    WAVEFORMATEX* format = parser->pAudioFormat;
-    const WORD bits = GetParam().eightBit ? 8 : 16;
-    WAVEFORMATEX pcm = {WAVE_FORMAT_PCM, format->nChannels, format->nSamplesPerSec, 0, WORD(frameBytes), bits, 0};
+    parser.closeavi();
+    WAVEFORMATEX* format = parser.pAudioFormat;
+    WAVEFORMATEX out = waveFormat(WAVE_FORMAT_PCM, format->nChannels, format->nSamplesPerSec, c.eightBit ? 8 : 16);
     HACMSTREAM stream;
-    ASSERT_EQ(acmStreamOpen(&stream, nullptr, format, &pcm, nullptr, 0, 0, 0), 0u);
-
+    ASSERT_EQ(acmStreamOpen(&stream, nullptr, format, &out, nullptr, 0, 0, 0), 0u);
     Bytes decoded, buffer(reference.size() + (1 << 16));  // room for the whole stream at once
-    std::mt19937 random(3);
+    random.seed(3);
     size_t used = 0;
     auto convert = [&](size_t at, size_t n, size_t room, DWORD flags) {
         ACMSTREAMHEADER header = {84, 0, 0, &source[at], DWORD(n), 0, 0, buffer.data(), DWORD(room)};

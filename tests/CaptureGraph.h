@@ -2,12 +2,12 @@
 // the graph reader drives it: for tests, benchmarks and fuzzing of the graph path.
 #pragma once
 
-#include <strings.h>
-
+#include <regex>
 #include <string>
 
 #include "graphread/Ombrix_RendererFilter.h"
 #include "platform/com/ComRef.h"
+#include "platform/dshow/GraphWalk.h"
 #include "platform/dshow/Streams.h"
 
 // Adds the file's source to the graph as hosts do: the ASF Reader for Windows Media, else the
@@ -15,10 +15,7 @@
 inline HRESULT AddFileSource(IGraphBuilder* graph, const std::string& path, IBaseFilter** source)
 {
     const std::wstring name(path.begin(), path.end());
-    const size_t dot = path.rfind('.');
-    const char* extension = dot == std::string::npos ? "" : path.c_str() + dot;
-    if (strcasecmp(extension, ".asf") && strcasecmp(extension, ".wmv") && strcasecmp(extension, ".wma") &&
-        strcasecmp(extension, ".wm"))
+    if (!std::regex_search(path, std::regex("\\.(asf|wmv|wma|wm)$", std::regex::icase)))
         return graph->AddSourceFilter(name.c_str(), nullptr, source);
     ComRef<IBaseFilter> reader;
     HRESULT result = CoCreateInstance(CLSID_WMAsfReader, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, (void**)reader.out());
@@ -98,14 +95,11 @@ public:
     {
         if (!renderer->WaitForSampleOrEOS())
             return nullptr;
-        LONGLONG startTime, end, firstSample, last;
-        IMediaSample* sample = renderer->Ombrix_RendererFilter_GetAudioSample(startTime, end, firstSample, last);
+        LONGLONG unused[4];
+        IMediaSample* sample = renderer->Ombrix_RendererFilter_GetAudioSample(start ? *start : unused[0], unused[1],
+                                                                              first ? *first : unused[2], unused[3]);
         BYTE* bits = nullptr;
         sample->GetPointer(&bits);
-        if (first)
-            *first = firstSample;
-        if (start)
-            *start = startTime;
         if (bytes)
             *bytes = sample->GetActualDataLength();
         return bits;
@@ -148,13 +142,10 @@ private:
 
     bool ConnectRenderer(Ombrix_RendererFilter* renderer)
     {
-        ComRef<IEnumPins> pins;
-        if (FAILED(m_pSource->EnumPins(pins.out())))
-            return false;
-        bool connected = false;
-        for (IPin* pin; !connected && pins->Next(1, &pin, nullptr) == S_OK; pin->Release())
-            connected = m_pGraph->Connect(pin, renderer->GetPin(0)) == S_OK;
-        return connected;
+        for (const ComRef<IPin>& pin : PinsOf(m_pSource.get()))
+            if (m_pGraph->Connect(pin.get(), renderer->GetPin(0)) == S_OK)
+                return true;
+        return false;
     }
 
     // A parked streaming thread holds its renderer's locks: free both before any change of state.

@@ -4,13 +4,10 @@
 
 namespace {
 
-struct DvCase {
-    bool pal;
-    unsigned rate;
-    size_t block;  // bytes of PCM per sample; 0: no audio connected
-    bool audioFirst;  // the audio source goes first in the graph; its samples are taken before the video's
-    bool silent = false;  // with no audio connected: frames without sound
-};
+// block: bytes of PCM per sample, 0 with no audio connected; audioFirst: the audio source goes first
+// in the graph, its samples taken before the video's; silent: with no audio connected, frames
+// without sound.
+struct DvCase { bool pal; unsigned rate; size_t block; bool audioFirst; bool silent = false; };
 
 class DVMuxTest : public ::testing::TestWithParam<DvCase> {};
 

@@ -11,12 +11,8 @@
 
 namespace {
 
-struct Clip {
-    const char* name;
-    const char* extension;
-    std::string command;
-    std::vector<double> lengths;  // of the audio and video streams in file order, as made
-};
+// lengths: of the audio and video streams in file order, as made.
+struct Clip { const char* name; const char* extension; std::string command; std::vector<double> lengths; };
 void PrintTo(const Clip& clip, std::ostream* out) { *out << clip.name; }
 
 const std::string video = testsrc("160x120", "25"), ntscVideo = testsrc("160x120", "30000/1001");
@@ -39,14 +35,6 @@ const Clip clips[] = {
 
 std::string fileOf(const Clip& clip) { return make(std::string("mediadet-") + clip.name, clip.extension, clip.command); }
 const Clip& wav = clips[std::size(clips) - 1];
-
-// The audio and video streams ffprobe lists, with their types, durations and frame rates.
-std::vector<std::map<std::string, std::string>> ffprobe(const std::string& path)
-{
-    std::vector<std::map<std::string, std::string>> streams = ffprobeStreams(path, "codec_type,duration,avg_frame_rate");
-    std::erase_if(streams, [](auto& fields) { return fields["codec_type"] != "audio" && fields["codec_type"] != "video"; });
-    return streams;
-}
 
 // A new detector through IMediaDet.
 struct Detector {
@@ -77,13 +65,13 @@ struct Detector {
 
 class MediaDetFile : public ::testing::TestWithParam<Clip> {};
 
-}  // namespace
-
 TEST_P(MediaDetFile, StreamsMatchFfprobe)
 {
     const Clip& clip = GetParam();
     const std::string path = fileOf(clip);
-    const auto probed = ffprobe(path);
+    // The audio and video streams ffprobe lists, with their types, durations and frame rates.
+    auto probed = ffprobeStreams(path, "codec_type,duration,avg_frame_rate");
+    std::erase_if(probed, [](auto& field) { return field["codec_type"] != "audio" && field["codec_type"] != "video"; });
     ASSERT_EQ(probed.size(), clip.lengths.size()) << "the file is not as made";
     Detector det;
     ASSERT_EQ(det.open(path), S_OK);
@@ -112,42 +100,42 @@ TEST_P(MediaDetFile, StreamsMatchFfprobe)
         EXPECT_NEAR(length, clip.lengths[size_t(i)], 0.06);
 
         double fps = -1;
+        EXPECT_EQ(det->get_FrameRate(&fps), isVideo ? S_OK : VFW_E_INVALIDMEDIATYPE);
         if (isVideo) {
-            EXPECT_EQ(det->get_FrameRate(&fps), S_OK);
             EXPECT_DOUBLE_EQ(fps, fraction(fields["avg_frame_rate"]));
-        } else
-            EXPECT_EQ(det->get_FrameRate(&fps), VFW_E_INVALIDMEDIATYPE);
+        }
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(MediaDet, MediaDetFile, ::testing::ValuesIn(clips),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(MediaDet, BeforeAFileThereIsNoNameNoStreamAndNoCurrentStream)
+// Without a file, before one or after one it cannot read (which closes the previous file), there
+// is no name, no stream and no current stream.
+void expectNoFile(const Detector& det, const char* after)
 {
-    Detector det;
-    EXPECT_EQ(det.fileName(), L"<null>");
+    EXPECT_EQ(det.fileName(), L"<null>") << after;
     LONG count;
     double value;
     GUID type;
-    EXPECT_EQ((std::vector<HRESULT>{det->get_OutputStreams(&count), det->get_CurrentStream(&count), det->put_CurrentStream(0),
-                                    det->get_StreamType(&type), det->get_StreamLength(&value), det->get_FrameRate(&value)}),
-              std::vector<HRESULT>(6, E_INVALIDARG));
-    EXPECT_EQ(det->get_StreamLength(nullptr), E_POINTER);
+    EXPECT_EQ((std::vector<HRESULT>{det->get_OutputStreams(&count), det->get_CurrentStream(&count),
+                                    det->put_CurrentStream(0), det->get_StreamType(&type),
+                                    det->get_StreamLength(&value), det->get_FrameRate(&value)}),
+              std::vector<HRESULT>(6, E_INVALIDARG))
+        << after;
 }
 
-TEST(MediaDet, AnotherFileReplacesTheFirstAndStartsAtItsFirstStream)
+// Another file replaces the first and starts at its first stream (this one passed as a counted
+// string, with a name that is not ASCII); a file it cannot read fails and leaves no file.
+TEST(MediaDet, EachFileReplacesThePreviousOne)
 {
-    // Passed as a counted string this time, with a name that is not ASCII.
     ScratchDir dir;
-    const std::string second = dir.path("Grüße ☃.wav");
-    std::filesystem::copy_file(fileOf(wav), second);
-    const std::wstring wide = L"Grüße ☃.wav";
+    std::filesystem::copy_file(fileOf(wav), dir.path("Grüße ☃.wav"));
+    const std::string folder = dir.path("");  // ASCII
     Detector det;
     ASSERT_EQ(det.open(fileOf(clips[0])), S_OK);
     ASSERT_EQ(det->put_CurrentStream(1), S_OK);
-    const std::string folder = dir.path("");  // ASCII
-    BSTR name = SysAllocString((std::wstring(folder.begin(), folder.end()) + wide).c_str());
+    BSTR name = SysAllocString((std::wstring(folder.begin(), folder.end()) + L"Grüße ☃.wav").c_str());
     ASSERT_EQ(det->put_Filename(name), S_OK);
     EXPECT_EQ(det.fileName(), name);
     SysFreeString(name);
@@ -159,34 +147,27 @@ TEST(MediaDet, AnotherFileReplacesTheFirstAndStartsAtItsFirstStream)
     double length = 0;
     EXPECT_EQ(det->get_StreamLength(&length), S_OK);
     EXPECT_NEAR(length, 1.25, 0.01);
-}
 
-TEST(MediaDet, FilesItCannotReadFailAndCloseThePreviousFile)
-{
-    ScratchDir dir;
     Bytes noise(4096);
     for (size_t i = 0; i < noise.size(); ++i)
         noise[i] = uint8_t(i * 7919 >> 3);
     const std::string subtitles = "1\n00:00:00,000 --> 00:00:01,000\nOnly words\n";
-    const struct {
-        const char* name;
-        std::string path;
-        HRESULT expected;
-    } cases[] = {
+    const struct { const char* name; std::string path; HRESULT expected; } cases[] = {
         {"missing", dir.path("missing.avi"), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)},
         {"noise", dir.write("noise.bin", noise), VFW_E_INVALID_FILE_FORMAT},
         {"empty", dir.write("empty.avi", {}), VFW_E_INVALID_FILE_FORMAT},
-        {"no audio or video", dir.write("words.srt", Bytes(subtitles.begin(), subtitles.end())), VFW_E_INVALID_FILE_FORMAT},
+        {"no audio or video", dir.write("words.srt", Bytes(subtitles.begin(), subtitles.end())),
+         VFW_E_INVALID_FILE_FORMAT},
     };
-    const std::string good = fileOf(wav);
     for (const auto& c : cases) {
-        Detector det;
-        ASSERT_EQ(det.open(good), S_OK);
+        ASSERT_EQ(det.open(fileOf(wav)), S_OK);
         EXPECT_EQ(det.open(c.path), c.expected) << c.name;
-        EXPECT_EQ(det.fileName(), L"<null>") << c.name;
-        LONG count;
-        EXPECT_EQ(det->get_OutputStreams(&count), E_INVALIDARG) << c.name;
+        expectNoFile(det, c.name);
     }
-    Detector det;
-    EXPECT_EQ(det->put_Filename(nullptr), E_POINTER);
+    Detector fresh;
+    expectNoFile(fresh, "nothing opened");
+    EXPECT_EQ(fresh->get_StreamLength(nullptr), E_POINTER);
+    EXPECT_EQ(fresh->put_Filename(nullptr), E_POINTER);
 }
+
+}  // namespace

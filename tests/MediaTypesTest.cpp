@@ -22,9 +22,9 @@ TEST(MediaTypes, DecoderParametersComeBackFromTheType)
         {AVMEDIA_TYPE_AUDIO, AV_CODEC_ID_WMAV2, 0, FourCCGuid(0x161)},
         {AVMEDIA_TYPE_AUDIO, AV_CODEC_ID_OPUS, 0, LibavcodecSubtype(AV_CODEC_ID_OPUS)},
     };
-    const uint8_t setup[] = {1, 2, 3, 4, 5};
+    const Bytes setup = {1, 2, 3, 4, 5};
     for (const Case& c : cases) {
-        const char* codec = avcodec_get_name(c.codec);
+        SCOPED_TRACE(avcodec_get_name(c.codec));
         AvFormatContextPtr context(avformat_alloc_context());
         AVStream* stream = avformat_new_stream(context.get(), nullptr);
         AVCodecParameters& p = *stream->codecpar;
@@ -35,23 +35,21 @@ TEST(MediaTypes, DecoderParametersComeBackFromTheType)
         p.height = 288;
         p.sample_rate = 32000;
         av_channel_layout_default(&p.ch_layout, 2);
-        p.extradata = (uint8_t*)av_mallocz(sizeof setup + AV_INPUT_BUFFER_PADDING_SIZE);
-        memcpy(p.extradata, setup, sizeof setup);
-        p.extradata_size = sizeof setup;
+        p.extradata = (uint8_t*)av_mallocz(setup.size() + AV_INPUT_BUFFER_PADDING_SIZE);
+        memcpy(p.extradata, setup.data(), setup.size());
+        p.extradata_size = int(setup.size());
         stream->avg_frame_rate = {25, 1};
         const std::optional<StreamFormat> type = CompressedFormat(*stream);
-        ASSERT_TRUE(type) << codec;
-        EXPECT_TRUE(type->subtype == c.subtype) << codec;
-        if (c.type == AVMEDIA_TYPE_VIDEO) {
-            EXPECT_EQ(((const VIDEOINFOHEADER*)type->format.data())->AvgTimePerFrame, 400000);
-        }
+        ASSERT_TRUE(type);
+        const bool video = c.type == AVMEDIA_TYPE_VIDEO;
+        EXPECT_TRUE(type->subtype == c.subtype);
+        EXPECT_TRUE(!video || ((const VIDEOINFOHEADER*)type->format.data())->AvgTimePerFrame == 400000);
         const AvCodecParametersPtr back =
             DecoderParameters(type->majortype, type->subtype, type->formattype, type->format.data(), type->format.size());
-        ASSERT_TRUE(back) << codec;
-        EXPECT_EQ(back->codec_id, c.codec);
-        EXPECT_EQ(c.type == AVMEDIA_TYPE_VIDEO ? back->height : back->sample_rate, c.type == AVMEDIA_TYPE_VIDEO ? 288 : 32000);
-        EXPECT_TRUE(Bytes(back->extradata, back->extradata + back->extradata_size) == Bytes(setup, setup + sizeof setup))
-            << codec;
+        ASSERT_TRUE(back);
+        const int size = video ? back->height : back->sample_rate;
+        EXPECT_EQ(std::tuple(c.codec, video ? 288 : 32000), std::tuple(back->codec_id, size));
+        EXPECT_TRUE(Bytes(back->extradata, back->extradata + back->extradata_size) == setup);
     }
 }
 

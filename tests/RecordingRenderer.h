@@ -1,8 +1,6 @@
 // A renderer for graph tests that keeps every sample it renders and the type they came in.
 #pragma once
 
-#include <algorithm>
-#include <cstring>
 #include <functional>
 #include <mutex>
 #include <utility>
@@ -46,20 +44,11 @@ public:
         std::lock_guard<std::mutex> lock(m_Lock);
         return std::exchange(m_Records, {});
     }
-    bool IsVideo()
+    // The type it renders.
+    CMediaType Type()
     {
         std::lock_guard<std::mutex> lock(m_Lock);
-        return m_Type.majortype == MEDIATYPE_Video;
-    }
-    // The format block of the type it renders, as VIDEOINFOHEADER or WAVEFORMATEX.
-    template <class Format>
-    Format FormatOf()
-    {
-        std::lock_guard<std::mutex> lock(m_Lock);
-        Format format{};
-        if (m_Type.pbFormat)
-            std::memcpy(&format, m_Type.pbFormat, std::min<size_t>(sizeof format, m_Type.cbFormat));
-        return format;
+        return m_Type;
     }
 
 private:

@@ -17,11 +17,8 @@
 
 namespace {
 
-struct Clip {
-    const char* name;
-    std::string command;
-    int withoutPicture;  // calls that yield none: the decoder holds a picture back
-};
+// withoutPicture: calls that yield none, as the decoder holds a picture back.
+struct Clip { const char* name; std::string command; int withoutPicture; };
 void PrintTo(const Clip& clip, std::ostream* out) { *out << clip.name; }
 
 // testsrc2 rounds odd sizes down: the size is the encoder's.
@@ -162,8 +159,7 @@ TEST_P(VfwDecode, EveryPictureAsFFmpegDecodesIt)
             const DWORD answer = decompress(flags, i, true);
             if (hurry) {
                 // A B-frame in a hurry may be skipped: it has no picture then, and the next are the same.
-                EXPECT_TRUE(answer == DWORD(reference[i].picture ? ICERR_OK : ICERR_DONTDRAW) ||
-                            answer == ICERR_DONTDRAW);
+                EXPECT_TRUE(answer == ICERR_DONTDRAW || (reference[i].picture && answer == ICERR_OK)) << i;
                 EXPECT_EQ(std::count(bits.begin(), bits.begin() + out.biSizeImage, 0xFF), ptrdiff_t(out.biSizeImage));
             } else if (const AVFrame* picture = reference[i].picture.get()) {
                 EXPECT_EQ(answer, DWORD(ICERR_OK));
