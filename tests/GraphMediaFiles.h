@@ -58,7 +58,8 @@ inline const MediaFile mediaFiles[] = {
     {"GraphMpeg4Pcm", ".avi", ffmpeg(picture + tone, "-t 2 -c:v mpeg4" + gop + " -c:a pcm_s16le -ac 2"), 0, 1,
      videoAudio, MEDIASUBTYPE_YUY2},
     // Raw RGB in AVI: its type names the pixel format by bit depth alone.
-    {"GraphRawBgr", ".avi", ffmpeg(picture, "-t 1 -c:v rawvideo -pix_fmt bgr24"), 0, -1, {L"Video"}, MEDIASUBTYPE_RGB24},
+    {"GraphRawBgr", ".avi", ffmpeg(picture, "-t 1 -c:v rawvideo -pix_fmt bgr24"), 0, -1, {L"Video"},
+     MEDIASUBTYPE_RGB24},
     // Audio packets larger than a source's first buffers: a second of PCM each.
     {"GraphFfv1LongPcm", ".nut",
      ffmpeg(picture + lavfi("sine=frequency=440:sample_rate=44100:samples_per_frame=44100"),
@@ -97,11 +98,8 @@ inline std::vector<Bytes> ffmpegPictures(const std::string& path, int index, con
     AvFramePtr frame(av_frame_alloc());
     for (bool more = true; more;) {
         more = av_read_frame(context, packet.get()) >= 0;
-        if (more && packet->stream_index != index) {
-            av_packet_unref(packet.get());
-            continue;
-        }
-        avcodec_send_packet(decoder.get(), more ? packet.get() : nullptr);
+        if (!more || packet->stream_index == index)
+            avcodec_send_packet(decoder.get(), more ? packet.get() : nullptr);
         av_packet_unref(packet.get());
         while (avcodec_receive_frame(decoder.get(), frame.get()) == 0) {
             pictures.emplace_back(output.biSizeImage);
