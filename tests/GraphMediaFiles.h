@@ -130,10 +130,9 @@ inline Bytes toolDecode(const MediaFile& file, bool video)
 // ffprobe's values of the entries asked for one stream, a line for each section or packet.
 inline std::string ffprobeEntries(const MediaFile& file, int index, const std::string& entries)
 {
+    const std::string options = "-v error -of csv=p=0 -select_streams " + std::to_string(index) + " -show_entries ";
     std::string text;
-    if (run("ffprobe -v error -of csv=p=0 -select_streams " + std::to_string(index) + " -show_entries " + entries + " " +
-                quote(file.path()),
-            &text) != 0)
+    if (run("ffprobe " + options + entries + " " + quote(file.path()), &text) != 0)
         throw std::runtime_error("ffprobe failed on " + file.path());
     return text;
 }

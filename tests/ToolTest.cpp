@@ -158,9 +158,8 @@ TEST(Tool, CodecsAndConvertWriteThroughTheWriter)
     const std::string wmv = mediaFile("GraphWmv2Wma2").path();
     std::tie(code, text) = ombrix("convert " + uyvy + " " + copy);
     EXPECT_EQ(std::pair(0, copy + ": 10 frames, 8000 sample frames\n"), std::pair(code, text));
-    const std::string raw = " -f rawvideo -pix_fmt uyvy422 -", audio = " -vn -f s16le -";
-    EXPECT_TRUE(decode("-i " + quote(copy) + raw) == decode("-i " + quote(uyvy) + raw));
-    EXPECT_TRUE(decode("-i " + quote(copy) + audio) == decode("-i " + quote(uyvy) + audio));
+    for (const std::string output : {" -f rawvideo -pix_fmt uyvy422 -", " -vn -f s16le -"})
+        EXPECT_TRUE(decode("-i " + quote(copy) + output) == decode("-i " + quote(uyvy) + output)) << output;
 
     std::tie(code, text) = ombrix("convert " + wmv + " " + rgb + " --video-codec 'uncompressed (bgr24)'");
     EXPECT_EQ(0, code) << text;
