@@ -40,8 +40,8 @@ struct FileCase {
     const char* name;
     bool exactAudio;  // lossless audio: every window exact
     bool otherRates;  // 25 frames per second, read at 50/1 and 30000/1001 too
-    // The query's lengths are each stream's as ffprobe gives it; not for NUT, whose streams it ends
-    // at their last packet's start.
+    // The query's lengths are each stream's as ffprobe gives it; not for NUT, which states no stream
+    // lengths: the query takes the file's, which FFmpeg ends at the last packet's start.
     bool queryLengths = true;
 };
 
