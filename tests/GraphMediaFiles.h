@@ -7,6 +7,7 @@
 
 #include "MediaFiles.h"
 #include "TestSupport.h"
+#include "platform/com/Guids.h"
 #include "platform/ffmpeg/AvPointers.h"
 #include "platform/vfw/DibConverter.h"
 
@@ -17,8 +18,7 @@ struct MediaFile {
     int video;  // stream numbers, -1 for none
     int audio;
     std::vector<std::wstring> pins;  // the source's output pins, in order
-    FOURCC output;                   // the pictures' DIB: UYVY, YUY2, or BI_RGB
-    WORD bits;
+    GUID subtype;                    // the pictures' type: UYVY, YUY2, RGB24 or RGB32
     // How far samples after a seek may stray from a decode from the start: AAC's and MPEG audio's
     // decoders keep state that a flush does not reset (up to 6 seen); a misplaced block differs
     // by thousands.
@@ -38,32 +38,33 @@ inline const std::vector<std::wstring> videoAudio = {L"Video", L"Audio"};
 inline MediaFile dv(const char* name, const std::string& size, const std::string& rate, const std::string& format)
 {
     return {name, ".dv", ffmpeg(testsrc(size, rate) + lavfi("sine=frequency=440:sample_rate=48000"), "-t 1 -pix_fmt " + format + " -ac 2 -f dv"),
-            0, 1, videoAudio, FCC("UYVY"), 16};
+            0, 1, videoAudio, MEDIASUBTYPE_UYVY};
 }
 
 inline const MediaFile mediaFiles[] = {
     {"GraphWmv2Wma2", ".wmv", ffmpeg(picture + tone, "-t 2 -c:v wmv2 -c:a wmav2 -ac 2"), 0, 1,
-     {L"Raw Video 0", L"Raw Audio 1"}, FCC("YUY2"), 16},
-    {"GraphWmv1", ".wmv", ffmpeg(picture, "-t 2 -c:v wmv1"), 0, -1, {L"Raw Video 0"}, BI_RGB, 24},
+     {L"Raw Video 0", L"Raw Audio 1"}, MEDIASUBTYPE_YUY2},
+    {"GraphWmv1", ".wmv", ffmpeg(picture, "-t 2 -c:v wmv1"), 0, -1, {L"Raw Video 0"}, MEDIASUBTYPE_RGB24},
     {"GraphWma2", ".wma", ffmpeg(lavfi("sine=frequency=300:sample_rate=22050"), "-t 2 -c:a wmav2"), -1, 0,
-     {L"Raw Audio 0"}, 0, 0},
+     {L"Raw Audio 0"}, {}},
     {"GraphH264Aac", ".mp4", ffmpeg(picture + tone, "-t 2 -c:v libx264 -preset veryfast" + gop + " -c:a aac"), 0, 1,
-     videoAudio, BI_RGB, 32, 8},
+     videoAudio, MEDIASUBTYPE_RGB32, 8},
     {"GraphFfv1Flac", ".mkv", ffmpeg(picture + tone, "-t 2 -c:v ffv1 -pix_fmt yuv422p -c:a flac"), 0, 1, videoAudio,
-     FCC("UYVY"), 16, 0, true},
+     MEDIASUBTYPE_UYVY, 0, true},
     {"GraphMpeg2Mp2", ".mpg", ffmpeg(picture + tone, "-t 2 -c:v mpeg2video" + gop + " -c:a mp2 -f mpeg"), 0, 1,
-     videoAudio, FCC("UYVY"), 16, 8},
+     videoAudio, MEDIASUBTYPE_UYVY, 8},
     dv("GraphDvPal", "720x576", "25", "yuv420p"),
     dv("GraphDvNtsc", "720x480", "30000/1001", "yuv411p"),
     {"GraphMpeg4Pcm", ".avi", ffmpeg(picture + tone, "-t 2 -c:v mpeg4" + gop + " -c:a pcm_s16le -ac 2"), 0, 1,
-     videoAudio, FCC("YUY2"), 16},
+     videoAudio, MEDIASUBTYPE_YUY2},
     // Raw RGB in AVI: its type names the pixel format by bit depth alone.
-    {"GraphRawBgr", ".avi", ffmpeg(picture, "-t 1 -c:v rawvideo -pix_fmt bgr24"), 0, -1, {L"Video"}, BI_RGB, 24},
+    {"GraphRawBgr", ".avi", ffmpeg(picture, "-t 1 -c:v rawvideo -pix_fmt bgr24"), 0, -1, {L"Video"},
+     MEDIASUBTYPE_RGB24},
     // Audio packets larger than a source's first buffers: a second of PCM each.
     {"GraphFfv1LongPcm", ".nut",
      ffmpeg(picture + lavfi("sine=frequency=440:sample_rate=44100:samples_per_frame=44100"),
             "-t 2 -c:v ffv1 -pix_fmt yuv422p -c:a pcm_s16le -ac 2"),
-     0, 1, videoAudio, FCC("UYVY"), 16, 0, true},
+     0, 1, videoAudio, MEDIASUBTYPE_UYVY, 0, true},
 };
 
 inline const MediaFile& mediaFile(const std::string& name)
@@ -97,11 +98,8 @@ inline std::vector<Bytes> ffmpegPictures(const std::string& path, int index, con
     AvFramePtr frame(av_frame_alloc());
     for (bool more = true; more;) {
         more = av_read_frame(context, packet.get()) >= 0;
-        if (more && packet->stream_index != index) {
-            av_packet_unref(packet.get());
-            continue;
-        }
-        avcodec_send_packet(decoder.get(), more ? packet.get() : nullptr);
+        if (!more || packet->stream_index == index)
+            avcodec_send_packet(decoder.get(), more ? packet.get() : nullptr);
         av_packet_unref(packet.get());
         while (avcodec_receive_frame(decoder.get(), frame.get()) == 0) {
             pictures.emplace_back(output.biSizeImage);
@@ -132,10 +130,9 @@ inline Bytes toolDecode(const MediaFile& file, bool video)
 // ffprobe's values of the entries asked for one stream, a line for each section or packet.
 inline std::string ffprobeEntries(const MediaFile& file, int index, const std::string& entries)
 {
+    const std::string options = "-v error -of csv=p=0 -select_streams " + std::to_string(index) + " -show_entries ";
     std::string text;
-    if (run("ffprobe -v error -of csv=p=0 -select_streams " + std::to_string(index) + " -show_entries " + entries + " " +
-                quote(file.path()),
-            &text) != 0)
+    if (run("ffprobe " + options + entries + " " + quote(file.path()), &text) != 0)
         throw std::runtime_error("ffprobe failed on " + file.path());
     return text;
 }

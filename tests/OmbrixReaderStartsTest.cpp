@@ -1,4 +1,4 @@
-// The reader's use count, watched through the graph of the file source it made; loads while
+// The reader's use count, watched through the graph it made; loads while
 // stopped; a graph that cannot be put together again; a source that takes no position; readers
 // destroyed in use.
 #include "DShowTestFilters.h"
@@ -7,38 +7,26 @@
 #include "graphread/WindowsMediaAVFile.h"
 #include "platform/com/ClassTable.h"
 #include "platform/com/ComRef.h"
+#include "platform/dshow/FilterGraph.h"
 
 namespace {
 
 using testing::Return;
 
-// While it lives, the file sources are made through it, and the last one's graph can be watched.
+// While it lives, filter graphs are made through it, and the last one made can be watched.
 class GraphProbe {
 public:
     GraphProbe()
     {
-        originals[0] = *FindClass(CLSID_AsyncReader);
-        originals[1] = *FindClass(CLSID_WMAsfReader);
-        AddClass(ClassEntry{originals[0].clsid, originals[0].name, originals[0].merit, {}, Make<0>});
-        AddClass(ClassEntry{originals[1].clsid, originals[1].name, originals[1].merit, {}, Make<1>});
+        original = *FindClass(CLSID_FilterGraph);
+        AddClass({original.clsid, original.name, original.merit, original.inputTypes, Make});
     }
-    ~GraphProbe()
-    {
-        for (const ClassEntry& entry : originals)
-            AddClass(entry);
-    }
-    ComRef<IFilterGraph> Graph() const
-    {
-        FILTER_INFO info{};
-        ComRef<IBaseFilter> source;
-        made->NonDelegatingQueryInterface(IID_IBaseFilter, reinterpret_cast<void**>(source.out()));
-        source->QueryFilterInfo(&info);
-        return ComRef<IFilterGraph>::Adopt(info.pGraph);
-    }
+    ~GraphProbe() { AddClass(original); }
+    FilterGraph* Graph() const { return static_cast<FilterGraph*>(made); }
     OAFilterState State() const
     {
         OAFilterState state = -1;
-        QueryRef<IMediaControl>(Graph().get(), IID_IMediaControl)->GetState(0, &state);
+        Graph()->GetState(0, &state);
         return state;
     }
     // Whether any pin of the graph is connected.
@@ -50,71 +38,58 @@ public:
         for (IBaseFilter* filter; filters->Next(1, &filter, nullptr) == S_OK; filter->Release()) {
             ComRef<IEnumPins> pins;
             filter->EnumPins(pins.out());
-            for (IPin* pin; pins->Next(1, &pin, nullptr) == S_OK; pin->Release()) {
-                ComRef<IPin> peer;
-                connected |= pin->ConnectedTo(peer.out()) == S_OK;
-            }
+            for (IPin* pin; pins->Next(1, &pin, nullptr) == S_OK; pin->Release())
+                connected |= pin->ConnectedTo(ComRef<IPin>().out()) == S_OK;  // the peer released at once
         }
         return connected;
     }
 
 private:
-    template <int I>
-    static CUnknown* Make(IUnknown* outer, HRESULT* result)
-    {
-        return made = originals[I].create(outer, result);
-    }
-    static inline ClassEntry originals[2];
+    static CUnknown* Make(IUnknown* outer, HRESULT* result) { return made = original.create(outer, result); }
+    static inline ClassEntry original;
     static inline CUnknown* made = nullptr;
 };
 
-struct StartCase {
-    const char* name;
-    bool keptConnected;  // the ASF Reader's graph stays connected while stopped
-};
-
-class OmbrixReaderStarts : public testing::TestWithParam<StartCase> {};
-
-TEST_P(OmbrixReaderStarts, CountsStopTheGraphAndStartItAgain)
+// Counts stop the graph (the ASF Reader's stays connected while stopped, others are taken apart), a
+// load starts it for itself, and a start puts it together again: the same frame and samples.
+TEST(OmbrixReaderStarts, CountsStopTheGraphAndStartItAgain)
 {
-    GraphProbe probe;
-    const auto reader = openReader(mediaFile(GetParam().name).path());
-    ASSERT_FALSE(reader->Error());
-    EXPECT_EQ(State_Running, probe.State());
-    const Bytes frame = copyFrame(*reader, 7, 25, 1);
-    ASSERT_FALSE(frame.empty());
-    Bytes pcm(4000), again(4000);
-    ASSERT_TRUE(reader->LoadAudioSamples(pcm.data(), 1000, 1000, false));
-    reader->ReleaseVideoFrame(nullptr);
-    reader->AddStart();
-    reader->AddStart();
-    reader->ReleaseStart();
-    reader->ReleaseStart();
-    EXPECT_EQ(State_Running, probe.State());
-    // The constructor's count, the last one.
-    reader->ReleaseStart();
-    EXPECT_EQ(State_Stopped, probe.State());
-    EXPECT_EQ(GetParam().keptConnected, probe.Connected());
-    // A load starts the graph for itself, and a frame out keeps it running.
-    unsigned char* bits = reader->LoadVideoFrame(7, 25, 1, false);
-    ASSERT_TRUE(bits);
-    EXPECT_TRUE(std::equal(frame.begin(), frame.end(), bits));
-    EXPECT_EQ(State_Running, probe.State());
-    reader->ReleaseVideoFrame(bits);
-    EXPECT_EQ(State_Stopped, probe.State());
-    reader->AddStart();
-    EXPECT_TRUE(probe.Connected());
-    EXPECT_TRUE(reader->LoadAudioSamples(again.data(), 1000, 1000, false));
-    // AAC's decoder keeps state that a restart does not reset (see the file table's slack).
-    const int slack = mediaFile(GetParam().name).audioSlack;
-    const int16_t *before = reinterpret_cast<const int16_t*>(pcm.data()), *after = reinterpret_cast<const int16_t*>(again.data());
-    EXPECT_TRUE(std::equal(after, after + again.size() / 2, before, [&](int a, int b) { return std::abs(a - b) <= slack; }));
-    EXPECT_EQ(frame, copyFrame(*reader, 7, 25, 1));
+    for (auto [name, keptConnected] : {std::pair{"GraphWmv2Wma2", true}, {"GraphH264Aac", false}}) {
+        SCOPED_TRACE(name);
+        GraphProbe probe;
+        const auto reader = openReader(mediaFile(name).path());
+        ASSERT_FALSE(reader->Error());
+        EXPECT_EQ(State_Running, probe.State());
+        const Bytes frame = copyFrame(*reader, 7, 25, 1);
+        ASSERT_FALSE(frame.empty());
+        std::vector<int16_t> pcm(2000), again(2000);
+        ASSERT_TRUE(reader->LoadAudioSamples(pcm.data(), 1000, 1000, false));
+        reader->ReleaseVideoFrame(nullptr);
+        reader->AddStart();
+        reader->AddStart();
+        reader->ReleaseStart();
+        reader->ReleaseStart();
+        EXPECT_EQ(State_Running, probe.State());
+        // The constructor's count, the last one.
+        reader->ReleaseStart();
+        EXPECT_EQ(State_Stopped, probe.State());
+        EXPECT_EQ(keptConnected, probe.Connected());
+        // A load starts the graph for itself, and a frame out keeps it running.
+        unsigned char* bits = reader->LoadVideoFrame(7, 25, 1, false);
+        ASSERT_TRUE(bits);
+        EXPECT_TRUE(std::equal(frame.begin(), frame.end(), bits));
+        EXPECT_EQ(State_Running, probe.State());
+        reader->ReleaseVideoFrame(bits);
+        EXPECT_EQ(State_Stopped, probe.State());
+        reader->AddStart();
+        EXPECT_TRUE(probe.Connected());
+        EXPECT_TRUE(reader->LoadAudioSamples(again.data(), 1000, 1000, false));
+        // AAC's decoder keeps state that a restart does not reset (see the file table's slack).
+        const auto near = [slack = mediaFile(name).audioSlack](int a, int b) { return std::abs(a - b) <= slack; };
+        EXPECT_TRUE(std::equal(again.begin(), again.end(), pcm.begin(), near));
+        EXPECT_EQ(frame, copyFrame(*reader, 7, 25, 1));
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(OmbrixReader, OmbrixReaderStarts,
-                         testing::Values(StartCase{"GraphWmv2Wma2", true}, StartCase{"GraphH264Aac", false}),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 // Stopped, the graph reader answers at once: no frame, and silence.
 TEST(OmbrixReaderStopped, LoadsWhileStoppedAndTimelinesWithoutFrames)
@@ -182,30 +157,21 @@ TEST(OmbrixReaderReconnect, FailedReconnectionLeavesTheReaderStopped)
     }, "reconnection");
 }
 
-struct DestroyCase {
-    const char* what;
-    bool frameOut, held;
-};
-
-class OmbrixReaderDestroyed : public testing::TestWithParam<DestroyCase> {};
-
-TEST_P(OmbrixReaderDestroyed, LeaksNothingAndReturns)
+// Destroyed with a frame out, with the stream held, or both: it leaks nothing and returns.
+TEST(OmbrixReaderDestroyed, InUseLeaksNothingAndReturns)
 {
-    expectInChild([] {
-        auto reader = openReader(mediaFile("GraphH264Aac").path());
-        if (GetParam().frameOut && !reader->LoadVideoFrame(3, 25, 1, false))
-            return false;
-        if (GetParam().held)
-            reader->AddStart();
-        reader.reset();
-        return true;
-    }, GetParam().what);
+    for (auto [what, frameOut, held] :
+         {std::tuple{"frame out", true, false}, {"stream held", false, true}, {"both", true, true}})
+        expectInChild([&, frameOut = frameOut, held = held] {
+            auto reader = openReader(mediaFile("GraphH264Aac").path());
+            if (frameOut && !reader->LoadVideoFrame(3, 25, 1, false))
+                return false;
+            if (held)
+                reader->AddStart();
+            reader.reset();
+            return true;
+        }, what);
 }
-
-INSTANTIATE_TEST_SUITE_P(OmbrixReader, OmbrixReaderDestroyed,
-                         testing::Values(DestroyCase{"FrameOut", true, false}, DestroyCase{"StreamHeld", false, true},
-                                         DestroyCase{"Both", true, true}),
-                         [](const auto& info) { return std::string(info.param.what); });
 
 // A file source of Frames pictures of 8x2 RGB32, 100 units each (a whole file shorter than 10 ms),
 // that takes no position.

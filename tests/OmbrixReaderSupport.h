@@ -1,5 +1,4 @@
-// What the reader suites share: a facade opened on a file, and FFmpeg's pictures in the format
-// its record reports.
+// What the reader suites share: a facade opened on a file, and a copy of the frame it gives.
 #pragma once
 
 #include <memory>
@@ -11,11 +10,6 @@ inline std::unique_ptr<OmbrixReader> openReader(const std::string& path, std::ve
 {
     return std::make_unique<OmbrixReader>(const_cast<char*>(path.c_str()), false, false,
                                           colors.empty() ? nullptr : colors.data(), unsigned(colors.size()), 0);
-}
-
-inline std::vector<Bytes> expectedFrames(const MediaFile& file, const Ombrix_FileInfo& info)
-{
-    return ffmpegPictures(file.path(), file.video, readerDib(info));
 }
 
 // A copy of the frame, empty when none came.

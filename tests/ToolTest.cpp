@@ -32,25 +32,6 @@ std::string decode(const std::string& arguments, int n = -1)
     return out;
 }
 
-// The picture written to png is the ffmpeg tool's frame n of file, of that many pixels, to within 2.
-void expectFfmpegsFrame(const std::string& file, int n, const std::string& png, size_t pixels)
-{
-    const std::string expected = decode("-i " + quote(file), n), got = decode("-i " + quote(png), 0);
-    ASSERT_TRUE(expected.size() == pixels * 3 && got.size() == expected.size()) << png;
-    int worst = 0;
-    for (size_t i = 0; i < got.size(); i++)
-        worst = std::max(worst, std::abs(int(uint8_t(got[i])) - int(uint8_t(expected[i]))));
-    EXPECT_LE(worst, 2) << png;
-}
-
-// The sample frames of a WAV file as 16-bit PCM, resampled to rate and channels: a header
-// that does not hold them changes the samples.
-std::string pcm(const std::string& wav, int rate, int channels)
-{
-    return decode("-i " + quote(wav) + " -ar " + std::to_string(rate) + " -ac " + std::to_string(channels) +
-                  " -f s16le -");
-}
-
 // A file of the suite, whose two movies are made once: 61 pixels wide, so that RGB rows are padded
 // to 4 bytes and UYVY rows end in half a pixel pair.
 std::string path(const std::string& name)
@@ -66,29 +47,13 @@ std::string path(const std::string& name)
     return dir.path(name);
 }
 
-std::string pictureSize(const std::string& png)
-{
-    std::string size;
-    run("ffprobe -v error -show_entries stream=width,height -of csv=p=0 " + quote(png), &size);
-    return size;
-}
-
-const std::string& wmv()
-{
-    static const std::string file = mediaFile("GraphWmv2Wma2").path();
-    return file;
-}
-
-// What readEach makes.
-const char* const written[] = {"frame-0.png", "frame-5.png", "frame-9.png", "a.wav", "sheet.png"};
-
-// Runs frames (0, 5 and 9), audio (5001 sample frames from 1234) and thumbs (5 in 2 columns, 40
+// Runs frames (9, 0 and 5), audio (5001 sample frames from 1234) and thumbs (5 in 2 columns, 40
 // pixels wide) on a file, with words added; the folder of the files they wrote.
 std::string readEach(const std::string& file, const std::string& words)
 {
     const std::string folder = path(std::filesystem::path(file).filename().string() + "-read" + words);
     for (const std::string& command :
-         {"frames " + file + " 0 5 9 -o " + folder, "audio " + file + " 1234 5001 -o " + folder + "/a.wav",
+         {"frames " + file + " 9 0 5 -o " + folder, "audio " + file + " 1234 5001 -o " + folder + "/a.wav",
           "thumbs " + file + " --count 5 --columns 2 --width 40 -o " + folder + "/sheet.png"}) {
         auto [code, text] = ombrix(command + " " + words);
         EXPECT_EQ(code, 0) << command << " " << words << "\n" << text;
@@ -96,38 +61,54 @@ std::string readEach(const std::string& file, const std::string& words)
     return folder + "/";
 }
 
-TEST(Tool, InfoJsonAndFramesAreFfmpegsPicturesTopDown)
+// What readEach wrote from a file is the ffmpeg tool's decoding: its frames, of that many pixels, to
+// within 2; its samples exactly (the file's rate, two channels); a sheet of this size.
+void expectFfmpegsReading(const std::string& file, const std::string& folder, size_t pixels, int rate,
+                          const std::string& sheet)
 {
-    for (auto [file, colorSpace] : {std::pair{"rgb.avi", "3"}, {"uyvy.avi", "1"}}) {
+    for (int n : {0, 5, 9}) {
+        const std::string png = folder + "frame-" + std::to_string(n) + ".png";
+        const std::string expected = decode("-i " + quote(file), n), got = decode("-i " + quote(png), 0);
+        ASSERT_TRUE(expected.size() == pixels * 3 && got.size() == expected.size()) << png;
+        int worst = 0;
+        for (size_t i = 0; i < got.size(); i++)
+            worst = std::max(worst, std::abs(int(uint8_t(got[i])) - int(uint8_t(expected[i]))));
+        EXPECT_LE(worst, 2) << png;
+    }
+    const std::string all = decode("-i " + quote(file) + " -vn -f s16le -");
+    ASSERT_GE(all.size(), (1234u + 5001) * 4);
+    // Resampled to the file's rate: a header that does not hold the samples' rate and channels
+    // changes them.
+    const std::string wav = "-i " + quote(folder + "a.wav") + " -ar " + std::to_string(rate) + " -ac 2 -f s16le -";
+    EXPECT_TRUE(decode(wav) == all.substr(1234 * 4, 5001 * 4));
+    std::string size;
+    run("ffprobe -v error -show_entries stream=width,height -of csv=p=0 " + quote(folder + "sheet.png"), &size);
+    EXPECT_EQ(size, sheet);
+}
+
+// info --json gives the file, then an object of fields for each reader and for the query. Frames,
+// audio and thumbs give the ffmpeg tool's pictures (top down) and samples, for RGB rows and UYVY
+// rows alike; through the graph reader the lossless RGB file gives the same files byte for byte.
+TEST(Tool, InfoJsonAndReadingAreFfmpegs)
+{
+    for (auto [file, colorSpace, rgb] : {std::tuple{"rgb.avi", "3", true}, {"uyvy.avi", "1", false}}) {
         auto [code, text] = ombrix("info --json " + path(file));
         ASSERT_EQ(code, 0) << text;
-        // The file, then an object of fields for each reader and for the query.
         const std::regex json(R"(\{\n  "File": [^\n]+)"
                               R"((,\n  "\w+": \{\n(    "\w+": [^\n]+,\n)*    "\w+": [^\n]+\n  \})+\n\}\n)");
         EXPECT_TRUE(std::regex_match(text, json)) << text;
         for (const std::string& field : std::vector<std::string>{"\"NumFrames\": 10,", "\"Width\": 61,",
              "\"NumSamples\": 8000,", "\"HasAudio\": true,", "\"ColorSpace\": " + std::string(colorSpace) + ","})
             EXPECT_NE(text.find(field), std::string::npos) << field;
-
-        const std::string folder = path(std::string(file) + "-frames");
-        std::tie(code, text) = ombrix("frames " + path(file) + " 9 0 6 -o " + folder);
-        ASSERT_EQ(code, 0) << text;
-        for (int n : {0, 6, 9})
-            expectFfmpegsFrame(path(file), n, folder + "/frame-" + std::to_string(n) + ".png", 61 * 45);
+        const std::string avi = readEach(path(file), "");
+        // Three rows of two 40x29 thumbnails, 4 pixels apart and around.
+        expectFfmpegsReading(path(file), avi, 61 * 45, 8000, "92,103\n");
+        if (!rgb)
+            continue;
+        const std::string graph = readEach(path(file), "--graph");
+        for (const char* name : {"frame-0.png", "frame-5.png", "frame-9.png", "a.wav", "sheet.png"})
+            EXPECT_TRUE(!readFile(avi + name).empty() && readFile(avi + name) == readFile(graph + name)) << name;
     }
-}
-
-TEST(Tool, AudioIsFfmpegsDecodeAndThumbsMakeASheet)
-{
-    ASSERT_EQ(ombrix("audio " + path("rgb.avi") + " 1234 5001 -o " + path("a.wav")).first, 0);
-    const std::string all = decode("-i " + path("rgb.avi") + " -vn -f s16le -");
-    ASSERT_EQ(all.size(), 8000u * 4);
-    EXPECT_TRUE(pcm(path("a.wav"), 8000, 2) == all.substr(1234 * 4, 5001 * 4));
-
-    const std::string sheet = path("sheet.png");
-    ASSERT_EQ(ombrix("thumbs " + path("uyvy.avi") + " -o " + sheet + " --count 5 --columns 2 --width 40").first, 0);
-    // Three rows of two 40x29 thumbnails, 4 pixels apart and around.
-    EXPECT_EQ(pictureSize(sheet), "92,103\n");
 }
 
 // Each reader's record in a column of its own, the AVI reader's for AVI and WAV files only, and
@@ -136,11 +117,12 @@ TEST(Tool, InfoShowsEachReadersRecordInItsColumn)
 {
     // An AVI not named .avi: the AVI reader refuses it, the graph reader opens it.
     std::filesystem::copy_file(path("rgb.avi"), path("rgb.bin"));
+    const std::string wmv = mediaFile("GraphWmv2Wma2").path();
     const struct { std::string arguments; std::vector<std::string> rows; } cases[] = {
         {"info " + path("rgb.avi"),
          {" +AVIReader +OmbrixReader +Ombrix_GetFileInfo", "Opened +yes +yes +yes", "Width +61 +61 +0",
           "NumFrames +10 +0 +0", "ColorSpace +3 \\(RGB24\\) +3 \\(RGB24\\) +0 \\(none\\)", "IsValid +1 +0 +0"}},
-        {"info " + wmv(),
+        {"info " + wmv,
          {" +OmbrixReader +Ombrix_GetFileInfo", "Width +160 +0", "SampleRate +44100 +0", "HasAudio +yes +yes"}},
         {"info " + path("rgb.bin"),
          {"Opened +no: the reader takes only files named \\.avi or \\.wav +yes +yes", "Width +- +61 +0"}},
@@ -156,21 +138,11 @@ TEST(Tool, InfoShowsEachReadersRecordInItsColumn)
     }
 }
 
-// A Windows Media file goes to the graph reader by itself: FFmpeg's pictures and samples. Through
-// the graph reader a lossless AVI gives what the AVI reader gives, byte for byte.
-TEST(Tool, GraphReaderServesFramesAudioAndThumbs)
+// A Windows Media file goes to the graph reader by itself: FFmpeg's pictures and samples.
+TEST(Tool, GraphReaderServesWindowsMedia)
 {
-    const std::string fromWmv = readEach(wmv(), "");
-    for (int n : {0, 5, 9})
-        expectFfmpegsFrame(wmv(), n, fromWmv + "frame-" + std::to_string(n) + ".png", 160 * 120);
-    const std::string all = decode("-i " + quote(wmv()) + " -vn -f s16le -");
-    ASSERT_GE(all.size(), (1234u + 5001) * 4);
-    EXPECT_TRUE(pcm(fromWmv + "a.wav", 44100, 2) == all.substr(1234 * 4, 5001 * 4));
-    EXPECT_EQ(pictureSize(fromWmv + "sheet.png"), "92,106\n");  // 40x30 thumbnails
-
-    const std::string avi = readEach(path("rgb.avi"), ""), graph = readEach(path("rgb.avi"), "--graph");
-    for (const char* name : written)
-        EXPECT_TRUE(!readFile(avi + name).empty() && readFile(avi + name) == readFile(graph + name)) << name;
+    const std::string wmv = mediaFile("GraphWmv2Wma2").path();
+    expectFfmpegsReading(wmv, readEach(wmv, ""), 160 * 120, 44100, "92,106\n");  // 40x30 thumbnails
 }
 
 // codecs lists the writer's entries; convert rewrites a file through the writer: stored frames the
@@ -183,17 +155,17 @@ TEST(Tool, CodecsAndConvertWriteThroughTheWriter)
         EXPECT_NE(text.find(entry), std::string::npos) << entry << "\n" << text;
 
     const std::string uyvy = path("uyvy.avi"), copy = path("copy.avi"), rgb = path("from-wmv.avi");
+    const std::string wmv = mediaFile("GraphWmv2Wma2").path();
     std::tie(code, text) = ombrix("convert " + uyvy + " " + copy);
     EXPECT_EQ(std::pair(0, copy + ": 10 frames, 8000 sample frames\n"), std::pair(code, text));
-    const std::string raw = " -f rawvideo -pix_fmt uyvy422 -", audio = " -vn -f s16le -";
-    EXPECT_TRUE(decode("-i " + quote(copy) + raw) == decode("-i " + quote(uyvy) + raw));
-    EXPECT_TRUE(decode("-i " + quote(copy) + audio) == decode("-i " + quote(uyvy) + audio));
+    for (const std::string output : {" -f rawvideo -pix_fmt uyvy422 -", " -vn -f s16le -"})
+        EXPECT_TRUE(decode("-i " + quote(copy) + output) == decode("-i " + quote(uyvy) + output)) << output;
 
-    std::tie(code, text) = ombrix("convert " + wmv() + " " + rgb + " --video-codec 'uncompressed (bgr24)'");
+    std::tie(code, text) = ombrix("convert " + wmv + " " + rgb + " --video-codec 'uncompressed (bgr24)'");
     EXPECT_EQ(0, code) << text;
     for (int n : {0, 9}) {
         // Through the graph reader's UYVY and back to RGB: near the ffmpeg tool's RGB, not equal.
-        const std::string got = decode("-i " + quote(rgb), n), want = decode("-i " + quote(wmv()), n);
+        const std::string got = decode("-i " + quote(rgb), n), want = decode("-i " + quote(wmv), n);
         ASSERT_EQ(want.size(), got.size());
         double difference = 0;
         for (size_t i = 0; i < got.size(); i++)
