@@ -11,6 +11,7 @@
 #include <initializer_list>
 #include <mutex>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "platform/dshow/Streams.h"
@@ -116,7 +117,8 @@ struct MockSeeking : IMediaSeeking {
 
 class TestStream : public CSourceStream {
 public:
-    TestStream(HRESULT* result, CSource* filter, int count) : CSourceStream("TestStream", result, filter, L"Out"), m_Count(count) {}
+    TestStream(HRESULT* result, CSource* filter, int count)
+        : CSourceStream("TestStream", result, filter, L"Out"), m_Count(count) {}
 
     HRESULT GetMediaType(CMediaType* type) override { return type->Set(TestType()); }
     HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override
@@ -125,9 +127,8 @@ public:
     }
     HRESULT NonDelegatingQueryInterface(REFIID iid, void** object) override
     {
-        if (iid == IID_IMediaSeeking && m_pSeeking)
-            return GetInterface(m_pSeeking, object);
-        return CSourceStream::NonDelegatingQueryInterface(iid, object);
+        return iid == IID_IMediaSeeking && m_pSeeking ? GetInterface(m_pSeeking, object)
+                                                      : CSourceStream::NonDelegatingQueryInterface(iid, object);
     }
 
     IMediaSeeking* m_pSeeking = nullptr;  // answered for when set
@@ -153,13 +154,13 @@ private:
 
 class TestSource : public CSource {
 public:
-    explicit TestSource(int count) : CSource("TestSource", nullptr, GUID_NULL)
+    explicit TestSource(int count)
+        : CSource("TestSource", nullptr, GUID_NULL), m_pStream(new TestStream(&m_Result, this, count))
     {
-        HRESULT hr = S_OK;
-        m_pStream = new TestStream(&hr, this, count);
         AddRef();
     }
-    TestStream* m_pStream;
+    HRESULT m_Result = S_OK;
+    TestStream* const m_pStream;  // deleted by CSource
 };
 
 // The renderer's own pin, embedded in it: asks for 16-byte alignment.
@@ -182,7 +183,10 @@ public:
     }
     ~TestRenderer() override { m_pInputPin = nullptr; }
 
-    HRESULT CheckMediaType(const CMediaType* type) override { return m_bAcceptAll || *type == TestType() ? S_OK : E_FAIL; }
+    HRESULT CheckMediaType(const CMediaType* type) override
+    {
+        return m_bAcceptAll || *type == TestType() ? S_OK : E_FAIL;
+    }
     HRESULT DoRenderSample(IMediaSample* sample) override
     {
         {
@@ -264,15 +268,12 @@ public:
     HRESULT Notify(LONG code, LONG_PTR param1, LONG_PTR param2) override
     {
         std::lock_guard<std::mutex> lock(m_Lock);
-        m_Events.push_back({code, param1, param2});
+        m_Events.emplace_back(code, param1, param2);
         if (code == EC_COMPLETE)
             m_Complete.Set();
         return S_OK;
     }
-    struct Event {
-        LONG code;
-        LONG_PTR param1, param2;
-    };
+    using Event = std::tuple<LONG, LONG_PTR, LONG_PTR>;  // code and both parameters
     std::vector<Event> Events()
     {
         std::lock_guard<std::mutex> lock(m_Lock);
