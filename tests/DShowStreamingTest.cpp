@@ -118,16 +118,6 @@ TEST_F(DShowStreaming, PausedRendererHoldsTheFirstSampleUntilRunThenRendersAtOnc
     EXPECT_EQ(std::vector{complete}, graph.Events());
 }
 
-TEST_F(DShowStreaming, StopFreesAReceiveThatWaits)
-{
-    PauseWithASampleWaiting();
-    // Stop must release the streaming thread and the held sample, or the source's stop below
-    // would wait for ever.
-    EXPECT_EQ(S_OK, renderer->Stop());
-    EXPECT_EQ(S_OK, source->Stop());
-    EXPECT_TRUE(renderer->Rendered().empty());
-}
-
 TEST_F(DShowStreaming, BeginFlushFreesAReceiveThatWaits)
 {
     PauseWithASampleWaiting();

@@ -85,8 +85,8 @@ TEST_F(PushSource, OffersOnlyTheFormatItWasSetUpWith)
     EXPECT_EQ(std::tuple(MEDIATYPE_Video, MEDIASUBTYPE_YUY2, FORMAT_VideoInfo, ULONG(691200)),
               std::tuple(type.majortype, type.subtype, type.formattype, type.GetSampleSize()));
     EXPECT_EQ(std::tuple(DWORD(691200), REFERENCE_TIME(333666), DWORD(5529600), WORD(16), DWORD(FCC("YUY2"))),
-              std::tuple(video.bmiHeader.biSizeImage, video.AvgTimePerFrame, video.dwBitRate, video.bmiHeader.biBitCount,
-                         video.bmiHeader.biCompression));
+              std::tuple(video.bmiHeader.biSizeImage, video.AvgTimePerFrame, video.dwBitRate,
+                         video.bmiHeader.biBitCount, video.bmiHeader.biCompression));
     EXPECT_EQ(6, Buffers(2).cBuffers);
     EXPECT_EQ(std::tuple(8L, 691200L), std::tuple(Buffers(8).cBuffers, Buffers(8).cbBuffer));
 
@@ -102,7 +102,8 @@ TEST_F(PushSource, OffersOnlyTheFormatItWasSetUpWith)
     const WAVEFORMATEX& wave = *reinterpret_cast<const WAVEFORMATEX*>(type.Format());
     EXPECT_EQ(std::tuple(MEDIATYPE_Audio, MEDIASUBTYPE_PCM, ULONG(18), ULONG(25632)),
               std::tuple(type.majortype, type.subtype, type.FormatLength(), type.GetSampleSize()));
-    EXPECT_EQ(std::tuple(WORD(4), DWORD(192000), WORD(1)), std::tuple(wave.nBlockAlign, wave.nAvgBytesPerSec, wave.wFormatTag));
+    EXPECT_EQ(std::tuple(WORD(4), DWORD(192000), WORD(1)),
+              std::tuple(wave.nBlockAlign, wave.nAvgBytesPerSec, wave.wFormatTag));
     EXPECT_EQ(std::tuple(10L, 6408L), std::tuple(Buffers(2).cBuffers, Buffers(2).cbBuffer));
     const CMediaType yuy2 = TestType(8, MEDIASUBTYPE_YUY2);
     EXPECT_EQ(E_INVALIDARG, source->Stream->CheckMediaType(&yuy2)) << "audio set up after video still takes video";
