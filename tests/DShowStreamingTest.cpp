@@ -9,49 +9,6 @@ using ::testing::DoAll;
 using ::testing::Return;
 using ::testing::SetArgPointee;
 
-namespace {
-
-// Passes samples on, emitting sample n (n % 3) times: none, one or two outputs per input.
-class TestTransform : public CTransformFilter {
-public:
-    explicit TestTransform(bool queued) : CTransformFilter("TestTransform", nullptr, GUID_NULL)
-    {
-        if (queued)
-            OutputPin()->UseQueue();
-        AddRef();
-    }
-
-    HRESULT CheckInputType(const CMediaType* type) override { return *type == TestType() ? S_OK : E_FAIL; }
-    HRESULT CheckTransform(const CMediaType*, const CMediaType* out) override { return CheckInputType(out); }
-    HRESULT GetMediaType(int position, CMediaType* type) override
-    {
-        return position == 0 ? type->Set(TestType()) : VFW_S_NO_MORE_ITEMS;
-    }
-    HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override
-    {
-        return SetBuffers(allocator, request, 3, 16);
-    }
-    HRESULT Receive(IMediaSample* sample) override
-    {
-        ++m_Received;
-        for (int copy = 0; copy < NumberOf(sample) % 3; ++copy) {
-            IMediaSample* out;
-            HRESULT hr = InitializeOutputSample(sample, &out);
-            if (FAILED(hr))
-                return hr;
-            SetNumber(out, NumberOf(sample));
-            hr = OutputPin()->Deliver(out);
-            out->Release();
-            if (hr != S_OK)
-                return hr;
-        }
-        return S_OK;
-    }
-    std::atomic<int> m_Received{0};
-};
-
-}  // namespace
-
 class DShowStreaming : public ::testing::Test {
 protected:
     void SetUp() override
@@ -83,7 +40,10 @@ protected:
     // Source, transform and renderer in a row, connected.
     void Chain(bool queued)
     {
-        transform = new TestTransform(queued);
+        transform = new TestTransform(GUID_NULL, MEDIASUBTYPE_RGB32, MEDIASUBTYPE_RGB32);
+        transform->AddRef();
+        if (queued)
+            transform->OutputPin()->UseQueue();
         transform->JoinFilterGraph(&graph, L"transform");
         EXPECT_EQ(S_OK, source->m_pStream->Connect(transform->InputPin(), nullptr));
         EXPECT_EQ(S_OK, transform->OutputPin()->Connect(&renderer->m_Pin, nullptr));

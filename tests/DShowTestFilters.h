@@ -1,4 +1,4 @@
-// Small filters for the base-class suites: a source of numbered samples, a renderer that records
+// Small filters for the base-class suites: a source of numbered samples, a transform, a renderer that records
 // what it renders (and can be made to block in DoRenderSample), and a graph stand-in that keeps
 // the events filters send.
 #pragma once
@@ -161,6 +161,51 @@ public:
     }
     HRESULT m_Result = S_OK;
     TestStream* const m_pStream;  // deleted by CSource
+};
+
+// Passes samples on from one subtype to another, emitting sample n (n % 3) times: none, one or
+// two outputs per input.
+class TestTransform : public CTransformFilter {
+public:
+    TestTransform(REFCLSID clsid, REFGUID input, REFGUID output)
+        : CTransformFilter("TestTransform", nullptr, clsid), m_Input(input), m_Output(output) {}
+
+    HRESULT CheckInputType(const CMediaType* in) override
+    {
+        return *in->Subtype() == m_Input ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+    }
+    HRESULT CheckTransform(const CMediaType*, const CMediaType* out) override
+    {
+        return *out->Subtype() == m_Output ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+    }
+    HRESULT GetMediaType(int position, CMediaType* type) override
+    {
+        return position ? VFW_S_NO_MORE_ITEMS : type->Set(TestType(8, m_Output));
+    }
+    HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override
+    {
+        return SetBuffers(allocator, request, 3, 16);
+    }
+    HRESULT Receive(IMediaSample* sample) override
+    {
+        ++m_Received;
+        for (int copy = 0; copy < NumberOf(sample) % 3; ++copy) {
+            IMediaSample* out;
+            HRESULT hr = InitializeOutputSample(sample, &out);
+            if (FAILED(hr))
+                return hr;
+            SetNumber(out, NumberOf(sample));
+            hr = OutputPin()->Deliver(out);
+            out->Release();
+            if (hr != S_OK)
+                return hr;
+        }
+        return S_OK;
+    }
+    std::atomic<int> m_Received{0};
+
+private:
+    const GUID m_Input, m_Output;
 };
 
 // The renderer's own pin, embedded in it: asks for 16-byte alignment.

@@ -182,41 +182,19 @@ using Rendered = dshowtest::TestRenderer::Sample;
 
 ComRef<TestRenderer> NewRenderer(char tag = 'R') { return ComRef<TestRenderer>::Adopt(new TestRenderer(tag)); }
 
-// Turns the private coded subtype into RGB32 ([0]) or YUY2 ([1]); made through the class table.
+// Turns the private coded subtype into RGB32 ([0]) or YUY2 ([1]), thinning as the test transform
+// does; made through the class table.
 std::atomic<int> decodersMade[2];
 
 template <int Kind>
-class TestDecoder final : public Tracked<CTransformFilter> {
+class TestDecoder final : public Tracked<dshowtest::TestTransform> {
 public:
-    TestDecoder() : Tracked('D', "TestDecoder", nullptr, CLSID_TestDecoder[Kind]) {}
+    TestDecoder()
+        : Tracked('D', CLSID_TestDecoder[Kind], MEDIASUBTYPE_TestCoded, Kind ? MEDIASUBTYPE_YUY2 : MEDIASUBTYPE_RGB32) {}
     static CUnknown* Create(IUnknown*, HRESULT* result)
     {
         return ++decodersMade[Kind], *result = S_OK, new TestDecoder;
     }
-    HRESULT CheckInputType(const CMediaType* in) override
-    {
-        return *in->Subtype() == MEDIASUBTYPE_TestCoded ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
-    }
-    HRESULT CheckTransform(const CMediaType*, const CMediaType* out) override
-    {
-        return *out->Subtype() == Output() ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
-    }
-    HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override
-    {
-        return dshowtest::SetBuffers(allocator, request, 2, 16);
-    }
-    HRESULT GetMediaType(int position, CMediaType* type) override
-    {
-        return position ? VFW_S_NO_MORE_ITEMS : type->Set(dshowtest::TestType(8, Output()));
-    }
-    HRESULT Transform(IMediaSample* in, IMediaSample* out) override
-    {
-        dshowtest::SetNumber(out, dshowtest::NumberOf(in));
-        return S_OK;
-    }
-
-private:
-    static GUID Output() { return Kind == 0 ? MEDIASUBTYPE_RGB32 : MEDIASUBTYPE_YUY2; }
 };
 
 // A file source stand-in: refuses to load names ending in ".bad".

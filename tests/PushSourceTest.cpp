@@ -129,23 +129,6 @@ TEST_F(PushSource, TakesTheVideoTypesOfItsColorSpace)
     EXPECT_EQ(E_INVALIDARG, source->Stream->CheckMediaType(&other));
 }
 
-// Samples reach the renderer in order with the producer's times; the sample offered when the
-// stream ends is dropped and the renderer sees the end.
-TEST_F(PushSource, HandsEachSampleOnAndEndsTheStream)
-{
-    source->SetupVideoInformation(4, 8, 2, 25, 1);
-    Start();
-    for (int n = 0; n < 3; n++)
-        Push(n);
-    ASSERT_TRUE(renderer->WaitFor(3));
-    source->SignalEndOfStream();
-    ASSERT_TRUE(graph.m_Complete.Wait(Patience));
-    const auto samples = renderer->Samples();
-    ASSERT_EQ(3u, samples.size());
-    for (int n = 0; n < 3; n++)
-        EXPECT_EQ(std::pair(n, REFERENCE_TIME(n * 1000)), std::pair(samples[n].number, samples[n].start));
-}
-
 // A sample refused downstream ends the stream there: the producer is not left waiting for an
 // offer that never comes (it may be lent the buffers offered before the refusal was known, never
 // more than the allocator holds), and the renderer still sees the end.
