@@ -12,7 +12,6 @@ TEST(DShowMediaType, CopiesCompareAndMatchPartialTemplates)
 {
     const CMediaType full = TestType();
     CMediaType b(full);
-    ASSERT_NE(full.Format(), b.Format());
     EXPECT_TRUE(full == b);
     b.Format()[0] ^= 1;
     EXPECT_FALSE(full == b);
@@ -166,32 +165,7 @@ protected:
     TestRenderer* renderer = new TestRenderer;
 };
 
-TEST_F(DShowConnection, ConnectsAndAgreesTheAllocator)
-{
-    ASSERT_EQ(S_OK, Output()->Connect(Input(), nullptr));
-    IPin* peer = nullptr;
-    ASSERT_EQ(S_OK, Input()->ConnectedTo(&peer));
-    EXPECT_EQ(Output(), peer);
-    peer->Release();
-    CMediaType type;
-    ASSERT_EQ(S_OK, Input()->ConnectionMediaType(&type));
-    EXPECT_TRUE(type == TestType());
-
-    // The input pin's own allocator, with the size the source asked for and the alignment the
-    // input pin asked for.
-    IMemAllocator* allocator = nullptr;
-    ASSERT_EQ(S_OK, renderer->m_Pin.GetAllocator(&allocator));
-    EXPECT_EQ(source->m_pStream->Allocator(), allocator);
-    ALLOCATOR_PROPERTIES properties;
-    allocator->GetProperties(&properties);
-    EXPECT_EQ(std::tuple(2L, 64L, 16L), std::tuple(properties.cBuffers, properties.cbBuffer, properties.cbAlign));
-    allocator->Release();
-
-    EXPECT_EQ(VFW_E_ALREADY_CONNECTED, Output()->Connect(Input(), nullptr));
-    EXPECT_EQ(VFW_E_ALREADY_CONNECTED, Input()->ReceiveConnection(Output(), &type));
-}
-
-TEST_F(DShowConnection, RefusalsAndTheirResults)
+TEST_F(DShowConnection, RefusalsThenAConnectionAndItsAllocator)
 {
     const CMediaType other = TestType(16);
     EXPECT_EQ(VFW_E_TYPE_NOT_ACCEPTED, Output()->Connect(Input(), &other));
@@ -215,6 +189,26 @@ TEST_F(DShowConnection, RefusalsAndTheirResults)
     EXPECT_EQ(S_OK, Output()->QueryAccept(&own));
 
     ASSERT_EQ(S_OK, Output()->Connect(Input(), nullptr));
+    ASSERT_EQ(S_OK, Input()->ConnectedTo(&peer));
+    EXPECT_EQ(Output(), peer);
+    peer->Release();
+    CMediaType type;
+    ASSERT_EQ(S_OK, Input()->ConnectionMediaType(&type));
+    EXPECT_TRUE(type == TestType());
+
+    // The input pin's own allocator, with the size the source asked for and the alignment the
+    // input pin asked for.
+    IMemAllocator* allocator = nullptr;
+    ASSERT_EQ(S_OK, renderer->m_Pin.GetAllocator(&allocator));
+    EXPECT_EQ(source->m_pStream->Allocator(), allocator);
+    ALLOCATOR_PROPERTIES properties;
+    allocator->GetProperties(&properties);
+    EXPECT_EQ(std::tuple(2L, 64L, 16L), std::tuple(properties.cBuffers, properties.cbBuffer, properties.cbAlign));
+    allocator->Release();
+
+    EXPECT_EQ(VFW_E_ALREADY_CONNECTED, Output()->Connect(Input(), nullptr));
+    EXPECT_EQ(VFW_E_ALREADY_CONNECTED, Input()->ReceiveConnection(Output(), &type));
+
     renderer->Pause();
     EXPECT_EQ(VFW_E_NOT_STOPPED, Input()->Disconnect());
     renderer->Stop();

@@ -67,10 +67,7 @@ inline CMediaType TestType(LONG width = 8, REFGUID subtype = MEDIASUBTYPE_RGB32)
     type.SetSubtype(&subtype);
     type.SetFormatType(&FORMAT_VideoInfo);
     VIDEOINFOHEADER header{};
-    header.bmiHeader.biSize = 40;
-    header.bmiHeader.biWidth = width;
-    header.bmiHeader.biHeight = 2;
-    header.bmiHeader.biBitCount = 32;
+    header.bmiHeader = {40, width, 2, 0, 32, 0, 0, 0, 0, 0, 0};  // 32 bits, width x 2
     type.SetFormat(reinterpret_cast<const BYTE*>(&header), sizeof header);
     return type;
 }

@@ -175,7 +175,7 @@ TEST_F(RendererFilter, TimesCountFromTheOriginByDeliveryDistance)
     EXPECT_EQ(Span(5000, 405000), RenderThrough(Sample(16)).span());
 }
 
-TEST_F(RendererFilter, HandsEachSampleToTheReaderUntilReleased)
+TEST_F(RendererFilter, HandsEachSampleToTheReaderUntilReleasedOrTheEnd)
 {
     IMediaSample* sample = Sample(16, 0, 100);
     std::future<void> streaming = Deliver(sample);
@@ -196,11 +196,9 @@ TEST_F(RendererFilter, HandsEachSampleToTheReaderUntilReleased)
     EXPECT_NE(nullptr, filter->Ombrix_RendererFilter_GetVideoSample(start, end));
     filter->ReleaseSample();
     streaming.wait();
-}
 
-TEST_F(RendererFilter, EndOfStreamWinsUntilResetOrTheNextSample)
-{
-    std::future<void> streaming = Deliver(Sample(16, 0, 100));
+    // The end of stream wins until reset or the next sample.
+    streaming = Deliver(Sample(16, 200, 300));
     ASSERT_TRUE(filter->WaitForSampleOrEOS());
     filter->EndOfStream();
     EXPECT_FALSE(filter->WaitForSampleOrEOS()) << "end of stream reported even with a sample held";
