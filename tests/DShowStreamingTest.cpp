@@ -50,10 +50,8 @@ protected:
     }
     void Run()
     {
-        renderer->Run(0);
-        if (transform)
-            transform->Run(0);
-        source->Run(0);
+        for (IBaseFilter* filter : std::initializer_list<IBaseFilter*>{renderer, transform, source})
+            filter->Run(0);
     }
     bool Completed() { return graph.m_Complete.Wait(Patience); }
 
@@ -146,13 +144,12 @@ TEST_F(DShowStreaming, TransformEmitsFreelyAndPassesSeekingAndTheEnd)
 TEST_F(DShowStreaming, AQueuedTransformWorksOnWhileTheRendererHolds)
 {
     Chain(true);
-    renderer->m_bBlock = true;
+    renderer->m_Gate.Reset();
     Run();
     ASSERT_TRUE(renderer->m_Entered.Wait(Patience));
     // Held: output 1 (input 1). Unqueued, the transform would wait in its delivery of it.
     EXPECT_EQ(std::vector<int>{1}, renderer->Rendered());
     EXPECT_TRUE(Eventually([&] { return transform->m_Received >= 3; }));
-    renderer->m_bBlock = false;
     renderer->m_Gate.Set();
     ASSERT_TRUE(Completed());
     EXPECT_EQ((std::vector<int>{1, 2, 2, 4}), renderer->Rendered());

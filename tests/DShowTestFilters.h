@@ -1,5 +1,5 @@
 // Small filters for the base-class suites: a source of numbered samples, a transform, a renderer that records
-// what it renders (and can be made to block in DoRenderSample), and a graph stand-in that keeps
+// what it renders (and can be held in DoRenderSample), and a graph stand-in that keeps
 // the events filters send.
 #pragma once
 
@@ -241,10 +241,8 @@ public:
             m_bLocksHeld = m_bLocksHeld && CritCheckIn(&m_InterfaceLock) && CritCheckIn(&m_RendererLock);
             m_bOnOtherThread = m_bOnOtherThread && std::this_thread::get_id() != m_TestThread;
         }
-        if (m_bBlock) {
-            m_Entered.Set();
-            m_Gate.Wait();
-        }
+        m_Entered.Set();
+        m_Gate.Wait();
         return S_OK;
     }
     struct Sample {
@@ -274,9 +272,8 @@ public:
     HRESULT m_Result = S_OK;
     TestRendererPin m_Pin;
     bool m_bAcceptAll = false;
-    std::atomic<bool> m_bBlock{false};
-    CAMEvent m_Entered;          // DoRenderSample started while blocking
-    CAMEvent m_Gate{TRUE};       // lets a blocked DoRenderSample go
+    CAMEvent m_Entered;            // a DoRenderSample started
+    CAMEvent m_Gate{TRUE, TRUE};   // every DoRenderSample waits here while it is reset
     bool m_bLocksHeld = true;    // every DoRenderSample ran with both locks held
     bool m_bOnOtherThread = true;  // and on a thread other than the test's
     const std::thread::id m_TestThread = std::this_thread::get_id();
@@ -292,9 +289,7 @@ class EventGraph : public IFilterGraph, public IMediaEventSink {
 public:
     HRESULT QueryInterface(REFIID iid, void** object) override
     {
-        if (iid == IID_IMediaEventSink)
-            return GetInterface(static_cast<IMediaEventSink*>(this), object);
-        return E_NOINTERFACE;
+        return iid == IID_IMediaEventSink ? GetInterface(static_cast<IMediaEventSink*>(this), object) : E_NOINTERFACE;
     }
     ULONG AddRef() override { return 2; }
     ULONG Release() override { return 1; }

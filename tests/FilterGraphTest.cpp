@@ -189,12 +189,12 @@ std::atomic<int> decodersMade[2];
 template <int Kind>
 class TestDecoder final : public Tracked<dshowtest::TestTransform> {
 public:
-    TestDecoder()
-        : Tracked('D', CLSID_TestDecoder[Kind], MEDIASUBTYPE_TestCoded, Kind ? MEDIASUBTYPE_YUY2 : MEDIASUBTYPE_RGB32) {}
+    TestDecoder() : Tracked('D', CLSID_TestDecoder[Kind], MEDIASUBTYPE_TestCoded, Output) {}
     static CUnknown* Create(IUnknown*, HRESULT* result)
     {
         return ++decodersMade[Kind], *result = S_OK, new TestDecoder;
     }
+    static constexpr GUID Output = Kind ? MEDIASUBTYPE_YUY2 : MEDIASUBTYPE_RGB32;
 };
 
 // A file source stand-in: refuses to load names ending in ".bad".
