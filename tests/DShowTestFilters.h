@@ -114,10 +114,10 @@ struct MockSeeking : IMediaSeeking {
 
 class TestStream : public CSourceStream {
 public:
-    TestStream(HRESULT* result, CSource* filter, int count)
-        : CSourceStream("TestStream", result, filter, L"Out"), m_Count(count) {}
+    TestStream(HRESULT* result, CSource* filter, int count, REFGUID subtype = MEDIASUBTYPE_RGB32)
+        : CSourceStream("TestStream", result, filter, L"Out"), m_Subtype(subtype), m_Count(count) {}
 
-    HRESULT GetMediaType(CMediaType* type) override { return type->Set(TestType()); }
+    HRESULT GetMediaType(CMediaType* type) override { return type->Set(TestType(8, m_Subtype)); }
     HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override
     {
         return SetBuffers(allocator, request, 2, 64);
@@ -145,6 +145,7 @@ protected:
     }
 
 private:
+    const GUID m_Subtype;
     const int m_Count;
     int m_Next = 0;
 };

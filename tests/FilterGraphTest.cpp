@@ -85,21 +85,14 @@ struct Gate {
 class CountingSource;
 
 // Frames 0..count-1, FrameTime each, times counted from the segment's start; it seeks on its pin.
-class CountingPin final : public CSourceStream, public CMediaTimeSeeking {
+class CountingPin final : public dshowtest::TestStream, public CMediaTimeSeeking {
 public:
     CountingPin(CSource* filter, GUID subtype, LONGLONG count)
-        : CSourceStream("CountingPin", &ignored, filter, L"Out"), m_Subtype(subtype), m_Count(count) {}
+        : TestStream(&ignored, filter, int(count), subtype), m_Count(count)
+    {
+        m_pSeeking = this;
+    }
     DECLARE_IUNKNOWN
-    HRESULT NonDelegatingQueryInterface(REFIID iid, void** object) override
-    {
-        return iid == IID_IMediaSeeking ? GetInterface(static_cast<IMediaSeeking*>(this), object)
-                                        : CSourceStream::NonDelegatingQueryInterface(iid, object);
-    }
-    HRESULT GetMediaType(CMediaType* type) override { return type->Set(dshowtest::TestType(8, m_Subtype)); }
-    HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override
-    {
-        return dshowtest::SetBuffers(allocator, request, 2, 16);
-    }
     HRESULT FillBuffer(IMediaSample* sample) override
     {
         gate.Pass();
@@ -162,7 +155,6 @@ public:
     std::atomic<bool> refuseSeeks{false};
 
 private:
-    const GUID m_Subtype;
     const LONGLONG m_Count;
     std::mutex m_Shared;  // position, shared with the streaming thread
     LONGLONG m_Next = 0, m_First = 0;
