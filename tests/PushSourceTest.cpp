@@ -60,7 +60,7 @@ protected:
     EventGraph graph;
 };
 
-TEST_F(PushSource, OffersOnlyTheFormatItWasSetUpWith)
+TEST_F(PushSource, OffersAndTakesOnlyTheFormatItWasSetUpWith)
 {
     CMediaType type;
     EXPECT_EQ(VFW_S_NO_MORE_ITEMS, source->Stream->GetMediaType(0, &type));
@@ -100,12 +100,9 @@ TEST_F(PushSource, OffersOnlyTheFormatItWasSetUpWith)
     const CMediaType yuy2 = TestType(8, MEDIASUBTYPE_YUY2);
     EXPECT_EQ(E_INVALIDARG, source->Stream->CheckMediaType(&yuy2)) << "audio set up after video still takes video";
     EXPECT_EQ(S_OK, source->Stream->CheckMediaType(&type));
-}
 
-// Colour space 0 takes any of the four formats, another exactly its own; a video type with another
-// format type is refused.
-TEST_F(PushSource, TakesTheVideoTypesOfItsColorSpace)
-{
+    // Colour space 0 takes any of the four formats, another exactly its own; a video type with
+    // another format type is refused.
     const GUID subtypes[] = {MEDIASUBTYPE_UYVY, MEDIASUBTYPE_YUY2, MEDIASUBTYPE_RGB24, MEDIASUBTYPE_RGB32};
     for (unsigned char colorSpace = 0; colorSpace <= 4; colorSpace++) {
         source->SetupVideoInformation(colorSpace, 8, 2, 25, 1);
