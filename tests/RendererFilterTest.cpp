@@ -1,5 +1,5 @@
 // The capture renderer: what it accepts, how it rewrites times and counts audio, and how it hands
-// samples to a reader thread.
+// samples to a reader thread. Reading through real pins and a streaming thread is GraphReadingTest's.
 #include <gtest/gtest.h>
 
 #include <future>
