@@ -1,5 +1,5 @@
-// Small filters for the base-class suites: a source of numbered samples, a renderer that records
-// what it renders (and can be made to block in DoRenderSample), and a graph stand-in that keeps
+// Small filters for the base-class suites: a source of numbered samples, a transform, a renderer that records
+// what it renders (and can be held in DoRenderSample), and a graph stand-in that keeps
 // the events filters send.
 #pragma once
 
@@ -11,6 +11,7 @@
 #include <initializer_list>
 #include <mutex>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "platform/dshow/Streams.h"
@@ -66,10 +67,7 @@ inline CMediaType TestType(LONG width = 8, REFGUID subtype = MEDIASUBTYPE_RGB32)
     type.SetSubtype(&subtype);
     type.SetFormatType(&FORMAT_VideoInfo);
     VIDEOINFOHEADER header{};
-    header.bmiHeader.biSize = 40;
-    header.bmiHeader.biWidth = width;
-    header.bmiHeader.biHeight = 2;
-    header.bmiHeader.biBitCount = 32;
+    header.bmiHeader = {40, width, 2, 0, 32, 0, 0, 0, 0, 0, 0};  // 32 bits, width x 2
     type.SetFormat(reinterpret_cast<const BYTE*>(&header), sizeof header);
     return type;
 }
@@ -116,18 +114,18 @@ struct MockSeeking : IMediaSeeking {
 
 class TestStream : public CSourceStream {
 public:
-    TestStream(HRESULT* result, CSource* filter, int count) : CSourceStream("TestStream", result, filter, L"Out"), m_Count(count) {}
+    TestStream(HRESULT* result, CSource* filter, int count, REFGUID subtype = MEDIASUBTYPE_RGB32)
+        : CSourceStream("TestStream", result, filter, L"Out"), m_Subtype(subtype), m_Count(count) {}
 
-    HRESULT GetMediaType(CMediaType* type) override { return type->Set(TestType()); }
+    HRESULT GetMediaType(CMediaType* type) override { return type->Set(TestType(8, m_Subtype)); }
     HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override
     {
         return SetBuffers(allocator, request, 2, 64);
     }
     HRESULT NonDelegatingQueryInterface(REFIID iid, void** object) override
     {
-        if (iid == IID_IMediaSeeking && m_pSeeking)
-            return GetInterface(m_pSeeking, object);
-        return CSourceStream::NonDelegatingQueryInterface(iid, object);
+        return iid == IID_IMediaSeeking && m_pSeeking ? GetInterface(m_pSeeking, object)
+                                                      : CSourceStream::NonDelegatingQueryInterface(iid, object);
     }
 
     IMediaSeeking* m_pSeeking = nullptr;  // answered for when set
@@ -147,19 +145,65 @@ protected:
     }
 
 private:
+    const GUID m_Subtype;
     const int m_Count;
     int m_Next = 0;
 };
 
 class TestSource : public CSource {
 public:
-    explicit TestSource(int count) : CSource("TestSource", nullptr, GUID_NULL)
+    explicit TestSource(int count)
+        : CSource("TestSource", nullptr, GUID_NULL), m_pStream(new TestStream(&m_Result, this, count))
     {
-        HRESULT hr = S_OK;
-        m_pStream = new TestStream(&hr, this, count);
         AddRef();
     }
-    TestStream* m_pStream;
+    HRESULT m_Result = S_OK;
+    TestStream* const m_pStream;  // deleted by CSource
+};
+
+// Passes samples on from one subtype to another, emitting sample n (n % 3) times: none, one or
+// two outputs per input.
+class TestTransform : public CTransformFilter {
+public:
+    TestTransform(REFCLSID clsid, REFGUID input, REFGUID output)
+        : CTransformFilter("TestTransform", nullptr, clsid), m_Input(input), m_Output(output) {}
+
+    HRESULT CheckInputType(const CMediaType* in) override
+    {
+        return *in->Subtype() == m_Input ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+    }
+    HRESULT CheckTransform(const CMediaType*, const CMediaType* out) override
+    {
+        return *out->Subtype() == m_Output ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+    }
+    HRESULT GetMediaType(int position, CMediaType* type) override
+    {
+        return position ? VFW_S_NO_MORE_ITEMS : type->Set(TestType(8, m_Output));
+    }
+    HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override
+    {
+        return SetBuffers(allocator, request, 3, 16);
+    }
+    HRESULT Receive(IMediaSample* sample) override
+    {
+        ++m_Received;
+        for (int copy = 0; copy < NumberOf(sample) % 3; ++copy) {
+            IMediaSample* out;
+            HRESULT hr = InitializeOutputSample(sample, &out);
+            if (FAILED(hr))
+                return hr;
+            SetNumber(out, NumberOf(sample));
+            hr = OutputPin()->Deliver(out);
+            out->Release();
+            if (hr != S_OK)
+                return hr;
+        }
+        return S_OK;
+    }
+    std::atomic<int> m_Received{0};
+
+private:
+    const GUID m_Input, m_Output;
 };
 
 // The renderer's own pin, embedded in it: asks for 16-byte alignment.
@@ -182,7 +226,10 @@ public:
     }
     ~TestRenderer() override { m_pInputPin = nullptr; }
 
-    HRESULT CheckMediaType(const CMediaType* type) override { return m_bAcceptAll || *type == TestType() ? S_OK : E_FAIL; }
+    HRESULT CheckMediaType(const CMediaType* type) override
+    {
+        return m_bAcceptAll || *type == TestType() ? S_OK : E_FAIL;
+    }
     HRESULT DoRenderSample(IMediaSample* sample) override
     {
         {
@@ -195,10 +242,8 @@ public:
             m_bLocksHeld = m_bLocksHeld && CritCheckIn(&m_InterfaceLock) && CritCheckIn(&m_RendererLock);
             m_bOnOtherThread = m_bOnOtherThread && std::this_thread::get_id() != m_TestThread;
         }
-        if (m_bBlock) {
-            m_Entered.Set();
-            m_Gate.Wait();
-        }
+        m_Entered.Set();
+        m_Gate.Wait();
         return S_OK;
     }
     struct Sample {
@@ -228,9 +273,8 @@ public:
     HRESULT m_Result = S_OK;
     TestRendererPin m_Pin;
     bool m_bAcceptAll = false;
-    std::atomic<bool> m_bBlock{false};
-    CAMEvent m_Entered;          // DoRenderSample started while blocking
-    CAMEvent m_Gate{TRUE};       // lets a blocked DoRenderSample go
+    CAMEvent m_Entered;            // a DoRenderSample started
+    CAMEvent m_Gate{TRUE, TRUE};   // every DoRenderSample waits here while it is reset
     bool m_bLocksHeld = true;    // every DoRenderSample ran with both locks held
     bool m_bOnOtherThread = true;  // and on a thread other than the test's
     const std::thread::id m_TestThread = std::this_thread::get_id();
@@ -246,9 +290,7 @@ class EventGraph : public IFilterGraph, public IMediaEventSink {
 public:
     HRESULT QueryInterface(REFIID iid, void** object) override
     {
-        if (iid == IID_IMediaEventSink)
-            return GetInterface(static_cast<IMediaEventSink*>(this), object);
-        return E_NOINTERFACE;
+        return iid == IID_IMediaEventSink ? GetInterface(static_cast<IMediaEventSink*>(this), object) : E_NOINTERFACE;
     }
     ULONG AddRef() override { return 2; }
     ULONG Release() override { return 1; }
@@ -264,15 +306,12 @@ public:
     HRESULT Notify(LONG code, LONG_PTR param1, LONG_PTR param2) override
     {
         std::lock_guard<std::mutex> lock(m_Lock);
-        m_Events.push_back({code, param1, param2});
+        m_Events.emplace_back(code, param1, param2);
         if (code == EC_COMPLETE)
             m_Complete.Set();
         return S_OK;
     }
-    struct Event {
-        LONG code;
-        LONG_PTR param1, param2;
-    };
+    using Event = std::tuple<LONG, LONG_PTR, LONG_PTR>;  // code and both parameters
     std::vector<Event> Events()
     {
         std::lock_guard<std::mutex> lock(m_Lock);

@@ -1,5 +1,5 @@
 // The capture renderer: what it accepts, how it rewrites times and counts audio, and how it hands
-// samples to a reader thread.
+// samples to a reader thread. Reading through real pins and a streaming thread is GraphReadingTest's.
 #include <gtest/gtest.h>
 
 #include <future>
@@ -19,7 +19,8 @@ CMediaType AudioType(WORD channels, WORD bits, DWORD rate, ULONG formatBytes = s
     CMediaType type(&MEDIATYPE_Audio);
     type.SetSubtype(&MEDIASUBTYPE_PCM);
     type.SetFormatType(&FORMAT_WaveFormatEx);
-    WAVEFORMATEX format{WAVE_FORMAT_PCM, channels, rate, rate * channels * bits / 8, WORD(channels * bits / 8), bits, 0};
+    WAVEFORMATEX format{WAVE_FORMAT_PCM, channels, rate, rate * channels * bits / 8, WORD(channels * bits / 8),
+                        bits, 0};
     BYTE bytes[sizeof format + 4] = {};
     std::memcpy(bytes, &format, sizeof format);
     type.SetFormat(bytes, formatBytes);
@@ -40,9 +41,6 @@ protected:
         EXPECT_EQ(0u, allocator->Release());
         EXPECT_EQ(0u, filter->Release());
     }
-
-    void PreferVideo() { filter->Ombrix_RendererFilter_SetPreferredMediaType(MEDIATYPE_Video, MEDIASUBTYPE_RGB32, FORMAT_VideoInfo); }
-    void PreferAudio() { filter->Ombrix_RendererFilter_SetPreferredMediaType(MEDIATYPE_Audio, MEDIASUBTYPE_PCM, FORMAT_WaveFormatEx); }
 
     // A sample of `bytes` bytes delivered with [start, end), or without times when start < 0.
     IMediaSample* Sample(LONG bytes, REFERENCE_TIME start = -1, REFERENCE_TIME end = 0)
@@ -95,7 +93,7 @@ TEST_F(RendererFilter, AcceptsOnlyThePreferredTypeWithAUsableFormat)
     otherSubtype.SetSubtype(&MEDIASUBTYPE_RGB24);
     CMediaType shortFormat = video;
     shortFormat.SetFormat(video.pbFormat, sizeof(VIDEOINFOHEADER) - 1);
-    PreferVideo();
+    filter->Ombrix_RendererFilter_SetPreferredMediaType(MEDIATYPE_Video, MEDIASUBTYPE_RGB32, FORMAT_VideoInfo);
     for (const CMediaType* wrong : {&otherFormat, &otherSubtype, &shortFormat})
         EXPECT_EQ(E_INVALIDARG, filter->CheckMediaType(wrong)) << wrong->cbFormat;
     EXPECT_EQ(E_INVALIDARG, filter->SetMediaType(&shortFormat));
@@ -111,9 +109,11 @@ TEST_F(RendererFilter, AcceptsOnlyThePreferredTypeWithAUsableFormat)
     EXPECT_EQ(S_OK, filter->CheckMediaType(&video));
 }
 
-TEST_F(RendererFilter, AudioRatesAndFrameSizes)
+// The rate and frame size a PCM type must have; the sample frames each sample holds, counted
+// from the audio origin.
+TEST_F(RendererFilter, AudioRatesFrameSizesAndSampleRanges)
 {
-    PreferAudio();
+    filter->Ombrix_RendererFilter_SetPreferredMediaType(MEDIATYPE_Audio, MEDIASUBTYPE_PCM, FORMAT_WaveFormatEx);
     struct Case {
         CMediaType type;
         DWORD required;
@@ -135,6 +135,12 @@ TEST_F(RendererFilter, AudioRatesAndFrameSizes)
     ASSERT_EQ(S_OK, filter->SetMediaType(&longer));
     const DWORD rate = filter->Ombrix_RendererFilter_GetAudioInformation()->nSamplesPerSec;  // packed: by value
     EXPECT_EQ(44100u, rate);
+
+    filter->SetBufferLocking(false);
+    filter->Ombrix_RendererFilter_SetOrigin(0, 1000);
+    EXPECT_EQ(Span(1000, 2024), RenderThrough(Sample(4096, 0, 213333)).samples());
+    EXPECT_EQ(Span(2024, 3048), RenderThrough(Sample(4096, 213333, 426666)).samples());
+    EXPECT_EQ(3049, RenderThrough(Sample(6)).last);  // a partial frame counts nothing
 }
 
 TEST_F(RendererFilter, PinProposesOneTypeWithoutFormatAndAsksForThreeBytes)
@@ -169,26 +175,7 @@ TEST_F(RendererFilter, TimesCountFromTheOriginByDeliveryDistance)
     EXPECT_EQ(Span(5000, 405000), RenderThrough(Sample(16)).span());
 }
 
-TEST_F(RendererFilter, AFirstSampleWithoutTimesLastsOneNtscFrame)
-{
-    filter->SetBufferLocking(false);
-    filter->Ombrix_RendererFilter_SetOrigin(5000, 0);
-    EXPECT_EQ(Span(5000, 5000 + 333667), RenderThrough(Sample(16)).span());
-}
-
-TEST_F(RendererFilter, AudioSampleRangesCountFromTheAudioOrigin)
-{
-    PreferAudio();
-    const CMediaType type = AudioType(2, 16, 48000);
-    ASSERT_EQ(S_OK, filter->SetMediaType(&type));
-    filter->SetBufferLocking(false);
-    filter->Ombrix_RendererFilter_SetOrigin(0, 1000);
-    EXPECT_EQ(Span(1000, 2024), RenderThrough(Sample(4096, 0, 213333)).samples());
-    EXPECT_EQ(Span(2024, 3048), RenderThrough(Sample(4096, 213333, 426666)).samples());
-    EXPECT_EQ(3049, RenderThrough(Sample(6)).last);  // a partial frame counts nothing
-}
-
-TEST_F(RendererFilter, HandsEachSampleToTheReaderUntilReleased)
+TEST_F(RendererFilter, HandsEachSampleToTheReaderUntilReleasedOrTheEnd)
 {
     IMediaSample* sample = Sample(16, 0, 100);
     std::future<void> streaming = Deliver(sample);
@@ -209,11 +196,9 @@ TEST_F(RendererFilter, HandsEachSampleToTheReaderUntilReleased)
     EXPECT_NE(nullptr, filter->Ombrix_RendererFilter_GetVideoSample(start, end));
     filter->ReleaseSample();
     streaming.wait();
-}
 
-TEST_F(RendererFilter, EndOfStreamWinsUntilResetOrTheNextSample)
-{
-    std::future<void> streaming = Deliver(Sample(16, 0, 100));
+    // The end of stream wins until reset or the next sample.
+    streaming = Deliver(Sample(16, 200, 300));
     ASSERT_TRUE(filter->WaitForSampleOrEOS());
     filter->EndOfStream();
     EXPECT_FALSE(filter->WaitForSampleOrEOS()) << "end of stream reported even with a sample held";
@@ -237,10 +222,12 @@ TEST_F(RendererFilter, EndOfStreamWinsUntilResetOrTheNextSample)
     streaming.wait();
 }
 
+// Without locking a sample passes and is not offered; a first one without times lasts one NTSC frame.
 TEST_F(RendererFilter, WithoutLockingSamplesPassAndAreNotOffered)
 {
     filter->SetBufferLocking(false);
-    RenderThrough(Sample(16, 0, 100));
+    filter->Ombrix_RendererFilter_SetOrigin(5000, 0);
+    EXPECT_EQ(Span(5000, 5000 + 333667), RenderThrough(Sample(16)).span());
     std::future<bool> reader = std::async(std::launch::async, [this] { return filter->WaitForSampleOrEOS(); });
     EXPECT_EQ(std::future_status::timeout, reader.wait_for(Glance)) << "a sample that passed was offered";
     filter->EndOfStream();
@@ -267,37 +254,6 @@ TEST_F(RendererFilter, DiscardsUntilTheFlushThenCountsFromTheOrigin)
     EXPECT_EQ(Span(1000, 1100), Span(start, end)) << "counted on from the discarded samples";
     filter->ReleaseSample();
     streaming.wait();
-}
-
-// Through real pins and a streaming thread: each sample in turn, then the end of the stream.
-TEST_F(RendererFilter, ReadsAStreamSampleBySample)
-{
-    EventGraph graph;
-    TestSource* source = new TestSource(3);
-    filter->JoinFilterGraph(&graph, L"renderer");
-    source->JoinFilterGraph(&graph, L"source");
-    PreferVideo();
-    IPin* input = nullptr;
-    ASSERT_EQ(S_OK, filter->FindPin(L"SpecialInputPin", &input));
-    ASSERT_EQ(S_OK, source->m_pStream->Connect(input, nullptr));
-    filter->m_bAllowTypeChange = false;
-    filter->Ombrix_RendererFilter_SetOrigin(1000, 0);
-    filter->Pause();
-    source->Pause();
-    filter->Run(0);
-    source->Run(0);
-    for (int n = 0; n < 3; ++n) {
-        ASSERT_TRUE(filter->WaitForSampleOrEOS()) << n;
-        LONGLONG start, end;
-        IMediaSample* sample = filter->Ombrix_RendererFilter_GetVideoSample(start, end);
-        EXPECT_EQ(n, NumberOf(sample));
-        EXPECT_EQ(1000 + 100 * n, start);
-        filter->ReleaseSample();
-    }
-    EXPECT_FALSE(filter->WaitForSampleOrEOS());
-    filter->Stop();
-    TakeDown({source}, {source->m_pStream, input});
-    input->Release();
 }
 
 }  // namespace
