@@ -27,6 +27,7 @@ double endSnr(const Bytes& pushed, const Bytes& decoded)
 }
 
 struct AsfCase { const char* file; bool video; unsigned frames, samples; };
+void PrintTo(const AsfCase& c, std::ostream* out) { *out << c.file; }
 
 class AsfWriterFiles : public testing::TestWithParam<AsfCase> {};
 

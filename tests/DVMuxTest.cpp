@@ -8,6 +8,12 @@ namespace {
 // in the graph, its samples taken before the video's; silent: with no audio connected, frames
 // without sound.
 struct DvCase { bool pal; unsigned rate; size_t block; bool audioFirst; bool silent = false; };
+void PrintTo(const DvCase& c, std::ostream* out)
+{
+    *out << (c.pal ? "PAL, " : "NTSC, ") << (c.silent ? "silent frames" : c.block ? "" : "sounding frames");
+    if (c.block)
+        *out << c.rate << " Hz in " << c.block << "-byte samples" << (c.audioFirst ? ", audio first" : "");
+}
 
 class DVMuxTest : public ::testing::TestWithParam<DvCase> {};
 
