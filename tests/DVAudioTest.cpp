@@ -47,6 +47,7 @@ Bytes decode(Bytes frame, char mode = 0)
 
 // (a) Frames written by FFmpeg's dv muxer, against FFmpeg's own extraction of their audio.
 struct DvFile { const char* name; bool pal; int rate; };
+void PrintTo(const DvFile& f, std::ostream* out) { *out << f.name; }
 
 class FFmpegDvFiles : public testing::TestWithParam<DvFile> {};
 

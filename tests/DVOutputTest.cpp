@@ -57,6 +57,7 @@ struct OutputCase {
     bool audio;
     unsigned block;  // sample frames per AddAudioSamples
 };
+void PrintTo(const OutputCase& c, std::ostream* out) { *out << (c.pal ? "PAL, " : "NTSC, ") << c.block; }
 
 class DVOutputStream : public ::testing::TestWithParam<OutputCase> {};
 

@@ -17,6 +17,12 @@
 #include "platform/win32/Memory.h"
 #include "platform/win32/PageCache.h"
 
+void PrintTo(AsyncBackend backend, std::ostream* out)
+{
+    static const char* const names[] = {"IoUring", "LinuxAio", "Pread"};
+    *out << names[int(backend)];
+}
+
 namespace {
 
 constexpr size_t FileSize = (8u << 20) + 1234;  // a partial last sector
@@ -241,10 +247,9 @@ TEST_P(FileIOBackend, Win32ReadRules)
     EXPECT_TRUE(request.Internal == 0 && request.InternalHigh == Big && SameAsFile(buffer.get(), 0, Big));
 }
 
-const char* const backendNames[] = {"IoUring", "LinuxAio", "Pread"};
 INSTANTIATE_TEST_SUITE_P(FileIO, FileIOBackend,
                          testing::Values(AsyncBackend::IoUring, AsyncBackend::LinuxAio, AsyncBackend::Pread),
-                         [](const auto& info) { return std::string(backendNames[int(info.param)]); });
+                         [](const auto& info) { return testing::PrintToString(info.param); });
 
 // An unbuffered read is served by the page cache when it holds every page of it, copied when the
 // read is first waited for (so that a read cancelled before costs nothing); else the device reads

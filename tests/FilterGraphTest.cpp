@@ -394,6 +394,7 @@ struct IntelligentCase {
     HRESULT result;
     int made[2];  // decoders of each kind made
 };
+void PrintTo(const IntelligentCase& c, std::ostream* out) { *out << c.what; }
 
 class FilterGraphConnectTest : public FilterGraphTest, public ::testing::WithParamInterface<IntelligentCase> {};
 

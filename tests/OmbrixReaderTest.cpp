@@ -41,6 +41,7 @@ struct FileCase {
     bool exactAudio;  // lossless audio: every window exact
     bool otherRates;  // 25 frames per second, read at 50/1 and 30000/1001 too
 };
+void PrintTo(const FileCase& c, std::ostream* out) { *out << c.name; }
 
 class OmbrixReaderFiles : public testing::TestWithParam<FileCase> {};
 

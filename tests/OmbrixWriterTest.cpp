@@ -209,6 +209,7 @@ struct Entry {
     unsigned rate = 25, scale = 1, frames = 12;
     unsigned dvFrame = 0;  // DV: the bytes of each frame, which carries the sound; there is no other stream
 };
+void PrintTo(const Entry& e, std::ostream* out) { *out << e.name << ", " << e.width << "x" << e.height; }
 
 class OmbrixWriterEntries : public testing::TestWithParam<Entry> {};
 
