@@ -480,7 +480,10 @@ std::pair<Bytes, Bytes> decodeAudio(const CMediaType& type, const std::vector<Pa
 enum class Comes { Exactly, WholeBlocks, AfterDelay, Refused };
 
 struct AudioCase { const wchar_t* codec; WORD tag; unsigned rate, channels, bits; Comes comes; double snr; };
-void PrintTo(const AudioCase& c, std::ostream* out) { *out << "tag " << c.tag << ", " << c.rate << "x" << c.channels << "x" << c.bits; }
+void PrintTo(const AudioCase& c, std::ostream* out)
+{
+    *out << "tag " << c.tag << ", " << c.rate << "x" << c.channels << "x" << c.bits;
+}
 const AudioCase audioCases[] = {
     {L"A-law", 6, 8000, 1, 16, Comes::Exactly, 33}, {L"mu-law", 7, 22050, 2, 16, Comes::Exactly, 33},
     {L"A-law", 6, 48000, 6, 8, Comes::Exactly, 30}, {L"MS ADPCM", 2, 44100, 2, 16, Comes::WholeBlocks, 38},
