@@ -1,4 +1,4 @@
-// Where a stream really ends, for streams that state no length of its own: some containers (NUT)
+// Where a stream really ends, for streams that state no length of their own: some containers (NUT)
 // end the file's stated length at its last packet's start, so the last packets are read.
 #pragma once
 
