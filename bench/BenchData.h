@@ -381,4 +381,19 @@ private:
     FFMS_VideoSource* m_pSource = nullptr;
 };
 
+// Runs a benchmark: what it throws is said on stderr under the benchmark's name, and ends it with 1.
+template <class Body>
+int Reporting(const char* name, Body body)
+{
+    try {
+        body();
+        return 0;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s: %s\n", name, e.what());
+    } catch (const char* text) {
+        std::fprintf(stderr, "%s: %s\n", name, text);
+    }
+    return 1;
+}
+
 }  // namespace bench

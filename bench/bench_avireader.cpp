@@ -847,7 +847,7 @@ void SequentialMPEG4()
 int main(int argc, char** argv)
 {
     const bench::Parts wanted(argc, argv);
-    try {
+    return bench::Reporting("bench_avireader", [&] {
         if (wanted("video"))
             SequentialVideo();
         if (wanted("videowarm"))
@@ -868,9 +868,5 @@ int main(int argc, char** argv)
             RandomAccess(3, "MPEG-4 part 2 (GOP 50, 2 B-frames)", MPEG4File(2));
         if (wanted("mpeg4seq"))
             SequentialMPEG4();
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "bench_avireader: %s\n", e.what());
-        return 1;
-    }
-    return 0;
+    });
 }

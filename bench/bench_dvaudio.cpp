@@ -182,11 +182,7 @@ void run()
 
 int main()
 {
-    try {
+    return bench::Reporting("bench_dvaudio", [&] {
         run();
-        return 0;
-    } catch (const std::exception& e) {
-        fprintf(stderr, "bench_dvaudio: %s\n", e.what());
-        return 1;
-    }
+    });
 }

@@ -227,7 +227,7 @@ int main(int argc, char** argv)
 {
     const bench::Parts wanted(argc, argv);
     std::printf("build/bench/bench_graphread%s\n", argc < 2 ? "  [sequential | random | opening]" : "");
-    try {
+    return bench::Reporting("bench_graphread", [&] {
         const struct {
             const char* label;
             fs::path file;
@@ -240,9 +240,5 @@ int main(int argc, char** argv)
         if (wanted("opening"))
             for (const auto& f : files)
                 Opening(f.label, f.file);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "bench_graphread: %s\n", e.what());
-        return 1;
-    }
-    return 0;
+    });
 }

@@ -249,7 +249,7 @@ int main(int argc, char** argv)
 {
     const bench::Parts wanted(argc, argv);
     std::printf("build/bench/bench_ombrixreader%s\n", argc < 2 ? "  [random | sequential | opening]" : "");
-    try {
+    return bench::Reporting("bench_ombrixreader", [&] {
         av_log_set_level(AV_LOG_ERROR);
         const struct {
             const char* label;
@@ -268,9 +268,5 @@ int main(int argc, char** argv)
         if (wanted("opening"))
             for (const auto& f : files)
                 Opening(f.label, f.file);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "bench_ombrixreader: %s\n", e.what());
-        return 1;
-    }
-    return 0;
+    });
 }

@@ -55,7 +55,7 @@ double median(std::vector<double> values)
 
 int main()
 {
-    try {
+    return bench::Reporting("bench_vfw", [&] {
         av_log_set_level(AV_LOG_ERROR);
         const std::filesystem::path file =
             bench::makeOnce("mpeg4-1080p-10s.avi", "ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=1920x1080:rate=25 "
@@ -78,9 +78,5 @@ int main()
         printf("  libavcodec + libswscale  %7.1f frames/s  (%.3f ms/frame)\n", frames * 1000 / b, b / frames);
         printf("  ICDecompress             %7.1f frames/s  (%.3f ms/frame)\n", frames * 1000 / a, a / frames);
         printf("  overhead %+.1f%% (target <= +5%%)\n", (a / b - 1) * 100);
-    } catch (const std::exception& e) {
-        fprintf(stderr, "bench_vfw: %s\n", e.what());
-        return 1;
-    }
-    return 0;
+    });
 }

@@ -140,7 +140,7 @@ int main(int argc, char** argv)
 {
     const bench::Parts wanted(argc, argv);
     std::printf("build/bench/bench_write%s\n", argc < 2 ? "  [uncompressed | mjpeg | mpeg4]" : "");
-    try {
+    return bench::Reporting("bench_write", [&] {
         av_log_set_level(AV_LOG_ERROR);
         const Material material = bench::makeMaterial(Width, Height, Rate, Scale, Frames);
         std::printf("720x480 UYVY at 30000/1001 with 48 kHz stereo PCM, %u frames, written and synced\n", Frames);
@@ -156,12 +156,5 @@ int main(int argc, char** argv)
                     throw std::runtime_error("no encoding for " + name);
                 Compare(codec, material, name, &*encoding);
             }
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "bench_write: %s\n", e.what());
-        return 1;
-    } catch (const char* message) {
-        std::fprintf(stderr, "bench_write: %s\n", message);
-        return 1;
-    }
-    return 0;
+    });
 }

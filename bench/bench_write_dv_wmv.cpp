@@ -158,16 +158,9 @@ int main(int argc, char** argv)
          {{"wmv2 2000k + wmav2 128k",
            {"-c:v", "wmv2", "-b:v", "2000k", "-c:a", "wmav2", "-b:a", "128k", "-f", "asf"},
            "written-theirs.wmv"}}}};
-    try {
+    return bench::Reporting("bench_write_dv_wmv", [&] {
         for (const Mode& mode : modes)
             if (wanted(mode.name))
                 Compare(mode);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "bench_write_dv_wmv: %s\n", e.what());
-        return 1;
-    } catch (const char* message) {
-        std::fprintf(stderr, "bench_write_dv_wmv: %s\n", message);
-        return 1;
-    }
-    return 0;
+    });
 }
