@@ -2,9 +2,10 @@
 // encoder's frames (codecs of any frame size take what has come, in pieces of at most 4096 sample
 // frames); at the end the last frame is padded with silence where the codec takes whole frames
 // only (ADPCM blocks, WMA), and the encoder gives what it still holds. WMA's stream starts with a
-// frame of silence its decoders drop, placed before the stream's start, and ends with one more. Each packet is placed by the
-// sample frames the stream decodes to before it: a frame codec's packets decode to a whole frame
-// each (MP3's last one too, and its first ones to the encoder's delay).
+// frame of silence its decoders drop, placed before the stream's start, and ends with one more.
+// Each packet is placed by the sample frames the stream decodes to before it: a frame codec's
+// packets decode to a whole frame each (MP3's last one too, and its first ones to the encoder's
+// delay).
 #pragma once
 
 #include <deque>

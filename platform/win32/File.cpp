@@ -13,8 +13,8 @@
 #include <utility>
 
 #include "AsyncReader.h"
-#include "Handle.h"
 #include "CachedReader.h"
+#include "Handle.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <memory>
 #include <utility>
 
@@ -99,7 +99,8 @@ bool PageCache::Resident(uint64_t offset, size_t count)
 
 bool PageCache::ResidentByMapping(uint64_t offset, size_t count, uint64_t fileSize)
 {
-    // The mapping follows the file as it grows.
+    // The mapping follows the file as it grows. It covers whole pages: the last one, partly the
+    // file's, is asked about without mapping the file again.
     if (offset + count > m_MapSize) {
         if (m_Map)
             munmap(m_Map, m_MapSize);
@@ -109,7 +110,7 @@ bool PageCache::ResidentByMapping(uint64_t offset, size_t count, uint64_t fileSi
             m_Map = nullptr;
             return false;
         }
-        m_MapSize = fileSize;
+        m_MapSize = (fileSize + uint64_t(PageBytes) - 1) / uint64_t(PageBytes) * uint64_t(PageBytes);
     }
     const size_t pages = count / size_t(PageBytes);
     std::unique_ptr<unsigned char[]> resident(new unsigned char[pages]);
